@@ -1,0 +1,566 @@
+#include "Catalogue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+namespace vrindel {
+
+Catalogue::Catalogue(const Collation& collation) : collation_(collation) {}
+
+// --- Text pool -----------------------------------------------------------
+
+Catalogue::TextId Catalogue::newText(std::string_view text, std::uint8_t refs) {
+    if (!freeTexts_.empty()) {
+        TextId id = freeTexts_.back();
+        freeTexts_.pop_back();
+        texts_[id] = RecordText(text);
+        refs_[id] = refs;
+        return id;
+    }
+    texts_.emplace_back(text);
+    refs_.push_back(refs);
+    return TextId(texts_.size() - 1);
+}
+
+void Catalogue::release(TextId id) {
+    if (--refs_[id] == 0)
+        freeTexts_.push_back(id);
+}
+
+// --- Indexes -----------------------------------------------------------------
+
+std::size_t Catalogue::findInIndex(const std::vector<Entry>& index, std::string_view name) const {
+    auto it = std::partition_point(index.begin(), index.end(),
+                                   [&](const Entry& e) { return compare(name, e.name) > 0; });
+    if (it != index.end() && compare(name, it->name) == 0)
+        return std::size_t(it - index.begin());
+    return std::string_view::npos;
+}
+
+void Catalogue::insertIntoIndex(std::vector<Entry>& index, Entry e) {
+    auto it = std::partition_point(index.begin(), index.end(), [&](const Entry& x) {
+        int c = compare(text(e.name), x.name);
+        return c > 0 || (c == 0 && x.seq < e.seq);
+    });
+    index.insert(it, e);
+}
+
+void Catalogue::eraseFromIndex(std::vector<Entry>& index, Entry e) {
+    auto it = std::partition_point(index.begin(), index.end(), [&](const Entry& x) {
+        int c = compare(text(e.name), x.name);
+        return c > 0 || (c == 0 && x.seq < e.seq);
+    });
+    if (it == index.end() || it->seq != e.seq || it->name != e.name)
+        it = std::find_if(index.begin(), index.end(),
+                          [&](const Entry& x) { return x.seq == e.seq && x.name == e.name; });
+    if (it != index.end())
+        index.erase(it);
+}
+
+std::size_t Catalogue::positionOfSeq(const std::vector<Entry>& list, std::uint32_t seq) {
+    auto it = std::partition_point(list.begin(), list.end(), [&](const Entry& e) { return e.seq < seq; });
+    return std::size_t(it - list.begin());
+}
+
+std::size_t Catalogue::storagePositionOfSeq(std::uint32_t seq) const {
+    auto it = std::partition_point(storage_.begin(), storage_.end(),
+                                   [&](const Stored& s) { return s.seq < seq; });
+    return std::size_t(it - storage_.begin());
+}
+
+// Sorts a batch given in order of seq by collation, equal names keeping that
+// order. Large batches (a whole catalogue at start-up) compare ICU sort keys
+// made on every core instead of calling the collator n log n times.
+void Catalogue::sortBatch(std::vector<Entry>& batch) const {
+    const std::size_t n = batch.size();
+    if (n < 4096) {
+        std::stable_sort(batch.begin(), batch.end(),
+                         [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
+        return;
+    }
+
+    struct Keyed {
+        std::uint64_t prefix;   // first 8 key bytes, big-endian, zero padded
+        std::uint32_t offset;   // of the rest of the key in its part's arena
+        std::uint32_t index;    // into batch
+    };
+    const unsigned parts = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+    const std::size_t split = parts == 1 ? n : n / 2;
+    std::vector<Keyed> keyed(n);
+    std::vector<std::uint8_t> arenas[2];
+
+    auto arenaOf = [&](const Keyed& k) -> const std::vector<std::uint8_t>& { return arenas[k.index >= split]; };
+    auto less = [&](const Keyed& a, const Keyed& b) {
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        const std::uint8_t* pa = arenaOf(a).data() + a.offset;
+        const std::uint8_t* pb = arenaOf(b).data() + b.offset;
+        std::size_t la = pa[0] | (pa[1] << 8), lb = pb[0] | (pb[1] << 8);
+        int c = std::memcmp(pa + 2, pb + 2, std::min(la, lb));
+        if (c != 0)
+            return c < 0;
+        if (la != lb)
+            return la < lb;
+        return a.index < b.index;
+    };
+    auto work = [&](unsigned part, const Collation& coll) {
+        std::size_t from = part == 0 ? 0 : split, to = part == 0 ? split : n;
+        std::vector<std::uint8_t>& arena = arenas[part];
+        arena.reserve((to - from) * 24);
+        std::vector<std::uint8_t> key;
+        for (std::size_t i = from; i < to; ++i) {
+            key.clear();
+            coll.appendSortKey(text(batch[i].name), key);
+            Keyed k{0, std::uint32_t(arena.size()), std::uint32_t(i)};
+            for (std::size_t b = 0; b < 8; ++b)
+                k.prefix = (k.prefix << 8) | (b < key.size() ? key[b] : 0);
+            std::size_t rest = key.size() > 8 ? key.size() - 8 : 0;
+            arena.push_back(std::uint8_t(rest & 0xFF));
+            arena.push_back(std::uint8_t(rest >> 8));
+            arena.insert(arena.end(), key.begin() + std::ptrdiff_t(key.size() - rest), key.end());
+            keyed[i] = k;
+        }
+        std::sort(keyed.begin() + std::ptrdiff_t(from), keyed.begin() + std::ptrdiff_t(to), less);
+    };
+
+    if (parts == 1) {
+        work(0, collation_);
+    } else {
+        Collation second(collation_);
+        std::thread helper(work, 1u, std::cref(second));
+        work(0, collation_);
+        helper.join();
+        std::inplace_merge(keyed.begin(), keyed.begin() + std::ptrdiff_t(split), keyed.end(), less);
+    }
+
+    std::vector<Entry> sorted;
+    sorted.reserve(n);
+    for (const Keyed& k : keyed)
+        sorted.push_back(batch[k.index]);
+    batch = std::move(sorted);
+}
+
+// Merges a sorted batch into a sorted index; on equal names what was there
+// comes first, as if each new name had been inserted after its equals.
+void Catalogue::mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch) const {
+    if (index.empty()) {
+        index = std::move(batch);
+        return;
+    }
+    std::vector<Entry> merged;
+    merged.reserve(index.size() + batch.size());
+    std::merge(index.begin(), index.end(), batch.begin(), batch.end(), std::back_inserter(merged),
+               [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
+    index = std::move(merged);
+}
+
+void Catalogue::settle() const {
+    if (pendingFrom_ == storage_.size())
+        return;
+    auto* self = const_cast<Catalogue*>(this);
+    std::vector<Entry> batch;
+    batch.reserve(storage_.size() - pendingFrom_);
+    for (std::size_t k = pendingFrom_; k < storage_.size(); ++k)
+        batch.push_back({storage_[k].seq, storage_[k].name});
+    pendingFrom_ = storage_.size();
+
+    if (!sorted_)
+        display_.insert(display_.end(), batch.begin(), batch.end());
+    sortBatch(batch);
+
+    if (!sorted_) {
+        self->mergeInto(displayIndex_, std::vector<Entry>(batch));
+    } else if (display_.empty()) {
+        display_ = batch;
+    } else if (!irregular_ && misplaced_ < 0) {
+        self->mergeInto(display_, std::vector<Entry>(batch));
+    } else {
+        for (const Entry& e : batch) {
+            std::size_t p = sortedInsertPosition(text(e.name));
+            display_.insert(display_.begin() + std::ptrdiff_t(p), e);
+            if (misplaced_ >= 0 && std::size_t(misplaced_) >= p)
+                ++self->misplaced_;
+        }
+    }
+    self->mergeInto(storageIndex_, std::move(batch));
+}
+
+// --- Display list --------------------------------------------------------------
+
+int Catalogue::displayCount() const {
+    settle();
+    return int(display_.size());
+}
+
+RecordText Catalogue::displayAt(int i) const {
+    settle();
+    if (i < 0 || std::size_t(i) >= display_.size())
+        throw ListError::outOfBounds(i);
+    return texts_[display_[std::size_t(i)].name];
+}
+
+int Catalogue::findInDisplay(std::string_view name) const {
+    settle();
+    if (!sorted_) {
+        std::size_t pos = findInIndex(displayIndex_, name);
+        return pos == std::string_view::npos ? -1 : int(positionOfSeq(display_, displayIndex_[pos].seq));
+    }
+    return findInSortedDisplay(name);
+}
+
+int Catalogue::findInSortedDisplay(std::string_view name) const {
+    const std::size_t n = display_.size();
+    if (irregular_) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (compare(name, display_[i].name) == 0)
+                return int(i);
+        return -1;
+    }
+    // Binary search over the sorted entries, leaving out the one renamed in
+    // place; that one is checked on its own.
+    const std::size_t m = misplaced_ < 0 ? n : std::size_t(misplaced_);
+    const std::size_t count = misplaced_ < 0 ? n : n - 1;
+    auto raw = [&](std::size_t k) { return k >= m ? k + 1 : k; };
+    std::size_t lo = 0, hi = count;
+    while (lo < hi) {
+        std::size_t mid = lo + (hi - lo) / 2;
+        if (compare(name, display_[raw(mid)].name) > 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    int found = -1;
+    if (lo < count && compare(name, display_[raw(lo)].name) == 0)
+        found = int(raw(lo));
+    if (m < n && compare(name, display_[m].name) == 0 && (found < 0 || int(m) < found))
+        found = int(m);
+    return found;
+}
+
+// Where a sorted list puts a new name: after its equals. A list that is no
+// longer in order is searched as if it were, as a list control would.
+std::size_t Catalogue::sortedInsertPosition(std::string_view name) const {
+    const std::size_t n = display_.size();
+    const bool skip = !irregular_ && misplaced_ >= 0;
+    const std::size_t m = skip ? std::size_t(misplaced_) : n;
+    const std::size_t count = skip ? n - 1 : n;
+    auto raw = [&](std::size_t k) { return k >= m ? k + 1 : k; };
+    std::size_t lo = 0, hi = count;
+    while (lo < hi) {
+        std::size_t mid = lo + (hi - lo) / 2;
+        if (compare(name, display_[raw(mid)].name) >= 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo < count ? raw(lo) : n;
+}
+
+void Catalogue::setSelection(int i) {
+    settle();
+    selection_ = (i >= 0 && std::size_t(i) < display_.size()) ? i : -1;
+    keepSelectionVisible();
+}
+
+void Catalogue::keepSelectionVisible() {
+    if (selection_ < 0)
+        return;
+    if (selection_ < topIndex_)
+        topIndex_ = selection_;
+    else if (selection_ >= topIndex_ + visibleRows_)
+        topIndex_ = selection_ - visibleRows_ + 1;
+}
+
+void Catalogue::setTopIndex(int i) {
+    settle();
+    int last = std::max(0, int(display_.size()) - 1);
+    topIndex_ = std::clamp(i, 0, last);
+}
+
+void Catalogue::setSorted(bool on) {
+    settle();
+    if (on == sorted_)
+        return;
+    if (on) {
+        // The display index already holds the entries in name order, equal
+        // names in display order: exactly the stable re-sort.
+        display_ = std::move(displayIndex_);
+        displayIndex_ = {};
+    } else {
+        for (std::size_t k = 0; k < display_.size(); ++k)
+            display_[k].seq = std::uint32_t(k);
+        displayIndex_ = display_;
+        if (irregular_ || misplaced_ >= 0)
+            std::stable_sort(displayIndex_.begin(), displayIndex_.end(),
+                             [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
+        // Name order is not storage order.
+        mirrorsStorage_ = false;
+    }
+    misplaced_ = -1;
+    irregular_ = false;
+    sorted_ = on;
+}
+
+// --- Storage lists -------------------------------------------------------------
+
+RecordText Catalogue::storageName(int j) const {
+    if (j < 0 || std::size_t(j) >= storage_.size())
+        throw ListError::outOfBounds(j);
+    return texts_[storage_[std::size_t(j)].name];
+}
+
+RecordText Catalogue::storageLocation(int j) const {
+    if (j < 0 || std::size_t(j) >= storage_.size())
+        throw ListError::outOfBounds(j);
+    return texts_[storage_[std::size_t(j)].location];
+}
+
+int Catalogue::findInStorage(std::string_view name) const {
+    settle();
+    std::size_t pos = findInIndex(storageIndex_, name);
+    return pos == std::string_view::npos ? -1 : int(storagePositionOfSeq(storageIndex_[pos].seq));
+}
+
+RecordText Catalogue::locationOfDisplay(int i) const {
+    RecordText name = displayAt(i);
+    return storageLocation(findInStorage(name.view()));
+}
+
+// --- Operations ----------------------------------------------------------------
+
+void Catalogue::reserve(std::size_t records) {
+    storage_.reserve(storage_.size() + records);
+    texts_.reserve(texts_.size() + 2 * records);
+    refs_.reserve(refs_.size() + 2 * records);
+}
+
+void Catalogue::appendLoaded(std::string_view name, std::string_view location) {
+    renumberIfNeeded();
+    TextId n = newText(name, 2);  // HelpZoznam and Zoznam
+    TextId l = newText(location, 1);
+    storage_.push_back({nextSeq_++, n, l});
+    ++recordCount_;
+}
+
+void Catalogue::add(std::string_view name, std::string_view location) {
+    settle();
+    renumberIfNeeded();
+    TextId n = newText(name, 2);
+    TextId l = newText(location, 1);
+    const std::uint32_t seq = nextSeq_++;
+    storage_.push_back({seq, n, l});
+    pendingFrom_ = storage_.size();
+    insertIntoIndex(storageIndex_, {seq, n});
+    if (sorted_) {
+        std::size_t p = sortedInsertPosition(text(n));
+        display_.insert(display_.begin() + std::ptrdiff_t(p), {0, n});
+        if (misplaced_ >= 0 && std::size_t(misplaced_) >= p)
+            ++misplaced_;
+        if (selection_ >= 0 && std::size_t(selection_) >= p)
+            ++selection_;
+    } else {
+        display_.push_back({seq, n});
+        insertIntoIndex(displayIndex_, {seq, n});
+    }
+    ++recordCount_;
+    setSelection(findInDisplay(text(n)));
+}
+
+void Catalogue::deleteAtDisplay(int i) {
+    const RecordText name = displayAt(i);
+    const int j = findInStorage(name.view());
+    if (j < 0)
+        throw ListError::outOfBounds(j);
+    const Stored s = storage_[std::size_t(j)];
+    const Entry d = display_[std::size_t(i)];
+    if (s.name != d.name)
+        mirrorsStorage_ = false;
+
+    eraseFromIndex(storageIndex_, {s.seq, s.name});
+    storage_.erase(storage_.begin() + j);
+    pendingFrom_ = storage_.size();
+    release(s.location);
+    release(s.name);
+
+    if (!sorted_)
+        eraseFromIndex(displayIndex_, d);
+    display_.erase(display_.begin() + i);
+    release(d.name);
+
+    if (misplaced_ == i)
+        misplaced_ = -1;
+    else if (misplaced_ > i)
+        --misplaced_;
+    if (selection_ == i)
+        selection_ = -1;
+    else if (selection_ > i)
+        --selection_;
+    if (bookmark_ == j)
+        bookmark_ = -1;
+    else if (bookmark_ > j)
+        --bookmark_;
+    topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+    --recordCount_;
+}
+
+void Catalogue::renameAtDisplay(int i, std::string_view newName) {
+    const RecordText old = displayAt(i);
+    const int j = findInStorage(old.view());
+    if (j < 0)
+        throw ListError::outOfBounds(j);
+    Stored& s = storage_[std::size_t(j)];
+    Entry& d = display_[std::size_t(i)];
+    if (s.name != d.name)
+        mirrorsStorage_ = false;
+
+    const TextId n = newText(newName, 2);
+    eraseFromIndex(storageIndex_, {s.seq, s.name});
+    release(s.name);
+    s.name = n;
+    insertIntoIndex(storageIndex_, {s.seq, n});
+
+    if (!sorted_)
+        eraseFromIndex(displayIndex_, d);
+    release(d.name);
+    d.name = n;
+    if (!sorted_) {
+        insertIntoIndex(displayIndex_, d);
+        return;
+    }
+
+    // Sorted mode: the entry stays where it is, which may be out of order.
+    if (irregular_)
+        return;
+    if (misplaced_ >= 0 && misplaced_ != i) {
+        misplaced_ = -1;
+        irregular_ = true;
+        return;
+    }
+    const std::size_t at = std::size_t(i);
+    const bool fits = (at == 0 || compare(display_[at - 1].name, n) <= 0) &&
+                      (at + 1 == display_.size() || compare(n, display_[at + 1].name) <= 0);
+    misplaced_ = fits ? -1 : i;
+}
+
+void Catalogue::releaseDisplay() {
+    for (const Entry& e : display_)
+        release(e.name);
+    display_.clear();
+    displayIndex_.clear();
+}
+
+void Catalogue::clear() {
+    storage_.clear();
+    storageIndex_.clear();
+    display_.clear();
+    displayIndex_.clear();
+    texts_.clear();
+    refs_.clear();
+    freeTexts_.clear();
+    pendingFrom_ = 0;
+    misplaced_ = -1;
+    irregular_ = false;
+    mirrorsStorage_ = true;
+    selection_ = -1;
+    topIndex_ = 0;
+    bookmark_ = -1;
+}
+
+void Catalogue::showStorageOrder() {
+    settle();
+    releaseDisplay();
+    if (sorted_) {
+        // A sorted list files every copied name at its sorted place.
+        display_ = storageIndex_;
+    } else {
+        display_.reserve(storage_.size());
+        for (const Stored& s : storage_)
+            display_.push_back({s.seq, s.name});
+        displayIndex_ = storageIndex_;
+    }
+    for (const Entry& e : display_)
+        ++refs_[e.name];
+    misplaced_ = -1;
+    irregular_ = false;
+    mirrorsStorage_ = true;
+    selection_ = -1;
+    topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+}
+
+void Catalogue::resortLiterally() {
+    setBookmark(findInStorage(displayAt(selection_).view()));
+    setSorted(false);
+    showStorageOrder();
+    setSelection(findInDisplay(storageName(bookmark_).view()));
+    setBookmark(selection_);
+    setSorted(true);
+    setSelection(findInDisplay(storageName(bookmark_).view()));
+}
+
+void Catalogue::resortAfterRename() {
+    settle();
+    const int m = misplaced_ >= 0 ? misplaced_ : selection_;
+    if (!sorted_ || irregular_ || !mirrorsStorage_ || selection_ < 0 || m != selection_)
+        return resortLiterally();
+
+    // The display list is the storage list in name order but for the one
+    // entry renamed in place: move that entry to its place. A name with
+    // equals would need their storage order to place it; rebuild then.
+    const std::size_t n = display_.size();
+    const std::size_t at = std::size_t(m);
+    const TextId id = display_[at].name;
+    const std::size_t count = n - 1;
+    auto raw = [&](std::size_t k) { return k >= at ? k + 1 : k; };
+    std::size_t lo = 0, hi = count;
+    while (lo < hi) {
+        std::size_t mid = lo + (hi - lo) / 2;
+        if (compare(id, display_[raw(mid)].name) > 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if ((lo < count && compare(id, display_[raw(lo)].name) == 0) ||
+        (lo > 0 && compare(display_[raw(lo - 1)].name, id) == 0))
+        return resortLiterally();
+
+    const Entry moving = display_[at];
+    if (lo < at)
+        std::move_backward(display_.begin() + std::ptrdiff_t(lo), display_.begin() + std::ptrdiff_t(at),
+                           display_.begin() + std::ptrdiff_t(at + 1));
+    else
+        std::move(display_.begin() + std::ptrdiff_t(at + 1), display_.begin() + std::ptrdiff_t(lo + 1),
+                  display_.begin() + std::ptrdiff_t(at));
+    display_[lo] = moving;
+    misplaced_ = -1;
+
+    // Selection, bookmark and top index as the step-by-step rebuild leaves
+    // them: the record is selected in storage order first, then in name order.
+    const int j = findInStorage(text(id));
+    bookmark_ = j;
+    selection_ = j;
+    keepSelectionVisible();
+    selection_ = int(lo);
+    keepSelectionVisible();
+}
+
+void Catalogue::renumberIfNeeded() {
+    if (nextSeq_ < std::numeric_limits<std::uint32_t>::max() - 1)
+        return;
+    settle();
+    // Order keys only need to keep their order: hand out fresh ones.
+    for (Entry& e : storageIndex_)
+        e.seq = std::uint32_t(storagePositionOfSeq(e.seq));
+    for (std::size_t k = 0; k < storage_.size(); ++k)
+        storage_[k].seq = std::uint32_t(k);
+    if (!sorted_) {
+        for (Entry& e : displayIndex_)
+            e.seq = std::uint32_t(positionOfSeq(display_, e.seq));
+        for (std::size_t k = 0; k < display_.size(); ++k)
+            display_[k].seq = std::uint32_t(k);
+    }
+    nextSeq_ = std::uint32_t(std::max(storage_.size(), display_.size()));
+}
+
+}  // namespace vrindel

@@ -1,0 +1,56 @@
+#pragma once
+// The two kinds of run-time error that end a handler: an index outside a
+// list, and a failed input or output call. The window shows either through
+// its generic error message; the library never shows anything itself.
+
+#include <stdexcept>
+#include <string>
+
+namespace vrindel {
+
+class ListError : public std::runtime_error {
+public:
+    explicit ListError(const std::string& text) : std::runtime_error(text) {}
+    // "List index out of bounds (%d)"
+    static ListError outOfBounds(long long index);
+};
+
+// An input or output error. `code` is the file layer's own code (2, 3, 4,
+// 5, 100, 101, 102, 103) or, for an operating-system error we have no code
+// for, the errno value itself.
+class IoError : public std::runtime_error {
+public:
+    IoError(int code, const std::string& text) : std::runtime_error(text), code_(code) {}
+    int code() const noexcept { return code_; }
+
+    // The error raised for one of the file layer's codes, with its text.
+    static IoError fromCode(int code);
+    // The error raised for a failed system call.
+    static IoError fromErrno(int err);
+
+private:
+    int code_;
+};
+
+// File layer codes.
+namespace io {
+inline constexpr int FileNotFound = 2;
+inline constexpr int InvalidFilename = 3;
+inline constexpr int TooManyOpenFiles = 4;
+inline constexpr int AccessDenied = 5;
+inline constexpr int ReadPastEnd = 100;
+inline constexpr int DiskFull = 101;
+inline constexpr int FileNotAssigned = 102;
+inline constexpr int FileNotOpen = 103;
+inline constexpr int InvalidNumericInput = 106;
+}  // namespace io
+
+// The text shown for a file layer code: "File not found", ..., or
+// "I/O error N" for any code without a text of its own.
+std::string ioErrorText(int code);
+
+// The file layer code for an errno, or 0 when the errno has none (and is
+// then reported as "I/O error N" with its own number).
+int ioCodeForErrno(int err);
+
+}  // namespace vrindel

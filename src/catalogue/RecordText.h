@@ -1,0 +1,50 @@
+#pragma once
+// A record text is what one 32-byte record of the catalogue file holds: at
+// most 31 single-byte Windows-1250 characters. The window works in UTF-16;
+// these functions are the only place the two meet.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vrindel {
+
+inline constexpr std::size_t MaxTextLength = 31;
+
+struct RecordText {
+    std::uint8_t length = 0;
+    std::array<char, MaxTextLength> bytes{};
+
+    RecordText() = default;
+    // Longer input is cut to its first 31 bytes, as the file would cut it.
+    explicit RecordText(std::string_view text);
+
+    std::string_view view() const { return {bytes.data(), length}; }
+    std::string str() const { return std::string(view()); }
+    bool empty() const { return length == 0; }
+
+    friend bool operator==(const RecordText& a, const RecordText& b) { return a.view() == b.view(); }
+};
+static_assert(sizeof(RecordText) == 32, "one record text is one file record");
+
+// Windows-1250 to UTF-16. Every byte maps to exactly one code unit; the five
+// bytes the code page leaves undefined map to the C1 control of the same
+// value, so that any file survives a load and save unchanged.
+char16_t fromWindows1250(unsigned char byte);
+std::u16string fromWindows1250(std::string_view bytes);
+
+// UTF-16 to Windows-1250; nothing when the character has no byte.
+std::optional<unsigned char> toWindows1250(char16_t ch);
+// Nothing when any character cannot be stored.
+std::optional<std::string> toWindows1250(std::u16string_view text);
+
+// Whether a character can be stored in a record text.
+inline bool canStore(char16_t ch) { return toWindows1250(ch).has_value(); }
+
+// UTF-8 convenience for tests and tools.
+std::string windows1250ToUtf8(std::string_view bytes);
+std::optional<std::string> utf8ToWindows1250(std::string_view utf8);
+
+}  // namespace vrindel
