@@ -5,9 +5,44 @@
 #include <limits>
 #include <thread>
 
+#include <unicode/uchar.h>
+
 namespace vrindel {
 
+namespace {
+
+// Letter case folded byte by byte within Windows-1250, for type-ahead.
+struct FoldTable {
+    unsigned char fold[256];
+    FoldTable() {
+        for (int b = 0; b < 256; ++b) {
+            UChar32 folded = u_foldCase(fromWindows1250(static_cast<unsigned char>(b)), U_FOLD_CASE_DEFAULT);
+            auto back = folded <= 0xFFFF ? toWindows1250(char16_t(folded)) : std::nullopt;
+            fold[b] = back ? *back : static_cast<unsigned char>(b);
+        }
+    }
+};
+
+const FoldTable& foldTable() {
+    static const FoldTable table;
+    return table;
+}
+
+std::uint32_t foldedHead(std::string_view text) {
+    const auto& f = foldTable().fold;
+    std::uint32_t head = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        head = (head << 8) | (i < text.size() ? f[static_cast<unsigned char>(text[i])] : 0u);
+    return head;
+}
+
+}  // namespace
+
 Catalogue::Catalogue(const Collation& collation) : collation_(collation) {}
+
+Catalogue::Entry Catalogue::entry(std::uint32_t seq, TextId name) const {
+    return Entry{seq, name, foldedHead(text(name))};
+}
 
 // --- Text pool -----------------------------------------------------------
 
@@ -163,7 +198,7 @@ void Catalogue::settle() const {
     std::vector<Entry> batch;
     batch.reserve(storage_.size() - pendingFrom_);
     for (std::size_t k = pendingFrom_; k < storage_.size(); ++k)
-        batch.push_back({storage_[k].seq, storage_[k].name});
+        batch.push_back(entry(storage_[k].seq, storage_[k].name));
     pendingFrom_ = storage_.size();
 
     if (!sorted_)
@@ -208,6 +243,33 @@ int Catalogue::findInDisplay(std::string_view name) const {
         return pos == std::string_view::npos ? -1 : int(positionOfSeq(display_, displayIndex_[pos].seq));
     }
     return findInSortedDisplay(name);
+}
+
+int Catalogue::findPrefixInDisplay(std::string_view prefix) const {
+    settle();
+    if (display_.empty())
+        return -1;
+    const auto& f = foldTable().fold;
+    std::string folded(prefix);
+    for (char& ch : folded)
+        ch = char(f[static_cast<unsigned char>(ch)]);
+    // Compare the heads on the first up to four bytes, then the rest.
+    const std::size_t headLength = std::min<std::size_t>(folded.size(), 4);
+    const std::uint32_t mask = headLength == 0 ? 0 : ~std::uint32_t(0) << (8 * (4 - headLength));
+    const std::uint32_t want = foldedHead(folded) & mask;
+    for (std::size_t i = 0; i < display_.size(); ++i) {
+        if ((display_[i].head & mask) != want)
+            continue;
+        std::string_view t = text(display_[i].name);
+        if (t.size() < folded.size())
+            continue;
+        bool match = true;
+        for (std::size_t k = 4; k < folded.size() && match; ++k)
+            match = char(f[static_cast<unsigned char>(t[k])]) == folded[k];
+        if (match)
+            return int(i);
+    }
+    return -1;
 }
 
 int Catalogue::findInSortedDisplay(std::string_view name) const {
@@ -352,17 +414,17 @@ void Catalogue::add(std::string_view name, std::string_view location) {
     const std::uint32_t seq = nextSeq_++;
     storage_.push_back({seq, n, l});
     pendingFrom_ = storage_.size();
-    insertIntoIndex(storageIndex_, {seq, n});
+    insertIntoIndex(storageIndex_, entry(seq, n));
     if (sorted_) {
         std::size_t p = sortedInsertPosition(text(n));
-        display_.insert(display_.begin() + std::ptrdiff_t(p), {0, n});
+        display_.insert(display_.begin() + std::ptrdiff_t(p), entry(0, n));
         if (misplaced_ >= 0 && std::size_t(misplaced_) >= p)
             ++misplaced_;
         if (selection_ >= 0 && std::size_t(selection_) >= p)
             ++selection_;
     } else {
-        display_.push_back({seq, n});
-        insertIntoIndex(displayIndex_, {seq, n});
+        display_.push_back(entry(seq, n));
+        insertIntoIndex(displayIndex_, entry(seq, n));
     }
     ++recordCount_;
     setSelection(findInDisplay(text(n)));
@@ -378,7 +440,7 @@ void Catalogue::deleteAtDisplay(int i) {
     if (s.name != d.name)
         mirrorsStorage_ = false;
 
-    eraseFromIndex(storageIndex_, {s.seq, s.name});
+    eraseFromIndex(storageIndex_, entry(s.seq, s.name));
     storage_.erase(storage_.begin() + j);
     pendingFrom_ = storage_.size();
     release(s.location);
@@ -416,15 +478,15 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName) {
         mirrorsStorage_ = false;
 
     const TextId n = newText(newName, 2);
-    eraseFromIndex(storageIndex_, {s.seq, s.name});
+    eraseFromIndex(storageIndex_, entry(s.seq, s.name));
     release(s.name);
     s.name = n;
-    insertIntoIndex(storageIndex_, {s.seq, n});
+    insertIntoIndex(storageIndex_, entry(s.seq, n));
 
     if (!sorted_)
         eraseFromIndex(displayIndex_, d);
     release(d.name);
-    d.name = n;
+    d = entry(d.seq, n);
     if (!sorted_) {
         insertIntoIndex(displayIndex_, d);
         return;
@@ -477,7 +539,7 @@ void Catalogue::showStorageOrder() {
     } else {
         display_.reserve(storage_.size());
         for (const Stored& s : storage_)
-            display_.push_back({s.seq, s.name});
+            display_.push_back(entry(s.seq, s.name));
         displayIndex_ = storageIndex_;
     }
     for (const Entry& e : display_)

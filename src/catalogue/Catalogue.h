@@ -36,6 +36,10 @@ public:
     int displayCount() const;
     RecordText displayAt(int i) const;                  // ListError outside the list
     int findInDisplay(std::string_view name) const;     // first match from the top, or -1
+    // Type-ahead: the first entry from the top whose text begins with the
+    // given Windows-1250 bytes, letter case ignored; -1 if none. An empty
+    // prefix matches the first entry.
+    int findPrefixInDisplay(std::string_view prefix) const;
     int selection() const { return selection_; }
     void setSelection(int i);                           // outside the list: none (-1)
     int topIndex() const { return topIndex_; }
@@ -88,6 +92,9 @@ private:
     struct Entry {
         std::uint32_t seq;   // order key: storage order, or display order when unsorted
         TextId name;
+        // The first four bytes of the name with case folded, so that a
+        // type-ahead search reads one array front to back.
+        std::uint32_t head;
     };
     struct Stored {
         std::uint32_t seq;
@@ -96,6 +103,7 @@ private:
     };
 
     TextId newText(std::string_view text, std::uint8_t refs);
+    Entry entry(std::uint32_t seq, TextId name) const;
     void release(TextId id);
     std::string_view text(TextId id) const { return texts_[id].view(); }
     int compare(std::string_view a, TextId b) const { return collation_.compare(a, text(b)); }
