@@ -1,0 +1,101 @@
+#include "BenchData.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <unordered_set>
+
+#include "Collation.h"
+#include "RecordText.h"
+
+namespace vrindel::bench {
+
+namespace {
+
+const char* const Lower[] = {"a", "á", "ä", "b", "c", "č", "d", "ď", "e", "é", "f", "g", "h", "i", "í", "j",
+                             "k", "l", "ĺ", "ľ", "m", "n", "ň", "o", "ó", "ô", "p", "r", "ŕ", "s", "š", "t",
+                             "ť", "u", "ú", "v", "y", "ý", "z", "ž"};
+const char* const Upper[] = {"A", "Á", "B", "C", "Č", "D", "Ď", "E", "F", "G", "H", "I", "J", "K", "L", "Ľ",
+                             "M", "N", "O", "P", "R", "S", "Š", "T", "Ť", "U", "V", "Z", "Ž"};
+const char* const Extensions[] = {".zip", ".rar", ".exe"};
+
+std::string win1250(const std::string& utf8) {
+    auto bytes = utf8ToWindows1250(utf8);
+    if (!bytes)
+        throw std::logic_error("generator produced an unstorable name");
+    return *bytes;
+}
+
+}  // namespace
+
+std::vector<GeneratedRecord> generateRecords(std::size_t count, unsigned seed) {
+    std::mt19937_64 rng(seed);
+    auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
+    std::vector<GeneratedRecord> out;
+    out.reserve(count);
+    std::unordered_set<std::string> seen;
+    seen.reserve(count * 2);
+    // Unique ignoring case means unique under the catalogue's own
+    // comparison: its sort key is the set key.
+    const Collation& collation = Collation::instance();
+    std::vector<std::uint8_t> key;
+    auto keyOf = [&](const std::string& bytes) {
+        key.clear();
+        collation.appendSortKey(bytes, key);
+        return std::string(key.begin(), key.end());
+    };
+    while (out.size() < count) {
+        std::string name;
+        const std::size_t words = 1 + pick(3);
+        for (std::size_t w = 0; w < words; ++w) {
+            if (w)
+                name += " ";
+            name += Upper[pick(std::size(Upper))];
+            const std::size_t letters = 2 + pick(7);
+            for (std::size_t l = 0; l < letters; ++l)
+                name += Lower[pick(std::size(Lower))];
+        }
+        if (pick(3) == 0) {
+            name += ' ';
+            name += std::to_string(pick(2000));
+        }
+        if (pick(4) == 0)
+            name += Extensions[pick(3)];
+        std::string bytes = win1250(name);
+        if (bytes.size() < 3 || bytes.size() > 31)
+            continue;
+        if (!seen.insert(keyOf(bytes)).second)
+            continue;
+        char location[16];
+        std::snprintf(location, sizeof location, "CD %04zu", pick(10000));
+        out.push_back({std::move(bytes), location});
+    }
+    return out;
+}
+
+void writeCatalogueFile(const std::string& path, const std::vector<GeneratedRecord>& records) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    for (const auto& r : records) {
+        RecordText name(r.name), location(r.location);
+        file.write(reinterpret_cast<const char*>(&name), sizeof name);
+        file.write(reinterpret_cast<const char*>(&location), sizeof location);
+    }
+    if (!file)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string catalogueFile(std::size_t count) {
+    const std::string dir = "bench-data";
+    ::mkdir(dir.c_str(), 0755);
+    const std::string path = dir + "/Zoznam-" + std::to_string(count) + ".dat";
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0 && std::size_t(st.st_size) == count * 64)
+        return path;
+    writeCatalogueFile(path, generateRecords(count));
+    return path;
+}
+
+}  // namespace vrindel::bench

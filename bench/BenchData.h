@@ -1,0 +1,26 @@
+#pragma once
+// Generated catalogues for the benchmarks: plausible Slovak names, unique
+// ignoring case, in random storage order, with fixed seeds.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vrindel::bench {
+
+struct GeneratedRecord {
+    std::string name;       // Windows-1250
+    std::string location;   // Windows-1250
+};
+
+std::vector<GeneratedRecord> generateRecords(std::size_t count, unsigned seed = 2026);
+
+// Writes "Zoznam.dat" content for the records to path (once: an existing
+// file of the right size is reused).
+void writeCatalogueFile(const std::string& path, const std::vector<GeneratedRecord>& records);
+
+// The data folder beside the benchmark programs, created on demand, with a
+// catalogue of `count` records in it; returns the file's path.
+std::string catalogueFile(std::size_t count);
+
+}  // namespace vrindel::bench

@@ -1,0 +1,242 @@
+// The catalogue's operations at 10,000, 100,000 and 1,000,000 records,
+// through the same library calls the window makes.
+
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "BenchData.h"
+#include "CatalogueFiles.h"
+
+using namespace vrindel;
+using namespace vrindel::bench;
+
+namespace {
+
+struct NoMessages : FileMessages {
+    void listFileMissing() override {}
+    void listFileDamaged() override {}
+};
+
+void load(Catalogue& catalogue, const std::string& path) {
+    NoMessages messages;
+    FileVar file;
+    file.assign(path);
+    readCatalogue(file, catalogue, messages);
+    catalogue.setSelection(0);
+}
+
+// A loaded catalogue per size and mode, kept between benchmarks.
+Catalogue& loaded(std::size_t records, bool sorted) {
+    static std::map<std::pair<std::size_t, bool>, std::unique_ptr<Catalogue>> cache;
+    auto& slot = cache[{records, sorted}];
+    if (!slot) {
+        slot = std::make_unique<Catalogue>();
+        slot->setSorted(sorted);
+        load(*slot, catalogueFile(records));
+    }
+    return *slot;
+}
+
+const std::vector<GeneratedRecord>& records(std::size_t count) {
+    static std::map<std::size_t, std::vector<GeneratedRecord>> cache;
+    auto& r = cache[count];
+    if (r.empty())
+        r = generateRecords(count);
+    return r;
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+    b->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+}
+
+// --- Baselines -------------------------------------------------------------
+
+void baseline_read_file(benchmark::State& state) {
+    const std::string path = catalogueFile(std::size_t(state.range(0)));
+    for (auto _ : state) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        benchmark::DoNotOptimize(bytes.data());
+    }
+}
+BENCHMARK(baseline_read_file)->Apply(sizes);
+
+void baseline_sort_keys(benchmark::State& state) {
+    const auto& recs = records(std::size_t(state.range(0)));
+    std::vector<std::uint8_t> key;
+    for (auto _ : state) {
+        for (const auto& r : recs) {
+            key.clear();
+            Collation::instance().appendSortKey(r.name, key);
+        }
+        benchmark::DoNotOptimize(key.data());
+    }
+}
+BENCHMARK(baseline_sort_keys)->Apply(sizes);
+
+// --- Start-up and close ------------------------------------------------------
+
+void load_sorted(benchmark::State& state) {
+    const std::string path = catalogueFile(std::size_t(state.range(0)));
+    for (auto _ : state) {
+        Catalogue catalogue;
+        catalogue.setSorted(true);
+        load(catalogue, path);
+        benchmark::DoNotOptimize(catalogue.displayAt(0));
+        state.PauseTiming();
+        { Catalogue gone(std::move(catalogue)); }
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(load_sorted)->Apply(sizes);
+
+void load_unsorted(benchmark::State& state) {
+    const std::string path = catalogueFile(std::size_t(state.range(0)));
+    for (auto _ : state) {
+        Catalogue catalogue;
+        load(catalogue, path);
+        benchmark::DoNotOptimize(catalogue.displayAt(0));
+    }
+}
+BENCHMARK(load_unsorted)->Apply(sizes);
+
+void save_both(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
+    const std::string dir = "bench-data/save";
+    std::filesystem::create_directories(dir);
+    FileVar list, options;
+    list.assign(dir + "/Zoznam.dat");
+    options.assign(dir + "/Options.dat");
+    for (auto _ : state) {
+        saveCatalogue(list, catalogue);
+        saveOptions(options, Switches{});
+    }
+}
+BENCHMARK(save_both)->Apply(sizes);
+
+// Peak resident memory of a process that loads the catalogue sorted.
+void peak_memory_after_load(benchmark::State& state) {
+    const std::size_t count = std::size_t(state.range(0));
+    const std::string path = catalogueFile(count);
+    double peakMb = 0;
+    for (auto _ : state) {
+        // A fresh process, which reports its own peak: the rusage of a
+        // child would carry this process's peak across the exec.
+        std::string command = std::string(LOAD_MEMORY_PROGRAM) + " '" + path + "'";
+        std::FILE* pipe = popen(command.c_str(), "r");
+        long kb = -1;
+        if (!pipe || std::fscanf(pipe, "%ld", &kb) != 1)
+            state.SkipWithError("the loading process failed");
+        if (pipe)
+            pclose(pipe);
+        peakMb = double(kb) / 1024.0;
+    }
+    state.counters["peak_MB"] = peakMb;
+    state.counters["x_file"] = peakMb * 1024 * 1024 / double(count * 64);
+}
+BENCHMARK(peak_memory_after_load)->Apply(sizes)->Iterations(1);
+
+// --- Interactive operations ------------------------------------------------
+
+template <bool Sorted>
+void keystroke_duplicate_test(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), Sorted);
+    const auto& recs = records(std::size_t(state.range(0)));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        // Half the names are listed, half are one letter short of a listed one.
+        const std::string& name = recs[(i * 7919) % recs.size()].name;
+        benchmark::DoNotOptimize(catalogue.findInDisplay(i % 2 ? std::string_view(name) : std::string_view(name).substr(0, name.size() - 1)));
+        ++i;
+    }
+}
+BENCHMARK(keystroke_duplicate_test<true>)->Name("keystroke_sorted")->Apply(sizes);
+BENCHMARK(keystroke_duplicate_test<false>)->Name("keystroke_unsorted")->Apply(sizes);
+
+template <bool Sorted>
+void add_then_delete(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), Sorted);
+    int n = 0;
+    for (auto _ : state) {
+        const std::string name = "Nový záznam " + std::to_string(n++ % 1000);
+        auto bytes = *utf8ToWindows1250(name);
+        catalogue.add(bytes, "CD 0001");
+        catalogue.deleteAtDisplay(catalogue.selection());
+    }
+    state.counters["ops_per_iter"] = 2;
+}
+BENCHMARK(add_then_delete<true>)->Name("add_and_delete_sorted")->Apply(sizes);
+BENCHMARK(add_then_delete<false>)->Name("add_and_delete_unsorted")->Apply(sizes);
+
+void rename_with_resort(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
+    const std::string original = catalogue.displayAt(catalogue.displayCount() / 2).str();
+    const std::string moved = "zzzz premenovaný";
+    bool away = false;
+    for (auto _ : state) {
+        // Back and forth between the middle and the end of the list, with
+        // the steps of a rename in the window: rename, select, re-sort.
+        const std::string& from = away ? moved : original;
+        const std::string& to = away ? original : moved;
+        const int i = catalogue.findInDisplay(from);
+        catalogue.setSelection(i);
+        catalogue.renameAtDisplay(i, to);
+        catalogue.setSelection(catalogue.findInDisplay(to));
+        catalogue.resortAfterRename();
+        away = !away;
+    }
+    if (away) {
+        const int i = catalogue.findInDisplay(moved);
+        catalogue.setSelection(i);
+        catalogue.renameAtDisplay(i, original);
+        catalogue.resortAfterRename();
+    }
+}
+BENCHMARK(rename_with_resort)->Apply(sizes);
+
+void sort_switch(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
+    catalogue.setSelection(catalogue.displayCount() / 3);
+    bool on = true;
+    for (auto _ : state) {
+        // The two halves of the switch as the check box runs them.
+        on = !on;
+        if (on) {
+            catalogue.setBookmark(catalogue.selection());
+            catalogue.setSorted(true);
+            catalogue.setSelection(catalogue.findInDisplay(catalogue.storageName(catalogue.bookmark()).view()));
+        } else {
+            catalogue.setBookmark(catalogue.findInStorage(catalogue.displayAt(catalogue.selection()).view()));
+            catalogue.setSorted(false);
+            catalogue.showStorageOrder();
+            catalogue.setSelection(catalogue.findInDisplay(catalogue.storageName(catalogue.bookmark()).view()));
+        }
+    }
+    if (!on) {
+        catalogue.setBookmark(catalogue.selection());
+        catalogue.setSorted(true);
+    }
+}
+BENCHMARK(sort_switch)->Apply(sizes);
+
+template <bool Sorted>
+void type_ahead(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), Sorted);
+    const char* prefixes[] = {"k", "ko", "kos", "z", "zx", "\x8a" "a", "q"};
+    std::size_t i = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(catalogue.findPrefixInDisplay(prefixes[i++ % std::size(prefixes)]));
+}
+BENCHMARK(type_ahead<true>)->Name("type_ahead_sorted")->Apply(sizes);
+BENCHMARK(type_ahead<false>)->Name("type_ahead_unsorted")->Apply(sizes);
+
+}  // namespace

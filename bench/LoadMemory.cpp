@@ -1,0 +1,42 @@
+// Loads a catalogue sorted, as start-up does, and exits: its parent reads
+// the peak resident size of this fresh process.
+#include <cstdio>
+
+#include "CatalogueFiles.h"
+
+namespace {
+struct NoMessages : vrindel::FileMessages {
+    void listFileMissing() override {}
+    void listFileDamaged() override {}
+};
+}  // namespace
+
+// Peak resident size of this process image, in kB.
+long peakKilobytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = -1;
+    while (status && std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1)
+            break;
+    if (status)
+        std::fclose(status);
+    return kb;
+}
+
+// Usage: load_memory <Zoznam.dat> ; prints the peak in kB.
+int main(int argc, char** argv) {
+    if (argc != 2)
+        return 2;
+    vrindel::Catalogue catalogue;
+    catalogue.setSorted(true);
+    NoMessages messages;
+    vrindel::FileVar file;
+    file.assign(argv[1]);
+    vrindel::readCatalogue(file, catalogue, messages);
+    catalogue.setSelection(0);
+    if (catalogue.displayCount() == 0)
+        return 1;
+    std::printf("%ld\n", peakKilobytes());
+    return 0;
+}
