@@ -41,6 +41,16 @@ std::string baseOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Repeats a call that a signal interrupted before it did anything.
+template <class F>
+auto retryInterrupted(F call) {
+    decltype(call()) r;
+    do
+        r = call();
+    while (r < 0 && errno == EINTR);
+    return r;
+}
+
 }  // namespace
 
 FileSystem& systemFileSystem() {
@@ -121,7 +131,14 @@ FileVar::~FileVar() {
 
 bool FileVar::exists() const {
     struct ::stat st{};
-    return fs_->stat(name_, &st) == 0 && S_ISREG(st.st_mode);
+    if (retryInterrupted([&] { return fs_->stat(name_, &st); }) == 0)
+        return S_ISREG(st.st_mode);
+    // Only a name that is not there is missing. Any other failure says
+    // nothing about the file, and taking it for missing would put an empty
+    // catalogue in the place of the one that is there.
+    if (errno == ENOENT || errno == ENOTDIR)
+        return false;
+    throw IoError::fromErrno(errno);
 }
 
 int FileVar::openRetrying(const std::string& path, int flags, mode_t mode) {
@@ -141,7 +158,7 @@ void FileVar::reset(std::size_t recordSize) {
     if (fd < 0)
         throw IoError::fromErrno(errno);
     struct ::stat st{};
-    if (fs_->fstat(fd, &st) != 0) {
+    if (retryInterrupted([&] { return fs_->fstat(fd, &st); }) != 0) {
         int err = errno;
         fs_->close(fd);
         throw IoError::fromErrno(err);
@@ -202,11 +219,20 @@ std::string FileVar::resolveLinks(const std::string& path) const {
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) {
         struct ::stat st{};
-        if (fs_->lstat(current, &st) != 0 || !S_ISLNK(st.st_mode))
+        if (retryInterrupted([&] { return fs_->lstat(current, &st); }) != 0) {
+            // Nothing there yet: the new file is made under this name. Any
+            // other failure leaves open whether a link would be replaced.
+            if (errno == ENOENT || errno == ENOTDIR)
+                return current;
+            throw IoError::fromErrno(errno);
+        }
+        if (!S_ISLNK(st.st_mode))
             return current;
         std::vector<char> target(4096);
-        ssize_t n = fs_->readlink(current, target.data(), target.size());
-        if (n < 0 || std::size_t(n) >= target.size())
+        ssize_t n = retryInterrupted([&] { return fs_->readlink(current, target.data(), target.size()); });
+        if (n < 0)
+            throw IoError::fromErrno(errno);
+        if (std::size_t(n) >= target.size())
             return current;
         std::string next(target.data(), std::size_t(n));
         current = (!next.empty() && next[0] == '/') ? next : directoryOf(current) + "/" + next;
@@ -227,7 +253,7 @@ void FileVar::rewrite(std::size_t recordSize) {
     bool existed = false;
     int probe = openRetrying(target_, O_RDWR | O_CLOEXEC, 0);
     if (probe >= 0) {
-        existed = fs_->fstat(probe, &old) == 0;
+        existed = retryInterrupted([&] { return fs_->fstat(probe, &old); }) == 0;
         int err = existed ? 0 : errno;
         fs_->close(probe);
         if (!existed)
@@ -253,7 +279,7 @@ void FileVar::rewrite(std::size_t recordSize) {
     position_ = 0;
     fileSize_ = 0;
     buffer_.clear();
-    if (existed && fs_->fchmod(fd_, old.st_mode & 07777) != 0)
+    if (existed && retryInterrupted([&] { return fs_->fchmod(fd_, old.st_mode & 07777); }) != 0)
         failRewrite(errno);
 }
 
@@ -286,7 +312,7 @@ void FileVar::flushWrites() {
 
 void FileVar::abandonRewrite() noexcept {
     fs_->close(fd_);
-    fs_->unlink(temp_);
+    retryInterrupted([&] { return fs_->unlink(temp_); });
     fd_ = -1;
     mode_ = Mode::Closed;
 }
@@ -323,14 +349,14 @@ void FileVar::close() {
     fd_ = -1;
     if (fs_->close(fd) != 0 && errno != EINTR) {
         int err = errno;
-        fs_->unlink(temp_);
+        retryInterrupted([&] { return fs_->unlink(temp_); });
         mode_ = Mode::Closed;
         throw IoError::fromErrno(err);
     }
     mode_ = Mode::Closed;
-    if (fs_->rename(temp_, target_) != 0) {
+    if (retryInterrupted([&] { return fs_->rename(temp_, target_); }) != 0) {
         int err = errno;
-        fs_->unlink(temp_);
+        retryInterrupted([&] { return fs_->unlink(temp_); });
         throw IoError::fromErrno(err);
     }
 
