@@ -210,6 +210,14 @@ void Catalogue::settle() const {
     } else if (display_.empty()) {
         display_ = batch;
     } else if (!irregular_ && misplaced_ < 0) {
+        // The selected entry stays selected: it moves down by the names
+        // filed before it, which come after their equals.
+        if (selection_ >= 0) {
+            const TextId selected = display_[std::size_t(selection_)].name;
+            self->selection_ += int(std::partition_point(batch.begin(), batch.end(), [&](const Entry& e) {
+                                        return compare(e.name, selected) < 0;
+                                    }) - batch.begin());
+        }
         self->mergeInto(display_, std::vector<Entry>(batch));
     } else {
         for (const Entry& e : batch) {
@@ -217,6 +225,8 @@ void Catalogue::settle() const {
             display_.insert(display_.begin() + std::ptrdiff_t(p), e);
             if (misplaced_ >= 0 && std::size_t(misplaced_) >= p)
                 ++self->misplaced_;
+            if (selection_ >= 0 && std::size_t(selection_) >= p)
+                ++self->selection_;
         }
     }
     self->mergeInto(storageIndex_, std::move(batch));

@@ -1,0 +1,669 @@
+// The two files: what is written byte for byte, what the damaged and odd
+// files load as, the two messages, and saves that fail at every step.
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+
+#include "CatalogueFiles.h"
+#include "TestSupport.h"
+
+namespace vrindel {
+namespace {
+
+using test::cp;
+using test::displayNames;
+using test::InScratchDir;
+using test::readBytes;
+using test::record;
+using test::RecordingMessages;
+using test::ScratchDir;
+using test::storageLocations;
+using test::storageNames;
+using test::writeBytes;
+using Call = FileSystem::Call;
+using Names = std::vector<std::string>;
+
+// Each test works in a directory of its own, under the files' own names,
+// as the program does in its working directory.
+class CatalogueFiles : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    InScratchDir inDir{dir};
+    RecordingMessages messages;
+    FileVar listFile;
+    FileVar optionsFile;
+
+    void SetUp() override {
+        listFile.assign(ListFileName);
+        optionsFile.assign(OptionsFileName);
+    }
+
+    Catalogue load(bool sorted = false) {
+        Catalogue c;
+        c.setSorted(sorted);
+        readCatalogue(listFile, c, messages);
+        return c;
+    }
+
+    std::vector<std::pair<Switch, bool>> readSwitches() {
+        std::vector<std::pair<Switch, bool>> set;
+        readOptions(optionsFile, [&](Switch s, bool on) { set.emplace_back(s, on); });
+        return set;
+    }
+
+    std::vector<std::string> others() const {
+        Names names = dir.entries();
+        names.erase(std::remove(names.begin(), names.end(), ListFileName), names.end());
+        names.erase(std::remove(names.begin(), names.end(), OptionsFileName), names.end());
+        return names;
+    }
+};
+
+template <typename Body>
+IoError ioErrorOf(Body&& body) {
+    try {
+        body();
+    } catch (const IoError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no input/output error was raised";
+    return IoError(0, "");
+}
+
+// --- The message texts ---------------------------------------------------------------------
+
+TEST(CatalogueFileNames, AndMessageTextsAreExact) {
+    EXPECT_STREQ(ListFileName, "Zoznam.dat");
+    EXPECT_STREQ(OptionsFileName, "Options.dat");
+    EXPECT_STREQ(FileMessageCaption, "Vrindel");
+    EXPECT_STREQ(ListMissingText, "Súbor so zoznamom sa nenašiel!");
+    EXPECT_STREQ(ListDamagedText, "Súbor so záznamami je poškodený!");
+}
+
+// --- Missing files ----------------------------------------------------------------------------
+
+TEST_F(CatalogueFiles, AMissingCatalogueIsWarnedOfOnceAndCreatedEmpty) {
+    ensureCatalogueFile(listFile, messages);
+    EXPECT_EQ(messages.missing, 1);
+    EXPECT_EQ(readBytes(ListFileName), "");
+    EXPECT_FALSE(listFile.isOpen());
+    ensureCatalogueFile(listFile, messages);
+    EXPECT_EQ(messages.missing, 1);
+
+    Catalogue c = load();
+    EXPECT_EQ(c.storageCount(), 0);
+    EXPECT_EQ(messages.damaged, 0);
+    EXPECT_EQ(others(), Names{});
+}
+
+TEST_F(CatalogueFiles, AnExistingCatalogueIsLeftAlone) {
+    writeBytes(ListFileName, record("a") + record("b"));
+    ensureCatalogueFile(listFile, messages);
+    EXPECT_EQ(messages.missing, 0);
+    EXPECT_EQ(readBytes(ListFileName), record("a") + record("b"));
+}
+
+TEST_F(CatalogueFiles, ADirectoryNamedLikeTheCatalogueIsWarnedOfAndRefused) {
+    ASSERT_EQ(::mkdir(ListFileName, 0755), 0);
+    IoError e = ioErrorOf([&] { ensureCatalogueFile(listFile, messages); });
+    EXPECT_EQ(messages.missing, 1);
+    EXPECT_EQ(e.code(), 5);
+    EXPECT_STREQ(e.what(), "File access denied");
+    struct ::stat st{};
+    ASSERT_EQ(::stat(ListFileName, &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(others(), Names{});
+}
+
+TEST_F(CatalogueFiles, MissingOptionsGetTheDefaultsSilently) {
+    ensureOptionsFile(optionsFile);
+    EXPECT_EQ(readBytes(OptionsFileName), std::string("\x01\x00\x01", 3));
+    EXPECT_EQ(readSwitches(), (std::vector<std::pair<Switch, bool>>{
+                                  {Switch::Zoradit, true}, {Switch::DelPlaceBox, false}, {Switch::DelExt, true}}));
+
+    writeBytes(OptionsFileName, std::string("\x00\x01\x00", 3));
+    ensureOptionsFile(optionsFile);
+    EXPECT_EQ(readBytes(OptionsFileName), std::string("\x00\x01\x00", 3)) << "an existing file is kept";
+}
+
+// --- Options ------------------------------------------------------------------------------------
+
+TEST_F(CatalogueFiles, OptionsAreWrittenAsThreeBytes) {
+    for (int bits = 0; bits < 8; ++bits) {
+        Switches s{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0};
+        saveOptions(optionsFile, s);
+        const std::string expected = {char(bits & 1), char((bits >> 1) & 1), char((bits >> 2) & 1)};
+        EXPECT_EQ(readBytes(OptionsFileName), expected);
+        EXPECT_EQ(readSwitches(), (std::vector<std::pair<Switch, bool>>{
+                                      {Switch::Zoradit, s.zoradit},
+                                      {Switch::DelPlaceBox, s.delPlaceBox},
+                                      {Switch::DelExt, s.delExt}}));
+    }
+}
+
+TEST_F(CatalogueFiles, AOneByteOptionsFileSetsOnlyTheFirstSwitch) {
+    writeBytes(OptionsFileName, std::string("\x00", 1));
+    EXPECT_EQ(readSwitches(), (std::vector<std::pair<Switch, bool>>{{Switch::Zoradit, false}}));
+    EXPECT_FALSE(optionsFile.isOpen());
+
+    writeBytes(OptionsFileName, "");
+    EXPECT_TRUE(readSwitches().empty());
+}
+
+TEST_F(CatalogueFiles, OptionBytesAfterTheThirdAreNeverReadAndNotWrittenBack) {
+    writeBytes(OptionsFileName, std::string("\x02\x00\xFF\x00\x01", 5));
+    EXPECT_EQ(readSwitches(), (std::vector<std::pair<Switch, bool>>{
+                                  {Switch::Zoradit, true}, {Switch::DelPlaceBox, false}, {Switch::DelExt, true}}))
+        << "any byte but zero is on";
+    saveOptions(optionsFile, Switches{true, false, true});
+    EXPECT_EQ(readBytes(OptionsFileName), std::string("\x01\x00\x01", 3));
+}
+
+TEST_F(CatalogueFiles, ASwitchThatFailsEndsTheReadingSilently) {
+    writeBytes(OptionsFileName, std::string("\x01\x01\x01", 3));
+    std::vector<Switch> set;
+    readOptions(optionsFile, [&](Switch s, bool) {
+        set.push_back(s);
+        if (s == Switch::DelPlaceBox)
+            throw ListError::outOfBounds(0);
+    });
+    EXPECT_EQ(set, (std::vector<Switch>{Switch::Zoradit, Switch::DelPlaceBox}));
+    EXPECT_FALSE(optionsFile.isOpen());
+}
+
+TEST_F(CatalogueFiles, AnOptionsFileThatCannotBeOpenedIsAnError) {
+    EXPECT_EQ(ioErrorOf([&] { readSwitches(); }).code(), 2);
+}
+
+// --- Writing the catalogue ---------------------------------------------------------------
+
+TEST_F(CatalogueFiles, TheCatalogueIsWrittenAs64BytesARecordInStorageOrder) {
+    Catalogue c;
+    c.setSorted(true);
+    c.appendLoaded(cp("Žltý kôň.zip"), "CD 0421");
+    c.appendLoaded("", cp("Polica č. 3"));
+    c.appendLoaded(std::string(31, 'm'), "x");
+    c.add("Abeceda", std::string(40, 'L'));
+    ASSERT_EQ(displayNames(c).front(), "");
+    saveCatalogue(listFile, c);
+
+    const std::string bytes = readBytes(ListFileName);
+    EXPECT_EQ(bytes.size(), 4u * 64u);
+    std::string expected;
+    expected += std::string("\x0C\x8E\x6C\x74\xFD\x20\x6B\xF4\xF2\x2E\x7A\x69\x70", 13) + std::string(19, '\0');
+    expected += std::string("\x07" "CD 0421", 8) + std::string(24, '\0');
+    expected += std::string(32, '\0');
+    expected += std::string("\x0B" "Polica \xE8. 3", 12) + std::string(20, '\0');
+    expected += std::string("\x1F") + std::string(31, 'm');
+    expected += std::string("\x01x", 2) + std::string(30, '\0');
+    expected += std::string("\x07" "Abeceda", 8) + std::string(24, '\0');
+    expected += std::string("\x1F") + std::string(31, 'L');
+    EXPECT_TRUE(bytes == expected) << "the file differs from the expected bytes";
+    EXPECT_FALSE(listFile.isOpen());
+    EXPECT_EQ(others(), Names{});
+}
+
+TEST_F(CatalogueFiles, AnEmptyCatalogueIsAnEmptyFile) {
+    writeBytes(ListFileName, record("old") + record("x"));
+    Catalogue c;
+    saveCatalogue(listFile, c);
+    EXPECT_EQ(readBytes(ListFileName), "");
+}
+
+TEST_F(CatalogueFiles, SavedAndLoadedAgainGivesTheSameRecordsInTheSameOrder) {
+    Catalogue c;
+    c.setSorted(true);
+    const std::vector<std::pair<std::string, std::string>> records = {
+        {"zeta", "1"}, {"Abc", "2"}, {"ABC", "3"}, {"", ""}, {cp("Čaj"), cp("Šuplík")}, {"abc", "6"}};
+    for (const auto& [n, l] : records)
+        c.appendLoaded(n, l);
+    c.setSelection(0);
+    c.renameAtDisplay(0, "new");
+    c.resortAfterRename();
+    saveCatalogue(listFile, c);
+
+    Catalogue again = load(true);
+    EXPECT_EQ(messages.damaged, 0);
+    EXPECT_EQ(storageNames(again), storageNames(c));
+    EXPECT_EQ(storageLocations(again), storageLocations(c));
+    EXPECT_EQ(displayNames(again), displayNames(c));
+    EXPECT_EQ(again.recordCount(), 6);
+}
+
+// --- Reading the catalogue: odd and damaged files --------------------------------------
+
+TEST_F(CatalogueFiles, AnEmptyFileLoadsWithoutAMessage) {
+    writeBytes(ListFileName, "");
+    Catalogue c = load();
+    EXPECT_EQ(c.storageCount(), 0);
+    EXPECT_EQ(c.displayCount(), 0);
+    EXPECT_EQ(c.recordCount(), 0);
+    EXPECT_EQ(messages.damaged, 0);
+    EXPECT_FALSE(listFile.isOpen());
+}
+
+TEST_F(CatalogueFiles, ThreeRecordsLoadOneAndShowTheDamagedMessage) {
+    for (bool sorted : {false, true}) {
+        messages = RecordingMessages{};
+        writeBytes(ListFileName, record("name") + record("place") + record("orphan"));
+        Catalogue c = load(sorted);
+        EXPECT_EQ(messages.damaged, 1);
+        EXPECT_EQ(messages.missing, 0);
+        EXPECT_EQ(displayNames(c), Names{"name"});
+        EXPECT_EQ(storageNames(c), Names{"name"});
+        EXPECT_EQ(storageLocations(c), Names{"place"});
+        EXPECT_EQ(c.recordCount(), 1);
+        EXPECT_FALSE(listFile.isOpen());
+    }
+}
+
+TEST_F(CatalogueFiles, ATrailingPartOfARecordIsIgnoredWithoutAMessage) {
+    writeBytes(ListFileName, record("name") + record("place") + std::string(6, '\x05'));
+    Catalogue c = load();
+    EXPECT_EQ(messages.damaged, 0);
+    EXPECT_EQ(storageNames(c), Names{"name"});
+    EXPECT_EQ(storageLocations(c), Names{"place"});
+    EXPECT_EQ(c.recordCount(), 1);
+}
+
+TEST_F(CatalogueFiles, AZeroLengthByteIsAnEmptyText) {
+    std::string zero = record("");
+    zero.replace(1, 5, "ghost");  // not significant after a length of 0
+    writeBytes(ListFileName, zero + record("place") + record("name") + zero);
+    Catalogue c = load();
+    EXPECT_EQ(storageNames(c), (Names{"", "name"}));
+    EXPECT_EQ(storageLocations(c), (Names{"place", ""}));
+    EXPECT_EQ(messages.damaged, 0);
+}
+
+TEST_F(CatalogueFiles, ALengthByteAbove31IsCutTo31) {
+    std::string tooLong = record(std::string(31, 'q'));
+    tooLong[0] = char(32);
+    std::string wayTooLong = record(std::string(31, 'r'));
+    wayTooLong[0] = char(255);
+    writeBytes(ListFileName, tooLong + wayTooLong);
+    Catalogue c = load();
+    EXPECT_EQ(storageNames(c), Names{std::string(31, 'q')});
+    EXPECT_EQ(storageLocations(c), Names{std::string(31, 'r')});
+    EXPECT_EQ(messages.damaged, 0);
+
+    saveCatalogue(listFile, c);
+    EXPECT_EQ(readBytes(ListFileName), record(std::string(31, 'q')) + record(std::string(31, 'r')));
+}
+
+TEST_F(CatalogueFiles, BytesAfterATextAreNotSignificantAndAreWrittenAsZeros) {
+    std::string dirty = record("ab");
+    dirty.replace(3, 10, "leftovers!");
+    writeBytes(ListFileName, dirty + dirty);
+    Catalogue c = load();
+    EXPECT_EQ(storageNames(c), Names{"ab"});
+    EXPECT_EQ(storageLocations(c), Names{"ab"});
+    saveCatalogue(listFile, c);
+    EXPECT_EQ(readBytes(ListFileName), record("ab") + record("ab"));
+}
+
+TEST_F(CatalogueFiles, EveryByteValueSurvivesLoadThenSave) {
+    // 256 values spread over texts of 31, 30, ... bytes, zeros after each
+    // text as the writer leaves them; some records hold the undefined bytes
+    // alone.
+    std::string file;
+    int next = 0;
+    for (std::size_t length = 31; next < 256; length = length > 1 ? length - 3 : 31) {
+        std::string text;
+        while (text.size() < length && next < 256)
+            text += char(next++);
+        file += record(text);
+    }
+    for (const char* alone : {"\x81", "\x83", "\x88", "\x90", "\x98", "\x81\x83\x88\x90\x98"})
+        file += record(alone);
+    if ((file.size() / 32) % 2)
+        file += record(std::string("\xFF\x00\x80", 3));
+    writeBytes(ListFileName, file);
+
+    Catalogue c = load();
+    ASSERT_EQ(messages.damaged, 0);
+    ASSERT_EQ(c.recordCount(), int(file.size() / 64));
+    // The window sees every text in UTF-16 and gives it back unchanged.
+    for (int j = 0; j < c.storageCount(); ++j)
+        EXPECT_EQ(toWindows1250(fromWindows1250(c.storageName(j).view())), c.storageName(j).str());
+    saveCatalogue(listFile, c);
+    EXPECT_TRUE(readBytes(ListFileName) == file) << "the file changed on a load and save";
+}
+
+TEST_F(CatalogueFiles, AReadErrorIsADamagedFileKeepingWhatWasReadWhole) {
+    std::string file;
+    for (int k = 0; k < 20000; ++k)
+        file += record("n" + std::to_string(k)) + record("l" + std::to_string(k));
+    writeBytes(ListFileName, file);
+    FaultyFileSystem fs;
+    fs.failOn(Call::Read, 2, EIO);  // the first chunk arrives, the second does not
+    listFile.setFileSystem(fs);
+    Catalogue c = load();
+    EXPECT_EQ(messages.damaged, 1);
+    EXPECT_GT(c.recordCount(), 0);
+    EXPECT_LT(c.recordCount(), 20000);
+    EXPECT_EQ(c.storageCount(), c.recordCount());
+    EXPECT_EQ(c.displayCount(), c.recordCount());
+    EXPECT_EQ(int(storageLocations(c).size()), c.recordCount());
+    const int last = c.recordCount() - 1;
+    EXPECT_EQ(c.storageName(last).str(), "n" + std::to_string(last));
+    EXPECT_EQ(c.storageLocation(last).str(), "l" + std::to_string(last));
+    EXPECT_FALSE(listFile.isOpen());
+}
+
+TEST_F(CatalogueFiles, ACatalogueThatCannotBeOpenedIsAnErrorNotADamagedFile) {
+    IoError e = ioErrorOf([&] { load(); });
+    EXPECT_EQ(e.code(), 2);
+    EXPECT_STREQ(e.what(), "File not found");
+    EXPECT_EQ(messages.damaged, 0);
+}
+
+TEST_F(CatalogueFiles, ReadsThroughTheSeamWithInterruptions) {
+    writeBytes(ListFileName, record("a") + record("1") + record("b") + record("2"));
+    FaultyFileSystem fs;
+    fs.failOn(Call::Open, 1, EINTR);
+    fs.failOn(Call::Read, 1, EINTR, 4);
+    listFile.setFileSystem(fs);
+    Catalogue c = load();
+    EXPECT_EQ(storageNames(c), (Names{"a", "b"}));
+    EXPECT_EQ(storageLocations(c), (Names{"1", "2"}));
+    EXPECT_EQ(fs.injected(), 5);
+    EXPECT_EQ(messages.damaged, 0);
+}
+
+// --- Saves that fail ----------------------------------------------------------------------------
+
+class FailingSave : public CatalogueFiles {
+protected:
+    const std::string oldFile = record("old") + record("place") + record(cp("Ďalší")) + record("miesto");
+    Catalogue next;
+    std::string nextFile;
+    FaultyFileSystem fs;
+
+    void SetUp() override {
+        CatalogueFiles::SetUp();
+        writeBytes(ListFileName, oldFile);
+        ::chmod(ListFileName, 0640);
+        for (int k = 0; k < 5; ++k) {
+            next.appendLoaded("new " + std::to_string(k), "shelf " + std::to_string(k));
+            nextFile += record("new " + std::to_string(k)) + record("shelf " + std::to_string(k));
+        }
+        listFile.setFileSystem(fs);
+    }
+
+    // The save fails with the code and leaves the old file as it was, its
+    // permissions included, and nothing else behind.
+    void expectFailsAndKeepsTheOldFile(int code, const std::string& text) {
+        IoError e = ioErrorOf([&] { saveCatalogue(listFile, next); });
+        EXPECT_EQ(e.code(), code);
+        EXPECT_EQ(e.what(), text);
+        EXPECT_GE(fs.injected(), 1) << "the fault was never delivered";
+        EXPECT_TRUE(readBytes(ListFileName) == oldFile) << "the old file changed";
+        struct ::stat st{};
+        ::stat(ListFileName, &st);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(others(), Names{}) << "a temporary file was left behind";
+        EXPECT_FALSE(listFile.isOpen());
+    }
+};
+
+TEST_F(FailingSave, WhenTheTargetCannotBeOpenedNothingIsWritten) {
+    fs.failOn(Call::Open, 1, EACCES);
+    expectFailsAndKeepsTheOldFile(5, "File access denied");
+    EXPECT_EQ(fs.calls(Call::Open), 1);
+    EXPECT_EQ(fs.calls(Call::Write), 0);
+}
+
+TEST_F(FailingSave, WhenTheNewFileCannotBeCreated) {
+    fs.failOn(Call::Open, 2, ENOSPC);
+    expectFailsAndKeepsTheOldFile(101, "Disk full");
+    EXPECT_EQ(fs.calls(Call::Write), 0);
+}
+
+TEST_F(FailingSave, WhenTheCreatedFileCannotTakeThePermissions) {
+    fs.failOn(Call::Fchmod, 1, EPERM);
+    expectFailsAndKeepsTheOldFile(5, "File access denied");
+}
+
+TEST_F(FailingSave, WhenAWriteFails) {
+    fs.failOn(Call::Write, 1, EIO);
+    expectFailsAndKeepsTheOldFile(EIO, "I/O error 5");
+}
+
+TEST_F(FailingSave, WhenTheDiskIsFull) {
+    fs.failOn(Call::Write, 1, ENOSPC);
+    expectFailsAndKeepsTheOldFile(101, "Disk full");
+}
+
+TEST_F(FailingSave, WhenAWriteIsShortAndTheRestFindsTheDiskFull) {
+    fs.shortWriteOn(1, 100);
+    fs.failOn(Call::Write, 2, ENOSPC);
+    expectFailsAndKeepsTheOldFile(101, "Disk full");
+}
+
+TEST_F(FailingSave, WhenAWriteStoresNothing) {
+    fs.shortWriteOn(1, 0);
+    expectFailsAndKeepsTheOldFile(101, "Disk full");
+}
+
+TEST_F(FailingSave, WhenFsyncFails) {
+    fs.failOn(Call::Fsync, 1, EIO);
+    expectFailsAndKeepsTheOldFile(EIO, "I/O error 5");
+}
+
+TEST_F(FailingSave, WhenCloseFails) {
+    fs.failOn(Call::Close, 2, EDQUOT);  // the first close is of the probe of the old file
+    expectFailsAndKeepsTheOldFile(101, "Disk full");
+}
+
+TEST_F(FailingSave, WhenRenameFails) {
+    fs.failOn(Call::Rename, 1, EXDEV);
+    expectFailsAndKeepsTheOldFile(EXDEV, "I/O error " + std::to_string(EXDEV));
+}
+
+TEST_F(FailingSave, AShortWriteThatIsFollowedUpStoresEverything) {
+    fs.shortWriteOn(1, 33);
+    saveCatalogue(listFile, next);
+    EXPECT_EQ(fs.injected(), 1);
+    EXPECT_TRUE(readBytes(ListFileName) == nextFile);
+    EXPECT_GE(fs.calls(Call::Write), 2);
+}
+
+TEST_F(FailingSave, InterruptedCallsAreRetried) {
+    fs.failOn(Call::Open, 1, EINTR, 2);
+    fs.failOn(Call::Write, 1, EINTR, 2);
+    fs.failOn(Call::Fsync, 1, EINTR, 3);
+    saveCatalogue(listFile, next);
+    EXPECT_EQ(fs.injected(), 7);
+    EXPECT_TRUE(readBytes(ListFileName) == nextFile);
+    EXPECT_EQ(others(), Names{});
+}
+
+TEST_F(FailingSave, ADirectoryThatCannotBeSyncedIsNoFailure) {
+    fs.failOn(Call::Fsync, 2, EINVAL);  // the second sync is of the directory
+    saveCatalogue(listFile, next);
+    EXPECT_EQ(fs.injected(), 1);
+    EXPECT_TRUE(readBytes(ListFileName) == nextFile);
+}
+
+// Every call of a save made to fail in turn: the file is always either the
+// old one or the new one whole, never a mixture; before the rename it is
+// the old one; nothing is left behind; and a save that raises nothing has
+// written the new file.
+TEST_F(FailingSave, AnySingleFailingCallLeavesTheOldOrTheNewFileWhole) {
+    saveCatalogue(listFile, next);  // counts the calls of a save over an existing file
+    std::map<Call, int> counts;
+    for (Call call : {Call::Open, Call::Read, Call::Write, Call::Fsync, Call::Close, Call::Rename, Call::Unlink,
+                      Call::Stat, Call::Lstat, Call::Readlink, Call::Fstat, Call::Fchmod})
+        counts[call] = fs.calls(call);
+    ASSERT_GE(counts[Call::Write], 1);
+    ASSERT_EQ(counts[Call::Rename], 1);
+
+    int faults = 0;
+    for (int err : {EIO, ENOSPC}) {
+        for (const auto& [call, count] : counts) {
+            for (int nth = 1; nth <= count; ++nth) {
+                SCOPED_TRACE("call " + std::to_string(int(call)) + " #" + std::to_string(nth) + " errno " +
+                             std::to_string(err));
+                writeBytes(ListFileName, oldFile);
+                fs.reset();
+                fs.failOn(call, nth, err);
+                bool raised = false;
+                try {
+                    saveCatalogue(listFile, next);
+                } catch (const IoError& e) {
+                    raised = true;
+                    EXPECT_STREQ(e.what(), IoError::fromErrno(err).what());
+                }
+                faults += fs.injected();
+                const std::string now = readBytes(ListFileName);
+                EXPECT_TRUE(now == oldFile || now == nextFile) << "a mixture of old and new";
+                const bool renamed = fs.calls(Call::Rename) >= 1 && !(call == Call::Rename);
+                if (!renamed) {
+                    EXPECT_TRUE(now == oldFile) << "changed before the rename";
+                }
+                if (!raised) {
+                    EXPECT_TRUE(now == nextFile) << "no error, yet the new file is not there";
+                }
+                EXPECT_EQ(others(), Names{});
+                EXPECT_FALSE(listFile.isOpen());
+                struct ::stat st{};
+                ::stat(ListFileName, &st);
+                EXPECT_EQ(st.st_mode & 07777, 0640u);
+            }
+        }
+    }
+    EXPECT_GE(faults, 2 * 8) << "too few faults reached the save";
+}
+
+// --- What the new file keeps of the old --------------------------------------------------
+
+TEST_F(CatalogueFiles, TheNewFileKeepsTheOldPermissionBits) {
+    Catalogue c;
+    c.appendLoaded("a", "b");
+    for (mode_t mode : {0600, 0640, 0604, 0664, 0755}) {
+        writeBytes(ListFileName, "");
+        ::chmod(ListFileName, mode);
+        saveCatalogue(listFile, c);
+        struct ::stat st{};
+        ASSERT_EQ(::stat(ListFileName, &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(readBytes(ListFileName), record("a") + record("b"));
+    }
+}
+
+TEST_F(CatalogueFiles, ANewFileFollowsTheUmask) {
+    const mode_t old = ::umask(027);
+    Catalogue c;
+    saveCatalogue(listFile, c);
+    saveOptions(optionsFile, Switches{});
+    ::umask(old);
+    struct ::stat st{};
+    ASSERT_EQ(::stat(ListFileName, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_EQ(::stat(OptionsFileName, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(CatalogueFiles, ALinkedCatalogueStaysALinkAndItsTargetIsReplaced) {
+    ASSERT_EQ(::mkdir("shelf", 0755), 0);
+    writeBytes("shelf/real.dat", record("old") + record("one"));
+    ASSERT_EQ(::symlink("shelf/real.dat", "middle.dat"), 0);
+    ASSERT_EQ(::symlink("middle.dat", ListFileName), 0);
+    writeBytes("options.real", std::string("\x00\x00\x00", 3));
+    ASSERT_EQ(::symlink((dir.path() / "options.real").c_str(), OptionsFileName), 0);  // an absolute link
+
+    Catalogue c = load();
+    EXPECT_EQ(storageNames(c), Names{"old"});
+    c.add("new", "two");
+    saveCatalogue(listFile, c);
+    saveOptions(optionsFile, Switches{true, true, false});
+
+    struct ::stat st{};
+    ASSERT_EQ(::lstat(ListFileName, &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::lstat("middle.dat", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(std::filesystem::read_symlink(ListFileName), "middle.dat");
+    EXPECT_EQ(readBytes("shelf/real.dat"), record("old") + record("one") + record("new") + record("two"));
+    ASSERT_EQ(::lstat(OptionsFileName, &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readBytes("options.real"), std::string("\x01\x01\x00", 3));
+    EXPECT_EQ(dir.entries(), (Names{"Options.dat", "Zoznam.dat", "middle.dat", "options.real", "shelf"}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("shelf"), {}), 1) << "a temporary file was left";
+}
+
+// --- Read-only files, as a user who is not root meets them -------------------------------
+
+// Runs `body` as an unprivileged user: in a child that gives up root, or
+// here when the tests do not run as root. The body returns 0 on success.
+int asUnprivilegedUser(const std::function<int()>& body) {
+    if (::geteuid() != 0)
+        return body();
+    ::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(90);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+TEST_F(CatalogueFiles, AReadOnlyCatalogueIsRefusedWithCode5BeforeAnythingIsWritten) {
+    ::chmod(dir.path().c_str(), 0777);  // the directory is open to all; only the file is not
+    writeBytes(ListFileName, record("keep") + record("me"));
+    writeBytes(OptionsFileName, std::string("\x01\x01\x01", 3));
+    ::chmod(ListFileName, 0444);
+    ::chmod(OptionsFileName, 0444);
+
+    const int result = asUnprivilegedUser([&]() -> int {
+        Catalogue c;
+        c.appendLoaded("new", "place");
+        FileVar list, options;
+        list.assign(ListFileName);
+        options.assign(OptionsFileName);
+        try {
+            saveCatalogue(list, c);
+            return 1;
+        } catch (const IoError& e) {
+            if (e.code() != 5 || std::string(e.what()) != "File access denied")
+                return 2;
+        }
+        try {
+            saveOptions(options, Switches{});
+            return 3;
+        } catch (const IoError& e) {
+            if (e.code() != 5)
+                return 4;
+        }
+        // Opening for reading asks for write access too.
+        try {
+            RecordingMessages m;
+            readCatalogue(list, c, m);
+            return 5;
+        } catch (const IoError& e) {
+            if (e.code() != 5)
+                return 6;
+        }
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readBytes(ListFileName), record("keep") + record("me"));
+    EXPECT_EQ(readBytes(OptionsFileName), std::string("\x01\x01\x01", 3));
+    EXPECT_EQ(others(), Names{});
+}
+
+}  // namespace
+}  // namespace vrindel

@@ -1,0 +1,403 @@
+// The file layer: error codes and their texts, file variables read and
+// written in whole records, and the seam that makes system calls fail.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "FileLayer.h"
+#include "TestSupport.h"
+
+namespace vrindel {
+namespace {
+
+using test::readBytes;
+using test::ScratchDir;
+using test::writeBytes;
+using Call = FileSystem::Call;
+
+template <typename Body>
+IoError ioErrorOf(Body&& body) {
+    try {
+        body();
+    } catch (const IoError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no input/output error was raised";
+    return IoError(0, "");
+}
+
+// --- Codes and texts -------------------------------------------------------------------
+
+TEST(IoErrorText, EachCodeHasItsText) {
+    EXPECT_EQ(ioErrorText(2), "File not found");
+    EXPECT_EQ(ioErrorText(3), "Invalid filename");
+    EXPECT_EQ(ioErrorText(4), "Too many open files");
+    EXPECT_EQ(ioErrorText(5), "File access denied");
+    EXPECT_EQ(ioErrorText(100), "Read beyond end of file");
+    EXPECT_EQ(ioErrorText(101), "Disk full");
+    EXPECT_EQ(ioErrorText(106), "Invalid numeric input");
+    // Any other code is reported by its number.
+    EXPECT_EQ(ioErrorText(102), "I/O error 102");
+    EXPECT_EQ(ioErrorText(103), "I/O error 103");
+    EXPECT_EQ(ioErrorText(32), "I/O error 32");
+    EXPECT_EQ(ioErrorText(1), "I/O error 1");
+    EXPECT_EQ(ioErrorText(6), "I/O error 6");
+
+    const IoError e = IoError::fromCode(101);
+    EXPECT_EQ(e.code(), 101);
+    EXPECT_STREQ(e.what(), "Disk full");
+}
+
+TEST(IoErrorText, SystemErrorsMapToTheLayersCodes) {
+    const std::vector<std::pair<int, int>> mapped = {
+        {ENOENT, 2}, {ENAMETOOLONG, 3}, {EMFILE, 4}, {ENFILE, 4}, {EACCES, 5}, {EPERM, 5},
+        {EISDIR, 5}, {EROFS, 5},        {ETXTBSY, 5}, {ENOSPC, 101}, {EDQUOT, 101}};
+    for (const auto& [err, code] : mapped) {
+        EXPECT_EQ(ioCodeForErrno(err), code) << std::strerror(err);
+        const IoError e = IoError::fromErrno(err);
+        EXPECT_EQ(e.code(), code) << std::strerror(err);
+        EXPECT_EQ(e.what(), ioErrorText(code)) << std::strerror(err);
+    }
+    // Anything else keeps its own number, even one that equals a code with a
+    // text of its own: EIO is 5, and is no access denied.
+    for (int err : {EIO, EBUSY, EXDEV, EAGAIN, EINVAL, ENOTDIR, ELOOP}) {
+        EXPECT_EQ(ioCodeForErrno(err), 0) << std::strerror(err);
+        EXPECT_EQ(std::string(IoError::fromErrno(err).what()), "I/O error " + std::to_string(err))
+            << std::strerror(err);
+    }
+}
+
+// --- Binding and the existence test -------------------------------------------------
+
+TEST(FileVarExists, CountsOnlyFiles) {
+    ScratchDir dir;
+    FileVar f;
+    f.assign(dir.file("missing.dat"));
+    EXPECT_FALSE(f.exists());
+    EXPECT_TRUE(dir.entries().empty()) << "binding a name touches nothing";
+
+    writeBytes(dir.file("file.dat"), "x");
+    f.assign(dir.file("file.dat"));
+    EXPECT_TRUE(f.exists());
+
+    ::mkdir(dir.file("folder.dat").c_str(), 0755);
+    f.assign(dir.file("folder.dat"));
+    EXPECT_FALSE(f.exists());
+
+    ASSERT_EQ(::symlink("file.dat", dir.file("link.dat").c_str()), 0);
+    f.assign(dir.file("link.dat"));
+    EXPECT_TRUE(f.exists());
+
+    ASSERT_EQ(::symlink("nowhere.dat", dir.file("dangling.dat").c_str()), 0);
+    f.assign(dir.file("dangling.dat"));
+    EXPECT_FALSE(f.exists());
+}
+
+// --- Opening and closing -----------------------------------------------------------------
+
+TEST(FileVarOpen, FailuresCarryTheirCodes) {
+    ScratchDir dir;
+    FileVar f;
+    EXPECT_EQ(ioErrorOf([&] { f.reset(32); }).code(), 102) << "never bound to a name";
+    EXPECT_EQ(ioErrorOf([&] { f.rewrite(32); }).code(), 102);
+
+    f.assign(dir.file("missing.dat"));
+    IoError missing = ioErrorOf([&] { f.reset(32); });
+    EXPECT_EQ(missing.code(), 2);
+    EXPECT_STREQ(missing.what(), "File not found");
+
+    ::mkdir(dir.file("folder.dat").c_str(), 0755);
+    f.assign(dir.file("folder.dat"));
+    IoError folder = ioErrorOf([&] { f.reset(32); });
+    EXPECT_EQ(folder.code(), 5);
+    EXPECT_STREQ(folder.what(), "File access denied");
+    EXPECT_EQ(ioErrorOf([&] { f.rewrite(32); }).code(), 5);
+
+    f.assign(dir.file(std::string(300, 'n')));
+    IoError longName = ioErrorOf([&] { f.reset(32); });
+    EXPECT_EQ(longName.code(), 3);
+    EXPECT_STREQ(longName.what(), "Invalid filename");
+    EXPECT_EQ(ioErrorOf([&] { f.rewrite(32); }).code(), 3);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"folder.dat"}));
+}
+
+TEST(FileVarOpen, ClosingWhatIsNotOpenIs103) {
+    ScratchDir dir;
+    writeBytes(dir.file("a.dat"), std::string(32, 'a'));
+    FileVar f;
+    f.assign(dir.file("a.dat"));
+    IoError never = ioErrorOf([&] { f.close(); });
+    EXPECT_EQ(never.code(), 103);
+    EXPECT_STREQ(never.what(), "I/O error 103");
+
+    f.reset(32);
+    EXPECT_TRUE(f.isOpen());
+    f.close();
+    EXPECT_FALSE(f.isOpen());
+    EXPECT_EQ(ioErrorOf([&] { f.close(); }).code(), 103);
+
+    char buffer[32];
+    EXPECT_EQ(ioErrorOf([&] { f.readRecord(buffer); }).code(), 103);
+    EXPECT_EQ(ioErrorOf([&] { f.writeRecord(buffer); }).code(), 103);
+    f.reset(32);
+    EXPECT_EQ(ioErrorOf([&] { f.writeRecord(buffer); }).code(), 103) << "a file open for reading is not written";
+    f.close();
+}
+
+TEST(FileVarOpen, OpeningAnOpenVariableStartsAgain) {
+    ScratchDir dir;
+    writeBytes(dir.file("a.dat"), "0123456789");
+    FileVar f;
+    f.assign(dir.file("a.dat"));
+    f.reset(4);
+    char r[4];
+    f.readRecord(r);
+    f.readRecord(r);
+    EXPECT_EQ(std::string(r, 4), "4567");
+    f.reset(2);
+    f.readRecord(r);
+    EXPECT_EQ(std::string(r, 2), "01");
+    f.close();
+}
+
+// --- Reading ----------------------------------------------------------------------------------
+
+TEST(FileVarRead, AShortRecordIsCopiedAsFarAsItGoesAndFails) {
+    ScratchDir dir;
+    writeBytes(dir.file("a.dat"), std::string(32, 'a') + std::string(8, 'b'));
+    FileVar f;
+    f.assign(dir.file("a.dat"));
+    f.reset(32);
+    EXPECT_EQ(f.sizeInRecords(), 1u);
+    char r[32];
+    f.readRecord(r);
+    EXPECT_EQ(std::string(r, 32), std::string(32, 'a'));
+    EXPECT_TRUE(f.eof()) << "the trailing part of a record does not count";
+    std::memset(r, 'z', sizeof r);
+    IoError e = ioErrorOf([&] { f.readRecord(r); });
+    EXPECT_EQ(e.code(), 100);
+    EXPECT_STREQ(e.what(), "Read beyond end of file");
+    EXPECT_EQ(std::string(r, 32), std::string(8, 'b') + std::string(24, 'z'));
+    EXPECT_EQ(ioErrorOf([&] { f.readRecord(r); }).code(), 100);
+    f.close();
+}
+
+TEST(FileVarRead, EndComparesWholeRecords) {
+    ScratchDir dir;
+    writeBytes(dir.file("a.dat"), std::string(70, 'x'));
+    FileVar f;
+    f.assign(dir.file("a.dat"));
+    f.reset(32);
+    char r[32];
+    EXPECT_FALSE(f.eof());
+    f.readRecord(r);
+    EXPECT_FALSE(f.eof());
+    f.readRecord(r);
+    EXPECT_TRUE(f.eof());
+    f.close();
+
+    writeBytes(dir.file("empty.dat"), "");
+    f.assign(dir.file("empty.dat"));
+    f.reset(32);
+    EXPECT_TRUE(f.eof());
+    f.close();
+}
+
+TEST(FileVarRead, ReadsLargeFilesAcrossItsBuffer) {
+    ScratchDir dir;
+    std::string content;
+    for (int k = 0; k < 20000; ++k) {
+        std::string rec(32, char('A' + k % 26));
+        std::memcpy(rec.data(), &k, sizeof k);
+        content += rec;
+    }
+    writeBytes(dir.file("big.dat"), content);
+    FileVar f;
+    f.assign(dir.file("big.dat"));
+    f.reset(32);
+    EXPECT_EQ(f.sizeInRecords(), 20000u);
+    std::string back;
+    char r[32];
+    while (!f.eof()) {
+        f.readRecord(r);
+        back.append(r, 32);
+    }
+    f.close();
+    EXPECT_TRUE(back == content) << "records differ after reading";
+}
+
+// --- Writing -----------------------------------------------------------------------------------
+
+TEST(FileVarWrite, NothingChangesOnDiskBeforeTheClose) {
+    ScratchDir dir;
+    writeBytes(dir.file("a.dat"), "old content");
+    FileVar f;
+    f.assign(dir.file("a.dat"));
+    f.rewrite(4);
+    f.writeRecord("new!");
+    f.writeRecord("data");
+    EXPECT_EQ(readBytes(dir.file("a.dat")), "old content");
+    f.close();
+    EXPECT_EQ(readBytes(dir.file("a.dat")), "new!data");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.dat"}));
+}
+
+TEST(FileVarWrite, AnAbandonedRewriteLeavesTheOldFileAndNoTrace) {
+    ScratchDir dir;
+    writeBytes(dir.file("a.dat"), "old content");
+    {
+        FileVar f;
+        f.assign(dir.file("a.dat"));
+        f.rewrite(4);
+        f.writeRecord("new!");
+    }
+    EXPECT_EQ(readBytes(dir.file("a.dat")), "old content");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.dat"}));
+}
+
+TEST(FileVarWrite, WritesLargeFilesWhole) {
+    ScratchDir dir;
+    FileVar f;
+    f.assign(dir.file("big.dat"));
+    f.rewrite(32);
+    std::string content;
+    for (int k = 0; k < 20000; ++k) {
+        std::string rec(32, char('a' + k % 26));
+        std::memcpy(rec.data(), &k, sizeof k);
+        f.writeRecord(rec.data());
+        content += rec;
+    }
+    f.close();
+    EXPECT_TRUE(readBytes(dir.file("big.dat")) == content);
+}
+
+// A file system that checks, as the layer goes, that the old file stays as
+// it was until the new content is durable, and that the directory is
+// synced after the rename.
+class WatchingFileSystem : public FileSystem {
+public:
+    WatchingFileSystem(std::string target, std::string old) : target_(std::move(target)), old_(std::move(old)) {}
+
+    int open(const std::string& p, int f, mode_t m) override { return real().open(p, f, m); }
+    ssize_t read(int fd, void* b, std::size_t n) override { return real().read(fd, b, n); }
+    ssize_t write(int fd, const void* b, std::size_t n) override {
+        if (readBytes(target_) != old_)
+            changedEarly = true;
+        return real().write(fd, b, n);
+    }
+    int fsync(int fd) override {
+        struct ::stat st{};
+        real().fstat(fd, &st);
+        if (S_ISDIR(st.st_mode)) {
+            directorySyncedAfterRename = directorySyncedAfterRename || renamed;
+        } else {
+            fileSyncedBeforeRename = !renamed;
+            if (readBytes(target_) != old_)
+                changedEarly = true;
+        }
+        return real().fsync(fd);
+    }
+    int close(int fd) override { return real().close(fd); }
+    int rename(const std::string& a, const std::string& b) override {
+        if (readBytes(target_) != old_)
+            changedEarly = true;
+        renamed = b == target_;
+        return real().rename(a, b);
+    }
+    int unlink(const std::string& p) override { return real().unlink(p); }
+    int stat(const std::string& p, struct ::stat* st) override { return real().stat(p, st); }
+    int lstat(const std::string& p, struct ::stat* st) override { return real().lstat(p, st); }
+    ssize_t readlink(const std::string& p, char* b, std::size_t n) override { return real().readlink(p, b, n); }
+    int fstat(int fd, struct ::stat* st) override { return real().fstat(fd, st); }
+    int fchmod(int fd, mode_t m) override { return real().fchmod(fd, m); }
+
+    bool changedEarly = false;
+    bool renamed = false;
+    bool fileSyncedBeforeRename = false;
+    bool directorySyncedAfterRename = false;
+
+private:
+    static FileSystem& real() { return systemFileSystem(); }
+    std::string target_, old_;
+};
+
+TEST(FileVarWrite, TheNewFileIsDurableBeforeItReplacesTheOld) {
+    ScratchDir dir;
+    const std::string target = dir.file("a.dat");
+    writeBytes(target, "old content");
+    WatchingFileSystem fs(target, "old content");
+    FileVar f(fs);
+    f.assign(target);
+    f.rewrite(1);
+    for (char ch : std::string("new"))
+        f.writeRecord(&ch);
+    f.close();
+    EXPECT_EQ(readBytes(target), "new");
+    EXPECT_FALSE(fs.changedEarly);
+    EXPECT_TRUE(fs.renamed);
+    EXPECT_TRUE(fs.fileSyncedBeforeRename);
+    EXPECT_TRUE(fs.directorySyncedAfterRename);
+}
+
+// --- The seam itself ----------------------------------------------------------------------
+
+TEST(FaultyFileSystem, FailsTheNthCallForAsManyTimesAsTold) {
+    ScratchDir dir;
+    writeBytes(dir.file("a.dat"), "abc");
+    FaultyFileSystem fs;
+    fs.failOn(Call::Open, 2, EMFILE, 2);
+    FileVar f(fs);
+    f.assign(dir.file("a.dat"));
+    f.reset(1);
+    f.close();
+    EXPECT_EQ(ioErrorOf([&] { f.reset(1); }).code(), 4);
+    EXPECT_EQ(ioErrorOf([&] { f.reset(1); }).code(), 4);
+    f.reset(1);
+    f.close();
+    EXPECT_EQ(fs.calls(Call::Open), 4);
+    EXPECT_EQ(fs.injected(), 2);
+
+    fs.reset();
+    EXPECT_EQ(fs.calls(Call::Open), 0);
+    f.reset(1);
+    f.close();
+    EXPECT_EQ(fs.injected(), 0);
+}
+
+TEST(FaultyFileSystem, InterruptedCallsAreRetried) {
+    ScratchDir dir;
+    writeBytes(dir.file("a.dat"), "abcdef");
+    FaultyFileSystem fs;
+    fs.failOn(Call::Open, 1, EINTR, 3);
+    fs.failOn(Call::Read, 1, EINTR, 2);
+    FileVar f(fs);
+    f.assign(dir.file("a.dat"));
+    f.reset(3);
+    char r[3];
+    f.readRecord(r);
+    EXPECT_EQ(std::string(r, 3), "abc");
+    f.readRecord(r);
+    EXPECT_EQ(std::string(r, 3), "def");
+    f.close();
+    EXPECT_EQ(fs.injected(), 5);
+
+    fs.reset();
+    fs.failOn(Call::Open, 1, EINTR, 2);
+    fs.failOn(Call::Write, 1, EINTR, 3);
+    fs.failOn(Call::Fsync, 1, EINTR, 2);
+    f.rewrite(3);
+    f.writeRecord("xyz");
+    f.close();
+    EXPECT_EQ(readBytes(dir.file("a.dat")), "xyz");
+    EXPECT_EQ(fs.injected(), 7);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.dat"}));
+}
+
+}  // namespace
+}  // namespace vrindel
