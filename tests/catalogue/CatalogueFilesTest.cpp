@@ -340,7 +340,7 @@ TEST_F(CatalogueFiles, EveryByteValueSurvivesLoadThenSave) {
 TEST_F(CatalogueFiles, AReadErrorIsADamagedFileKeepingWhatWasReadWhole) {
     std::string file;
     for (int k = 0; k < 20000; ++k)
-        file += record("n" + std::to_string(k)) + record("l" + std::to_string(k));
+        file += record(test::numbered("n", k)) + record(test::numbered("l", k));
     writeBytes(ListFileName, file);
     FaultyFileSystem fs;
     fs.failOn(Call::Read, 2, EIO);  // the first chunk arrives, the second does not
@@ -353,8 +353,8 @@ TEST_F(CatalogueFiles, AReadErrorIsADamagedFileKeepingWhatWasReadWhole) {
     EXPECT_EQ(c.displayCount(), c.recordCount());
     EXPECT_EQ(int(storageLocations(c).size()), c.recordCount());
     const int last = c.recordCount() - 1;
-    EXPECT_EQ(c.storageName(last).str(), "n" + std::to_string(last));
-    EXPECT_EQ(c.storageLocation(last).str(), "l" + std::to_string(last));
+    EXPECT_EQ(c.storageName(last).str(), test::numbered("n", last));
+    EXPECT_EQ(c.storageLocation(last).str(), test::numbered("l", last));
     EXPECT_FALSE(listFile.isOpen());
 }
 
@@ -392,8 +392,8 @@ protected:
         writeBytes(ListFileName, oldFile);
         ::chmod(ListFileName, 0640);
         for (int k = 0; k < 5; ++k) {
-            next.appendLoaded("new " + std::to_string(k), "shelf " + std::to_string(k));
-            nextFile += record("new " + std::to_string(k)) + record("shelf " + std::to_string(k));
+            next.appendLoaded(test::numbered("new ", k), test::numbered("shelf ", k));
+            nextFile += record(test::numbered("new ", k)) + record(test::numbered("shelf ", k));
         }
         listFile.setFileSystem(fs);
     }
@@ -465,7 +465,7 @@ TEST_F(FailingSave, WhenCloseFails) {
 
 TEST_F(FailingSave, WhenRenameFails) {
     fs.failOn(Call::Rename, 1, EXDEV);
-    expectFailsAndKeepsTheOldFile(EXDEV, "I/O error " + std::to_string(EXDEV));
+    expectFailsAndKeepsTheOldFile(EXDEV, test::numbered("I/O error ", EXDEV));
 }
 
 TEST_F(FailingSave, AShortWriteThatIsFollowedUpStoresEverything) {
@@ -510,8 +510,8 @@ TEST_F(FailingSave, AnySingleFailingCallLeavesTheOldOrTheNewFileWhole) {
     for (int err : {EIO, ENOSPC}) {
         for (const auto& [call, count] : counts) {
             for (int nth = 1; nth <= count; ++nth) {
-                SCOPED_TRACE("call " + std::to_string(int(call)) + " #" + std::to_string(nth) + " errno " +
-                             std::to_string(err));
+                const std::string which = test::numbered(test::numbered("call ", int(call)) + " #", nth);
+                SCOPED_TRACE(test::numbered(which + " errno ", err));
                 writeBytes(ListFileName, oldFile);
                 fs.reset();
                 fs.failOn(call, nth, err);

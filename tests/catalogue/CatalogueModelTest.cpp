@@ -359,8 +359,8 @@ TEST(CatalogueResort, GivesTheFullSortWithTheRenamedRecordSelected) {
     c.setSorted(true);
     Names stored;
     for (int k = 0; k < 40; ++k) {
-        stored.push_back("n" + std::to_string(k * 37 % 41));
-        c.appendLoaded(stored.back(), "L" + std::to_string(k));
+        stored.push_back(test::numbered("n", k * 37 % 41));
+        c.appendLoaded(stored.back(), test::numbered("L", k));
     }
     const std::vector<std::pair<int, std::string>> renames = {
         {0, "zulu"}, {39, "a"}, {20, "n19x"}, {5, "n4"}, {10, "m"}, {38, "n00"}, {1, "zz"}, {39, "zzz"}};
@@ -591,7 +591,7 @@ TEST(CatalogueSelection, StaysInViewAndTheTopIndexStaysInTheList) {
     Catalogue c;
     c.setVisibleRows(3);
     for (int k = 0; k < 10; ++k)
-        c.appendLoaded("n" + std::to_string(k), "l");
+        c.appendLoaded(test::numbered("n", k), "l");
     c.setSelection(7);
     EXPECT_EQ(c.topIndex(), 5);
     c.setSelection(2);

@@ -68,7 +68,7 @@ TEST(IoErrorText, SystemErrorsMapToTheLayersCodes) {
     // text of its own: EIO is 5, and is no access denied.
     for (int err : {EIO, EBUSY, EXDEV, EAGAIN, EINVAL, ENOTDIR, ELOOP}) {
         EXPECT_EQ(ioCodeForErrno(err), 0) << std::strerror(err);
-        EXPECT_EQ(std::string(IoError::fromErrno(err).what()), "I/O error " + std::to_string(err))
+        EXPECT_EQ(std::string(IoError::fromErrno(err).what()), test::numbered("I/O error ", err))
             << std::strerror(err);
     }
 }

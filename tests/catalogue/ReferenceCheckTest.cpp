@@ -23,7 +23,7 @@ using test::storageLocations;
 using test::storageNames;
 using Names = std::vector<std::string>;
 
-std::string outOfBounds(long long index) { return "List index out of bounds (" + std::to_string(index) + ")"; }
+std::string outOfBounds(long long index) { return test::numbered("List index out of bounds (", index) + ")"; }
 
 // --- The reference ------------------------------------------------------------------------
 
@@ -338,7 +338,7 @@ private:
             return "";
         if (chance(0.02))
             return std::string(40, 'L');
-        return "L" + std::to_string(nextLocation_++);
+        return test::numbered("L", nextLocation_++);
     }
     std::string flipCase(std::string name) {
         for (char& ch : name) {
@@ -389,7 +389,7 @@ private:
     bool loadBatch() {
         ++stats.batches;
         const int k = chance(0.05) ? pick(40) : 1 + pick(8);
-        note("load " + std::to_string(k));
+        note(test::numbered("load ", k));
         Names names, places;
         for (int b = 0; b < k; ++b) {
             names.push_back(randomName());
@@ -469,7 +469,7 @@ private:
         int i = ref_.selection >= 0 && chance(0.7) ? ref_.selection : n > 0 ? pick(n) : 0;
         if (chance(0.03))
             i = chance(0.5) ? -1 : n;
-        note("delete " + std::to_string(i));
+        note(test::numbered("delete ", i));
         both([&] { cat_.deleteAtDisplay(i); }, [&] { ref_.deleteAtDisplay(i); });
         if (::testing::Test::HasFatalFailure() || !chance(0.8))
             return;
@@ -488,7 +488,7 @@ private:
             i = n;
         const std::string name = chance(0.7) ? randomName() : probeName();
         const std::string stored = Reference::cut(name);
-        note("rename " + std::to_string(i) + " to [" + name + "]");
+        note(test::numbered("rename ", i) + " to [" + name + "]");
         const int listed = ref_.find(ref_.display, stored);
         ASSERT_EQ(cat_.findInDisplay(stored), listed) << history();
         if (listed >= 0)
@@ -573,21 +573,21 @@ private:
 
     void select() {
         const int i = pick(int(ref_.display.size()) + 3) - 1;
-        note("select " + std::to_string(i));
+        note(test::numbered("select ", i));
         cat_.setSelection(i);
         ref_.setSelection(i);
     }
 
     void scroll() {
         const int i = pick(int(ref_.display.size()) + 6) - 3;
-        note("top " + std::to_string(i));
+        note(test::numbered("top ", i));
         cat_.setTopIndex(i);
         ref_.setTopIndex(i);
     }
 
     void bookmark() {
         const int j = pick(int(ref_.storage.size()) + 2) - 1;
-        note("bookmark " + std::to_string(j));
+        note(test::numbered("bookmark ", j));
         cat_.setBookmark(j);
         ref_.setBookmark(j);
     }
@@ -635,7 +635,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, ReferenceCheck,
                                            RunSettings{7u, true, 1, 5000}, RunSettings{8u, false, 18, 5000},
                                            RunSettings{1250u, true, 3, 5000}, RunSettings{31u, false, 2, 5000}),
                          [](const ::testing::TestParamInfo<RunSettings>& info) {
-                             return "Seed" + std::to_string(info.param.seed) +
+                             return test::numbered("Seed", info.param.seed) +
                                     (info.param.startSorted ? "Sorted" : "Unsorted");
                          });
 
@@ -657,7 +657,7 @@ TEST(ReferenceCheckLarge, BigBatchesAgreeAndTheOperationsAfterThemToo) {
         };
         for (int batch : {6000, 5000}) {
             for (int k = 0; k < batch; ++k) {
-                const std::string n = name(), l = "L" + std::to_string(k);
+                const std::string n = name(), l = test::numbered("L", k);
                 d.cat().appendLoaded(n, l);
                 d.ref().appendLoaded(n, l);
             }
