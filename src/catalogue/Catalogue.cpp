@@ -440,6 +440,12 @@ void Catalogue::add(std::string_view name, std::string_view location) {
     setSelection(findInDisplay(text(n)));
 }
 
+int Catalogue::insertPosition(std::string_view name) const {
+    settle();
+    const RecordText stored(name);
+    return sorted_ ? int(sortedInsertPosition(stored.view())) : int(display_.size());
+}
+
 void Catalogue::deleteAtDisplay(int i) {
     const RecordText name = displayAt(i);
     const int j = findInStorage(name.view());

@@ -76,6 +76,9 @@ public:
     void appendLoaded(std::string_view name, std::string_view location);
     // The caller has made sure the name is not listed yet. Selects it.
     void add(std::string_view name, std::string_view location);
+    // The display index add() will give the name, so that a view can be
+    // told where a row appears before it appears.
+    int insertPosition(std::string_view name) const;
     void deleteAtDisplay(int i);                        // the caller selects afterwards
     // The display entry is replaced in place, even in sorted mode.
     void renameAtDisplay(int i, std::string_view name);

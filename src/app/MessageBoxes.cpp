@@ -1,0 +1,32 @@
+#include "MessageBoxes.h"
+
+#include <QMessageBox>
+#include <QWidget>
+#include <QWindow>
+
+QString applicationTitle() {
+    return QStringLiteral("Vrindel 2.1");
+}
+
+QString withFullStop(const QString& text) {
+    if (text.isEmpty() || text.back().unicode() <= u'.')
+        return text;
+    return text + u'.';
+}
+
+void ModalMessageBoxes::show(Icon icon, const QString& caption, const QString& text) {
+    QPointer<QWindow> handle = window_ ? window_->windowHandle() : nullptr;
+    const bool onTop = handle && handle->isVisible() && handle->flags().testFlag(Qt::WindowStaysOnTopHint);
+    // Changing the platform window's flags directly keeps the window mapped;
+    // QWidget::setWindowFlags would hide it.
+    if (onTop)
+        handle->setFlag(Qt::WindowStaysOnTopHint, false);
+
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
+                    QMessageBox::Ok, window_);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+
+    if (onTop && handle)
+        handle->setFlag(Qt::WindowStaysOnTopHint, true);
+}

@@ -1,0 +1,42 @@
+#pragma once
+// Every message box of the program goes through one small interface, so that
+// tests can record what would be shown instead of waiting for a click.
+
+#include <QPointer>
+#include <QString>
+
+class QWidget;
+
+class MessageBoxes {
+public:
+    enum class Icon { Warning, Error };
+
+    virtual ~MessageBoxes() = default;
+    // Shows the box with one OK button and returns when it is dismissed.
+    virtual void show(Icon icon, const QString& caption, const QString& text) = 0;
+
+    void warning(const QString& caption, const QString& text) { show(Icon::Warning, caption, text); }
+    void error(const QString& caption, const QString& text) { show(Icon::Error, caption, text); }
+};
+
+// The application title: the window's caption and the caption of the
+// generic error message.
+QString applicationTitle();
+
+// The text of the generic error message: a full stop is added unless the
+// text is empty or already ends in a character whose code is at most that
+// of "." (so "... (5)" and "...!" are left as they are).
+QString withFullStop(const QString& text);
+
+// The real boxes: modal for the whole program, so that no other window takes
+// input while one is shown. The main window is not kept on top while a box
+// is up (the box would otherwise disappear behind it), and is put on top
+// again afterwards.
+class ModalMessageBoxes : public MessageBoxes {
+public:
+    void setWindow(QWidget* window) { window_ = window; }
+    void show(Icon icon, const QString& caption, const QString& text) override;
+
+private:
+    QPointer<QWidget> window_;
+};

@@ -1,0 +1,62 @@
+#include "ZoznamModel.h"
+
+#include "PrefixIndex.h"
+#include "RecordText.h"
+
+ZoznamModel::ZoznamModel(const vrindel::Catalogue& catalogue, PrefixIndex* index, QObject* parent)
+    : QAbstractListModel(parent), catalogue_(catalogue), index_(index) {}
+
+int ZoznamModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : catalogue_.displayCount();
+}
+
+QVariant ZoznamModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= catalogue_.displayCount())
+        return {};
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
+        return {};
+    const vrindel::RecordText name = catalogue_.displayAt(index.row());
+    return QString::fromStdU16String(vrindel::fromWindows1250(name.view()));
+}
+
+Qt::ItemFlags ZoznamModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
+}
+
+void ZoznamModel::beginReset() {
+    beginResetModel();
+}
+
+void ZoznamModel::endReset() {
+    if (index_)
+        index_->invalidate();
+    endResetModel();
+}
+
+void ZoznamModel::beginInsert(int row) {
+    inserting_ = row;
+    beginInsertRows(QModelIndex(), row, row);
+}
+
+void ZoznamModel::endInsert() {
+    if (index_)
+        index_->inserted(inserting_);
+    endInsertRows();
+}
+
+void ZoznamModel::beginRemove(int row) {
+    if (index_)
+        index_->removing(row);
+    beginRemoveRows(QModelIndex(), row, row);
+}
+
+void ZoznamModel::endRemove() {
+    endRemoveRows();
+}
+
+void ZoznamModel::rowsChanged(int first, int last) {
+    if (index_)
+        index_->invalidate();
+    if (first <= last)
+        emit dataChanged(index(first), index(last), {Qt::DisplayRole});
+}

@@ -1,0 +1,132 @@
+#include "AppTestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QTest>
+
+#include "MainUnit.h"
+#include "RecordText.h"
+#include "ZoznamModel.h"
+
+void RecordingBoxes::show(Icon icon, const QString& caption, const QString& text) {
+    shown.append({icon, caption, text});
+    if (onShow)
+        onShow();
+}
+
+ScratchDir::ScratchDir() : previous_(QDir::currentPath()) {
+    QDir::setCurrent(dir_.path());
+}
+
+ScratchDir::~ScratchDir() {
+    QDir::setCurrent(previous_);
+}
+
+namespace {
+
+QByteArray recordOf(const QString& text) {
+    std::optional<std::string> bytes = vrindel::toWindows1250(text.toStdU16String());
+    Q_ASSERT(bytes && bytes->size() <= vrindel::MaxTextLength);
+    QByteArray record(int(vrindel::ListRecordSize), '\0');
+    record[0] = char(bytes->size());
+    for (std::size_t i = 0; i < bytes->size(); ++i)
+        record[int(i + 1)] = (*bytes)[i];
+    return record;
+}
+
+QString textOf(const QByteArray& record) {
+    const int length = std::min<int>(static_cast<unsigned char>(record[0]), 31);
+    return QString::fromStdU16String(vrindel::fromWindows1250(std::string_view(record.constData() + 1, std::size_t(length))));
+}
+
+}  // namespace
+
+QByteArray catalogueBytes(const QList<Record>& records) {
+    QByteArray out;
+    for (const Record& r : records)
+        out += recordOf(r.first) + recordOf(r.second);
+    return out;
+}
+
+QList<Record> parseCatalogue(const QByteArray& bytes) {
+    QList<Record> out;
+    for (qsizetype at = 0; at + 64 <= bytes.size(); at += 64)
+        out.append({textOf(bytes.mid(at, 32)), textOf(bytes.mid(at + 32, 32))});
+    return out;
+}
+
+void writeFile(const QString& name, const QByteArray& bytes) {
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(name));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& name) {
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void writeCatalogue(const QList<Record>& records) {
+    writeFile(QStringLiteral("Zoznam.dat"), catalogueBytes(records));
+}
+
+void writeOptions(bool zoradit, bool delPlaceBox, bool delExt) {
+    QByteArray bytes;
+    bytes.append(char(zoradit ? 1 : 0)).append(char(delPlaceBox ? 1 : 0)).append(char(delExt ? 1 : 0));
+    writeFile(QStringLiteral("Options.dat"), bytes);
+}
+
+bool showWindow(TMainForm& form) {
+    form.show();
+    form.activateWindow();
+    return QTest::qWaitForWindowActive(&form);
+}
+
+QStringList listedNames(const TMainForm& form) {
+    QStringList names;
+    const ZoznamModel& model = form.model();
+    for (int row = 0; row < model.rowCount(); ++row)
+        names << model.data(model.index(row)).toString();
+    return names;
+}
+
+QString selectedName(const TMainForm& form) {
+    const QModelIndex current = form.Zoznam->currentIndex();
+    if (!current.isValid() || !form.Zoznam->selectionModel()->isSelected(current))
+        return {};
+    return current.data().toString();
+}
+
+QWidget* focused(TMainForm& form) {
+    QWidget* widget = form.focusWidget();
+    return widget ? widget : &form;
+}
+
+void press(TMainForm& form, int key, Qt::KeyboardModifiers modifiers) {
+    QTest::keyClick(focused(form), Qt::Key(key), modifiers);
+}
+
+void typeText(TMainForm& form, const QString& text) {
+    for (QChar c : text) {
+        QWidget* target = focused(form);
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(target, c.toLatin1());
+            continue;
+        }
+        // A key of the layout that produces this character.
+        const int key = c.toUpper().unicode();
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(target, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(target, &up);
+    }
+}
+
+QPoint rowCentre(TMainForm& form, int row) {
+    return form.Zoznam->visualRect(form.model().index(row)).center();
+}

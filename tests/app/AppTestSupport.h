@@ -1,0 +1,75 @@
+#pragma once
+// What the window tests share: message boxes that are recorded instead of
+// shown, a scratch current directory per test, catalogue files written and
+// read byte by byte, and key and mouse input sent the way a user sends it.
+
+#include <QByteArray>
+#include <QList>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <utility>
+
+#include "MessageBoxes.h"
+
+class QWidget;
+class TMainForm;
+
+struct ShownBox {
+    MessageBoxes::Icon icon;
+    QString caption;
+    QString text;
+};
+
+class RecordingBoxes : public MessageBoxes {
+public:
+    void show(Icon icon, const QString& caption, const QString& text) override;
+    QList<ShownBox> shown;
+    std::function<void()> onShow;   // runs while the "box" is up
+};
+
+// A fresh, empty current directory for the life of the object.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    QString path() const { return dir_.path(); }
+    bool isValid() const { return dir_.isValid(); }
+
+private:
+    QTemporaryDir dir_;
+    QString previous_;
+};
+
+using Record = std::pair<QString, QString>;   // name, location
+
+// A catalogue file as the program writes it: 64 bytes per record, the
+// bytes after each text zero.
+QByteArray catalogueBytes(const QList<Record>& records);
+QList<Record> parseCatalogue(const QByteArray& bytes);
+void writeFile(const QString& name, const QByteArray& bytes);
+QByteArray readFile(const QString& name);
+void writeCatalogue(const QList<Record>& records);
+void writeOptions(bool zoradit, bool delPlaceBox, bool delExt);
+
+// Shows the window and waits until it is active, as a user finds it.
+bool showWindow(TMainForm& form);
+
+// The display list as the view shows it, top to bottom.
+QStringList listedNames(const TMainForm& form);
+QString selectedName(const TMainForm& form);
+
+// Keys go to the control that has the focus, as the keyboard sends them.
+QWidget* focused(TMainForm& form);
+void press(TMainForm& form, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+// Types text into the focused control character by character; characters
+// outside ASCII arrive as a keyboard layout delivers them.
+void typeText(TMainForm& form, const QString& text);
+
+// The centre of a list row in the list's viewport coordinates.
+QPoint rowCentre(TMainForm& form, int row);

@@ -1,0 +1,254 @@
+// Browsing: the details and the status line follow the selection as the
+// user moves through the list with keys, typed letters and the mouse.
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTest>
+
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "MainUnit.h"
+#include "PrefixIndex.h"
+#include "ZoznamModel.h"
+
+namespace {
+
+QList<Record> numbered(int count) {
+    QList<Record> records;
+    for (int i = 1; i <= count; ++i)
+        records.append({QStringLiteral("Položka %1").arg(i, 2, 10, QLatin1Char('0')), QStringLiteral("CD %1").arg(i)});
+    return records;
+}
+
+void sendMouse(QWidget* viewport, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+    QMouseEvent event(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &event);
+}
+
+}  // namespace
+
+class Browsing : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScratchDir> dir_;
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<ScratchDir>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() { dir_.reset(); }
+
+    void arrowKeysMoveTheDetailsAndTheStatus() {
+        writeCatalogue(numbered(10));
+        writeOptions(false, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QCOMPARE(form.focusWidget(), form.Zoznam);
+
+        for (int i = 0; i < 3; ++i)
+            press(form, Qt::Key_Down);
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("4 / 10"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 04"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD 4"));
+        QCOMPARE(selectedName(form), QStringLiteral("Položka 04"));
+
+        press(form, Qt::Key_Up);
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 10"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD 3"));
+
+        // At the top the list does not move; the details stay.
+        press(form, Qt::Key_Home);
+        press(form, Qt::Key_Up);
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 10"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 01"));
+        // Browsing never changes the count panel.
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 10"));
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    void pageKeysHomeAndEndScrollWithTheSelection() {
+        writeCatalogue(numbered(60));
+        writeOptions(true, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QScrollBar* bar = form.Zoznam->verticalScrollBar();
+
+        press(form, Qt::Key_End);
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("60 / 60"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 60"));
+        QVERIFY(bar->value() > 0);
+        QCOMPARE(form.catalogue().topIndex(), bar->value());
+
+        press(form, Qt::Key_PageUp);
+        const int afterPageUp = form.catalogue().selection();
+        QVERIFY(afterPageUp < 59 && afterPageUp > 30);
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Položka %1").arg(afterPageUp + 1));
+        QCOMPARE(form.catalogue().topIndex(), bar->value());
+
+        press(form, Qt::Key_Home);
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 60"));
+        QCOMPARE(bar->value(), 0);
+        QCOMPARE(form.catalogue().topIndex(), 0);
+
+        press(form, Qt::Key_PageDown);
+        QVERIFY(form.catalogue().selection() > 0);
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD %1").arg(form.catalogue().selection() + 1));
+    }
+
+    void typedLettersSelectTheFirstNameThatBeginsWithThem() {
+        // Storage order, as the list shows it with sorting off.
+        writeCatalogue({{"Alfa", "1"},
+                        {"Ábel", "2"},
+                        {"beta", "3"},
+                        {"Bravo", "4"},
+                        {"chata", "5"},
+                        {"Cyril", "6"},
+                        {"brána", "7"}});
+        writeOptions(false, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+
+        typeText(form, QStringLiteral("B"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("beta"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 7"));
+        typeText(form, QStringLiteral("r"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Bravo"));
+        typeText(form, QStringLiteral("á"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("brána"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("7"));
+
+        // Backspace takes back the last letter...
+        press(form, Qt::Key_Backspace);
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Bravo"));
+        // ...and a search text it empties selects the first entry.
+        press(form, Qt::Key_Backspace);
+        QCOMPARE(form.Polozka->text(), QStringLiteral("beta"));
+        press(form, Qt::Key_Backspace);
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Alfa"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 7"));
+
+        // Accents count: "á" is not "a".
+        typeText(form, QStringLiteral("á"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Ábel"));
+
+        // A pause starts a new search text.
+        QTest::qWait(600);
+        typeText(form, QStringLiteral("c"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("chata"));
+        typeText(form, QStringLiteral("y"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Cyril"));
+
+        // Letters that begin no name leave the selection where it is.
+        QTest::qWait(600);
+        typeText(form, QStringLiteral("xq"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Cyril"));
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    void typedLettersInNameOrder() {
+        writeCatalogue({{"chata", "1"}, {"Dom", "2"}, {"hrad", "3"}, {"Čaj", "4"}});
+        writeOptions(true, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        // Slovak order puts "ch" after "h".
+        QCOMPARE(listedNames(form), QStringList({"Čaj", "Dom", "hrad", "chata"}));
+        typeText(form, QStringLiteral("c"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("chata"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("4 / 4"));
+        QTest::qWait(600);
+        typeText(form, QStringLiteral("Č"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Čaj"));
+    }
+
+    void leftDragShowsEachRecordUnderThePointer() {
+        writeCatalogue(numbered(8));
+        writeOptions(false, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QWidget* viewport = form.Zoznam->viewport();
+
+        sendMouse(viewport, QEvent::MouseButtonPress, rowCentre(form, 0), Qt::LeftButton, Qt::LeftButton);
+        QVERIFY(form.DragSelecting);
+        for (int row = 1; row <= 5; ++row) {
+            sendMouse(viewport, QEvent::MouseMove, rowCentre(form, row), Qt::NoButton, Qt::LeftButton);
+            QCOMPARE(form.Polozka->text(), QStringLiteral("Položka %1").arg(row + 1, 2, 10, QLatin1Char('0')));
+            QCOMPARE(form.Poznamka->text(), QStringLiteral("CD %1").arg(row + 1));
+            QCOMPARE(form.Status->panelText(1), QStringLiteral("%1 / 8").arg(row + 1));
+        }
+        sendMouse(viewport, QEvent::MouseButtonRelease, rowCentre(form, 5), Qt::LeftButton, Qt::NoButton);
+        QVERIFY(!form.DragSelecting);
+        QCOMPARE(form.catalogue().selection(), 5);
+    }
+
+    void rightDragLeavesTheSelectionAlone() {
+        writeCatalogue(numbered(8));
+        writeOptions(false, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QWidget* viewport = form.Zoznam->viewport();
+
+        sendMouse(viewport, QEvent::MouseButtonPress, rowCentre(form, 3), Qt::RightButton, Qt::RightButton);
+        QVERIFY(!form.DragSelecting);
+        for (int row = 4; row <= 6; ++row)
+            sendMouse(viewport, QEvent::MouseMove, rowCentre(form, row), Qt::NoButton, Qt::RightButton);
+        sendMouse(viewport, QEvent::MouseButtonRelease, rowCentre(form, 6), Qt::RightButton, Qt::NoButton);
+        QCOMPARE(form.catalogue().selection(), 0);
+        QCOMPARE(selectedName(form), QStringLiteral("Položka 01"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 01"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 8"));
+    }
+
+    void clickSelectsAndShows() {
+        writeCatalogue(numbered(5));
+        writeOptions(false, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QTest::mouseClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(form, 2));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 03"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 5"));
+        QVERIFY(!form.DragSelecting);
+    }
+
+    void duplicateNamesShowTheFirstOnesLocation() {
+        writeCatalogue({{"Disk", "Prvá polica"}, {"Iný", "x"}, {"DISK", "Druhá polica"}});
+        writeOptions(false, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        press(form, Qt::Key_End);
+        QCOMPARE(form.Polozka->text(), QStringLiteral("DISK"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("Prvá polica"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 3"));
+    }
+
+    void emptyCatalogueShowsNothing() {
+        writeCatalogue({});
+        writeOptions(true, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        press(form, Qt::Key_Down);
+        typeText(form, QStringLiteral("a"));
+        press(form, Qt::Key_Backspace);
+        QTest::mouseClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+        QVERIFY(form.Polozka->text().isEmpty());
+        QVERIFY(form.Poznamka->text().isEmpty());
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+        QVERIFY(boxes.shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(Browsing)
+#include "tst_browsing.moc"

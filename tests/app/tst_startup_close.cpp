@@ -1,0 +1,367 @@
+// Start-up and close: what the window reads, shows and writes, and how it
+// behaves when a file cannot be read or written.
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "FileLayer.h"
+#include "MainUnit.h"
+#include "SessionEnd.h"
+
+using Call = vrindel::FileSystem::Call;
+
+class StartupClose : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScratchDir> dir_;
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<ScratchDir>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() { dir_.reset(); }
+
+    void firstRunInEmptyDirectory() {
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Warning);
+        QCOMPARE(boxes.shown[0].caption, QStringLiteral("Vrindel"));
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("Súbor so zoznamom sa nenašiel!"));
+
+        QVERIFY(QFile::exists(QStringLiteral("Zoznam.dat")));
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")).size(), 0);
+        QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x01\x00\x01", 3));
+
+        QVERIFY(form.Zoradit->isChecked());
+        QVERIFY(!form.DelPlaceBox->isChecked());
+        QVERIFY(form.DelExt->isChecked());
+        QVERIFY(form.catalogue().sorted());
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+        QVERIFY(form.Polozka->text().isEmpty());
+        QVERIFY(form.Poznamka->text().isEmpty());
+        QVERIFY(!form.Write->isEnabled());
+        QVERIFY(!form.Clear->isEnabled());
+        QCOMPARE(form.focusWidget(), form.Zoznam);
+    }
+
+    void loadsInStoredSortMode_data() {
+        QTest::addColumn<bool>("sorted");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("storage order") << false << QStringList{"Čučoriedky", "baza", "Auto", "čaj"};
+        // Slovak order: č after c, accents count, case does not.
+        QTest::newRow("name order") << true << QStringList{"Auto", "baza", "čaj", "Čučoriedky"};
+    }
+    void loadsInStoredSortMode() {
+        QFETCH(bool, sorted);
+        QFETCH(QStringList, expected);
+        writeCatalogue({{"Čučoriedky", "Špajza"}, {"baza", "CD 1"}, {"Auto", "Garáž"}, {"čaj", "Kuchyňa"}});
+        writeOptions(sorted, false, true);
+
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(listedNames(form), expected);
+        QCOMPARE(form.catalogue().selection(), 0);
+        QCOMPARE(selectedName(form), expected[0]);
+        QCOMPARE(form.Polozka->text(), expected[0]);
+        QCOMPARE(form.Poznamka->text(), sorted ? QStringLiteral("Garáž") : QStringLiteral("Špajza"));
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 4"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 4"));
+        QCOMPARE(form.Zoradit->isChecked(), sorted);
+    }
+
+    void startUpFocusFollowsStripSwitch() {
+        writeCatalogue({{"a", "b"}});
+        {
+            writeOptions(true, false, false);
+            RecordingBoxes boxes;
+            TMainForm form(boxes);
+            // Switching DelExt off moved the focus to the entry edit; the
+            // failed focusing of the hidden window showed nothing.
+            QVERIFY(boxes.shown.isEmpty());
+            QVERIFY(!form.DelExt->isChecked());
+            QVERIFY(showWindow(form));
+            QCOMPARE(form.focusWidget(), form.NewPolozka);
+            QVERIFY(form.NewPolozka->hasFocus());
+        }
+        {
+            writeOptions(true, false, true);
+            RecordingBoxes boxes;
+            TMainForm form(boxes);
+            QVERIFY(showWindow(form));
+            QCOMPARE(form.focusWidget(), form.Zoznam);
+        }
+    }
+
+    void shortOptionsSetOnlyTheirSwitches() {
+        writeCatalogue({});
+        writeFile(QStringLiteral("Options.dat"), QByteArray("\x00", 1));
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(!form.Zoradit->isChecked());
+        QVERIFY(!form.catalogue().sorted());
+        QVERIFY(form.DelPlaceBox->isChecked());
+        QVERIFY(form.DelExt->isChecked());
+    }
+
+    void closeWritesBothFilesAndKeepsAnUnchangedCatalogue() {
+        const QByteArray original = catalogueBytes(
+            {{"Zeta", "CD 3"}, {"alfa", "CD 1"}, {"Beta", ""}, {"", "prázdne meno"}, {"Žltý", "€ 5"}});
+        writeFile(QStringLiteral("Zoznam.dat"), original);
+        writeOptions(true, true, false);
+
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        // Browsing and switching the view change nothing that is stored.
+        press(form, Qt::Key_Down);
+        form.Zoradit->click();
+        QVERIFY(form.close());
+
+        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(!form.isVisible());
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), original);
+        QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x00\x01\x00", 3));
+    }
+
+    void damagedCatalogueKeepsWholeRecordsAndIsSaved() {
+        QByteArray bytes = catalogueBytes({{"Jeden", "CD 1"}, {"Dva", "CD 2"}});
+        bytes.chop(32);  // three records: the second name has no location
+        writeFile(QStringLiteral("Zoznam.dat"), bytes);
+        writeOptions(false, false, true);
+
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Error);
+        QCOMPARE(boxes.shown[0].caption, QStringLiteral("Vrindel"));
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("Súbor so záznamami je poškodený!"));
+        QCOMPARE(listedNames(form), QStringList{"Jeden"});
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 1"));
+
+        QVERIFY(showWindow(form));
+        QVERIFY(form.close());
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{"Jeden", "CD 1"}}));
+    }
+
+    void unreadableCatalogueIsReportedAndNeverOverwritten() {
+        // Opening "Zoznam.dat" asks for write access too, so a read-only file
+        // fails to open: the second open of start-up, after "Options.dat".
+        const QByteArray original = catalogueBytes({{"Drahý disk", "Trezor"}});
+        writeFile(QStringLiteral("Zoznam.dat"), original);
+        writeOptions(true, false, true);
+        vrindel::FaultyFileSystem fs;
+        fs.failOn(Call::Open, 2, EACCES);
+
+        RecordingBoxes boxes;
+        TMainForm form(boxes, fs);
+        QCOMPARE(fs.injected(), 1);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Error);
+        QCOMPARE(boxes.shown[0].caption, QStringLiteral("Vrindel 2.1"));
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("File access denied."));
+        QVERIFY(form.catalogueUnread());
+
+        QVERIFY(showWindow(form));
+        QVERIFY(listedNames(form).isEmpty());
+        QCOMPARE(form.Status->panelText(0), QString());
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+
+        // Even with a record typed in, the close leaves the catalogue alone.
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Nový"));
+        press(form, Qt::Key_Return);
+        typeText(form, QStringLiteral("Polica"));
+        press(form, Qt::Key_Return);
+        QCOMPARE(listedNames(form), QStringList{"Nový"});
+
+        QVERIFY(form.close());
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), original);
+        QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x01\x00\x01", 3));
+    }
+
+    void unreadableOptionsStopStartUpAndProtectTheCatalogue() {
+        const QByteArray original = catalogueBytes({{"Niečo", "Tam"}});
+        writeFile(QStringLiteral("Zoznam.dat"), original);
+        writeOptions(false, false, true);
+        vrindel::FaultyFileSystem fs;
+        fs.failOn(Call::Open, 1, EACCES);
+
+        RecordingBoxes boxes;
+        TMainForm form(boxes, fs);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("File access denied."));
+        QVERIFY(listedNames(form).isEmpty());
+        QVERIFY(showWindow(form));
+        QVERIFY(form.close());
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), original);
+    }
+
+    void missingCatalogueThatCannotBeCreatedIsStillSavedLater() {
+        // Nothing was there to lose: the close writes what the user added.
+        writeOptions(true, false, true);
+        vrindel::FaultyFileSystem fs;
+        fs.failOn(Call::Rename, 1, EACCES);
+
+        RecordingBoxes boxes;
+        TMainForm form(boxes, fs);
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("Súbor so zoznamom sa nenašiel!"));
+        QCOMPARE(boxes.shown[1].text, QStringLiteral("File access denied."));
+        QVERIFY(!QFile::exists(QStringLiteral("Zoznam.dat")));
+
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Kniha"));
+        press(form, Qt::Key_Return);
+        typeText(form, QStringLiteral("Polica"));
+        press(form, Qt::Key_Return);
+        QVERIFY(form.close());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Kniha", "Polica"}}));
+    }
+
+    void failingSaveKeepsTheWindowOpenAndTheNextCloseTriesAgain() {
+        const QByteArray original = catalogueBytes({{"Prvý", "A"}});
+        writeFile(QStringLiteral("Zoznam.dat"), original);
+        writeOptions(false, false, true);
+        vrindel::FaultyFileSystem fs;
+        RecordingBoxes boxes;
+        TMainForm form(boxes, fs);
+        QVERIFY(showWindow(form));
+
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Druhý"));
+        press(form, Qt::Key_Return);
+        typeText(form, QStringLiteral("B"));
+        press(form, Qt::Key_Return);
+
+        fs.reset();
+        fs.failOn(Call::Write, 1, ENOSPC);
+        QVERIFY(!form.close());
+        QVERIFY(form.isVisible());
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].caption, QStringLiteral("Vrindel 2.1"));
+        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Error);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("Disk full."));
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), original);
+
+        // The program goes on: the list still works, and the next close
+        // starts again from the first step.
+        press(form, Qt::Key_Up);
+        QVERIFY(form.close());
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
+                 QList<Record>({{"Prvý", "A"}, {"Druhý", "B"}}));
+    }
+
+    void failingOptionsSaveKeepsTheWindowOpen() {
+        writeCatalogue({{"x", "y"}});
+        writeOptions(true, false, true);
+        vrindel::FaultyFileSystem fs;
+        RecordingBoxes boxes;
+        TMainForm form(boxes, fs);
+        QVERIFY(showWindow(form));
+        fs.reset();
+        // The catalogue's save opens a probe, a temporary file and the
+        // directory; the options' probe comes after them.
+        fs.failOn(Call::Open, 4, EIO);
+        QVERIFY(!form.close());
+        QVERIFY(form.isVisible());
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("I/O error 5."));
+        QVERIFY(form.close());
+    }
+
+    void fullStopRule_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "File access denied" << "File access denied.";
+        QTest::newRow("digit") << "I/O error 5" << "I/O error 5.";
+        QTest::newRow("parenthesis") << "List index out of bounds (3)" << "List index out of bounds (3)";
+        QTest::newRow("exclamation") << "Hotovo!" << "Hotovo!";
+        QTest::newRow("full stop") << "Done." << "Done.";
+        QTest::newRow("hyphen, below the full stop") << "a-" << "a-";
+        QTest::newRow("slash, above the full stop") << "a/" << "a/.";
+        QTest::newRow("accented letter") << "poškodený" << "poškodený.";
+        QTest::newRow("empty") << "" << "";
+    }
+    void fullStopRule() {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(withFullStop(text), shown);
+    }
+
+    void sessionEndSavesBothFilesSilently_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void sessionEndSavesBothFilesSilently() {
+        QFETCH(int, signal);
+        writeCatalogue({{"Stará", "1"}});
+        writeOptions(true, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        int ended = 0;
+        SessionEnd sessionEnd([&] {
+            ++ended;
+            form.SessionEnding();
+        });
+
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Nová"));
+        press(form, Qt::Key_Return);
+        typeText(form, QStringLiteral("2"));
+        press(form, Qt::Key_Return);
+        form.DelPlaceBox->click();
+
+        QCOMPARE(::raise(signal), 0);
+        QTRY_COMPARE(ended, 1);
+        QVERIFY(!form.isVisible());
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
+                 QList<Record>({{"Stará", "1"}, {"Nová", "2"}}));
+        QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x01\x01\x01", 3));
+
+        // A second signal does not end the program twice.
+        QCOMPARE(::raise(signal), 0);
+        QTest::qWait(50);
+        QCOMPARE(ended, 1);
+    }
+
+    void sessionEndShowsNothingWhenTheSaveFails() {
+        writeCatalogue({{"Stará", "1"}});
+        writeOptions(true, false, true);
+        vrindel::FaultyFileSystem fs;
+        RecordingBoxes boxes;
+        TMainForm form(boxes, fs);
+        QVERIFY(showWindow(form));
+        fs.reset();
+        fs.failOn(Call::Write, 1, ENOSPC, 100);
+        SessionEnd sessionEnd([&] { form.SessionEnding(); });
+        QCOMPARE(::raise(SIGTERM), 0);
+        QTRY_VERIFY(!form.isVisible());
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Stará", "1"}}));
+    }
+};
+
+QTEST_MAIN(StartupClose)
+#include "tst_startup_close.moc"

@@ -1,0 +1,224 @@
+// The window as it is laid out: caption, size, controls and their settings,
+// and what assistive technology reads from them.
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QTimer>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QWindow>
+
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "MainUnit.h"
+#include "MessageBoxes.h"
+
+namespace {
+
+QString accessibleName(QObject* object) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
+    return face ? face->text(QAccessible::Name) : QStringLiteral("<no interface>");
+}
+
+}  // namespace
+
+class Window : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScratchDir> dir_;
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<ScratchDir>();
+        QVERIFY(dir_->isValid());
+        writeCatalogue({{"Kniha", "Polica"}});
+        writeOptions(true, false, true);
+    }
+    void cleanup() { dir_.reset(); }
+
+    void windowProperties() {
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QCOMPARE(form.windowTitle(), QStringLiteral("Vrindel 2.1"));
+        QCOMPARE(form.windowHandle()->title(), QStringLiteral("Vrindel 2.1"));
+        QCOMPARE(form.size(), QSize(569, 284));
+        QCOMPARE(form.minimumSize(), QSize(569, 284));
+        QCOMPARE(form.maximumSize(), QSize(569, 284));
+        const Qt::WindowFlags flags = form.windowFlags();
+        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(flags.testFlag(Qt::WindowSystemMenuHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(form.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    }
+
+    void controlsSitWhereTheLayoutPutsThem() {
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        const struct {
+            QWidget* widget;
+            QRect rect;
+        } expected[] = {
+            {form.Zoznam, {8, 22, 273, 235}},      {form.DelExt, {412, 4, 149, 17}},
+            {form.NewPolozka, {303, 22, 257, 21}}, {form.NewPoznamka, {303, 67, 257, 21}},
+            {form.Write, {456, 96, 105, 25}},      {form.Clear, {304, 96, 105, 25}},
+            {form.Zoradit, {304, 132, 113, 17}},   {form.DelPlaceBox, {304, 148, 137, 17}},
+            {form.Polozka, {304, 196, 257, 21}},   {form.Poznamka, {304, 236, 257, 21}},
+            {form.Bevel1, {292, 8, 2, 249}},       {form.Bevel2, {302, 172, 259, 2}},
+            {form.Status, {0, 265, 569, 19}},
+        };
+        for (const auto& e : expected)
+            QCOMPARE(e.widget->geometry(), e.rect);
+
+        // Labels stand 3 pixels above their edits, at least as wide as given.
+        const struct {
+            QLabel* label;
+            QRect rect;
+        } labels[] = {
+            {form.Label1, {8, 8, 49, 13}},           {form.NewPolozkaLabel, {303, 6, 83, 13}},
+            {form.NewPoznamkaLabel, {303, 51, 74, 13}}, {form.PolozkaLabel, {304, 180, 68, 13}},
+            {form.PoznamkaLabel, {304, 220, 92, 13}},
+        };
+        for (const auto& l : labels) {
+            QCOMPARE(l.label->pos(), l.rect.topLeft());
+            QCOMPARE(l.label->height(), 13);
+            QVERIFY(l.label->width() >= l.rect.width());
+        }
+        QCOMPARE(form.Status->panel(0)->geometry(), QRect(0, 0, 500, 19));
+        QCOMPARE(form.Status->panel(1)->geometry(), QRect(500, 0, 69, 19));
+        QCOMPARE(form.Status->panel(0)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+        QCOMPARE(form.Status->panel(1)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    }
+
+    void controlTextsAndSettings() {
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QCOMPARE(form.Label1->text(), QStringLiteral("&Zoznam:"));
+        QCOMPARE(form.DelExt->text(), QStringLiteral("z&mazať \".zip\", \".rar\", \".exe\""));
+        QCOMPARE(form.NewPolozkaLabel->text(), QStringLiteral("&Nová položka:"));
+        QCOMPARE(form.NewPoznamkaLabel->text(), QStringLiteral("&Umiestnenie:"));
+        QCOMPARE(form.Write->text(), QStringLiteral("Z&apísať"));
+        QCOMPARE(form.Clear->text(), QStringLiteral("&Vyčistiť"));
+        QCOMPARE(form.Zoradit->text(), QStringLiteral("Z&oradiť zoznam"));
+        QCOMPARE(form.DelPlaceBox->text(), QStringLiteral("Zmazať &umiestnenie"));
+        QCOMPARE(form.PolozkaLabel->text(), QStringLiteral("<= Položka:"));
+        QCOMPARE(form.PoznamkaLabel->text(), QStringLiteral("<= Umiestnenie:"));
+
+        for (QWidget* w : std::initializer_list<QWidget*>{form.Zoznam, form.Write, form.Clear, form.Zoradit,
+                                                           form.DelPlaceBox, form.Label1, form.PolozkaLabel})
+            QVERIFY2(w->font().bold(), qPrintable(w->objectName()));
+        for (QWidget* w : std::initializer_list<QWidget*>{form.DelExt, form.NewPolozka, form.Polozka})
+            QVERIFY(!w->font().bold());
+        QCOMPARE(form.font().pointSize(), 8);
+
+        for (QWidget* w : std::initializer_list<QWidget*>{form.DelExt, form.Write, form.Clear, form.Zoradit,
+                                                           form.DelPlaceBox})
+            QCOMPARE(w->cursor().shape(), Qt::PointingHandCursor);
+        for (QLineEdit* e : {form.NewPolozka, form.NewPoznamka, form.Polozka, form.Poznamka})
+            QCOMPARE(e->maxLength(), 31);
+        QVERIFY(form.Poznamka->isReadOnly());
+        QVERIFY(!(form.Poznamka->focusPolicy() & Qt::TabFocus));
+        QVERIFY(form.Zoznam->visualRect(form.Zoznam->model()->index(0, 0)).height() == 13);
+    }
+
+    void tabOrder() {
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QCOMPARE(form.focusWidget(), form.Zoznam);
+        // Write and Clear start disabled; enable them to see their place.
+        form.NewPolozka->setText(QStringLiteral("Nové"));
+        form.NewPoznamka->setText(QStringLiteral("Tu"));
+        const QList<QWidget*> order = {form.DelExt, form.NewPolozka, form.NewPoznamka, form.Write,
+                                       form.Clear,  form.Zoradit,    form.DelPlaceBox,  form.Polozka,
+                                       form.Zoznam};
+        form.Zoznam->setFocus();
+        for (QWidget* next : order) {
+            press(form, Qt::Key_Tab);
+            QCOMPARE(form.focusWidget(), next);
+        }
+    }
+
+    void aRealMessageBoxIsModalAndTheWindowStepsBackMeanwhile() {
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        ModalMessageBoxes real;
+        real.setWindow(&form);
+
+        struct Seen {
+            bool found = false;
+            bool windowOnTop = true;
+            QString caption, text;
+            QMessageBox::Icon icon = QMessageBox::NoIcon;
+            Qt::WindowModality modality = Qt::NonModal;
+            QMessageBox::StandardButtons buttons;
+        } seen;
+        QTimer::singleShot(0, &form, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            seen.found = true;
+            seen.windowOnTop = form.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint);
+            seen.caption = box->windowTitle();
+            seen.text = box->text();
+            seen.icon = box->icon();
+            seen.modality = box->windowModality();
+            seen.buttons = box->standardButtons();
+            box->button(QMessageBox::Ok)->click();
+        });
+        real.error(applicationTitle(), withFullStop(QStringLiteral("Disk full")));
+
+        QVERIFY(seen.found);
+        QVERIFY(!seen.windowOnTop);
+        QCOMPARE(seen.caption, QStringLiteral("Vrindel 2.1"));
+        QCOMPARE(seen.text, QStringLiteral("Disk full."));
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QCOMPARE(seen.modality, Qt::ApplicationModal);
+        QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(form.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    }
+
+    void assistiveTechnologyReadsTheVisibleNames() {
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        const struct {
+            QWidget* widget;
+            const char16_t* name;
+        } expected[] = {
+            {form.Zoznam, u"Zoznam:"},
+            {form.DelExt, u"zmazať \".zip\", \".rar\", \".exe\""},
+            {form.NewPolozka, u"Nová položka:"},
+            {form.NewPoznamka, u"Umiestnenie:"},
+            {form.Write, u"Zapísať"},
+            {form.Clear, u"Vyčistiť"},
+            {form.Zoradit, u"Zoradiť zoznam"},
+            {form.DelPlaceBox, u"Zmazať umiestnenie"},
+            {form.Polozka, u"<= Položka:"},
+            {form.Poznamka, u"<= Umiestnenie:"},
+            {form.Label1, u"Zoznam:"},
+            {form.NewPoznamkaLabel, u"Umiestnenie:"},
+        };
+        for (const auto& e : expected)
+            QCOMPARE(accessibleName(e.widget), QString::fromUtf16(e.name));
+
+        // The status texts are read as they change.
+        QCOMPARE(accessibleName(form.Status->panel(0)), QStringLiteral(" Počet záznamov: 1"));
+        QCOMPARE(accessibleName(form.Status->panel(1)), QStringLiteral("1 / 1"));
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_Delete);
+        QCOMPARE(accessibleName(form.Status->panel(0)), QStringLiteral(" Počet záznamov: 0"));
+        QCOMPARE(accessibleName(form.Status->panel(1)), QStringLiteral("0 / 0"));
+    }
+};
+
+QTEST_MAIN(Window)
+#include "tst_window.moc"
