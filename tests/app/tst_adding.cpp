@@ -1,0 +1,257 @@
+// Adding records: extension stripping while a name is typed, the enabled
+// states of Write and Clear, the keyboard flows of entry, and the refusal
+// of characters a record text cannot hold.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "MainUnit.h"
+
+class Adding : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScratchDir> dir_;
+    std::unique_ptr<RecordingBoxes> boxes_;
+    std::unique_ptr<TMainForm> form_;
+
+    TMainForm& open(bool delPlaceBox = true, bool delExt = true, const QList<Record>& records = {}) {
+        writeCatalogue(records);
+        writeOptions(true, delPlaceBox, delExt);
+        boxes_ = std::make_unique<RecordingBoxes>();
+        form_ = std::make_unique<TMainForm>(*boxes_);
+        return *form_;
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<ScratchDir>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() {
+        form_.reset();
+        boxes_.reset();
+        dir_.reset();
+    }
+
+    void extensionsAreStrippedAsTheNameIsTyped_data() {
+        QTest::addColumn<bool>("delExt");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("left");
+        QTest::newRow("Setup.exe") << true << "Setup.exe" << "Setup";
+        QTest::newRow("Setup.EXE stays") << true << "Setup.EXE" << "Setup.EXE";
+        QTest::newRow("Setup.Exe stays") << true << "Setup.Exe" << "Setup.Exe";
+        QTest::newRow("Setup.ZIP") << true << "Setup.ZIP" << "Setup";
+        QTest::newRow("Setup.Zip") << true << "Setup.Zip" << "Setup";
+        QTest::newRow("Setup.rar") << true << "Setup.rar" << "Setup";
+        QTest::newRow("Setup.RAR stays") << true << "Setup.RAR" << "Setup.RAR";
+        QTest::newRow("typing goes on after a strip") << true << "a.zipb.rarc" << "abc";
+        QTest::newRow(".zip alone") << true << ".zip" << "";
+        QTest::newRow("zip without the dot") << true << "zip" << "zip";
+        QTest::newRow("DelExt off") << false << "Setup.exe" << "Setup.exe";
+        QTest::newRow("DelExt off, zip") << false << "a.zip.rar" << "a.zip.rar";
+    }
+    void extensionsAreStrippedAsTheNameIsTyped() {
+        QFETCH(bool, delExt);
+        QFETCH(QString, typed);
+        QFETCH(QString, left);
+        TMainForm& form = open(true, delExt);
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        typeText(form, typed);
+        QCOMPARE(form.NewPolozka->text(), left);
+        QCOMPARE(form.NewPolozka->cursorPosition(), int(left.size()));
+        QVERIFY(!form.NewPolozka->hasSelectedText());
+        QCOMPARE(form.Clear->isEnabled(), !left.isEmpty());
+        QVERIFY(!form.Write->isEnabled());
+    }
+
+    void aPastedNameLosesEveryTrailingExtension() {
+        TMainForm& form = open();
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        QApplication::clipboard()->setText(QStringLiteral("a.zip.rar"));
+        press(form, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("a"));
+        QCOMPARE(form.NewPolozka->cursorPosition(), 1);
+    }
+
+    void switchingStrippingOnWaitsForTheNextChange() {
+        TMainForm& form = open(true, false);
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Hra.zip"));
+        form.DelExt->click();
+        QVERIFY(form.DelExt->isChecked());
+        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Hra.zip"));
+        // A change of the other edit strips it.
+        form.NewPoznamka->setFocus();
+        typeText(form, QStringLiteral("D"));
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Hra"));
+        QVERIFY(form.Write->isEnabled());
+    }
+
+    void writeAndClearFollowTheEdits() {
+        TMainForm& form = open(true, true, {{"Kniha", "Polica"}});
+        QVERIFY(showWindow(form));
+        QVERIFY(!form.Write->isEnabled());
+        QVERIFY(!form.Clear->isEnabled());
+
+        form.NewPoznamka->setFocus();
+        typeText(form, QStringLiteral("Skriňa"));
+        QVERIFY(form.Clear->isEnabled());
+        QVERIFY(!form.Write->isEnabled());
+
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("KNIH"));
+        QVERIFY(form.Write->isEnabled());
+        // Listed already, in another letter case.
+        typeText(form, QStringLiteral("A"));
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("KNIHA"));
+        QVERIFY(!form.Write->isEnabled());
+        QVERIFY(form.Clear->isEnabled());
+        // Accents count: "Kniha" is not "Kníha".
+        form.NewPolozka->selectAll();
+        typeText(form, QStringLiteral("Kníha"));
+        QVERIFY(form.Write->isEnabled());
+
+        form.NewPolozka->selectAll();
+        press(form, Qt::Key_Delete);
+        QVERIFY(!form.Write->isEnabled());
+        QVERIFY(form.Clear->isEnabled());
+        form.NewPoznamka->setFocus();
+        form.NewPoznamka->selectAll();
+        press(form, Qt::Key_Backspace);
+        QVERIFY(!form.Clear->isEnabled());
+        QVERIFY(!form.Write->isEnabled());
+    }
+
+    void keyboardFlowWithTheLocationCleared() {
+        TMainForm& form = open(true);
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Alfa"));
+        press(form, Qt::Key_Return);
+        QCOMPARE(form.focusWidget(), form.NewPoznamka);
+        typeText(form, QStringLiteral("CD 1"));
+        press(form, Qt::Key_Return);
+
+        QCOMPARE(listedNames(form), QStringList{"Alfa"});
+        QCOMPARE(selectedName(form), QStringLiteral("Alfa"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Alfa"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD 1"));
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 1"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 1"));
+        QVERIFY(form.NewPolozka->text().isEmpty());
+        QVERIFY(form.NewPoznamka->text().isEmpty());
+        QVERIFY(!form.Write->isEnabled());
+        QVERIFY(!form.Clear->isEnabled());
+        QCOMPARE(form.focusWidget(), form.NewPolozka);
+    }
+
+    void keyboardFlowWithTheLocationKept() {
+        TMainForm& form = open(false);
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Alfa"));
+        press(form, Qt::Key_Return);
+        typeText(form, QStringLiteral("CD 1"));
+        press(form, Qt::Key_Return);
+
+        QCOMPARE(form.NewPoznamka->text(), QStringLiteral("CD 1"));
+        QVERIFY(form.NewPolozka->text().isEmpty());
+        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QVERIFY(form.Clear->isEnabled());
+        QVERIFY(!form.Write->isEnabled());
+
+        // The next name and Enter add at once, with the same location.
+        typeText(form, QStringLiteral("Beta.exe"));
+        press(form, Qt::Key_Return);
+        QCOMPARE(listedNames(form), QStringList({"Alfa", "Beta"}));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Beta"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD 1"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 2"));
+        QCOMPARE(form.focusWidget(), form.NewPolozka);
+
+        // A name already listed is not added; Enter goes on to the location.
+        typeText(form, QStringLiteral("alfa"));
+        press(form, Qt::Key_Return);
+        QCOMPARE(listedNames(form).size(), 2);
+        QCOMPARE(form.focusWidget(), form.NewPoznamka);
+        QCOMPARE(form.NewPoznamka->selectedText(), QStringLiteral("CD 1"));
+
+        // Escape empties both edits from anywhere.
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_Escape);
+        QVERIFY(form.NewPolozka->text().isEmpty());
+        QVERIFY(form.NewPoznamka->text().isEmpty());
+        QVERIFY(!form.Clear->isEnabled());
+
+        QVERIFY(form.close());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
+                 QList<Record>({{"Alfa", "CD 1"}, {"Beta", "CD 1"}}));
+        QVERIFY(boxes_->shown.isEmpty());
+    }
+
+    void charactersOutsideWindows1250AreRefused() {
+        TMainForm& form = open();
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        // Slovak, Czech, Polish and Hungarian letters and the euro sign fit.
+        typeText(form, QStringLiteral("Žľťčřőł€"));
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Žľťčřőł€"));
+        // Cyrillic, Greek, an arrow and a letter of Windows-1252 only do not.
+        typeText(form, QStringLiteral("жΩ→ñ"));
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Žľťčřőł€"));
+
+        // A paste holding one such character is refused whole.
+        form.NewPolozka->clear();
+        QApplication::clipboard()->setText(QStringLiteral("Disk ж 1"));
+        press(form, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(form.NewPolozka->text().isEmpty());
+        QApplication::clipboard()->setText(QStringLiteral("Disk 1"));
+        press(form, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Disk 1"));
+
+        // A letter with a combining accent is the accented letter.
+        form.NewPolozka->clear();
+        QApplication::clipboard()->setText(QStringLiteral("Ca\u0301r"));
+        press(form, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Cár"));
+
+        for (QLineEdit* edit : {form.NewPoznamka, form.Polozka}) {
+            edit->setFocus();
+            edit->clear();
+            typeText(form, QStringLiteral("aж€"));
+            QCOMPARE(edit->text(), QStringLiteral("a€"));
+        }
+    }
+
+    void theLimitIs31StoredCharacters() {
+        TMainForm& form = open();
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        const QString accented = QString(20, QChar(u'č')) + QString(15, QChar(u'a'));
+        typeText(form, accented);
+        QCOMPARE(form.NewPolozka->text(), accented.left(31));
+        form.NewPoznamka->setFocus();
+        QApplication::clipboard()->setText(QString(40, QChar(u'ž')));
+        press(form, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(form.NewPoznamka->text(), QString(31, QChar(u'ž')));
+        press(form, Qt::Key_Return);
+        QCOMPARE(listedNames(form), QStringList{accented.left(31)});
+        QVERIFY(form.close());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
+                 QList<Record>({{accented.left(31), QString(31, QChar(u'ž'))}}));
+    }
+};
+
+QTEST_MAIN(Adding)
+#include "tst_adding.moc"

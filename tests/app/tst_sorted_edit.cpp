@@ -1,0 +1,281 @@
+// The sorted view, deleting and renaming: the selected record stays
+// selected, and every name keeps its own location down to the file.
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "MainUnit.h"
+
+class SortedEdit : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScratchDir> dir_;
+    std::unique_ptr<RecordingBoxes> boxes_;
+    std::unique_ptr<TMainForm> form_;
+
+    TMainForm& open(bool sorted, const QList<Record>& records) {
+        writeCatalogue(records);
+        writeOptions(sorted, true, true);
+        boxes_ = std::make_unique<RecordingBoxes>();
+        form_ = std::make_unique<TMainForm>(*boxes_);
+        return *form_;
+    }
+
+    static void add(TMainForm& form, const QString& name, const QString& location) {
+        form.NewPolozka->setFocus();
+        typeText(form, name);
+        press(form, Qt::Key_Return);
+        typeText(form, location);
+        press(form, Qt::Key_Return);
+    }
+
+    static void rename(TMainForm& form, const QString& name, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        form.Polozka->setFocus();
+        form.Polozka->selectAll();
+        typeText(form, name);
+        press(form, Qt::Key_Return, modifiers);
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<ScratchDir>();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() {
+        form_.reset();
+        boxes_.reset();
+        dir_.reset();
+    }
+
+    void theSelectionSurvivesEverySwitch() {
+        TMainForm& form = open(true, {});
+        QVERIFY(showWindow(form));
+        add(form, QStringLiteral("C"), QStringLiteral("3"));
+        add(form, QStringLiteral("A"), QStringLiteral("1"));
+        add(form, QStringLiteral("B"), QStringLiteral("2"));
+        QCOMPARE(listedNames(form), QStringList({"A", "B", "C"}));
+        QCOMPARE(selectedName(form), QStringLiteral("B"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 3"));
+
+        form.Zoradit->click();
+        QCOMPARE(listedNames(form), QStringList({"C", "A", "B"}));
+        QCOMPARE(selectedName(form), QStringLiteral("B"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 3"));
+
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_Home);
+        QCOMPARE(selectedName(form), QStringLiteral("C"));
+        form.Zoradit->click();
+        QCOMPARE(listedNames(form), QStringList({"A", "B", "C"}));
+        QCOMPARE(selectedName(form), QStringLiteral("C"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 3"));
+        // The details were already those of the selected record.
+        QCOMPARE(form.Polozka->text(), QStringLiteral("C"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("3"));
+        QVERIFY(boxes_->shown.isEmpty());
+    }
+
+    void anAddWhileSortedIsListedLastInStorageOrder() {
+        TMainForm& form = open(true, {{"Mango", "1"}, {"Zeler", "2"}});
+        QVERIFY(showWindow(form));
+        add(form, QStringLiteral("Banán"), QStringLiteral("3"));
+        QCOMPARE(listedNames(form), QStringList({"Banán", "Mango", "Zeler"}));
+        QCOMPARE(selectedName(form), QStringLiteral("Banán"));
+        form.Zoradit->click();
+        QCOMPARE(listedNames(form), QStringList({"Mango", "Zeler", "Banán"}));
+        QCOMPARE(selectedName(form), QStringLiteral("Banán"));
+    }
+
+    void switchingAnEmptyListOnlySetsTheMode() {
+        TMainForm& form = open(true, {});
+        QVERIFY(showWindow(form));
+        form.Zoradit->click();
+        QVERIFY(!form.catalogue().sorted());
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+        form.Zoradit->click();
+        QVERIFY(form.catalogue().sorted());
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+        QVERIFY(boxes_->shown.isEmpty());
+    }
+
+    void aSwitchKeepsTheTopRowNumber() {
+        QList<Record> records;
+        for (int i = 0; i < 80; ++i)
+            records.append({QStringLiteral("Meno %1").arg((i * 37) % 80, 2, 10, QLatin1Char('0')), QString::number(i)});
+        TMainForm& form = open(false, records);
+        QVERIFY(showWindow(form));
+        form.Zoznam->setFocus();
+        for (int i = 0; i < 3; ++i)
+            press(form, Qt::Key_PageDown);
+        const int top = form.catalogue().topIndex();
+        QVERIFY(top > 0);
+        const QString selected = selectedName(form);
+
+        form.Zoradit->click();
+        QCOMPARE(selectedName(form), selected);
+        QCOMPARE(form.Polozka->text(), selected);
+        const QScrollBar* bar = form.Zoznam->verticalScrollBar();
+        QCOMPARE(bar->value(), form.catalogue().topIndex());
+        // The top row keeps its number where the selection is still in view.
+        const int row = form.catalogue().selection();
+        const int rows = form.Zoznam->visibleRows();
+        if (row >= top && row < top + rows)
+            QCOMPARE(form.catalogue().topIndex(), top);
+        else
+            QVERIFY(row >= form.catalogue().topIndex() && row < form.catalogue().topIndex() + rows);
+    }
+
+    void deleteSelectsTheEntryThatTookThePlace() {
+        TMainForm& form = open(false, {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"D", "4"}});
+        QVERIFY(showWindow(form));
+        form.Zoznam->setFocus();
+
+        press(form, Qt::Key_Down);  // B
+        press(form, Qt::Key_Delete);
+        QCOMPARE(listedNames(form), QStringList({"A", "C", "D"}));
+        QCOMPARE(selectedName(form), QStringLiteral("C"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("3"));
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 3"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 3"));
+
+        press(form, Qt::Key_End);
+        press(form, Qt::Key_Delete);
+        QCOMPARE(listedNames(form), QStringList({"A", "C"}));
+        QCOMPARE(selectedName(form), QStringLiteral("C"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 2"));
+
+        press(form, Qt::Key_Delete);
+        press(form, Qt::Key_Delete);
+        QVERIFY(listedNames(form).isEmpty());
+        QVERIFY(form.Polozka->text().isEmpty());
+        QVERIFY(form.Poznamka->text().isEmpty());
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+
+        // Delete on an empty list changes nothing.
+        press(form, Qt::Key_Delete);
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
+        QVERIFY(boxes_->shown.isEmpty());
+
+        QVERIFY(form.close());
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")).size(), 0);
+    }
+
+    void deletingADuplicateRemovesTheFirstStoredRecord() {
+        TMainForm& form = open(false, {{"Disk", "1"}, {"x", "2"}, {"DISK", "3"}});
+        QVERIFY(showWindow(form));
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_End);
+        press(form, Qt::Key_Delete);
+        QCOMPARE(listedNames(form), QStringList({"Disk", "x"}));
+        QVERIFY(form.close());
+        // The storage lists lost the first match of "DISK": "Disk" and its
+        // location.
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"x", "2"}, {"DISK", "3"}}));
+    }
+
+    void renameToTheSameNameOrACaseVariantDoesNothing() {
+        TMainForm& form = open(true, {{"Kniha", "1"}, {"Lampa", "2"}});
+        QVERIFY(showWindow(form));
+        rename(form, QStringLiteral("Kniha"));
+        rename(form, QStringLiteral("KNIHA"));
+        QCOMPARE(listedNames(form), QStringList({"Kniha", "Lampa"}));
+        // An empty name does nothing either.
+        form.Polozka->selectAll();
+        press(form, Qt::Key_Backspace);
+        press(form, Qt::Key_Return);
+        QCOMPARE(listedNames(form), QStringList({"Kniha", "Lampa"}));
+        QVERIFY(boxes_->shown.isEmpty());
+    }
+
+    void renameWithAnEmptyListIsIgnored() {
+        TMainForm& form = open(true, {});
+        QVERIFY(showWindow(form));
+        rename(form, QStringLiteral("Nič"));
+        QVERIFY(listedNames(form).isEmpty());
+        QVERIFY(boxes_->shown.isEmpty());
+    }
+
+    void aRenamedRecordMovesToItsPlaceAndStaysSelected() {
+        TMainForm& form = open(true, {{"Auto", "Garáž"}, {"Bicykel", "Pivnica"}, {"Dom", "Ulica"}});
+        QVERIFY(showWindow(form));
+        rename(form, QStringLiteral("Žehlička"));
+        QCOMPARE(listedNames(form), QStringList({"Bicykel", "Dom", "Žehlička"}));
+        QCOMPARE(selectedName(form), QStringLiteral("Žehlička"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Žehlička"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("Garáž"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 3"));
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 3"));
+
+        // Storage order is untouched: the renamed record is still first.
+        form.Zoradit->click();
+        QCOMPARE(listedNames(form), QStringList({"Žehlička", "Bicykel", "Dom"}));
+        QCOMPARE(selectedName(form), QStringLiteral("Žehlička"));
+    }
+
+    void plainEnterWithAWaitingRecordAddsShiftEnterRenames() {
+        TMainForm& form = open(false, {{"Stará", "Polica"}});
+        QVERIFY(showWindow(form));
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Čakajúca"));
+        form.NewPoznamka->setFocus();
+        typeText(form, QStringLiteral("Krabica"));
+        QVERIFY(form.Write->isEnabled());
+
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_Home);
+        rename(form, QStringLiteral("Premenovaná"));
+        QCOMPARE(listedNames(form), QStringList({"Stará", "Čakajúca"}));
+        QCOMPARE(selectedName(form), QStringLiteral("Čakajúca"));
+
+        // Another record waits; Shift+Enter renames all the same.
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Ďalšia"));
+        form.NewPoznamka->setFocus();
+        typeText(form, QStringLiteral("Box"));
+        QVERIFY(form.Write->isEnabled());
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_Home);
+        rename(form, QStringLiteral("Premenovaná"), Qt::ShiftModifier);
+        QCOMPARE(listedNames(form), QStringList({"Premenovaná", "Čakajúca"}));
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Ďalšia"));
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("Polica"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 2"));
+    }
+
+    void everyRecordKeepsItsLocationAfterRenameAndAdd() {
+        TMainForm& form = open(true, {{"Jablko", "Košík"}, {"Hruška", "Miska"}, {"Slivka", "Vrecko"}});
+        QVERIFY(showWindow(form));
+        // Select "Jablko" (second in name order) and rename it.
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_Down);
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Jablko"));
+        rename(form, QStringLiteral("Banán"));
+        add(form, QStringLiteral("Citrón"), QStringLiteral("Chladnička"));
+
+        const QStringList names = listedNames(form);
+        QCOMPARE(names, QStringList({"Banán", "Citrón", "Hruška", "Slivka"}));
+        const QStringList locations = {"Košík", "Chladnička", "Miska", "Vrecko"};
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_Home);
+        for (int i = 0; i < names.size(); ++i) {
+            QCOMPARE(form.Polozka->text(), names[i]);
+            QCOMPARE(form.Poznamka->text(), locations[i]);
+            press(form, Qt::Key_Down);
+        }
+
+        QVERIFY(form.close());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
+                 QList<Record>({{"Banán", "Košík"}, {"Hruška", "Miska"}, {"Slivka", "Vrecko"}, {"Citrón", "Chladnička"}}));
+        QVERIFY(boxes_->shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(SortedEdit)
+#include "tst_sorted_edit.moc"
