@@ -21,7 +21,8 @@ std::string bytes(const QString& text) {
 int firstBeginningWith(const vrindel::Catalogue& catalogue, const std::string& prefix) {
     const vrindel::Collation& collation = vrindel::Collation::instance();
     for (int row = 0; row < catalogue.displayCount(); ++row) {
-        const std::string_view name = catalogue.displayAt(row).view();
+        const vrindel::RecordText entry = catalogue.displayAt(row);
+        const std::string_view name = entry.view();
         if (name.size() >= prefix.size() && collation.equal(name.substr(0, prefix.size()), prefix))
             return row;
     }
