@@ -230,6 +230,7 @@ void Catalogue::settle() const {
         }
     }
     self->mergeInto(storageIndex_, std::move(batch));
+    keepRoomInLists();
 }
 
 // --- Display list --------------------------------------------------------------
@@ -373,6 +374,7 @@ void Catalogue::setSorted(bool on) {
     misplaced_ = -1;
     irregular_ = false;
     sorted_ = on;
+    keepRoomInLists();
 }
 
 // --- Storage lists -------------------------------------------------------------
@@ -402,10 +404,31 @@ RecordText Catalogue::locationOfDisplay(int i) const {
 
 // --- Operations ----------------------------------------------------------------
 
+namespace {
+
+// Room for a quarter more than a list holds, so that adds after loading a
+// large catalogue do not copy whole lists to grow them. Room never written
+// costs address space, not memory.
+template <class T>
+void keepRoom(std::vector<T>& list, std::size_t size) {
+    const std::size_t wanted = size + size / 4 + 1024;
+    if (list.capacity() < size + size / 8 + 64)
+        list.reserve(wanted);
+}
+
+}  // namespace
+
+void Catalogue::keepRoomInLists() const {
+    keepRoom(storageIndex_, storageIndex_.size());
+    keepRoom(display_, display_.size());
+    if (!sorted_)
+        keepRoom(displayIndex_, displayIndex_.size());
+}
+
 void Catalogue::reserve(std::size_t records) {
-    storage_.reserve(storage_.size() + records);
-    texts_.reserve(texts_.size() + 2 * records);
-    refs_.reserve(refs_.size() + 2 * records);
+    keepRoom(storage_, storage_.size() + records);
+    keepRoom(texts_, texts_.size() + 2 * records);
+    keepRoom(refs_, refs_.size() + 2 * records);
 }
 
 void Catalogue::appendLoaded(std::string_view name, std::string_view location) {
@@ -565,6 +588,7 @@ void Catalogue::showStorageOrder() {
     mirrorsStorage_ = true;
     selection_ = -1;
     topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+    keepRoomInLists();
 }
 
 void Catalogue::resortLiterally() {

@@ -127,6 +127,7 @@ private:
     std::size_t sortedInsertPosition(std::string_view name) const;  // sorted mode only
     int findInSortedDisplay(std::string_view name) const;
     void renumberIfNeeded();
+    void keepRoomInLists() const;
     void keepSelectionVisible();
     void releaseDisplay();
     void resortLiterally();
