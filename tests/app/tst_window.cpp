@@ -66,16 +66,39 @@ private slots:
             QWidget* widget;
             QRect rect;
         } expected[] = {
-            {form.Zoznam, {8, 22, 273, 235}},      {form.DelExt, {412, 4, 149, 17}},
+            {form.Zoznam, {8, 22, 273, 235}},
             {form.NewPolozka, {303, 22, 257, 21}}, {form.NewPoznamka, {303, 67, 257, 21}},
             {form.Write, {456, 96, 105, 25}},      {form.Clear, {304, 96, 105, 25}},
-            {form.Zoradit, {304, 132, 113, 17}},   {form.DelPlaceBox, {304, 148, 137, 17}},
             {form.Polozka, {304, 196, 257, 21}},   {form.Poznamka, {304, 236, 257, 21}},
             {form.Bevel1, {292, 8, 2, 249}},       {form.Bevel2, {302, 172, 259, 2}},
             {form.Status, {0, 265, 569, 19}},
         };
         for (const auto& e : expected)
             QCOMPARE(e.widget->geometry(), e.rect);
+
+        // Check boxes keep their place and size unless the font needs more
+        // room for the caption; then they grow to fit, the one against the
+        // right edge towards the left.
+        const struct {
+            QCheckBox* box;
+            QRect rect;
+            bool rightAnchored;
+        } boxes_[] = {
+            {form.DelExt, {412, 4, 149, 17}, true},
+            {form.Zoradit, {304, 132, 113, 17}, false},
+            {form.DelPlaceBox, {304, 148, 137, 17}, false},
+        };
+        for (const auto& b : boxes_) {
+            const int width = std::max(b.rect.width(), b.box->sizeHint().width());
+            QCOMPARE(b.box->width(), width);
+            QCOMPARE(b.box->height(), 17);
+            QCOMPARE(b.box->y(), b.rect.y());
+            if (b.rightAnchored)
+                QCOMPARE(b.box->geometry().right(), b.rect.right());
+            else
+                QCOMPARE(b.box->x(), b.rect.x());
+            QVERIFY(b.box->geometry().right() < form.width());
+        }
 
         // Labels stand 3 pixels above their edits, at least as wide as given.
         const struct {
