@@ -21,7 +21,6 @@
 
 #include "Errors.h"
 #include "MessageBoxes.h"
-#include "PrefixIndex.h"
 #include "RecordText.h"
 #include "ZoznamModel.h"
 
@@ -260,8 +259,7 @@ TMainForm::TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs, QWidget* pare
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       ListFile(fs),
       OptionsFile(fs),
-      boxes_(boxes),
-      prefixIndex_(std::make_unique<PrefixIndex>(catalogue_)) {
+      boxes_(boxes) {
     setWindowTitle(applicationTitle());
     setFixedSize(569, 284);
     setBackgroundRole(QPalette::Button);
@@ -303,10 +301,18 @@ void TMainForm::buildControls() {
         b->setShortcut(QKeySequence());  // the window dispatches accelerators itself
         return b;
     };
+    // A fallback font wider than the original would clip the captions: a
+    // box then grows to fit, the one at the right edge towards the left.
     auto checkBox = [&](const QString& text, int x, int y, int w, const QFont& font) {
         auto* c = new QCheckBox(text, this);
-        c->setGeometry(x, y, w, 17);
         c->setFont(font);
+        const int need = c->sizeHint().width();
+        if (need > w) {
+            if (x + w > width() - 16)
+                x = std::max(0, x + w - need);
+            w = need;
+        }
+        c->setGeometry(x, y, w, 17);
         c->setChecked(true);
         c->setCursor(Qt::PointingHandCursor);
         c->setShortcut(QKeySequence());
@@ -317,7 +323,7 @@ void TMainForm::buildControls() {
     Zoznam = new ZoznamView(*this, this);
     Zoznam->setGeometry(8, 22, 273, 235);
     Zoznam->setFont(bold);
-    model_ = new ZoznamModel(catalogue_, prefixIndex_.get(), this);
+    model_ = new ZoznamModel(catalogue_, this);
     Zoznam->setModel(model_);
     Zoznam->setShowGrid(false);
     Zoznam->setWordWrap(false);
@@ -636,7 +642,7 @@ bool TMainForm::typeAhead(QKeyEvent* event) {
         }
         const std::optional<std::string> prefix = vrindel::toWindows1250(typed_.toStdU16String());
         if (prefix)
-            selectByUser(prefixIndex_->find(*prefix));
+            selectByUser(catalogue_.findPrefixInDisplay(*prefix));
     });
     return true;
 }

@@ -15,7 +15,6 @@
 
 #include <array>
 #include <functional>
-#include <memory>
 
 #include "Catalogue.h"
 #include "CatalogueFiles.h"
@@ -28,7 +27,6 @@ class QLineEdit;
 class QPushButton;
 
 class MessageBoxes;
-class PrefixIndex;
 class TMainForm;
 class ZoznamModel;
 
@@ -205,7 +203,6 @@ private:
     MessageBoxes& boxes_;
     vrindel::Catalogue catalogue_;
     ZoznamModel* model_ = nullptr;
-    std::unique_ptr<PrefixIndex> prefixIndex_;
 
     int depth_ = 0;             // handlers running
     bool syncing_ = false;      // the view is being set from the catalogue

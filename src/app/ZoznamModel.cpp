@@ -1,10 +1,9 @@
 #include "ZoznamModel.h"
 
-#include "PrefixIndex.h"
 #include "RecordText.h"
 
-ZoznamModel::ZoznamModel(const vrindel::Catalogue& catalogue, PrefixIndex* index, QObject* parent)
-    : QAbstractListModel(parent), catalogue_(catalogue), index_(index) {}
+ZoznamModel::ZoznamModel(const vrindel::Catalogue& catalogue, QObject* parent)
+    : QAbstractListModel(parent), catalogue_(catalogue) {}
 
 int ZoznamModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : catalogue_.displayCount();
@@ -28,25 +27,18 @@ void ZoznamModel::beginReset() {
 }
 
 void ZoznamModel::endReset() {
-    if (index_)
-        index_->invalidate();
     endResetModel();
 }
 
 void ZoznamModel::beginInsert(int row) {
-    inserting_ = row;
     beginInsertRows(QModelIndex(), row, row);
 }
 
 void ZoznamModel::endInsert() {
-    if (index_)
-        index_->inserted(inserting_);
     endInsertRows();
 }
 
 void ZoznamModel::beginRemove(int row) {
-    if (index_)
-        index_->removing(row);
     beginRemoveRows(QModelIndex(), row, row);
 }
 
@@ -55,8 +47,6 @@ void ZoznamModel::endRemove() {
 }
 
 void ZoznamModel::rowsChanged(int first, int last) {
-    if (index_)
-        index_->invalidate();
     if (first <= last)
         emit dataChanged(index(first), index(last), {Qt::DisplayRole});
 }

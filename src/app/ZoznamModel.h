@@ -8,14 +8,10 @@
 
 #include "Catalogue.h"
 
-class PrefixIndex;
-
 class ZoznamModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    // The type-ahead index, when given, hears of every change with the view.
-    explicit ZoznamModel(const vrindel::Catalogue& catalogue, PrefixIndex* index = nullptr,
-                         QObject* parent = nullptr);
+    explicit ZoznamModel(const vrindel::Catalogue& catalogue, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -33,6 +29,4 @@ public:
 
 private:
     const vrindel::Catalogue& catalogue_;
-    PrefixIndex* index_;
-    int inserting_ = -1;
 };

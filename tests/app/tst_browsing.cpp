@@ -11,7 +11,6 @@
 
 #include "AppTestSupport.h"
 #include "MainUnit.h"
-#include "PrefixIndex.h"
 #include "ZoznamModel.h"
 
 namespace {
