@@ -90,7 +90,7 @@ fuzz: sanitize-deps
 
 # The randomized window test at length: SOAK_ACTIONS actions from SOAK_SEED
 # (a new seed each run unless given; the seed is printed).
-SOAK_ACTIONS ?= 200000
+SOAK_ACTIONS ?= 1000000
 SOAK_SEED ?=
 
 soak: build

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <deque>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "Catalogue.h"
 #include "CatalogueFiles.h"
@@ -42,14 +44,25 @@ struct Reference {
     bool writeEnabled = false, clearEnabled = false;
 
     QStringList display() const {
-        QStringList names;
+        if (!zoradit) {
+            QStringList names;
+            for (const Record& r : storage)
+                names << r.first;
+            return names;
+        }
+        std::vector<std::pair<std::string, QString>> keyed;
         for (const Record& r : storage)
-            names << r.first;
-        if (zoradit)
-            std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return compareNames(a, b) < 0; });
+            keyed.emplace_back(bytesOf(r.first), r.first);
+        const vrindel::Collation& collation = vrindel::Collation::instance();
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [&](const auto& a, const auto& b) { return collation.compare(a.first, b.first) < 0; });
+        QStringList names;
+        for (const auto& k : keyed)
+            names << k.second;
         return names;
     }
     int selectionIndex() const { return hasSelection ? int(display().indexOf(selected)) : -1; }
+    int selectionIndexIn(const QStringList& shown) const { return hasSelection ? int(shown.indexOf(selected)) : -1; }
     bool listed(const QString& name) const {
         return std::any_of(storage.begin(), storage.end(), [&](const Record& r) { return compareNames(r.first, name) == 0; });
     }
@@ -175,10 +188,12 @@ QString difference(TMainForm& form, const Reference& ref) {
                                   .arg(stored[j].first, stored[j].second, ref.storage[j].first, ref.storage[j].second);
         return what;
     }
-    if (displayedNames(form) != ref.display())
-        return QStringLiteral("the list shows [%1], must show [%2]").arg(displayedNames(form).join(u'|'), ref.display().join(u'|'));
-    if (c.selection() != ref.selectionIndex())
-        return QStringLiteral("selection %1, must be %2").arg(c.selection()).arg(ref.selectionIndex());
+    const QStringList shown = ref.display();
+    const int selection = ref.selectionIndexIn(shown);
+    if (displayedNames(form) != shown)
+        return QStringLiteral("the list shows [%1], must show [%2]").arg(displayedNames(form).join(u'|'), shown.join(u'|'));
+    if (c.selection() != selection)
+        return QStringLiteral("selection %1, must be %2").arg(c.selection()).arg(selection);
     if (c.selection() >= 0 && form.Zoznam->currentIndex().row() != c.selection())
         return QStringLiteral("the view marks row %1, the selection is %2").arg(form.Zoznam->currentIndex().row()).arg(c.selection());
     const std::pair<QLineEdit*, const QString*> edits[] = {
@@ -200,7 +215,7 @@ QString difference(TMainForm& form, const Reference& ref) {
         return QStringLiteral("status panel 0 reads \"%1\"").arg(form.Status->panelText(0));
     const QString position = ref.storage.isEmpty()
                                  ? QStringLiteral("0 / 0")
-                                 : QStringLiteral("%1 / %2").arg(ref.selectionIndex() + 1).arg(ref.storage.size());
+                                 : QStringLiteral("%1 / %2").arg(selection + 1).arg(ref.storage.size());
     if (form.Status->panelText(1) != position)
         return QStringLiteral("status panel 1 reads \"%1\", must read \"%2\"").arg(form.Status->panelText(1), position);
     return {};
@@ -461,7 +476,11 @@ void Driver::actMove() {
 }
 
 void Driver::actRename() {
+    // Now and then the name waiting in the entry edit: Write does not hear
+    // of the rename and stays enabled for a name that is now listed.
     QString name = chance(85) ? randomText(1, 12) : (ref_.polozka.isEmpty() ? randomName() : ref_.polozka.toUpper());
+    if (!ref_.newName.isEmpty() && chance(15))
+        name = ref_.newName;
     const bool shift = chance(70);
     if (!shift && ref_.writeEnabled && ref_.listed(ref_.newName)) {
         ++figures_.heldBack;
@@ -508,9 +527,10 @@ void Driver::run(long actions) {
 
     for (step_ = 1; step_ <= actions; ++step_) {
         const int n = int(ref_.storage.size());
-        // Many records make deletes likelier, so the list stays of a size
-        // where every check is cheap.
-        const int deleteWeight = n > 60 ? 30 : 8;
+        // The list grows to a few dozen records and stays there: long
+        // enough for order and selection to matter, short enough for a
+        // check after every action.
+        const int deleteWeight = n < 20 ? 2 : n <= 50 ? 7 : 30;
         const std::pair<int, void (Driver::*)()> weighted[] = {
             {18, &Driver::actTypeName},   {12, &Driver::actTypeLocation},   {5, &Driver::actBackspace},
             {16, &Driver::actEnter},      {4, &Driver::actEscape},          {deleteWeight, &Driver::actDelete},

@@ -24,7 +24,7 @@ using namespace kit;
 
 namespace {
 
-constexpr long DefaultActions = 4000;
+constexpr long DefaultActions = 10000;
 constexpr std::uint64_t DefaultSeed = 20240607;
 
 // A key held down: the first press, the keyboard's repeats, one release.
