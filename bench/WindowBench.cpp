@@ -1,0 +1,520 @@
+// The window's operations at 10,000, 100,000 and 1,000,000 records: a real
+// TMainForm on the offscreen platform, driven by the key and mouse events a
+// user sends. Every timed step ends with the events it left behind handled
+// (layouts, repaints), so that work the views defer is counted too.
+//
+// The window reads and writes "Zoznam.dat" and "Options.dat" in the current
+// directory; each size runs in a folder of its own under bench-data/.
+//
+// Run with --startup-memory <folder> it starts the window there, prints its
+// peak resident size in kB and exits: the peak-memory row runs it so.
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QWindow>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "BenchData.h"
+#include "CatalogueFiles.h"
+#include "MainUnit.h"
+#include "MessageBoxes.h"
+#include "RecordText.h"
+#include "TableReporter.h"
+#include "ZoznamModel.h"
+
+namespace fs = std::filesystem;
+using benchmark::State;
+
+namespace {
+
+// Any box would mean the run went wrong: it is counted, never shown.
+class CountingBoxes : public MessageBoxes {
+public:
+    void show(Icon, const QString& caption, const QString& text) override {
+        ++shown;
+        last = caption + QStringLiteral(": ") + text;
+    }
+    int shown = 0;
+    QString last;
+};
+
+fs::path root;   // where the program started; bench-data/ lies below it
+
+fs::path folderFor(long records) {
+    return root / "bench-data" / ("window-" + std::to_string(records));
+}
+
+// The folder of a size, with the generated catalogue copied in fresh and
+// the switches given. The current directory is left there.
+void prepareFolder(long records, bool sorted) {
+    fs::current_path(root);
+    const fs::path generated = fs::absolute(vrindel::bench::catalogueFile(std::size_t(records)));
+    const fs::path folder = folderFor(records);
+    fs::create_directories(folder);
+    fs::copy_file(generated, folder / vrindel::ListFileName, fs::copy_options::overwrite_existing);
+    fs::current_path(folder);
+    vrindel::FileVar options;
+    options.assign(vrindel::OptionsFileName);
+    // No stripping of extensions: the benchmarks type back names that end
+    // in ".zip" and must get them listed as they were.
+    vrindel::saveOptions(options, vrindel::Switches{sorted, true, false});
+}
+
+// Until the window is on screen and everything it posted is handled.
+void settle(QWidget& window) {
+    for (int i = 0; i < 1000 && !(window.windowHandle() && window.windowHandle()->isExposed()); ++i)
+        QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+void handleEvents() {
+    QCoreApplication::processEvents();
+}
+
+void key(QWidget* target, Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::keyClick(target, k, modifiers);
+}
+
+// A character as a keyboard layout delivers it, ASCII or not.
+void typeChar(QWidget* target, QChar c) {
+    const int k = c.toUpper().unicode();
+    QKeyEvent down(QEvent::KeyPress, k, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(target, &down);
+    QKeyEvent up(QEvent::KeyRelease, k, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(target, &up);
+}
+
+void mouse(QWidget* viewport, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+    QMouseEvent event(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &event);
+}
+
+QString text(const vrindel::RecordText& record) {
+    return QString::fromStdU16String(vrindel::fromWindows1250(record.view()));
+}
+
+// One window per size and mode, kept while the benchmarks of that size and
+// mode run; the next one replaces it, so that one catalogue is in memory.
+struct Window {
+    long records = 0;
+    bool sorted = false;
+    CountingBoxes boxes;
+    std::unique_ptr<TMainForm> form;
+};
+
+Window current;
+
+// Before the application goes: a window must not outlive it.
+void dropWindow() {
+    current.form.reset();
+}
+
+Window& window(long records, bool sorted) {
+    if (!current.form || current.records != records || current.sorted != sorted) {
+        current.form.reset();
+        prepareFolder(records, sorted);
+        current.records = records;
+        current.sorted = sorted;
+        current.boxes = CountingBoxes();
+        current.form = std::make_unique<TMainForm>(current.boxes);
+        current.form->show();
+        current.form->activateWindow();
+        settle(*current.form);
+    }
+    fs::current_path(folderFor(records));
+    return current;
+}
+
+bool failed(State& state, const Window& w) {
+    if (w.boxes.shown == 0)
+        return false;
+    state.SkipWithError(("the window showed a message: " + w.boxes.last.toStdString()).c_str());
+    return true;
+}
+
+void selectRow(TMainForm& form, int row) {
+    form.Zoznam->setCurrentIndex(form.model().index(row));
+    handleEvents();
+}
+
+// --- Start-up --------------------------------------------------------------------
+
+void startup(State& state, bool sorted) {
+    const long records = state.range(0);
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepareFolder(records, sorted);
+        CountingBoxes boxes;
+        state.ResumeTiming();
+
+        auto form = std::make_unique<TMainForm>(boxes);
+        form->show();
+        settle(*form);
+
+        state.PauseTiming();
+        if (boxes.shown || form->Polozka->text().isEmpty() || form->catalogue().displayCount() != records)
+            state.SkipWithError("the window did not start with the catalogue");
+        form.reset();
+        state.ResumeTiming();
+    }
+}
+
+// Peak resident size of a fresh process that starts the window sorted.
+void peakMemory(State& state) {
+    const long records = state.range(0);
+    double peakMb = 0;
+    for (auto _ : state) {
+        prepareFolder(records, true);
+        const QString command = QStringLiteral("'%1' --startup-memory '%2'")
+                                    .arg(QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
+                                         QString::fromStdString(folderFor(records).string()));
+        std::FILE* pipe = popen(command.toLocal8Bit().constData(), "r");
+        long kb = -1;
+        if (!pipe || std::fscanf(pipe, "%ld", &kb) != 1 || kb <= 0)
+            state.SkipWithError("the window's process failed");
+        if (pipe)
+            pclose(pipe);
+        peakMb = double(kb) / 1024.0;
+    }
+    state.counters["peak_MB"] = peakMb;
+    state.counters["x_file"] = peakMb * 1024 * 1024 / double(records * 64);
+}
+
+int startupMemory(const char* folder) {
+    fs::current_path(folder);
+    CountingBoxes boxes;
+    TMainForm form(boxes);
+    form.show();
+    settle(form);
+    if (boxes.shown || form.catalogue().displayCount() == 0)
+        return 1;
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = -1;
+    while (status && std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1)
+            break;
+    if (status)
+        std::fclose(status);
+    std::printf("%ld\n", kb);
+    return kb > 0 ? 0 : 1;
+}
+
+// --- Entry of a new record ----------------------------------------------------------
+
+// One keystroke in NewPolozka: alternately the last letter of a listed name
+// (the duplicate test finds it) and Backspace (it finds nothing).
+void keystroke(State& state, bool sorted) {
+    Window& w = window(state.range(0), sorted);
+    TMainForm& form = *w.form;
+    // A name in the middle whose first letters alone are not listed.
+    QString name;
+    for (int row = form.catalogue().displayCount() / 2; name.isEmpty(); ++row) {
+        name = text(form.catalogue().displayAt(row));
+        if (form.catalogue().findInDisplay(*vrindel::toWindows1250(name.chopped(1).toStdU16String())) >= 0)
+            name.clear();
+    }
+    form.NewPoznamka->setText(QStringLiteral("CD 0001"));
+    form.NewPolozka->setFocus();
+    form.NewPolozka->setText(name.chopped(1));
+    form.NewPolozka->end(false);
+    handleEvents();
+    bool typed = false;
+    for (auto _ : state) {
+        if (typed)
+            key(form.NewPolozka, Qt::Key_Backspace);
+        else
+            typeChar(form.NewPolozka, name.back());
+        handleEvents();
+        typed = !typed;
+    }
+    // The full name is listed, so Write goes off; one letter short, on.
+    if (form.NewPolozka->text() != (typed ? name : name.chopped(1)) || form.Write->isEnabled() == typed)
+        state.SkipWithError("the duplicate test did not follow the keystrokes");
+    form.NewPolozka->clear();
+    form.NewPoznamka->clear();
+    failed(state, w);
+}
+
+// Enter in NewPoznamka with a new name typed: WriteClick through the default
+// button. The record is deleted again untimed.
+void add(State& state, bool sorted) {
+    Window& w = window(state.range(0), sorted);
+    TMainForm& form = *w.form;
+    const int before = form.catalogue().recordCount();
+    int n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        form.NewPolozka->setText(QStringLiteral("Nový záznam %1").arg(n++ % 1000));
+        form.NewPoznamka->setText(QStringLiteral("CD 0001"));
+        form.NewPoznamka->setFocus();
+        handleEvents();
+        state.ResumeTiming();
+
+        key(form.NewPoznamka, Qt::Key_Return);
+        handleEvents();
+
+        state.PauseTiming();
+        if (form.catalogue().recordCount() != before + 1) {
+            state.SkipWithError("the record was not added");
+            break;
+        }
+        form.Zoznam->setFocus();
+        key(form.Zoznam, Qt::Key_Delete);
+        handleEvents();
+        state.ResumeTiming();
+    }
+    if (form.catalogue().recordCount() != before)
+        state.SkipWithError("the added records were not all deleted");
+    failed(state, w);
+}
+
+// Delete in the list with a record in the middle selected. The record is
+// added again untimed (in storage order it returns at the end).
+void deleteMiddle(State& state, bool sorted) {
+    Window& w = window(state.range(0), sorted);
+    TMainForm& form = *w.form;
+    const int before = form.catalogue().recordCount();
+    for (auto _ : state) {
+        state.PauseTiming();
+        selectRow(form, form.catalogue().displayCount() / 2);
+        const QString name = form.Polozka->text(), location = form.Poznamka->text();
+        form.Zoznam->setFocus();
+        handleEvents();
+        state.ResumeTiming();
+
+        key(form.Zoznam, Qt::Key_Delete);
+        handleEvents();
+
+        state.PauseTiming();
+        if (form.catalogue().recordCount() != before - 1) {
+            state.SkipWithError("the record was not deleted");
+            break;
+        }
+        form.NewPolozka->setText(name);
+        form.NewPoznamka->setText(location);
+        form.NewPoznamka->setFocus();
+        key(form.NewPoznamka, Qt::Key_Return);
+        handleEvents();
+        state.ResumeTiming();
+    }
+    if (form.catalogue().recordCount() != before)
+        state.SkipWithError("the deleted records were not all added again");
+    failed(state, w);
+}
+
+// Shift+Enter in Polozka, sorting on: the record moves between the middle
+// and the end of the list and back, one rename (with its re-sort) a step.
+void renameSorted(State& state) {
+    Window& w = window(state.range(0), true);
+    TMainForm& form = *w.form;
+    selectRow(form, form.catalogue().displayCount() / 2);
+    const QString original = form.Polozka->text();
+    const QString moved = QStringLiteral("zzzz premenovaný");
+    bool away = false;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QString& to = away ? original : moved;
+        form.Polozka->setText(to);
+        form.Polozka->setFocus();
+        handleEvents();
+        state.ResumeTiming();
+
+        key(form.Polozka, Qt::Key_Return, Qt::ShiftModifier);
+        handleEvents();
+
+        state.PauseTiming();
+        if (form.catalogue().displayAt(form.catalogue().selection()).str() != *vrindel::toWindows1250(to.toStdU16String())) {
+            state.SkipWithError("the rename did not select the renamed record");
+            break;
+        }
+        away = !away;
+        state.ResumeTiming();
+    }
+    if (away) {
+        form.Polozka->setText(original);
+        key(form.Polozka, Qt::Key_Return, Qt::ShiftModifier);
+        handleEvents();
+    }
+    failed(state, w);
+}
+
+// A click on Zoradit. Timed in one direction, switched back untimed.
+void sortSwitch(State& state, bool turnOn) {
+    Window& w = window(state.range(0), true);
+    TMainForm& form = *w.form;
+    selectRow(form, form.catalogue().displayCount() / 3);
+    auto click = [&] {
+        QTest::mouseClick(form.Zoradit, Qt::LeftButton);
+        handleEvents();
+    };
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (form.Zoradit->isChecked() == turnOn)
+            click();
+        state.ResumeTiming();
+
+        click();
+
+        state.PauseTiming();
+        if (form.Zoradit->isChecked() != turnOn || form.catalogue().sorted() != turnOn) {
+            state.SkipWithError("the check box did not switch the sorting");
+            break;
+        }
+        state.ResumeTiming();
+    }
+    if (!form.Zoradit->isChecked())
+        click();
+    failed(state, w);
+}
+
+// A letter typed in the list, extending the search text; after each word
+// the search text is taken back letter by letter, untimed.
+void typeAhead(State& state, bool sorted) {
+    Window& w = window(state.range(0), sorted);
+    TMainForm& form = *w.form;
+    form.Zoznam->setFocus();
+    // Whatever an earlier round left of the search text goes first.
+    for (int i = 0; i < 4; ++i)
+        key(form.Zoznam, Qt::Key_Backspace);
+    handleEvents();
+    const QString words[] = {QStringLiteral("kos"), QStringLiteral("Ša"), QStringLiteral("zx"),
+                             QStringLiteral("mar"), QStringLiteral("q"), QStringLiteral("Ťu ")};
+    std::size_t word = 0;
+    qsizetype letter = 0;
+    for (auto _ : state) {
+        typeChar(form.Zoznam, words[word][letter]);
+        handleEvents();
+        if (++letter == words[word].size()) {
+            state.PauseTiming();
+            for (; letter > 0; --letter)
+                key(form.Zoznam, Qt::Key_Backspace);
+            handleEvents();
+            word = (word + 1) % std::size(words);
+            state.ResumeTiming();
+        }
+    }
+    failed(state, w);
+}
+
+// A pointer move with the left button held, from one row to the next, up
+// and down the visible rows.
+void dragStep(State& state, bool sorted) {
+    Window& w = window(state.range(0), sorted);
+    TMainForm& form = *w.form;
+    selectRow(form, form.catalogue().displayCount() / 2);
+    QWidget* viewport = form.Zoznam->viewport();
+    const int top = form.Zoznam->verticalScrollBar()->value();
+    const int rows = std::min(form.Zoznam->visibleRows(), form.catalogue().displayCount() - top);
+    auto centre = [&](int k) { return form.Zoznam->visualRect(form.model().index(top + k)).center(); };
+    mouse(viewport, QEvent::MouseButtonPress, centre(0), Qt::LeftButton, Qt::LeftButton);
+    handleEvents();
+    int k = 0, step = 1;
+    for (auto _ : state) {
+        if (k + step < 0 || k + step >= rows)
+            step = -step;
+        k += step;
+        mouse(viewport, QEvent::MouseMove, centre(k), Qt::NoButton, Qt::LeftButton);
+        handleEvents();
+    }
+    mouse(viewport, QEvent::MouseButtonRelease, centre(k), Qt::LeftButton, Qt::NoButton);
+    handleEvents();
+    if (form.catalogue().selection() != top + k || form.Polozka->text() != text(form.catalogue().displayAt(top + k)))
+        state.SkipWithError("the details did not follow the pointer");
+    failed(state, w);
+}
+
+// Closing the window: both files written and flushed to the disk. The
+// window is shown again untimed.
+void closeWindow(State& state) {
+    Window& w = window(state.range(0), true);
+    TMainForm& form = *w.form;
+    for (auto _ : state) {
+        form.close();
+        handleEvents();
+
+        state.PauseTiming();
+        if (form.isVisible()) {
+            state.SkipWithError("the window did not close");
+            break;
+        }
+        form.show();
+        settle(form);
+        state.ResumeTiming();
+    }
+    if (fs::file_size(vrindel::ListFileName) != std::uintmax_t(state.range(0)) * 64)
+        state.SkipWithError("the catalogue was not saved whole");
+    failed(state, w);
+}
+
+// Fewer rounds of the slow operations at the large sizes, so that the whole
+// run stays within minutes.
+void registerAll() {
+    const long sizes[] = {10000, 100000, 1000000};
+    for (long records : sizes) {
+        const bool large = records >= 1000000;
+        auto reg = [&](const std::string& name, auto fn, int iterations = 0) {
+            auto* b = benchmark::RegisterBenchmark(name.c_str(), fn)
+                          ->Arg(records)
+                          ->Unit(benchmark::kMicrosecond)
+                          ->UseRealTime();
+            if (iterations > 0)
+                b->Iterations(iterations);
+            else
+                b->MinTime(0.2);
+        };
+        reg("window_startup_sorted", [](State& s) { startup(s, true); }, large ? 3 : 10);
+        reg("window_startup_unsorted", [](State& s) { startup(s, false); }, large ? 3 : 10);
+        reg("window_peak_memory", peakMemory, 1);
+        reg("window_keystroke_sorted", [](State& s) { keystroke(s, true); });
+        reg("window_add_sorted", [](State& s) { add(s, true); });
+        reg("window_delete_sorted", [](State& s) { deleteMiddle(s, true); });
+        reg("window_rename_sorted", renameSorted);
+        reg("window_type_ahead_sorted", [](State& s) { typeAhead(s, true); });
+        reg("window_drag_step_sorted", [](State& s) { dragStep(s, true); });
+        reg("window_sort_off", [](State& s) { sortSwitch(s, false); }, large ? 5 : 20);
+        reg("window_sort_on", [](State& s) { sortSwitch(s, true); }, large ? 5 : 20);
+        reg("window_close", closeWindow, large ? 5 : 20);
+        reg("window_keystroke_unsorted", [](State& s) { keystroke(s, false); });
+        reg("window_add_unsorted", [](State& s) { add(s, false); });
+        reg("window_delete_unsorted", [](State& s) { deleteMiddle(s, false); });
+        reg("window_type_ahead_unsorted", [](State& s) { typeAhead(s, false); });
+        reg("window_drag_step_unsorted", [](State& s) { dragStep(s, false); });
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    root = fs::current_path();
+    if (argc == 3 && std::string(argv[1]) == "--startup-memory")
+        return startupMemory(argv[2]);
+
+    benchmark::Initialize(&argc, argv);
+    registerAll();
+    vrindel::bench::TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    dropWindow();
+    fs::current_path(root);
+    return 0;
+}
