@@ -754,9 +754,10 @@ void TMainForm::FormCreate() {
     catalogue_.setRecordCount(0);
     {
         const ModelReset reset(*model_, syncing_);
-        vrindel::readCatalogue(ListFile, catalogue_, *this);
+        // A catalogue read only in part is kept on disk like one that could
+        // not be opened: writing the part back would lose the rest.
+        listUnread_ = !vrindel::readCatalogue(ListFile, catalogue_, *this);
     }
-    listUnread_ = false;
     catalogue_.setSelection(0);
     showSelection();
     ShowInfo();

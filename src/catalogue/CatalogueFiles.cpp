@@ -51,10 +51,11 @@ void readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& 
     optionsFile.close();
 }
 
-void readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messages) {
+bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messages) {
     listFile.reset(ListRecordSize);
     catalogue.reserve(std::size_t(listFile.sizeInRecords() / 2));
     bool damaged = false;
+    std::uint64_t loaded = 0;
     RecordBuffer name{}, location{};
     while (!listFile.eof()) {
         try {
@@ -67,10 +68,15 @@ void readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messag
             break;
         }
         catalogue.appendLoaded(textOf(name), textOf(location));
+        ++loaded;
     }
+    // Only a file that ends in a name without its location may stop short
+    // of its end; anything else stopped because the system failed a read.
+    const bool whole = !damaged || loaded == listFile.sizeInRecords() / 2;
     if (damaged)
         messages.listFileDamaged();
     listFile.close();
+    return whole;
 }
 
 void saveCatalogue(FileVar& listFile, const Catalogue& catalogue) {

@@ -45,8 +45,10 @@ void ensureOptionsFile(FileVar& optionsFile);
 // raised while a switch reacts, ends the reading silently.
 void readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& setSwitch);
 // Appends every whole record; a damaged file shows its message and keeps
-// the records read before the damage.
-void readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messages);
+// the records read before the damage. Returns false when the reading broke
+// off before the file's last whole record (a read error, not a short file):
+// the catalogue in memory is then only part of the one on disk.
+bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messages);
 void saveCatalogue(FileVar& listFile, const Catalogue& catalogue);
 void saveOptions(FileVar& optionsFile, const Switches& switches);
 

@@ -48,9 +48,10 @@ protected:
     Catalogue load(bool sorted = false) {
         Catalogue c;
         c.setSorted(sorted);
-        readCatalogue(listFile, c, messages);
+        readWhole = readCatalogue(listFile, c, messages);
         return c;
     }
+    bool readWhole = false;   // what the last load said of the file
 
     std::vector<std::pair<Switch, bool>> readSwitches() {
         std::vector<std::pair<Switch, bool>> set;
@@ -261,6 +262,8 @@ TEST_F(CatalogueFiles, ThreeRecordsLoadOneAndShowTheDamagedMessage) {
         EXPECT_EQ(storageLocations(c), Names{"place"});
         EXPECT_EQ(c.recordCount(), 1);
         EXPECT_FALSE(listFile.isOpen());
+        // Every whole record is in memory: saving it back loses nothing.
+        EXPECT_TRUE(readWhole);
     }
 }
 
@@ -356,6 +359,8 @@ TEST_F(CatalogueFiles, AReadErrorIsADamagedFileKeepingWhatWasReadWhole) {
     EXPECT_EQ(c.storageName(last).str(), test::numbered("n", last));
     EXPECT_EQ(c.storageLocation(last).str(), test::numbered("l", last));
     EXPECT_FALSE(listFile.isOpen());
+    // The rest is still on disk: the caller must not write this part back.
+    EXPECT_FALSE(readWhole);
 }
 
 TEST_F(CatalogueFiles, ACatalogueThatCannotBeOpenedIsAnErrorNotADamagedFile) {
