@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <utility>
 
 #include <unicode/uchar.h>
 
@@ -116,48 +117,49 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
         return;
     }
 
+    // The first 16 bytes of each name's sort key, zero padded (a key has no
+    // zero bytes), decide almost every comparison; names whose keys agree
+    // that far and go on are compared by the collator itself, which orders
+    // exactly as the keys do. Keeping no whole keys keeps start-up's peak
+    // memory down.
     struct Keyed {
-        std::uint64_t prefix;   // first 8 key bytes, big-endian, zero padded
-        std::uint32_t offset;   // of the rest of the key in its part's arena
+        std::uint64_t head;
+        std::uint64_t tail;
         std::uint32_t index;    // into batch
+        std::uint32_t length;   // of the whole key
     };
     const unsigned parts = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
     const std::size_t split = parts == 1 ? n : n / 2;
     std::vector<Keyed> keyed(n);
-    std::vector<std::uint8_t> arenas[2];
 
-    auto arenaOf = [&](const Keyed& k) -> const std::vector<std::uint8_t>& { return arenas[k.index >= split]; };
-    auto less = [&](const Keyed& a, const Keyed& b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        const std::uint8_t* pa = arenaOf(a).data() + a.offset;
-        const std::uint8_t* pb = arenaOf(b).data() + b.offset;
-        std::size_t la = pa[0] | (pa[1] << 8), lb = pb[0] | (pb[1] << 8);
-        int c = std::memcmp(pa + 2, pb + 2, std::min(la, lb));
-        if (c != 0)
-            return c < 0;
-        if (la != lb)
-            return la < lb;
-        return a.index < b.index;
+    auto lessUsing = [&](const Collation& coll) {
+        return [&batch = std::as_const(batch), this, coll = &coll](const Keyed& a, const Keyed& b) {
+            if (a.head != b.head)
+                return a.head < b.head;
+            if (a.tail != b.tail)
+                return a.tail < b.tail;
+            if (a.length > 16 || b.length > 16) {
+                int c = coll->compare(text(batch[a.index].name), text(batch[b.index].name));
+                if (c != 0)
+                    return c < 0;
+            }
+            return a.index < b.index;
+        };
     };
     auto work = [&](unsigned part, const Collation& coll) {
         std::size_t from = part == 0 ? 0 : split, to = part == 0 ? split : n;
-        std::vector<std::uint8_t>& arena = arenas[part];
-        arena.reserve((to - from) * 24);
         std::vector<std::uint8_t> key;
         for (std::size_t i = from; i < to; ++i) {
             key.clear();
             coll.appendSortKey(text(batch[i].name), key);
-            Keyed k{0, std::uint32_t(arena.size()), std::uint32_t(i)};
-            for (std::size_t b = 0; b < 8; ++b)
-                k.prefix = (k.prefix << 8) | (b < key.size() ? key[b] : 0);
-            std::size_t rest = key.size() > 8 ? key.size() - 8 : 0;
-            arena.push_back(std::uint8_t(rest & 0xFF));
-            arena.push_back(std::uint8_t(rest >> 8));
-            arena.insert(arena.end(), key.begin() + std::ptrdiff_t(key.size() - rest), key.end());
+            Keyed k{0, 0, std::uint32_t(i), std::uint32_t(key.size())};
+            for (std::size_t b = 0; b < 8; ++b) {
+                k.head = (k.head << 8) | (b < key.size() ? key[b] : 0u);
+                k.tail = (k.tail << 8) | (b + 8 < key.size() ? key[b + 8] : 0u);
+            }
             keyed[i] = k;
         }
-        std::sort(keyed.begin() + std::ptrdiff_t(from), keyed.begin() + std::ptrdiff_t(to), less);
+        std::sort(keyed.begin() + std::ptrdiff_t(from), keyed.begin() + std::ptrdiff_t(to), lessUsing(coll));
     };
 
     if (parts == 1) {
@@ -167,7 +169,7 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
         std::thread helper(work, 1u, std::cref(second));
         work(0, collation_);
         helper.join();
-        std::inplace_merge(keyed.begin(), keyed.begin() + std::ptrdiff_t(split), keyed.end(), less);
+        std::inplace_merge(keyed.begin(), keyed.begin() + std::ptrdiff_t(split), keyed.end(), lessUsing(collation_));
     }
 
     std::vector<Entry> sorted;
