@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -526,14 +527,23 @@ void TMainForm::buildControls() {
         return b;
     };
     // A fallback font wider than the original would clip the captions: a
-    // box then grows to fit, the one at the right edge towards the left.
-    auto checkBox = [&](const QString& text, int x, int y, int w, const QFont& font) {
+    // box then grows to fit, the one at the right edge towards the left but
+    // not past minLeft; where even that is too little, its font narrows.
+    auto checkBox = [&](const QString& text, int x, int y, int w, const QFont& font, int minLeft = 0) {
         auto* c = new QCheckBox(text, this);
         c->setFont(font);
-        const int need = c->sizeHint().width();
+        int need = c->sizeHint().width();
         if (need > w) {
-            if (x + w > width() - 16)
-                x = std::max(0, x + w - need);
+            const bool rightEdge = x + w > width() - 16;
+            const int room = rightEdge ? x + w - minLeft : width() - x;
+            for (int stretch = 98; need > room && stretch >= 70; stretch -= 2) {
+                QFont narrower = font;
+                narrower.setStretch(stretch);
+                c->setFont(narrower);
+                need = c->sizeHint().width();
+            }
+            if (rightEdge)
+                x = std::max(minLeft, x + w - need);
             w = need;
         }
         c->setGeometry(x, y, w, 17);
@@ -557,7 +567,10 @@ void TMainForm::buildControls() {
     Zoznam->setTabKeyNavigation(false);
     catalogue_.setVisibleRows((Zoznam->height() - 2 * Zoznam->frameWidth()) / ItemHeight);
 
-    DelExt = checkBox(QStringLiteral("z&mazať \".zip\", \".rar\", \".exe\""), 412, 4, 149, regular);
+    // Left of DelExt stands the "Nová položka:" label, bold, at 303.
+    const int labelEnd = 303 + QFontMetrics(bold).horizontalAdvance(QStringLiteral("Nová položka:")) + 8;
+    DelExt = checkBox(QStringLiteral("z&mazať \".zip\", \".rar\", \".exe\""), 412, 4, 149, regular,
+                      std::min(412, labelEnd));
     NewPolozka = edit(303, 22);
     NewPoznamka = edit(303, 67);
     Write = button(QStringLiteral("Z&apísať"), 456, 96);

@@ -99,6 +99,8 @@ private slots:
                 QCOMPARE(b.box->x(), b.rect.x());
             QVERIFY(b.box->geometry().right() < form.width());
         }
+        // Growing towards the left stops short of the label beside it.
+        QVERIFY(form.DelExt->x() > form.NewPolozkaLabel->geometry().right());
 
         // Labels stand 3 pixels above their edits, at least as wide as given.
         const struct {
