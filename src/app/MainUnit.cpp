@@ -132,9 +132,15 @@ int virtualKey(const QKeyEvent* event) {
         return 9;
     case Qt::Key_Backspace:
         return 8;
-    default:
-        // Letters, digits and the space have the same codes in both.
-        return event->key() < 0x80 ? event->key() : 0;
+    default: {
+        // Letters, digits and the space have the same codes in both. Other
+        // printable keys differ: Qt's code of "." is the Delete key's
+        // virtual-key code, "(" that of Down and "&" that of Up.
+        const int key = event->key();
+        const bool same = (key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9) ||
+                          key == Qt::Key_Space;
+        return same ? key : 0;
+    }
     }
 }
 

@@ -167,6 +167,20 @@ private slots:
         QCOMPARE(readFile(QStringLiteral("Zoznam.dat")).size(), 0);
     }
 
+    void onlyTheDeleteKeyDeletes() {
+        // Punctuation whose character code equals the Delete key's code (".")
+        // is typed text in the list, not a delete.
+        TMainForm& form = open(false, {{"A", "1"}, {"B", "2"}});
+        QVERIFY(showWindow(form));
+        form.Zoznam->setFocus();
+        press(form, Qt::Key_Down);
+        typeText(form, QStringLiteral(".(&"));
+        QCOMPARE(listedNames(form), QStringList({"A", "B"}));
+        QCOMPARE(selectedName(form), QStringLiteral("B"));
+        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 2"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 2"));
+    }
+
     void deletingADuplicateRemovesTheFirstStoredRecord() {
         TMainForm& form = open(false, {{"Disk", "1"}, {"x", "2"}, {"DISK", "3"}});
         QVERIFY(showWindow(form));
