@@ -402,6 +402,15 @@ QModelIndex ZoznamView::moveCursor(CursorAction action, Qt::KeyboardModifiers) {
     return model()->index(to, 0, rootIndex());
 }
 
+QItemSelectionModel::SelectionFlags ZoznamView::selectionCommand(const QModelIndex& index, const QEvent* event) const {
+    // Ctrl with a click or the space bar would take the selection away from
+    // the selected entry; in a list box it stays.
+    const QItemSelectionModel::SelectionFlags command = QAbstractItemView::selectionCommand(index, event);
+    if (command.testFlag(QItemSelectionModel::Deselect))
+        return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    return command;
+}
+
 void ZoznamView::keyPressEvent(QKeyEvent* event) {
     if (form_.typeAhead(event)) {
         event->accept();

@@ -74,6 +74,8 @@ protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
     void keyboardSearch(const QString&) override {}
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;

@@ -219,6 +219,23 @@ private slots:
         QVERIFY(!form.DragSelecting);
     }
 
+    void theSelectedRowStaysSelectedWithCtrl() {
+        // A list box with one selection cannot lose it to a click or a key:
+        // the highlighted row is the record a Delete removes.
+        writeCatalogue(numbered(5));
+        writeOptions(false, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QTest::mouseClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(form, 2));
+        QTest::mouseClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(form, 2));
+        QCOMPARE(selectedName(form), QStringLiteral("Položka 03"));
+        press(form, Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(selectedName(form), QStringLiteral("Položka 03"));
+        QCOMPARE(form.catalogue().selection(), 2);
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 5"));
+    }
+
     void duplicateNamesShowTheFirstOnesLocation() {
         writeCatalogue({{"Disk", "Prvá polica"}, {"Iný", "x"}, {"DISK", "Druhá polica"}});
         writeOptions(false, false, true);
