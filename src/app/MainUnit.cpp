@@ -734,9 +734,11 @@ void TMainForm::focusControl(QWidget* control) {
     if (!control->isEnabled())
         throw std::runtime_error("Cannot focus a disabled or invisible window");
     // The control becomes the window's active control even while the window
-    // is hidden; the focusing itself fails then.
+    // is hidden; the focusing itself fails then. An edit that has the focus
+    // already keeps its caret and selection.
+    const bool had = focusWidget() == control;
     control->setFocus(Qt::ShortcutFocusReason);
-    if (auto* edit = qobject_cast<QLineEdit*>(control))
+    if (auto* edit = qobject_cast<QLineEdit*>(control); edit && !had)
         edit->selectAll();
     if (!isVisible())
         throw std::runtime_error("Cannot focus a disabled or invisible window");

@@ -137,6 +137,13 @@ private slots:
         press(form, Qt::Key_N, Qt::AltModifier);
         QCOMPARE(form.focusWidget(), form.NewPolozka);
         QCOMPARE(form.NewPolozka->selectedText(), QStringLiteral("celý text"));
+        // The edit that has the focus already does not receive it again: the
+        // caret stays where it is.
+        form.NewPolozka->setCursorPosition(2);
+        press(form, Qt::Key_N, Qt::AltModifier);
+        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QVERIFY(!form.NewPolozka->hasSelectedText());
+        QCOMPARE(form.NewPolozka->cursorPosition(), 2);
 
         // "&Umiestnenie:" and "Zmazať &umiestnenie" share the U: the label wins.
         const bool delPlaceBox = form.DelPlaceBox->isChecked();
