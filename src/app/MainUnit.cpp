@@ -179,6 +179,9 @@ private:
 ZoznamView::ZoznamView(TMainForm& form, QWidget* parent) : QAbstractItemView(parent), form_(form) {
     ZoznamAccessible::install();
     verticalScrollBar()->setSingleStep(1);
+    // Qt would give the focus on a press of any button before the view sees
+    // it; the left button's press takes it in mousePressEvent instead.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void ZoznamView::setModel(QAbstractItemModel* model) {
@@ -420,11 +423,14 @@ void ZoznamView::keyPressEvent(QKeyEvent* event) {
 }
 
 void ZoznamView::mousePressEvent(QMouseEvent* event) {
-    // Only the left button moves the selection, as in a list box.
-    if (event->button() == Qt::LeftButton)
+    // Only the left button takes the focus and moves the selection, as in
+    // a list box (the list is no click-focus widget, see the constructor).
+    if (event->button() == Qt::LeftButton) {
+        setFocus(Qt::MouseFocusReason);
         QAbstractItemView::mousePressEvent(event);
-    else
+    } else {
         event->accept();
+    }
     const Qt::MouseButton button = event->button();
     form_.run([&] { form_.ZoznamMouseDown(button); });
 }

@@ -205,6 +205,17 @@ private slots:
         QCOMPARE(selectedName(form), QStringLiteral("Položka 01"));
         QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 01"));
         QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 8"));
+
+        // Nor does a right click take the focus from the edit that has it;
+        // a left click does.
+        form.NewPolozka->setFocus();
+        QTest::mouseClick(viewport, Qt::RightButton, Qt::NoModifier, rowCentre(form, 2));
+        QTest::mouseClick(viewport, Qt::MiddleButton, Qt::NoModifier, rowCentre(form, 2));
+        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QCOMPARE(form.catalogue().selection(), 0);
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, rowCentre(form, 2));
+        QCOMPARE(form.focusWidget(), form.Zoznam);
+        QCOMPARE(form.catalogue().selection(), 2);
     }
 
     void clickSelectsAndShows() {
