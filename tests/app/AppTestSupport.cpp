@@ -81,6 +81,16 @@ void writeOptions(bool zoradit, bool delPlaceBox, bool delExt) {
     writeFile(QStringLiteral("Options.dat"), bytes);
 }
 
+WindowUnderTest::WindowUnderTest() = default;
+WindowUnderTest::~WindowUnderTest() = default;
+
+TMainForm& WindowUnderTest::open(const QList<Record>& records, bool zoradit, bool delPlaceBox, bool delExt) {
+    writeCatalogue(records);
+    writeOptions(zoradit, delPlaceBox, delExt);
+    form_ = std::make_unique<TMainForm>(boxes_);
+    return *form_;
+}
+
 bool showWindow(TMainForm& form) {
     form.show();
     form.activateWindow();

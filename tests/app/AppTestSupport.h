@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
 #include <utility>
 
 #include "MessageBoxes.h"
@@ -56,6 +57,30 @@ void writeFile(const QString& name, const QByteArray& bytes);
 QByteArray readFile(const QString& name);
 void writeCatalogue(const QList<Record>& records);
 void writeOptions(bool zoradit, bool delPlaceBox, bool delExt);
+
+// One test's window: a scratch current directory, both files written into
+// it, and the window opened over them with its message boxes recorded.
+// Made in a test's init() and dropped in its cleanup(); the window goes
+// first, then its boxes, then the directory.
+class WindowUnderTest {
+public:
+    WindowUnderTest();
+    ~WindowUnderTest();
+    WindowUnderTest(const WindowUnderTest&) = delete;
+    WindowUnderTest& operator=(const WindowUnderTest&) = delete;
+    bool isValid() const { return dir_.isValid(); }
+
+    // Writes the catalogue and the three switches, then opens the window
+    // (not yet shown) over them.
+    TMainForm& open(const QList<Record>& records, bool zoradit, bool delPlaceBox, bool delExt);
+    bool isOpen() const { return form_ != nullptr; }
+    RecordingBoxes& boxes() { return boxes_; }
+
+private:
+    ScratchDir dir_;
+    RecordingBoxes boxes_;
+    std::unique_ptr<TMainForm> form_;
+};
 
 // Shows the window and waits until it is active, as a user finds it.
 bool showWindow(TMainForm& form);

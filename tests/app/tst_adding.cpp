@@ -17,28 +17,18 @@
 class Adding : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ScratchDir> dir_;
-    std::unique_ptr<RecordingBoxes> boxes_;
-    std::unique_ptr<TMainForm> form_;
+    std::unique_ptr<WindowUnderTest> window_;
 
     TMainForm& open(bool delPlaceBox = true, bool delExt = true, const QList<Record>& records = {}) {
-        writeCatalogue(records);
-        writeOptions(true, delPlaceBox, delExt);
-        boxes_ = std::make_unique<RecordingBoxes>();
-        form_ = std::make_unique<TMainForm>(*boxes_);
-        return *form_;
+        return window_->open(records, true, delPlaceBox, delExt);
     }
 
 private slots:
     void init() {
-        dir_ = std::make_unique<ScratchDir>();
-        QVERIFY(dir_->isValid());
+        window_ = std::make_unique<WindowUnderTest>();
+        QVERIFY(window_->isValid());
     }
-    void cleanup() {
-        form_.reset();
-        boxes_.reset();
-        dir_.reset();
-    }
+    void cleanup() { window_.reset(); }
 
     void extensionsAreStrippedAsTheNameIsTyped_data() {
         QTest::addColumn<bool>("delExt");
@@ -197,7 +187,7 @@ private slots:
         QVERIFY(form.close());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
                  QList<Record>({{"Alfa", "CD 1"}, {"Beta", "CD 1"}}));
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void charactersOutsideWindows1250AreRefused() {

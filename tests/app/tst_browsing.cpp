@@ -32,20 +32,17 @@ void sendMouse(QWidget* viewport, QEvent::Type type, QPoint at, Qt::MouseButton 
 class Browsing : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ScratchDir> dir_;
+    std::unique_ptr<WindowUnderTest> window_;
 
 private slots:
     void init() {
-        dir_ = std::make_unique<ScratchDir>();
-        QVERIFY(dir_->isValid());
+        window_ = std::make_unique<WindowUnderTest>();
+        QVERIFY(window_->isValid());
     }
-    void cleanup() { dir_.reset(); }
+    void cleanup() { window_.reset(); }
 
     void arrowKeysMoveTheDetailsAndTheStatus() {
-        writeCatalogue(numbered(10));
-        writeOptions(false, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open(numbered(10), false, false, true);
         QVERIFY(showWindow(form));
         QCOMPARE(form.focusWidget(), form.Zoznam);
 
@@ -67,14 +64,11 @@ private slots:
         QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 01"));
         // Browsing never changes the count panel.
         QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 10"));
-        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void pageKeysHomeAndEndScrollWithTheSelection() {
-        writeCatalogue(numbered(60));
-        writeOptions(true, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open(numbered(60), true, false, true);
         QVERIFY(showWindow(form));
         QScrollBar* bar = form.Zoznam->verticalScrollBar();
 
@@ -102,16 +96,14 @@ private slots:
 
     void typedLettersSelectTheFirstNameThatBeginsWithThem() {
         // Storage order, as the list shows it with sorting off.
-        writeCatalogue({{"Alfa", "1"},
-                        {"Ábel", "2"},
-                        {"beta", "3"},
-                        {"Bravo", "4"},
-                        {"chata", "5"},
-                        {"Cyril", "6"},
-                        {"brána", "7"}});
-        writeOptions(false, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open({{"Alfa", "1"},
+                                         {"Ábel", "2"},
+                                         {"beta", "3"},
+                                         {"Bravo", "4"},
+                                         {"chata", "5"},
+                                         {"Cyril", "6"},
+                                         {"brána", "7"}},
+                                        false, false, true);
         QVERIFY(showWindow(form));
 
         typeText(form, QStringLiteral("B"));
@@ -148,14 +140,11 @@ private slots:
         QTest::qWait(600);
         typeText(form, QStringLiteral("xq"));
         QCOMPARE(form.Polozka->text(), QStringLiteral("Cyril"));
-        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void typedLettersInNameOrder() {
-        writeCatalogue({{"chata", "1"}, {"Dom", "2"}, {"hrad", "3"}, {"Čaj", "4"}});
-        writeOptions(true, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open({{"chata", "1"}, {"Dom", "2"}, {"hrad", "3"}, {"Čaj", "4"}}, true, false, true);
         QVERIFY(showWindow(form));
         // Slovak order puts "ch" after "h".
         QCOMPARE(listedNames(form), QStringList({"Čaj", "Dom", "hrad", "chata"}));
@@ -168,10 +157,7 @@ private slots:
     }
 
     void leftDragShowsEachRecordUnderThePointer() {
-        writeCatalogue(numbered(8));
-        writeOptions(false, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open(numbered(8), false, false, true);
         QVERIFY(showWindow(form));
         QWidget* viewport = form.Zoznam->viewport();
 
@@ -189,10 +175,7 @@ private slots:
     }
 
     void rightDragLeavesTheSelectionAlone() {
-        writeCatalogue(numbered(8));
-        writeOptions(false, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open(numbered(8), false, false, true);
         QVERIFY(showWindow(form));
         QWidget* viewport = form.Zoznam->viewport();
 
@@ -219,10 +202,7 @@ private slots:
     }
 
     void clickSelectsAndShows() {
-        writeCatalogue(numbered(5));
-        writeOptions(false, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open(numbered(5), false, false, true);
         QVERIFY(showWindow(form));
         QTest::mouseClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(form, 2));
         QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 03"));
@@ -233,10 +213,7 @@ private slots:
     void theSelectedRowStaysSelectedWithCtrl() {
         // A list box with one selection cannot lose it to a click or a key:
         // the highlighted row is the record a Delete removes.
-        writeCatalogue(numbered(5));
-        writeOptions(false, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open(numbered(5), false, false, true);
         QVERIFY(showWindow(form));
         QTest::mouseClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(form, 2));
         QTest::mouseClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(form, 2));
@@ -248,10 +225,7 @@ private slots:
     }
 
     void duplicateNamesShowTheFirstOnesLocation() {
-        writeCatalogue({{"Disk", "Prvá polica"}, {"Iný", "x"}, {"DISK", "Druhá polica"}});
-        writeOptions(false, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open({{"Disk", "Prvá polica"}, {"Iný", "x"}, {"DISK", "Druhá polica"}}, false, false, true);
         QVERIFY(showWindow(form));
         press(form, Qt::Key_End);
         QCOMPARE(form.Polozka->text(), QStringLiteral("DISK"));
@@ -260,10 +234,7 @@ private slots:
     }
 
     void emptyCatalogueShowsNothing() {
-        writeCatalogue({});
-        writeOptions(true, false, true);
-        RecordingBoxes boxes;
-        TMainForm form(boxes);
+        TMainForm& form = window_->open({}, true, false, true);
         QVERIFY(showWindow(form));
         press(form, Qt::Key_Down);
         typeText(form, QStringLiteral("a"));
@@ -273,7 +244,7 @@ private slots:
         QVERIFY(form.Poznamka->text().isEmpty());
         QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
         QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
-        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 };
 

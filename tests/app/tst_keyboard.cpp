@@ -14,18 +14,10 @@
 class Keyboard : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ScratchDir> dir_;
-    std::unique_ptr<RecordingBoxes> boxes_;
-    std::unique_ptr<TMainForm> form_;
+    std::unique_ptr<WindowUnderTest> window_;
 
     // A window over "Dom" and "Auto" in storage order, sorting on.
-    TMainForm& open() {
-        writeCatalogue({{"Dom", "Ulica"}, {"Auto", "Garáž"}});
-        writeOptions(true, false, true);
-        boxes_ = std::make_unique<RecordingBoxes>();
-        form_ = std::make_unique<TMainForm>(*boxes_);
-        return *form_;
-    }
+    TMainForm& open() { return window_->open({{"Dom", "Ulica"}, {"Auto", "Garáž"}}, true, false, true); }
 
     // Both entry edits filled with a new record: Write is enabled.
     void fillEntry(TMainForm& form) {
@@ -39,14 +31,10 @@ class Keyboard : public QObject {
 
 private slots:
     void init() {
-        dir_ = std::make_unique<ScratchDir>();
-        QVERIFY(dir_->isValid());
+        window_ = std::make_unique<WindowUnderTest>();
+        QVERIFY(window_->isValid());
     }
-    void cleanup() {
-        form_.reset();
-        boxes_.reset();
-        dir_.reset();
-    }
+    void cleanup() { window_.reset(); }
 
     void enterPressesWriteBeforeTheFocusedControl() {
         TMainForm& form = open();
@@ -58,7 +46,7 @@ private slots:
         QCOMPARE(listedNames(form), QStringList({"Auto", "Bicykel", "Dom"}));
         QCOMPARE(form.focusWidget(), form.NewPolozka);
         QVERIFY(form.NewPolozka->text().isEmpty());
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void enterWithShiftReachesTheFocusedControl() {
@@ -123,7 +111,7 @@ private slots:
         // With Clear disabled, Escape is only a key.
         press(form, Qt::Key_Escape);
         QVERIFY(form.Zoradit->isChecked());
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void labelAcceleratorsFocusTheirControls() {

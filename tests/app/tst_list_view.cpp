@@ -32,29 +32,19 @@ QList<Record> numbered(int count) {
 class ListView : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ScratchDir> dir_;
-    std::unique_ptr<RecordingBoxes> boxes_;
-    std::unique_ptr<TMainForm> form_;
+    std::unique_ptr<WindowUnderTest> window_;
 
-    TMainForm& open(int records) {
-        writeCatalogue(numbered(records));
-        writeOptions(true, true, true);
-        boxes_ = std::make_unique<RecordingBoxes>();
-        form_ = std::make_unique<TMainForm>(*boxes_);
-        return *form_;
-    }
+    TMainForm& open(int records) { return window_->open(numbered(records), true, true, true); }
 
 private slots:
     void init() {
-        dir_ = std::make_unique<ScratchDir>();
-        QVERIFY(dir_->isValid());
+        window_ = std::make_unique<WindowUnderTest>();
+        QVERIFY(window_->isValid());
     }
     void cleanup() {
-        if (boxes_)
-            QVERIFY(boxes_->shown.isEmpty());
-        form_.reset();
-        boxes_.reset();
-        dir_.reset();
+        if (window_->isOpen())
+            QVERIFY(window_->boxes().shown.isEmpty());
+        window_.reset();
     }
 
     void theScrollRangeFollowsAddsAndDeletes() {

@@ -15,17 +15,9 @@
 class SortedEdit : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ScratchDir> dir_;
-    std::unique_ptr<RecordingBoxes> boxes_;
-    std::unique_ptr<TMainForm> form_;
+    std::unique_ptr<WindowUnderTest> window_;
 
-    TMainForm& open(bool sorted, const QList<Record>& records) {
-        writeCatalogue(records);
-        writeOptions(sorted, true, true);
-        boxes_ = std::make_unique<RecordingBoxes>();
-        form_ = std::make_unique<TMainForm>(*boxes_);
-        return *form_;
-    }
+    TMainForm& open(bool sorted, const QList<Record>& records) { return window_->open(records, sorted, true, true); }
 
     static void add(TMainForm& form, const QString& name, const QString& location) {
         form.NewPolozka->setFocus();
@@ -44,14 +36,10 @@ class SortedEdit : public QObject {
 
 private slots:
     void init() {
-        dir_ = std::make_unique<ScratchDir>();
-        QVERIFY(dir_->isValid());
+        window_ = std::make_unique<WindowUnderTest>();
+        QVERIFY(window_->isValid());
     }
-    void cleanup() {
-        form_.reset();
-        boxes_.reset();
-        dir_.reset();
-    }
+    void cleanup() { window_.reset(); }
 
     void theSelectionSurvivesEverySwitch() {
         TMainForm& form = open(true, {});
@@ -78,7 +66,7 @@ private slots:
         // The details were already those of the selected record.
         QCOMPARE(form.Polozka->text(), QStringLiteral("C"));
         QCOMPARE(form.Poznamka->text(), QStringLiteral("3"));
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void anAddWhileSortedIsListedLastInStorageOrder() {
@@ -101,7 +89,7 @@ private slots:
         form.Zoradit->click();
         QVERIFY(form.catalogue().sorted());
         QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void aSwitchKeepsTheTopRowNumber() {
@@ -161,7 +149,7 @@ private slots:
         // Delete on an empty list changes nothing.
         press(form, Qt::Key_Delete);
         QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
 
         QVERIFY(form.close());
         QCOMPARE(readFile(QStringLiteral("Zoznam.dat")).size(), 0);
@@ -205,7 +193,7 @@ private slots:
         press(form, Qt::Key_Backspace);
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form), QStringList({"Kniha", "Lampa"}));
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void renameWithAnEmptyListIsIgnored() {
@@ -213,7 +201,7 @@ private slots:
         QVERIFY(showWindow(form));
         rename(form, QStringLiteral("Nič"));
         QVERIFY(listedNames(form).isEmpty());
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void aRenamedRecordMovesToItsPlaceAndStaysSelected() {
@@ -287,7 +275,7 @@ private slots:
         QVERIFY(form.close());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
                  QList<Record>({{"Banán", "Košík"}, {"Hruška", "Miska"}, {"Slivka", "Vrecko"}, {"Citrón", "Chladnička"}}));
-        QVERIFY(boxes_->shown.isEmpty());
+        QVERIFY(window_->boxes().shown.isEmpty());
     }
 };
 
