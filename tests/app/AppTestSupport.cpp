@@ -17,18 +17,26 @@ void RecordingBoxes::show(Icon icon, const QString& caption, const QString& text
 }
 
 ScratchDir::ScratchDir() : previous_(QDir::currentPath()) {
-    QDir::setCurrent(dir_.path());
+    if (!dir_.isValid() || !QDir::setCurrent(dir_.path()))
+        qFatal("cannot make a scratch directory the current one");
 }
 
 ScratchDir::~ScratchDir() {
     QDir::setCurrent(previous_);
 }
 
+QStringList ScratchDir::entries() const {
+    QStringList names = QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
 namespace {
 
 QByteArray recordOf(const QString& text) {
     std::optional<std::string> bytes = vrindel::toWindows1250(text.toStdU16String());
-    Q_ASSERT(bytes && bytes->size() <= vrindel::MaxTextLength);
+    if (!bytes || bytes->size() > vrindel::MaxTextLength)
+        qFatal("not a record text: %s", qPrintable(text));
     QByteArray record(int(vrindel::ListRecordSize), '\0');
     record[0] = char(bytes->size());
     for (std::size_t i = 0; i < bytes->size(); ++i)
@@ -59,9 +67,8 @@ QList<Record> parseCatalogue(const QByteArray& bytes) {
 
 void writeFile(const QString& name, const QByteArray& bytes) {
     QFile file(name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(name));
-    file.write(bytes);
 }
 
 QByteArray readFile(const QString& name) {
@@ -75,10 +82,14 @@ void writeCatalogue(const QList<Record>& records) {
     writeFile(QStringLiteral("Zoznam.dat"), catalogueBytes(records));
 }
 
-void writeOptions(bool zoradit, bool delPlaceBox, bool delExt) {
+QByteArray optionsBytes(bool zoradit, bool delPlaceBox, bool delExt) {
     QByteArray bytes;
     bytes.append(char(zoradit ? 1 : 0)).append(char(delPlaceBox ? 1 : 0)).append(char(delExt ? 1 : 0));
-    writeFile(QStringLiteral("Options.dat"), bytes);
+    return bytes;
+}
+
+void writeOptions(bool zoradit, bool delPlaceBox, bool delExt) {
+    writeFile(QStringLiteral("Options.dat"), optionsBytes(zoradit, delPlaceBox, delExt));
 }
 
 WindowUnderTest::WindowUnderTest() = default;

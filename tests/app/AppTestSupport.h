@@ -41,6 +41,8 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
     QString path() const { return dir_.path(); }
     bool isValid() const { return dir_.isValid(); }
+    // Every name in the directory, hidden ones included, sorted.
+    QStringList entries() const;
 
 private:
     QTemporaryDir dir_;
@@ -50,8 +52,9 @@ private:
 using Record = std::pair<QString, QString>;   // name, location
 
 // A catalogue file as the program writes it: 64 bytes per record, the
-// bytes after each text zero.
+// bytes after each text zero. Every text must be storable.
 QByteArray catalogueBytes(const QList<Record>& records);
+QByteArray optionsBytes(bool zoradit, bool delPlaceBox, bool delExt);
 QList<Record> parseCatalogue(const QByteArray& bytes);
 void writeFile(const QString& name, const QByteArray& bytes);
 QByteArray readFile(const QString& name);

@@ -68,9 +68,9 @@ QString describe(const std::optional<QByteArray>& now, const QByteArray& before,
 // What the user does before closing: adds a record and turns sorting off.
 void makeChanges(TMainForm& form) {
     press(form, Qt::Key_N, Qt::AltModifier);
-    typeText(form, QStringLiteral("Nový záznam.zip"));
+    typeChars(form, QStringLiteral("Nový záznam.zip"));
     press(form, Qt::Key_Return);
-    typeText(form, QStringLiteral("Skriňa"));
+    typeChars(form, QStringLiteral("Skriňa"));
     press(form, Qt::Key_Return);
     press(form, Qt::Key_O, Qt::AltModifier);
 }
@@ -86,9 +86,9 @@ void runWindowCloseFaults(int& cases) {
     // A clean close, to count its calls and to see that the changes are made.
     std::map<Call, int> counts;
     {
-        CurrentFolder folder;
-        putFile(vrindel::ListFileName, listBefore);
-        putFile(vrindel::OptionsFileName, optionsBefore);
+        ScratchDir folder;
+        writeFile(vrindel::ListFileName, listBefore);
+        writeFile(vrindel::OptionsFileName, optionsBefore);
         RecordingBoxes boxes;
         vrindel::FaultyFileSystem fs;
         auto form = openWindow(boxes, fs);
@@ -112,9 +112,9 @@ void runWindowCloseFaults(int& cases) {
                                           .arg(counts[kind.call])
                                           .arg(QString::fromUtf8(fault.label));
                 ++cases;
-                CurrentFolder folder;
-                putFile(vrindel::ListFileName, listBefore);
-                putFile(vrindel::OptionsFileName, optionsBefore);
+                ScratchDir folder;
+                writeFile(vrindel::ListFileName, listBefore);
+                writeFile(vrindel::OptionsFileName, optionsBefore);
                 RecordingBoxes boxes;
                 vrindel::FaultyFileSystem fs;
                 auto form = openWindow(boxes, fs);
@@ -163,9 +163,9 @@ void runWindowStartUpFaults(int& cases) {
 
     std::map<Call, int> counts;
     {
-        CurrentFolder folder;
-        putFile(vrindel::ListFileName, listBefore);
-        putFile(vrindel::OptionsFileName, options);
+        ScratchDir folder;
+        writeFile(vrindel::ListFileName, listBefore);
+        writeFile(vrindel::OptionsFileName, options);
         RecordingBoxes boxes;
         vrindel::FaultyFileSystem fs;
         auto form = openWindow(boxes, fs);
@@ -184,9 +184,9 @@ void runWindowStartUpFaults(int& cases) {
                                           .arg(counts[kind.call])
                                           .arg(QString::fromUtf8(fault.label));
                 ++cases;
-                CurrentFolder folder;
-                putFile(vrindel::ListFileName, listBefore);
-                putFile(vrindel::OptionsFileName, options);
+                ScratchDir folder;
+                writeFile(vrindel::ListFileName, listBefore);
+                writeFile(vrindel::OptionsFileName, options);
                 RecordingBoxes boxes;
                 vrindel::FaultyFileSystem fs;
                 fs.failOn(kind.call, nth, fault.err);

@@ -1,14 +1,11 @@
 #include "WindowKit.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QKeyEvent>
 #include <QTest>
 
-#include <filesystem>
 #include <stdexcept>
 
 #include "Catalogue.h"
@@ -16,29 +13,6 @@
 #include "RecordText.h"
 
 namespace kit {
-
-CurrentFolder::CurrentFolder() {
-    previous_ = std::filesystem::current_path().string();
-    std::string pattern = (std::filesystem::temp_directory_path() / "vrindel-window-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a scratch folder");
-    path_ = pattern;
-    std::filesystem::current_path(path_);
-}
-
-CurrentFolder::~CurrentFolder() {
-    std::error_code ignored;
-    std::filesystem::current_path(previous_, ignored);
-    std::filesystem::remove_all(path_, ignored);
-}
-
-QStringList CurrentFolder::entries() const {
-    QStringList names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
-        names << QString::fromStdString(entry.path().filename().string());
-    names.sort();
-    return names;
-}
 
 std::string bytesOf(const QString& text) {
     std::optional<std::string> bytes = vrindel::toWindows1250(text.toStdU16String());
@@ -51,32 +25,6 @@ QString textOf(std::string_view bytes) {
     return QString::fromStdU16String(vrindel::fromWindows1250(bytes));
 }
 
-QByteArray catalogueBytes(const QList<Record>& records) {
-    QByteArray out;
-    for (const Record& r : records) {
-        for (const QString* text : {&r.first, &r.second}) {
-            const std::string bytes = bytesOf(*text);
-            QByteArray record(int(vrindel::ListRecordSize), '\0');
-            record[0] = char(bytes.size());
-            std::copy(bytes.begin(), bytes.end(), record.begin() + 1);
-            out += record;
-        }
-    }
-    return out;
-}
-
-QByteArray optionsBytes(bool zoradit, bool delPlaceBox, bool delExt) {
-    QByteArray bytes;
-    bytes.append(char(zoradit)).append(char(delPlaceBox)).append(char(delExt));
-    return bytes;
-}
-
-void putFile(const char* name, const QByteArray& bytes) {
-    QFile file(QString::fromUtf8(name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        throw std::runtime_error(std::string("cannot write ") + name);
-}
-
 std::optional<QByteArray> fileBytes(const char* name) {
     QFile file(QString::fromUtf8(name));
     if (!file.open(QIODevice::ReadOnly))
@@ -86,9 +34,7 @@ std::optional<QByteArray> fileBytes(const char* name) {
 
 std::unique_ptr<TMainForm> openWindow(MessageBoxes& boxes, vrindel::FileSystem& fs) {
     auto form = std::make_unique<TMainForm>(boxes, fs);
-    form->show();
-    form->activateWindow();
-    if (!QTest::qWaitForWindowActive(form.get()))
+    if (!showWindow(*form))
         throw std::runtime_error("the window did not become active");
     return form;
 }
@@ -109,15 +55,6 @@ QStringList displayedNames(const TMainForm& form) {
     return names;
 }
 
-QWidget* focused(TMainForm& form) {
-    QWidget* widget = form.focusWidget();
-    return widget ? widget : &form;
-}
-
-void press(TMainForm& form, Qt::Key key, Qt::KeyboardModifiers modifiers) {
-    QTest::keyClick(focused(form), key, modifiers);
-}
-
 void typeChar(TMainForm& form, QChar c, bool autoRepeat) {
     QWidget* target = focused(form);
     // The key a layout would report: the letter's capital, or the character.
@@ -128,7 +65,7 @@ void typeChar(TMainForm& form, QChar c, bool autoRepeat) {
     QApplication::sendEvent(target, &up);
 }
 
-void typeText(TMainForm& form, const QString& text) {
+void typeChars(TMainForm& form, const QString& text) {
     for (QChar c : text)
         typeChar(form, c);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// What the window-level robustness tests share: message boxes recorded
-// instead of shown, a scratch current folder, the window's state read back
-// in the window's own terms, and keys sent as a keyboard sends them.
+// What the window-level robustness tests add to the window tests' support
+// (recorded message boxes, a scratch current directory, the files' bytes,
+// keys sent to the focused control): the window's state read back in the
+// window's own terms, a window over a given file system, and input as a
+// keyboard layout or the clipboard delivers it.
 
 #include <QByteArray>
 #include <QList>
@@ -11,51 +13,17 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 
+#include "AppTestSupport.h"
 #include "MainUnit.h"
-#include "MessageBoxes.h"
 
 namespace kit {
-
-struct ShownBox {
-    MessageBoxes::Icon icon;
-    QString caption;
-    QString text;
-};
-
-class RecordingBoxes : public MessageBoxes {
-public:
-    void show(Icon icon, const QString& caption, const QString& text) override { shown.append({icon, caption, text}); }
-    QList<ShownBox> shown;
-};
-
-// Makes a fresh folder the current one for the life of the object.
-class CurrentFolder {
-public:
-    CurrentFolder();
-    ~CurrentFolder();
-    CurrentFolder(const CurrentFolder&) = delete;
-    CurrentFolder& operator=(const CurrentFolder&) = delete;
-    const std::string& path() const { return path_; }
-    // Every name in the folder, hidden ones included, sorted.
-    QStringList entries() const;
-
-private:
-    std::string path_;
-    std::string previous_;
-};
-
-using Record = std::pair<QString, QString>;   // name, location
 
 // Windows-1250 bytes of a text; the text must be storable.
 std::string bytesOf(const QString& text);
 QString textOf(std::string_view bytes);
 
-// The catalogue file as the program writes it.
-QByteArray catalogueBytes(const QList<Record>& records);
-QByteArray optionsBytes(bool zoradit, bool delPlaceBox, bool delExt);
-void putFile(const char* name, const QByteArray& bytes);
+// The bytes of a file, or nothing when there is no such file.
 std::optional<QByteArray> fileBytes(const char* name);
 
 // A window over the given file system, shown and active as a user finds it.
@@ -65,12 +33,10 @@ std::unique_ptr<TMainForm> openWindow(MessageBoxes& boxes, vrindel::FileSystem& 
 QList<Record> storedRecords(const TMainForm& form);
 QStringList displayedNames(const TMainForm& form);
 
-// Keys go to the control that has the focus.
-QWidget* focused(TMainForm& form);
-void press(TMainForm& form, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 // One character as a keyboard layout delivers it.
 void typeChar(TMainForm& form, QChar c, bool autoRepeat = false);
-void typeText(TMainForm& form, const QString& text);
+// Every character so, plain ASCII too.
+void typeChars(TMainForm& form, const QString& text);
 // Focus as the Tab key gives it (an edit then selects its whole text).
 void tabInto(QWidget* control);
 // Pastes through the clipboard with Ctrl+V into the focused control.

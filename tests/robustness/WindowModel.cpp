@@ -518,8 +518,8 @@ void Driver::run(long actions) {
                     {QStringLiteral("čaj"), QStringLiteral("Polica")},
                     {QStringLiteral("Auto"), QStringLiteral("DVD 2")},
                     {QStringLiteral("cesta"), QStringLiteral("")}};
-    putFile(vrindel::ListFileName, catalogueBytes(ref_.storage));
-    putFile(vrindel::OptionsFileName, optionsBytes(ref_.zoradit, ref_.delPlaceBox, ref_.delExt));
+    writeFile(vrindel::ListFileName, catalogueBytes(ref_.storage));
+    writeFile(vrindel::OptionsFileName, optionsBytes(ref_.zoradit, ref_.delPlaceBox, ref_.delExt));
     open();
     check();
     if (QTest::currentTestFailed())
@@ -567,7 +567,7 @@ void Driver::run(long actions) {
 }  // namespace
 
 void runRandomModel(long actions, ModelFigures& figures) {
-    CurrentFolder folder;
+    ScratchDir folder;
     Driver driver(figures.seed, figures);
     driver.run(actions);
 }

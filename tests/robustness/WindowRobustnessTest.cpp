@@ -120,9 +120,9 @@ void WindowRobustness::randomModel() {
 void WindowRobustness::pasteOfAThousandCharacters() {
     if (!clipboard_)
         QSKIP("this platform has no clipboard to paste from");
-    CurrentFolder folder;
-    putFile(vrindel::ListFileName, catalogueBytes({{QStringLiteral("Prvý"), QStringLiteral("CD 1")}}));
-    putFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
+    ScratchDir folder;
+    writeFile(vrindel::ListFileName, catalogueBytes({{QStringLiteral("Prvý"), QStringLiteral("CD 1")}}));
+    writeFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
     RecordingBoxes boxes;
     auto form = openWindow(boxes);
 
@@ -156,9 +156,9 @@ void WindowRobustness::pasteOfAThousandCharacters() {
 void WindowRobustness::controlCharacters() {
     if (!clipboard_)
         QSKIP("this platform has no clipboard to paste from");
-    CurrentFolder folder;
-    putFile(vrindel::ListFileName, {});
-    putFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
+    ScratchDir folder;
+    writeFile(vrindel::ListFileName, {});
+    writeFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
     RecordingBoxes boxes;
     auto form = openWindow(boxes);
 
@@ -197,14 +197,14 @@ void WindowRobustness::controlCharacters() {
 void WindowRobustness::textOutsideWindows1250() {
     if (!clipboard_)
         QSKIP("this platform has no clipboard to paste from");
-    CurrentFolder folder;
-    putFile(vrindel::ListFileName, catalogueBytes({{QStringLiteral("Kniha"), QStringLiteral("Polica")}}));
-    putFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
+    ScratchDir folder;
+    writeFile(vrindel::ListFileName, catalogueBytes({{QStringLiteral("Kniha"), QStringLiteral("Polica")}}));
+    writeFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
     RecordingBoxes boxes;
     auto form = openWindow(boxes);
 
     press(*form, Qt::Key_N, Qt::AltModifier);
-    typeText(*form, QStringLiteral("abc"));
+    typeChars(*form, QStringLiteral("abc"));
     // Each is refused whole: typed or pasted, the edit keeps what it had.
     const QString foreign[] = {QStringLiteral("日本語"), QStringLiteral("😀"),   QStringLiteral("Привет"),
                                QStringLiteral("x€y日"),  QString(QChar(0xD800)), QStringLiteral("\u2603 snow"),
@@ -235,12 +235,12 @@ void WindowRobustness::textOutsideWindows1250() {
 }
 
 void WindowRobustness::keysHeldDown() {
-    CurrentFolder folder;
+    ScratchDir folder;
     QList<Record> many;
     for (int i = 0; i < 300; ++i)
         many.append({QStringLiteral("Záznam %1").arg(i, 3, 10, QChar(u'0')), QStringLiteral("Miesto %1").arg(i % 7)});
-    putFile(vrindel::ListFileName, catalogueBytes(many));
-    putFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
+    writeFile(vrindel::ListFileName, catalogueBytes(many));
+    writeFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
     RecordingBoxes boxes;
     auto form = openWindow(boxes);
 
@@ -253,9 +253,9 @@ void WindowRobustness::keysHeldDown() {
     QVERIFY(!form->Clear->isEnabled());
 
     // Enter held on a complete new record adds it once.
-    typeText(*form, QStringLiteral("Nový"));
+    typeChars(*form, QStringLiteral("Nový"));
     press(*form, Qt::Key_U, Qt::AltModifier);
-    typeText(*form, QStringLiteral("Polica"));
+    typeChars(*form, QStringLiteral("Polica"));
     holdKey(*form, Qt::Key_Return, 3000);
     QCOMPARE(form->catalogue().recordCount(), 301);
 
