@@ -20,6 +20,7 @@ namespace {
 using test::cp;
 using test::displayNames;
 using test::InScratchDir;
+using test::ioErrorOf;
 using test::readBytes;
 using test::record;
 using test::RecordingMessages;
@@ -66,17 +67,6 @@ protected:
         return names;
     }
 };
-
-template <typename Body>
-IoError ioErrorOf(Body&& body) {
-    try {
-        body();
-    } catch (const IoError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no input/output error was raised";
-    return IoError(0, "");
-}
 
 // --- The message texts ---------------------------------------------------------------------
 

@@ -16,21 +16,11 @@
 namespace vrindel {
 namespace {
 
+using test::ioErrorOf;
 using test::readBytes;
 using test::ScratchDir;
 using test::writeBytes;
 using Call = FileSystem::Call;
-
-template <typename Body>
-IoError ioErrorOf(Body&& body) {
-    try {
-        body();
-    } catch (const IoError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no input/output error was raised";
-    return IoError(0, "");
-}
 
 // --- Codes and texts -------------------------------------------------------------------
 

@@ -153,4 +153,16 @@ std::string listErrorOf(Body&& body) {
     return "";
 }
 
+// The IoError that `body` raises; a failure if it raises none.
+template <typename Body>
+IoError ioErrorOf(Body&& body) {
+    try {
+        body();
+    } catch (const IoError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no input/output error was raised";
+    return IoError(0, "");
+}
+
 }  // namespace vrindel::test

@@ -24,12 +24,15 @@
 #include "CatalogueFiles.h"
 #include "FileLayer.h"
 #include "TestFiles.h"
+#include "TestSupport.h"
 
 using namespace vrindel;
 using namespace vrindel::testing;
 using Call = FileSystem::Call;
 
 namespace {
+
+using test::RecordingMessages;
 
 struct Injection {
     const char* label;
@@ -116,14 +119,6 @@ std::string whichContent(const std::optional<std::string>& now, const std::optio
         return "new";
     return now ? "other content of " + std::to_string(now->size()) + " bytes" : "no file";
 }
-
-class RecordingMessages : public FileMessages {
-public:
-    void listFileMissing() override { ++missing; }
-    void listFileDamaged() override { ++damaged; }
-    int missing = 0;
-    int damaged = 0;
-};
 
 // --- The driver ------------------------------------------------------------------
 
