@@ -98,4 +98,16 @@ std::string catalogueFile(std::size_t count) {
     return path;
 }
 
+long peakKilobytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = -1;
+    while (status && std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1)
+            break;
+    if (status)
+        std::fclose(status);
+    return kb;
+}
+
 }  // namespace vrindel::bench

@@ -23,4 +23,7 @@ void writeCatalogueFile(const std::string& path, const std::vector<GeneratedReco
 // catalogue of `count` records in it; returns the file's path.
 std::string catalogueFile(std::size_t count);
 
+// Peak resident size of this process image in kB (VmHWM), or -1.
+long peakKilobytes();
+
 }  // namespace vrindel::bench

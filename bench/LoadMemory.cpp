@@ -2,6 +2,7 @@
 // the peak resident size of this fresh process.
 #include <cstdio>
 
+#include "BenchData.h"
 #include "CatalogueFiles.h"
 
 namespace {
@@ -10,19 +11,6 @@ struct NoMessages : vrindel::FileMessages {
     void listFileDamaged() override {}
 };
 }  // namespace
-
-// Peak resident size of this process image, in kB.
-long peakKilobytes() {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    char line[256];
-    long kb = -1;
-    while (status && std::fgets(line, sizeof line, status))
-        if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1)
-            break;
-    if (status)
-        std::fclose(status);
-    return kb;
-}
 
 // Usage: load_memory <Zoznam.dat> ; prints the peak in kB.
 int main(int argc, char** argv) {
@@ -37,6 +25,6 @@ int main(int argc, char** argv) {
     catalogue.setSelection(0);
     if (catalogue.displayCount() == 0)
         return 1;
-    std::printf("%ld\n", peakKilobytes());
+    std::printf("%ld\n", vrindel::bench::peakKilobytes());
     return 0;
 }

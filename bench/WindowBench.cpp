@@ -203,14 +203,7 @@ int startupMemory(const char* folder) {
     settle(form);
     if (boxes.shown || form.catalogue().displayCount() == 0)
         return 1;
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    char line[256];
-    long kb = -1;
-    while (status && std::fgets(line, sizeof line, status))
-        if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1)
-            break;
-    if (status)
-        std::fclose(status);
+    const long kb = vrindel::bench::peakKilobytes();
     std::printf("%ld\n", kb);
     return kb > 0 ? 0 : 1;
 }
