@@ -8,17 +8,21 @@
 // error that leaves it ends it at once and is shown by the generic error
 // message; the program goes on with the next event. Nested handlers run
 // unguarded, so that their errors end the outer handler as well.
+//
+// Beside it: MainLayout.cpp places the controls, ZoznamView is the list,
+// StatusBar the status bar, RecordTextInput what the edits take, KeyRouter
+// the keys the window takes before the focused control.
 
-#include <QAbstractItemView>
-#include <QElapsedTimer>
 #include <QWidget>
 
-#include <array>
 #include <functional>
+#include <memory>
 
 #include "Catalogue.h"
 #include "CatalogueFiles.h"
 #include "FileLayer.h"
+#include "StatusBar.h"
+#include "ZoznamView.h"
 
 class QCheckBox;
 class QFrame;
@@ -26,97 +30,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+class KeyRouter;
 class MessageBoxes;
-class TMainForm;
 class ZoznamModel;
-
-// Virtual-key codes the handlers look at.
-namespace vk {
-inline constexpr int Return = 13;
-inline constexpr int Escape = 27;
-inline constexpr int Up = 38;
-inline constexpr int Down = 40;
-inline constexpr int Delete = 46;
-}  // namespace vk
-
-// The list of names: rows 13 pixels high, one selected at most, drawn by the
-// standard item delegate. The view works out every row's place from its
-// number, so that a row inserted or removed costs the same with ten names
-// as with a million: only the rows in view are ever looked at or painted.
-// (Qt's list and table views keep per-row layout or header state, walked
-// on every insert or removal.) The vertical scroll bar counts rows.
-//
-// For a key, the window's key-down handler has already run when the list
-// sees it; for the mouse, the list's own handling (moving the selection to
-// the entry under the pointer) comes first and the window's handler after it.
-// Typed letters search the list as a list box does (TMainForm::typeAhead),
-// not as Qt's views do.
-class ZoznamView : public QAbstractItemView {
-    Q_OBJECT
-public:
-    ZoznamView(TMainForm& form, QWidget* parent);
-    // Brings the scroll range up to date now.
-    void layoutNow();
-    // Rows wholly in view.
-    int visibleRows() const;
-
-    void setModel(QAbstractItemModel* model) override;
-    QRect visualRect(const QModelIndex& index) const override;
-    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
-    QModelIndex indexAt(const QPoint& point) const override;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
-    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
-    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
-                                                         const QEvent* event = nullptr) const override;
-    void keyboardSearch(const QString&) override {}
-    void resizeEvent(QResizeEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void scrollContentsBy(int dx, int dy) override;
-    void updateGeometries() override;
-    void rowsInserted(const QModelIndex& parent, int start, int end) override;
-    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
-                     const QList<int>& roles = QList<int>()) override;
-
-    int horizontalOffset() const override { return 0; }
-    int verticalOffset() const override;
-    bool isIndexHidden(const QModelIndex&) const override { return false; }
-    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
-    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
-
-private:
-    int rowCount() const;
-    int topRow() const;
-    int rowAt(int y) const;              // -1 outside the rows
-    void rowsGone();
-
-    TMainForm& form_;
-    QMetaObject::Connection removed_;
-};
-
-// The status bar: two sunken panels, the first 500 pixels wide with its text
-// on the left, the second the rest with its text centred; no size grip.
-class StatusBar : public QWidget {
-    Q_OBJECT
-public:
-    explicit StatusBar(QWidget* parent);
-    QLabel* panel(int i) const { return panels_[std::size_t(i)]; }
-    QString panelText(int i) const;
-    void setPanelText(int i, const QString& text);
-
-private:
-    std::array<QLabel*, 2> panels_{};
-};
 
 class TMainForm : public QWidget, private vrindel::FileMessages {
     Q_OBJECT
+    friend class KeyRouter;
     friend class ZoznamView;
 
 public:
@@ -185,7 +105,6 @@ public:
     bool catalogueUnread() const { return listUnread_; }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -210,17 +129,10 @@ private:
     // text. Fails while the window is not shown.
     void focusControl(QWidget* control);
 
-    // Keys offered to the buttons before the focused control, accelerators,
-    // and the focused control's key-down handler.
-    bool routeKey(QKeyEvent* event);
-    bool accelerator(int key);
-    QWidget* keyTarget();
-
     // The display list: selection and scroll position mirror the catalogue.
     void showSelection();
     void userMovedSelection(int row);
     void selectByUser(int row);
-    bool typeAhead(QKeyEvent* event);
     void rememberTopIndex();
 
     void setStatusCount();
@@ -239,6 +151,7 @@ private:
     bool ending_ = false;
     bool centred_ = false;
 
-    QString typed_;             // type-ahead search text
-    QElapsedTimer lastTyped_;
+    // Keys offered to the buttons before the focused control, accelerators,
+    // and the focused control's key-down handler.
+    std::unique_ptr<KeyRouter> keyboard_;
 };

@@ -1,0 +1,199 @@
+// The window's keyboard: Enter and Escape offered to the push buttons first,
+// the accelerator letters, and every other key to the focused control's handler.
+#include "KeyRouter.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "MainUnit.h"
+
+namespace {
+
+QChar acceleratorOf(const QString& caption) {
+    for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
+        if (caption[i] != u'&')
+            continue;
+        if (caption[i + 1] == u'&') {
+            ++i;
+            continue;
+        }
+        return caption[i + 1].toUpper();
+    }
+    return {};
+}
+
+int virtualKey(const QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return vk::Return;
+    case Qt::Key_Escape:
+        return vk::Escape;
+    case Qt::Key_Up:
+        return vk::Up;
+    case Qt::Key_Down:
+        return vk::Down;
+    case Qt::Key_Delete:
+        return vk::Delete;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    default: {
+        // Letters, digits and the space have the same codes in both. Other
+        // printable keys differ: Qt's code of "." is the Delete key's
+        // virtual-key code, "(" that of Down and "&" that of Up.
+        const int key = event->key();
+        const bool same = (key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9) ||
+                          key == Qt::Key_Space;
+        return same ? key : 0;
+    }
+    }
+}
+
+}  // namespace
+
+QString withoutAccelerator(const QString& caption) {
+    QString out;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == u'&') {
+            if (i + 1 < caption.size() && caption[i + 1] == u'&')
+                out += u'&';
+            else
+                continue;
+            ++i;
+            continue;
+        }
+        out += caption[i];
+    }
+    return out;
+}
+
+KeyRouter::KeyRouter(TMainForm& form) : QObject(nullptr), form_(form) {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+KeyRouter::~KeyRouter() {
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+QWidget* KeyRouter::keyTarget() const {
+    QWidget* focused = form_.focusWidget();
+    return focused ? focused : &form_;
+}
+
+bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::FocusIn)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != &form_)
+        return false;
+
+    if (type == QEvent::FocusIn) {
+        // An edit that gets the focus from the keyboard or from a handler
+        // selects its whole text; a click places the caret.
+        auto* edit = qobject_cast<QLineEdit*>(widget);
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (edit && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                     reason == Qt::ShortcutFocusReason || reason == Qt::OtherFocusReason))
+            edit->selectAll();
+        return false;
+    }
+
+    if (widget != keyTarget())
+        return false;
+    if (type == QEvent::ShortcutOverride) {
+        // Every key of this window reaches it as a key press: Qt's own
+        // mnemonics (delayed clicks, focus cycling between widgets that share
+        // a letter) never fire here; the window dispatches its accelerators.
+        event->accept();
+        return true;
+    }
+    return routeKey(static_cast<QKeyEvent*>(event));
+}
+
+bool KeyRouter::routeKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    const bool plain = modifiers == Qt::NoModifier;
+    QWidget* target = keyTarget();
+    bool taken = false;
+
+    const bool ok = form_.run([&] {
+        // Enter and Escape are offered to the push buttons first.
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && plain) {
+            if (target == form_.Write || target == form_.Clear) {
+                taken = true;
+                target == form_.Write ? form_.WriteClick() : form_.ClearClick();
+                return;
+            }
+            if (form_.Write->isEnabled()) {
+                taken = true;
+                form_.WriteClick();
+                return;
+            }
+        }
+        if (key == Qt::Key_Escape && plain && form_.Clear->isEnabled()) {
+            taken = true;
+            form_.ClearClick();
+            return;
+        }
+
+        // Accelerators: Alt with the letter wherever the focus is, the letter
+        // alone while a push button or a check box has the focus.
+        if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+            const Qt::KeyboardModifiers withoutShift = modifiers & ~Qt::ShiftModifier;
+            const bool alt = withoutShift == Qt::AltModifier;
+            const bool bare = withoutShift == Qt::NoModifier && qobject_cast<QAbstractButton*>(target);
+            if ((alt || bare) && accelerator(key)) {
+                taken = true;
+                return;
+            }
+        }
+
+        // Everything else reaches the focused control's key-down handler,
+        // before the control handles the key itself.
+        const int code = virtualKey(event);
+        if (target == form_.Zoznam)
+            form_.ZoznamKeyDown(code);
+        else if (target == form_.NewPolozka)
+            form_.NewPolozkaKeyDown(code);
+        else if (target == form_.Polozka)
+            form_.PolozkaKeyDown(code);
+    });
+    // An error ends the key's handling too.
+    return taken || !ok;
+}
+
+bool KeyRouter::accelerator(int key) {
+    const QChar letter(key);
+    // Labels are asked first: "&Umiestnenie:" wins the U.
+    for (QLabel* l : {form_.Label1, form_.NewPolozkaLabel, form_.NewPoznamkaLabel, form_.PolozkaLabel, form_.PoznamkaLabel}) {
+        QWidget* control = l->buddy();
+        if (acceleratorOf(l->text()) == letter && control && control->isEnabled()) {
+            form_.focusControl(control);
+            return true;
+        }
+    }
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{form_.DelExt, form_.Write, form_.Clear, form_.Zoradit, form_.DelPlaceBox}) {
+        if (acceleratorOf(b->text()) != letter || !b->isEnabled())
+            continue;
+        if (auto* box = qobject_cast<QCheckBox*>(b)) {
+            form_.focusControl(box);
+            form_.setCheck(box, !box->isChecked());
+        } else if (b == form_.Write) {
+            form_.WriteClick();
+        } else {
+            form_.ClearClick();
+        }
+        return true;
+    }
+    return false;
+}

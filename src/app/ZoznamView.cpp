@@ -1,0 +1,352 @@
+// The list of names (the window's `Zoznam`): a view that works out each row's
+// place from its number, and the list box's own keys, mouse and type-ahead.
+#include "ZoznamView.h"
+
+#include <QAccessible>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionFocusRect>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "MainUnit.h"
+#include "RecordTextInput.h"
+#include "ZoznamAccessible.h"
+
+namespace {
+
+constexpr qint64 TypeAheadPause = 500;  // milliseconds
+
+}  // namespace
+
+ZoznamView::ZoznamView(TMainForm& form, QWidget* parent) : QAbstractItemView(parent), form_(form) {
+    ZoznamAccessible::install();
+    verticalScrollBar()->setSingleStep(1);
+    // Qt would give the focus on a press of any button before the view sees
+    // it; the left button's press takes it in mousePressEvent instead.
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void ZoznamView::setModel(QAbstractItemModel* model) {
+    disconnect(removed_);
+    QAbstractItemView::setModel(model);
+    if (model)
+        removed_ = connect(model, &QAbstractItemModel::rowsRemoved, this, [this] { rowsGone(); });
+    updateGeometries();
+}
+
+int ZoznamView::rowCount() const {
+    return model() ? model()->rowCount(rootIndex()) : 0;
+}
+
+int ZoznamView::topRow() const {
+    return verticalScrollBar()->value();
+}
+
+int ZoznamView::visibleRows() const {
+    return std::max(1, viewport()->height() / ItemHeight);
+}
+
+int ZoznamView::verticalOffset() const {
+    return topRow() * ItemHeight;
+}
+
+int ZoznamView::rowAt(int y) const {
+    if (y < 0)
+        return -1;
+    const int row = topRow() + y / ItemHeight;
+    return row < rowCount() ? row : -1;
+}
+
+QRect ZoznamView::visualRect(const QModelIndex& index) const {
+    if (!index.isValid() || index.model() != model() || index.row() >= rowCount())
+        return {};
+    return {0, (index.row() - topRow()) * ItemHeight, viewport()->width(), ItemHeight};
+}
+
+QModelIndex ZoznamView::indexAt(const QPoint& point) const {
+    if (point.x() < 0 || point.x() >= viewport()->width())
+        return {};
+    const int row = rowAt(point.y());
+    return row < 0 ? QModelIndex() : model()->index(row, 0, rootIndex());
+}
+
+void ZoznamView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    if (!index.isValid())
+        return;
+    const int row = index.row(), top = topRow(), page = visibleRows();
+    int wanted = top;
+    switch (hint) {
+    case PositionAtTop:
+        wanted = row;
+        break;
+    case PositionAtBottom:
+        wanted = row - page + 1;
+        break;
+    case PositionAtCenter:
+        wanted = row - page / 2;
+        break;
+    case EnsureVisible:
+        if (row < top)
+            wanted = row;
+        else if (row >= top + page)
+            wanted = row - page + 1;
+        break;
+    }
+    verticalScrollBar()->setValue(wanted);
+}
+
+void ZoznamView::layoutNow() {
+    executeDelayedItemsLayout();
+    updateGeometries();
+}
+
+void ZoznamView::updateGeometries() {
+    // Scrolled by rows: the last position shows the last row at the bottom.
+    const int page = visibleRows();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(page);
+    bar->setRange(0, std::max(0, rowCount() - page));
+    horizontalScrollBar()->setRange(0, 0);
+    QAbstractItemView::updateGeometries();
+}
+
+void ZoznamView::rowsInserted(const QModelIndex& parent, int start, int end) {
+    QAbstractItemView::rowsInserted(parent, start, end);
+    updateGeometries();
+    viewport()->update();
+}
+
+void ZoznamView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+    if (topLeft == bottomRight) {
+        QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+        return;
+    }
+    // A range may be the whole list (after a re-sort): only the part in
+    // view is drawn again, found without visiting the rest.
+    if (!topLeft.isValid() || !bottomRight.isValid())
+        return;
+    const int top = topRow();
+    const int first = std::max(topLeft.row(), top), last = std::min(bottomRight.row(), top + visibleRows());
+    if (first <= last)
+        viewport()->update(QRect(0, (first - top) * ItemHeight, viewport()->width(), (last - first + 1) * ItemHeight));
+#if QT_CONFIG(accessibility)
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::DataChanged);
+        event.setFirstRow(topLeft.row());
+        event.setLastRow(bottomRight.row());
+        event.setFirstColumn(0);
+        event.setLastColumn(0);
+        QAccessible::updateAccessibility(&event);
+    }
+#endif
+}
+
+void ZoznamView::rowsGone() {
+    updateGeometries();
+    viewport()->update();
+}
+
+void ZoznamView::scrollContentsBy(int dx, int dy) {
+    // The scroll bars count rows; the viewport moves by pixels.
+    QAbstractItemView::scrollContentsBy(dx, dy * ItemHeight);
+}
+
+void ZoznamView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) {
+    if (!selectionModel())
+        return;
+    const QRect r = rect.normalized();
+    const QModelIndex first = indexAt(QPoint(r.left(), r.top()));
+    const QModelIndex last = indexAt(QPoint(r.left(), r.bottom()));
+    if (!first.isValid() || !last.isValid())
+        return;
+    selectionModel()->select(QItemSelection(first, last), command);
+}
+
+QRegion ZoznamView::visualRegionForSelection(const QItemSelection& selection) const {
+    QRegion region;
+    const int top = topRow(), bottom = top + visibleRows();
+    for (const QItemSelectionRange& range : selection) {
+        if (!range.isValid() || range.model() != model())
+            continue;
+        // Only the part in view, however long the range.
+        const int first = std::max(range.top(), top), last = std::min(range.bottom(), bottom);
+        if (first <= last)
+            region += QRect(0, (first - top) * ItemHeight, viewport()->width(), (last - first + 1) * ItemHeight);
+    }
+    return region;
+}
+
+void ZoznamView::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    painter.setFont(font());
+    const QPalette::ColorGroup group = !isEnabled() ? QPalette::Disabled
+                                       : isActiveWindow() ? QPalette::Active
+                                                          : QPalette::Inactive;
+    const QPalette& colours = palette();
+    const QModelIndex current = currentIndex();
+    const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
+    const QRect area = event->rect();
+    const int top = topRow();
+    const int last = std::min(rowCount() - 1, top + std::max(0, area.bottom()) / ItemHeight);
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    for (int row = top + std::max(0, area.top()) / ItemHeight; row <= last; ++row) {
+        const QModelIndex index = model()->index(row, 0, rootIndex());
+        const QRect rect = visualRect(index);
+        const bool selected = selectionModel() && selectionModel()->isSelected(index);
+        if (selected)
+            painter.fillRect(rect, colours.brush(group, QPalette::Highlight));
+        painter.setPen(colours.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter.drawText(rect.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                         fromRecord(form_.catalogue_.displayAt(row)));
+        if (focus && index == current) {
+            QStyleOptionFocusRect frame;
+            frame.initFrom(this);
+            frame.rect = rect;
+            frame.backgroundColor = colours.color(group, selected ? QPalette::Highlight : QPalette::Base);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+        }
+    }
+}
+
+QModelIndex ZoznamView::moveCursor(CursorAction action, Qt::KeyboardModifiers) {
+    // A page is the viewport's height measured from the current row; Home
+    // and End go to the first and the last entry, as in a list box; nothing
+    // moves sideways.
+    const int rows = rowCount();
+    if (rows == 0)
+        return {};
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return model()->index(0, 0, rootIndex());
+    const int row = current.row();
+    int to = row;
+    switch (action) {
+    case MoveUp:
+        to = std::max(0, row - 1);
+        break;
+    case MoveDown:
+        to = std::min(rows - 1, row + 1);
+        break;
+    case MovePageUp: {
+        const int y = row * ItemHeight - viewport()->height();
+        to = y < 0 ? 0 : y / ItemHeight;
+        break;
+    }
+    case MovePageDown:
+        to = std::min(rows - 1, (row * ItemHeight + ItemHeight - 1 + viewport()->height()) / ItemHeight);
+        break;
+    case MoveHome:
+        to = 0;
+        break;
+    case MoveEnd:
+        to = rows - 1;
+        break;
+    default:
+        break;
+    }
+    return model()->index(to, 0, rootIndex());
+}
+
+QItemSelectionModel::SelectionFlags ZoznamView::selectionCommand(const QModelIndex& index, const QEvent* event) const {
+    // Ctrl with a click or the space bar would take the selection away from
+    // the selected entry; in a list box it stays.
+    const QItemSelectionModel::SelectionFlags command = QAbstractItemView::selectionCommand(index, event);
+    if (command.testFlag(QItemSelectionModel::Deselect))
+        return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    return command;
+}
+
+void ZoznamView::keyPressEvent(QKeyEvent* event) {
+    if (typeAhead(event)) {
+        event->accept();
+        return;
+    }
+    QAbstractItemView::keyPressEvent(event);
+}
+
+void ZoznamView::mousePressEvent(QMouseEvent* event) {
+    // Only the left button takes the focus and moves the selection, as in
+    // a list box (the list is no click-focus widget, see the constructor).
+    if (event->button() == Qt::LeftButton) {
+        setFocus(Qt::MouseFocusReason);
+        QAbstractItemView::mousePressEvent(event);
+    } else {
+        event->accept();
+    }
+    const Qt::MouseButton button = event->button();
+    form_.run([&] { form_.ZoznamMouseDown(button); });
+}
+
+void ZoznamView::mouseMoveEvent(QMouseEvent* event) {
+    QAbstractItemView::mouseMoveEvent(event);
+    form_.run([&] { form_.ZoznamMouseMove(); });
+}
+
+void ZoznamView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        QAbstractItemView::mouseReleaseEvent(event);
+    else
+        event->accept();
+    form_.run([&] { form_.ZoznamMouseUp(); });
+}
+
+void ZoznamView::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A second click is a press like the first.
+    mousePressEvent(event);
+}
+
+void ZoznamView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QAbstractItemView::currentChanged(current, previous);
+    if (current.isValid() && hasFocus())
+        ZoznamAccessible::rowEvent(this, current.row(), QAccessible::Focus);
+    if (current.isValid())
+        form_.userMovedSelection(current.row());
+}
+
+void ZoznamView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    // One row at most is selected.
+    if (!selected.isEmpty())
+        ZoznamAccessible::rowEvent(this, selected.first().top(), QAccessible::Selection);
+}
+
+void ZoznamView::resizeEvent(QResizeEvent* event) {
+    QAbstractItemView::resizeEvent(event);
+    updateGeometries();
+    form_.catalogue_.setVisibleRows(visibleRows());
+}
+
+bool ZoznamView::typeAhead(QKeyEvent* event) {
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    const bool backspace = event->key() == Qt::Key_Backspace;
+    const QString text = event->text();
+    if (!backspace && (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); })))
+        return false;
+
+    form_.run([&] {
+        if (!lastTyped_.isValid() || lastTyped_.elapsed() >= TypeAheadPause)
+            typed_.clear();
+        lastTyped_.start();
+        if (backspace) {
+            if (typed_.isEmpty())
+                return;
+            typed_.chop(1);
+            if (typed_.isEmpty()) {
+                form_.selectByUser(0);
+                return;
+            }
+        } else {
+            typed_ += text;
+        }
+        const std::optional<std::string> prefix = vrindel::toWindows1250(typed_.toStdU16String());
+        if (prefix)
+            form_.selectByUser(form_.catalogue_.findPrefixInDisplay(*prefix));
+    });
+    return true;
+}
