@@ -167,6 +167,12 @@ bool KeyRouter::routeKey(QKeyEvent* event) {
             form_.NewPolozkaKeyDown(code);
         else if (target == form_.Polozka)
             form_.PolozkaKeyDown(code);
+
+        // An Alt chord that no control took is no text: an edit never types
+        // it. (Ctrl+Alt may be AltGr, which types.)
+        const bool altChord = (modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier);
+        if (altChord && !event->text().isEmpty() && event->text().front().isPrint())
+            taken = true;
     });
     // An error ends the key's handling too.
     return taken || !ok;

@@ -452,6 +452,12 @@ void TMainForm::ClearClick() {
 void TMainForm::WriteClick() {
     const std::string name = toRecord(NewPolozka->text());
     const std::string location = toRecord(NewPoznamka->text());
+    // Write's state may lag behind a rename onto the waiting name: the name
+    // is checked again, and a listed one adds nothing and disables Write.
+    if (catalogue_.findInDisplay(name) >= 0) {
+        NewPolozkaChange();
+        return;
+    }
     {
         const Syncing syncing(syncing_);
         model_->beginInsert(catalogue_.insertPosition(name));

@@ -253,8 +253,11 @@ QModelIndex ZoznamView::moveCursor(CursorAction action, Qt::KeyboardModifiers) {
 }
 
 QItemSelectionModel::SelectionFlags ZoznamView::selectionCommand(const QModelIndex& index, const QEvent* event) const {
-    // Ctrl with a click or the space bar would take the selection away from
-    // the selected entry; in a list box it stays.
+    // A click on the empty space below the last entry, and Ctrl with a click
+    // or the space bar, would take the selection away from the selected
+    // entry; in a list box it stays, and the highlight with it.
+    if (!index.isValid())
+        return QItemSelectionModel::NoUpdate;
     const QItemSelectionModel::SelectionFlags command = QAbstractItemView::selectionCommand(index, event);
     if (command.testFlag(QItemSelectionModel::Deselect))
         return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;

@@ -210,7 +210,7 @@ private slots:
         QVERIFY(!form.DragSelecting);
     }
 
-    void theSelectedRowStaysSelectedWithCtrl() {
+    void theSelectedRowStaysSelectedWithCtrlOrBelowTheRows() {
         // A list box with one selection cannot lose it to a click or a key:
         // the highlighted row is the record a Delete removes.
         TMainForm& form = window_->open(numbered(5), false, false, true);
@@ -222,6 +222,18 @@ private slots:
         QCOMPARE(selectedName(form), QStringLiteral("Položka 03"));
         QCOMPARE(form.catalogue().selection(), 2);
         QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 5"));
+
+        // Nor to a click below the last entry, on a row or a double click.
+        const QPoint below(30, rowCentre(form, 4).y() + 3 * 13);
+        QTest::mouseClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::NoModifier, below);
+        QTest::mouseDClick(form.Zoznam->viewport(), Qt::LeftButton, Qt::NoModifier, below);
+        QCOMPARE(selectedName(form), QStringLiteral("Položka 03"));
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 5"));
+        // The highlighted record is the one Delete removes.
+        press(form, Qt::Key_Delete);
+        QCOMPARE(listedNames(form).indexOf(QStringLiteral("Položka 03")), -1);
+        QCOMPARE(selectedName(form), QStringLiteral("Položka 04"));
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Položka 04"));
     }
 
     void duplicateNamesShowTheFirstOnesLocation() {

@@ -158,6 +158,18 @@ private slots:
         // A disabled button's letter does nothing.
         press(form, Qt::Key_A, Qt::AltModifier);
         QCOMPARE(listedNames(form).size(), 2);
+        // Nor does it, or a letter no control has, type into an edit.
+        form.NewPolozka->setFocus();
+        typeText(form, QStringLiteral("Zz"));
+        for (Qt::Key key : {Qt::Key_A, Qt::Key_Q})
+            press(form, key, Qt::AltModifier);
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Zz"));
+        press(form, Qt::Key_V, Qt::AltModifier);
+        QVERIFY(form.NewPolozka->text().isEmpty());
+        form.Polozka->setFocus();
+        for (Qt::Key key : {Qt::Key_V, Qt::Key_A, Qt::Key_Q})
+            press(form, key, Qt::AltModifier | Qt::ShiftModifier);
+        QCOMPARE(form.Polozka->text(), QStringLiteral("Auto"));
 
         fillEntry(form);
         form.Zoznam->setFocus();

@@ -249,6 +249,19 @@ private slots:
         QCOMPARE(form.NewPolozka->text(), QStringLiteral("Ďalšia"));
         QCOMPARE(form.Poznamka->text(), QStringLiteral("Polica"));
         QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 2"));
+
+        // Renamed to the waiting name, the record keeps it to itself: Write,
+        // still enabled, adds nothing and gives the next Enter to the edit.
+        rename(form, QStringLiteral("ĎALŠIA"), Qt::ShiftModifier);
+        QVERIFY(form.Write->isEnabled());
+        form.NewPolozka->setFocus();
+        press(form, Qt::Key_Return);
+        QCOMPARE(listedNames(form), QStringList({"ĎALŠIA", "Čakajúca"}));
+        QCOMPARE(form.catalogue().recordCount(), 2);
+        QVERIFY(!form.Write->isEnabled());
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Ďalšia"));
+        press(form, Qt::Key_Return);
+        QCOMPARE(form.focusWidget(), form.NewPoznamka);
     }
 
     void everyRecordKeepsItsLocationAfterRenameAndAdd() {

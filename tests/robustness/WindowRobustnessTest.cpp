@@ -112,9 +112,9 @@ void WindowRobustness::randomModel() {
     std::fflush(stdout);
     runRandomModel(actions, figures);
     std::printf("Random model: %ld actions (%ld adds, %ld deletes, %ld renames, %ld sort switches, %ld reopens, "
-                "%ld Enters held back), records lost: %ld\n",
+                "%ld adds refused for a listed name), records lost: %ld\n",
                 figures.actions, figures.added, figures.deleted, figures.renamed, figures.sortSwitches, figures.reopens,
-                figures.heldBack, figures.recordsLost);
+                figures.refusedAdds, figures.recordsLost);
 }
 
 void WindowRobustness::pasteOfAThousandCharacters() {

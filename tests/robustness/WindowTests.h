@@ -12,7 +12,7 @@ struct ModelFigures {
     long renamed = 0;
     long sortSwitches = 0;
     long reopens = 0;
-    long heldBack = 0;      // Enters left out because an add would list a name twice
+    long refusedAdds = 0;   // Enters on a Write that a rename had left enabled for a listed name
     long recordsLost = 0;
 };
 
