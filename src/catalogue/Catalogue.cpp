@@ -444,6 +444,7 @@ void Catalogue::appendLoaded(std::string_view name, std::string_view location) {
 void Catalogue::add(std::string_view name, std::string_view location) {
     settle();
     renumberIfNeeded();
+    changed_ = true;
     TextId n = newText(name, 2);
     TextId l = newText(location, 1);
     const std::uint32_t seq = nextSeq_++;
@@ -481,6 +482,8 @@ void Catalogue::deleteAtDisplay(int i) {
     if (s.name != d.name)
         mirrorsStorage_ = false;
 
+    removed_.push_back(texts_[s.name]);
+    changed_ = true;
     eraseFromIndex(storageIndex_, entry(s.seq, s.name));
     storage_.erase(storage_.begin() + j);
     pendingFrom_ = storage_.size();
@@ -518,6 +521,8 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName) {
     if (s.name != d.name)
         mirrorsStorage_ = false;
 
+    removed_.push_back(texts_[s.name]);
+    changed_ = true;
     const TextId n = newText(newName, 2);
     eraseFromIndex(storageIndex_, entry(s.seq, s.name));
     release(s.name);
@@ -569,6 +574,8 @@ void Catalogue::clear() {
     selection_ = -1;
     topIndex_ = 0;
     bookmark_ = -1;
+    changed_ = false;
+    removed_.clear();
 }
 
 void Catalogue::showStorageOrder() {

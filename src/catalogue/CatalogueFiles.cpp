@@ -21,20 +21,42 @@ void writeText(FileVar& file, const RecordText& text) {
     file.writeRecord(&text);
 }
 
+// Closes a file that is being read when an error leaves a procedure.
+class ClosingOnError {
+public:
+    explicit ClosingOnError(FileVar& file) : file_(file) {}
+    ~ClosingOnError() {
+        if (file_.isOpen()) {
+            try {
+                file_.close();
+            } catch (const IoError&) {
+            }
+        }
+    }
+    ClosingOnError(const ClosingOnError&) = delete;
+    ClosingOnError& operator=(const ClosingOnError&) = delete;
+
+private:
+    FileVar& file_;
+};
+
 }  // namespace
 
 void ensureCatalogueFile(FileVar& listFile, FileMessages& messages) {
     if (listFile.exists())
         return;
     messages.listFileMissing();
-    listFile.rewrite(ListRecordSize);
+    // Created only where nothing is: never over a file that came meanwhile.
+    const FileIdentity absent;
+    listFile.rewrite(ListRecordSize, 0, &absent);
     listFile.close();
 }
 
 void ensureOptionsFile(FileVar& optionsFile) {
     if (optionsFile.exists())
         return;
-    saveOptions(optionsFile, Switches{});
+    const FileIdentity absent;
+    saveOptions(optionsFile, Switches{}, &absent);
 }
 
 void readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& setSwitch) {
@@ -79,18 +101,39 @@ bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messag
     return whole;
 }
 
-void saveCatalogue(FileVar& listFile, const Catalogue& catalogue) {
-    listFile.rewrite(ListRecordSize);
-    const int count = catalogue.storageCount();
-    for (int j = 0; j < count; ++j) {
-        writeText(listFile, catalogue.storageName(j));
-        writeText(listFile, catalogue.storageLocation(j));
+void readRecords(FileVar& listFile, const std::function<void(std::string_view, std::string_view)>& each) {
+    listFile.reset(ListRecordSize);
+    const ClosingOnError closing(listFile);
+    RecordBuffer name{}, location{};
+    while (!listFile.eof()) {
+        listFile.readRecord(name);
+        if (listFile.eof()) {
+            each(textOf(name), {});
+            break;
+        }
+        listFile.readRecord(location);
+        each(textOf(name), textOf(location));
     }
     listFile.close();
 }
 
-void saveOptions(FileVar& optionsFile, const Switches& switches) {
-    optionsFile.rewrite(OptionsRecordSize);
+void saveCatalogue(FileVar& listFile, const Catalogue& catalogue,
+                   const std::vector<std::pair<RecordText, RecordText>>& more, const FileIdentity* expected) {
+    const int count = catalogue.storageCount();
+    listFile.rewrite(ListRecordSize, 2 * (std::uint64_t(count) + more.size()), expected);
+    for (int j = 0; j < count; ++j) {
+        writeText(listFile, catalogue.storageName(j));
+        writeText(listFile, catalogue.storageLocation(j));
+    }
+    for (const auto& [name, location] : more) {
+        writeText(listFile, name);
+        writeText(listFile, location);
+    }
+    listFile.close();
+}
+
+void saveOptions(FileVar& optionsFile, const Switches& switches, const FileIdentity* expected) {
+    optionsFile.rewrite(OptionsRecordSize, 3, expected);
     for (bool on : {switches.zoradit, switches.delPlaceBox, switches.delExt}) {
         unsigned char byte = on ? 1 : 0;
         optionsFile.writeRecord(&byte);

@@ -4,6 +4,9 @@
 // and "Options.dat", three bytes for the three switches.
 
 #include <functional>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "Catalogue.h"
 #include "FileLayer.h"
@@ -49,7 +52,14 @@ void readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& 
 // off before the file's last whole record (a read error, not a short file):
 // the catalogue in memory is then only part of the one on disk.
 bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messages);
-void saveCatalogue(FileVar& listFile, const Catalogue& catalogue);
-void saveOptions(FileVar& optionsFile, const Switches& switches);
+// Every record of the file in order, without a model: a name whose location
+// is missing at the end comes with an empty location. Read errors are raised.
+void readRecords(FileVar& listFile, const std::function<void(std::string_view name, std::string_view location)>& each);
+// The catalogue's records in storage order, then `more`. With `expected`,
+// the file must still be that one (or still absent), or FileChanged is raised.
+void saveCatalogue(FileVar& listFile, const Catalogue& catalogue,
+                   const std::vector<std::pair<RecordText, RecordText>>& more = {},
+                   const FileIdentity* expected = nullptr);
+void saveOptions(FileVar& optionsFile, const Switches& switches, const FileIdentity* expected = nullptr);
 
 }  // namespace vrindel

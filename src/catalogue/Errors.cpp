@@ -17,6 +17,7 @@ std::string ioErrorText(int code) {
     case io::ReadPastEnd: return "Read beyond end of file";
     case io::DiskFull: return "Disk full";
     case io::InvalidNumericInput: return "Invalid numeric input";
+    case io::FileChanged: return "File was replaced by another program";
     default: return "I/O error " + std::to_string(code);
     }
 }

@@ -43,6 +43,9 @@ inline constexpr int DiskFull = 101;
 inline constexpr int FileNotAssigned = 102;
 inline constexpr int FileNotOpen = 103;
 inline constexpr int InvalidNumericInput = 106;
+// The name no longer leads to the file that was read: another program put
+// a different file, or a link to one, in its place.
+inline constexpr int FileChanged = 150;
 }  // namespace io
 
 // The text shown for a file layer code: "File not found", ..., or

@@ -2,9 +2,22 @@
 // The file layer: file variables read and written in whole fixed-size
 // records, over a seam of operating-system calls that tests can make fail.
 //
-// A rewrite never truncates the file in place. It writes a temporary file
-// beside the target, makes it durable and renames it over the target, so a
-// failure at any step leaves the old file byte for byte as it was.
+// Only regular files are read and written: a link is followed to one, and
+// anything else at a name (a FIFO, a device, a socket, a folder, a link that
+// loops or leads into a missing folder) is refused before it is opened for
+// writing, never created over or replaced.
+//
+// A rewrite writes an unnamed temporary file beside the target (a named one
+// where the file system has no unnamed files), makes it durable and renames
+// it over the target, so a failure at any step leaves the old file byte for
+// byte as it was. The new file takes the old one's mode, owner and group.
+// Where that way cannot keep them (a user who may not give the file away),
+// or cannot be taken at all (a folder the user may not write, a file with
+// several hard links), the file is rewritten in place instead: the whole new
+// size is reserved first, so a full disk is found before any byte changes,
+// then the records are written, the file cut to its new size and synced.
+// A crash in the middle of an in-place rewrite can leave old and new records
+// mixed; that is the price of that way.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -23,7 +36,10 @@ namespace vrindel {
 // returns and sets errno on failure.
 class FileSystem {
 public:
-    enum class Call { Open, Read, Write, Fsync, Close, Rename, Unlink, Stat, Lstat, Readlink, Fstat, Fchmod };
+    enum class Call {
+        Open, Read, Write, Fsync, Close, Rename, Unlink, Stat, Lstat, Readlink, Fstat, Fchmod,
+        Fchown, Ftruncate, Fallocate, Link,
+    };
 
     virtual ~FileSystem() = default;
     virtual int open(const std::string& path, int flags, mode_t mode) = 0;
@@ -38,7 +54,35 @@ public:
     virtual ssize_t readlink(const std::string& path, char* buffer, std::size_t size) = 0;
     virtual int fstat(int fd, struct ::stat* st) = 0;
     virtual int fchmod(int fd, mode_t mode) = 0;
+    virtual int fchown(int fd, uid_t owner, gid_t group) = 0;
+    virtual int ftruncate(int fd, off_t length) = 0;
+    // posix_fallocate, but as the others: -1 with errno on failure.
+    virtual int fallocate(int fd, off_t offset, off_t length) = 0;
+    // Gives an open unnamed file (O_TMPFILE) the name `path`.
+    virtual int link(int fd, const std::string& path) = 0;
 };
+
+// Which file a name led to when it was read or written: its device and
+// inode, and its size and modification time, so that a later save can tell
+// whether it is still the same file, unchanged.
+struct FileIdentity {
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t mtimeNs = 0;
+
+    static FileIdentity of(const struct ::stat& st);
+    bool sameFile(const FileIdentity& other) const {
+        return present == other.present && (!present || (device == other.device && inode == other.inode));
+    }
+    bool operator==(const FileIdentity& other) const = default;
+};
+
+// Removes the temporary files that rewrites of `target` left behind in a
+// process that is gone (killed in the middle of a save). Those of live
+// processes are left alone. Never fails.
+void removeStaleTemporaries(FileSystem& fs, const std::string& target);
 
 // The real calls.
 FileSystem& systemFileSystem();
@@ -69,6 +113,10 @@ public:
     ssize_t readlink(const std::string& path, char* buffer, std::size_t size) override;
     int fstat(int fd, struct ::stat* st) override;
     int fchmod(int fd, mode_t mode) override;
+    int fchown(int fd, uid_t owner, gid_t group) override;
+    int ftruncate(int fd, off_t length) override;
+    int fallocate(int fd, off_t offset, off_t length) override;
+    int link(int fd, const std::string& path) override;
 
 private:
     struct Fault {
@@ -99,16 +147,27 @@ public:
     void assign(std::string name) { name_ = std::move(name); }
     const std::string& name() const { return name_; }
 
-    // Only a regular file (or a link to one) counts; a directory does not.
+    // False only when nothing is at the name (nor, for a link, at its
+    // target in a folder that is there) and for a folder, which has always
+    // counted as missing. Anything else exists, even when it cannot be
+    // opened: a FIFO, a device, a link that loops or leads into a missing
+    // folder. A failure to tell is raised.
     bool exists() const;
 
-    // Opens an existing file for reading. Like the format's first readers
-    // it asks for write access as well, so a read-only file is refused (5).
+    // Where the name leads, links followed; the name itself when it is no
+    // link or leads nowhere. Raises a link loop (ELOOP).
+    std::string resolve() const;
+
+    // Opens an existing regular file for reading. Like the format's first
+    // readers it asks for write access as well, so a read-only file is
+    // refused (5); so is anything that is not a regular file.
     void reset(std::size_t recordSize);
-    // Begins rewriting the file whole. The target must be writable if it
-    // exists (5 otherwise, before anything is written). Records go to a
-    // temporary file that close() puts in the target's place.
-    void rewrite(std::size_t recordSize);
+    // Begins rewriting the file whole. The target must be a writable regular
+    // file if it exists (5 otherwise, before anything is written). `records`
+    // is how many records will be written, so that an in-place rewrite can
+    // reserve their room first. With `expected`, the target must still be
+    // that file (or still absent): anything else raises FileChanged.
+    void rewrite(std::size_t recordSize, std::uint64_t records = 0, const FileIdentity* expected = nullptr);
 
     // Reads one record. A short one is copied as far as it goes and then
     // fails with 100.
@@ -124,6 +183,11 @@ public:
     void close();
     bool isOpen() const { return mode_ != Mode::Closed; }
 
+    // The file the last reset() opened, or the last rewrite wrote.
+    const FileIdentity& identity() const { return identity_; }
+    // Whether the last rewrite was made in place.
+    bool rewroteInPlace() const { return inPlace_; }
+
 private:
     enum class Mode { Closed, Reading, Writing };
 
@@ -132,6 +196,13 @@ private:
     [[noreturn]] void failRewrite(int err);
     std::string resolveLinks(const std::string& path) const;
     int openRetrying(const std::string& path, int flags, mode_t mode);
+    // The temporary file, ready for records with the old file's mode, owner
+    // and group; -1 when the target must be rewritten in place instead.
+    int createTemporary(const struct ::stat* old);
+    void beginInPlace(int fd, const struct ::stat& old, std::uint64_t bytes);
+    void finishInPlace();
+    void finishReplacing();
+    void syncFolder();
 
     FileSystem* fs_;
     std::string name_;
@@ -146,7 +217,10 @@ private:
     bool endReached_ = false;
 
     std::string target_;           // rewriting: the file being replaced
-    std::string temp_;
+    std::string temp_;             // its temporary name, once it has one
+    bool unnamed_ = false;         // the temporary file has no name yet
+    bool inPlace_ = false;
+    FileIdentity identity_;
 };
 
 }  // namespace vrindel

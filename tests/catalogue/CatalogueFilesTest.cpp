@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +15,7 @@
 #include <functional>
 
 #include "CatalogueFiles.h"
+#include "CatalogueSession.h"
 #include "TestSupport.h"
 
 namespace vrindel {
@@ -496,7 +500,8 @@ TEST_F(FailingSave, AnySingleFailingCallLeavesTheOldOrTheNewFileWhole) {
     saveCatalogue(listFile, next);  // counts the calls of a save over an existing file
     std::map<Call, int> counts;
     for (Call call : {Call::Open, Call::Read, Call::Write, Call::Fsync, Call::Close, Call::Rename, Call::Unlink,
-                      Call::Stat, Call::Lstat, Call::Readlink, Call::Fstat, Call::Fchmod})
+                      Call::Stat, Call::Lstat, Call::Readlink, Call::Fstat, Call::Fchmod, Call::Fchown,
+                      Call::Ftruncate, Call::Fallocate, Call::Link})
         counts[call] = fs.calls(call);
     ASSERT_GE(counts[Call::Write], 1);
     ASSERT_EQ(counts[Call::Rename], 1);
@@ -597,9 +602,10 @@ TEST_F(CatalogueFiles, ALinkedCatalogueStaysALinkAndItsTargetIsReplaced) {
 
 // --- Read-only files, as a user who is not root meets them -------------------------------
 
-// Runs `body` as an unprivileged user: in a child that gives up root, or
-// here when the tests do not run as root. The body returns 0 on success.
-int asUnprivilegedUser(const std::function<int()>& body) {
+// Runs `body` as an unprivileged user (nobody, in `group` as well when one
+// is given): in a child that gives up root, or here when the tests do not
+// run as root. The body returns 0 on success.
+int asUnprivilegedUser(const std::function<int()>& body, gid_t group = 0) {
     if (::geteuid() != 0)
         return body();
     ::fflush(nullptr);
@@ -607,7 +613,7 @@ int asUnprivilegedUser(const std::function<int()>& body) {
     if (pid < 0)
         return -1;
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+        if (::setgroups(group ? 1 : 0, &group) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(90);
         ::_exit(body());
     }
@@ -658,6 +664,364 @@ TEST_F(CatalogueFiles, AReadOnlyCatalogueIsRefusedWithCode5BeforeAnythingIsWritt
     EXPECT_EQ(readBytes(ListFileName), record("keep") + record("me"));
     EXPECT_EQ(readBytes(OptionsFileName), std::string("\x01\x01\x01", 3));
     EXPECT_EQ(others(), Names{});
+}
+
+// --- The session: what is at the names, other writers, owners --------------------------------
+
+struct Stat {
+    bool ok = false;
+    struct ::stat st{};
+};
+Stat lstatOf(const std::string& path) {
+    Stat s;
+    s.ok = ::lstat(path.c_str(), &s.st) == 0;
+    return s;
+}
+
+// A window's start-up through the session, as far as it gets; returns the
+// error that ended it, or nothing.
+struct Started {
+    std::optional<IoError> error;
+    Catalogue catalogue;
+};
+Started startSession(CatalogueSession& session, FileMessages& messages) {
+    Started s;
+    try {
+        session.ensureCatalogueFile(messages);
+        session.ensureOptionsFile();
+        session.readOptions([](Switch, bool) {});
+        session.readCatalogue(s.catalogue, messages);
+    } catch (const IoError& e) {
+        s.error = e;
+    }
+    return s;
+}
+
+// Something that is not a regular file, at either name itself or where a
+// link at the name leads: start-up reports an error (a folder alone is
+// still first reported missing, as it always was), nothing is created over
+// it, a close leaves the catalogue alone, and a plain save refuses it.
+TEST_F(CatalogueFiles, WhatIsNoRegularFileIsNeverCreatedOverOrReplaced) {
+    struct Thing {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        bool countsAsMissing;
+    };
+    const std::vector<Thing> things = {
+        {"a FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0666), 0); }, false},
+        {"a socket",
+         [](const std::string& p) {
+             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             p.copy(address.sun_path, sizeof address.sun_path - 1);
+             ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+             ::close(fd);
+         },
+         false},
+        // A private copy of the null device; making one needs root.
+        {"a device node",
+         [](const std::string& p) {
+             if (::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+                 ASSERT_EQ(::mkfifo(p.c_str(), 0666), 0);
+             }
+         },
+         false},
+        {"a folder", [](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0777), 0); }, true},
+        {"a link loop", [](const std::string& p) { ASSERT_EQ(::symlink(p.c_str(), p.c_str()), 0); }, false},
+        {"a link into a missing folder",
+         [](const std::string& p) { ASSERT_EQ(::symlink("gone/x.dat", p.c_str()), 0); }, false},
+    };
+    Catalogue next;
+    next.appendLoaded("new", "place");
+    for (const Thing& thing : things) {
+        for (const char* name : {ListFileName, OptionsFileName}) {
+            for (bool throughLink : {false, true}) {
+                SCOPED_TRACE(std::string(thing.what) + (throughLink ? " behind a link at " : " at ") + name);
+                const bool linkThing = std::string(thing.what).find("link") != std::string::npos;
+                if (throughLink && linkThing)
+                    continue;
+                std::filesystem::remove_all("odd");
+                std::filesystem::remove(ListFileName);
+                std::filesystem::remove(OptionsFileName);
+                const std::string where = throughLink ? "odd" : name;
+                const bool atList = std::string(name) == ListFileName;
+                // The other file is a sound one.
+                if (atList)
+                    writeBytes(OptionsFileName, std::string("\x01\x00\x01", 3));
+                else
+                    writeBytes(ListFileName, record("a") + record("b"));
+                thing.make(where);
+                if (throughLink) {
+                    ASSERT_EQ(::symlink("odd", name), 0);
+                }
+                const Stat before = lstatOf(where);
+                ASSERT_TRUE(before.ok);
+
+                RecordingMessages m;
+                FileVar list, options;
+                list.assign(ListFileName);
+                options.assign(OptionsFileName);
+                CatalogueSession session(list, options);
+                Started started = startSession(session, m);
+                ASSERT_TRUE(started.error.has_value()) << "start-up read what is no file";
+                EXPECT_EQ(m.missing, atList && thing.countsAsMissing ? 1 : 0);
+                EXPECT_FALSE(session.catalogueRead());
+                try {
+                    session.saveCatalogue(started.catalogue);
+                    session.saveOptions(Switches{});
+                } catch (const IoError&) {
+                }
+                FileVar& plain = atList ? list : options;
+                ioErrorOf([&] {
+                    if (atList)
+                        saveCatalogue(plain, next);
+                    else
+                        saveOptions(plain, Switches{});
+                });
+
+                const Stat after = lstatOf(where);
+                ASSERT_TRUE(after.ok) << "it was removed";
+                EXPECT_EQ(after.st.st_mode, before.st.st_mode) << "it was replaced";
+                EXPECT_EQ(after.st.st_ino, before.st.st_ino) << "it was replaced";
+                EXPECT_EQ(after.st.st_rdev, before.st.st_rdev);
+                if (throughLink) {
+                    EXPECT_TRUE(std::filesystem::is_symlink(name));
+                }
+                for (const std::string& other : others())
+                    EXPECT_EQ(other, "odd") << "left behind";
+            }
+        }
+    }
+}
+
+// Since start-up the name has come to lead to another of the user's files:
+// nothing is written through it, and the close says so.
+TEST_F(CatalogueFiles, ANameSwappedForALinkToAnotherFileIsNotWrittenThrough) {
+    writeBytes(ListFileName, record("a") + record("1"));
+    writeBytes(OptionsFileName, std::string("\x01\x00\x01", 3));
+    writeBytes("diary.txt", "my own words");
+    CatalogueSession session(listFile, optionsFile);
+    Started started = startSession(session, messages);
+    ASSERT_FALSE(started.error);
+    started.catalogue.add("b", "2");
+    for (const char* name : {ListFileName, OptionsFileName}) {
+        std::filesystem::remove(name);
+        ASSERT_EQ(::symlink("diary.txt", name), 0);
+    }
+    EXPECT_EQ(ioErrorOf([&] { session.saveCatalogue(started.catalogue); }).code(), io::FileChanged);
+    IoError e = ioErrorOf([&] { session.saveOptions(Switches{}); });
+    EXPECT_EQ(e.code(), io::FileChanged);
+    EXPECT_STREQ(e.what(), "File was replaced by another program");
+    EXPECT_EQ(readBytes("diary.txt"), "my own words");
+    EXPECT_EQ(others(), Names{"diary.txt"});
+}
+
+// Another program changes the catalogue while it is open: by appending to
+// it, or by putting a new file in its place. The records it added survive
+// the close, except the names deleted or renamed here; the window's own
+// records come first, and a second close (after a failed one) keeps them.
+TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
+    for (bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "the other program replaced the file" : "the other program appended");
+        const std::string start = record("Alfa") + record("1") + record("Beta") + record("2") + record("Gama") + record("3");
+        writeBytes(ListFileName, start);
+        writeBytes(OptionsFileName, std::string("\x00\x00\x00", 3));
+        FileVar list, options;
+        list.assign(ListFileName);
+        options.assign(OptionsFileName);
+        CatalogueSession session(list, options);
+        Started s = startSession(session, messages);
+        ASSERT_FALSE(s.error);
+        s.catalogue.add("Delta", "4");                        // added here
+        s.catalogue.deleteAtDisplay(s.catalogue.findInDisplay("Beta"));
+        s.catalogue.renameAtDisplay(s.catalogue.findInDisplay("Gama"), "Gamma");
+
+        // The other program still has Beta and Gama, and adds two records,
+        // one of them under a name this window also added.
+        const std::string theirs = start + record("Epsilon") + record("5") + record("delta") + record("six");
+        if (replaced) {
+            writeBytes("their.tmp", theirs);
+            std::filesystem::rename("their.tmp", ListFileName);
+        } else {
+            writeBytes(ListFileName, theirs);
+        }
+        // The first close fails at the options; the second saves both.
+        FaultyFileSystem fs;
+        options.setFileSystem(fs);
+        fs.failOn(Call::Lstat, 1, EIO, 100);
+        session.saveCatalogue(s.catalogue);
+        EXPECT_EQ(ioErrorOf([&] { session.saveOptions(Switches{}); }).code(), EIO);
+        fs.reset();
+        session.saveCatalogue(s.catalogue);
+        session.saveOptions(Switches{});
+
+        EXPECT_EQ(session.mergedRecords(), 1u);
+        EXPECT_TRUE(readBytes(ListFileName) == record("Alfa") + record("1") + record("Gamma") + record("3") +
+                                                   record("Delta") + record("4") + record("Epsilon") + record("5"));
+        EXPECT_EQ(others(), Names{});
+    }
+}
+
+// A save keeps the old file's mode, owner and group however it writes:
+// root gives the new file away; a user who may not, or who may not write
+// the folder, or whose file has other names, has it rewritten in place.
+TEST_F(CatalogueFiles, ASaveKeepsModeOwnerGroupAndLinks) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "files of another user need root to set up";
+    const std::string content = record("keep") + record("me");
+    Catalogue next;
+    next.appendLoaded("new", "place");
+    next.appendLoaded(cp("Ďalší"), "miesto");
+    const std::string saved = record("new") + record("place") + record(cp("Ďalší")) + record("miesto");
+
+    struct Setting {
+        const char* what;
+        uid_t fileOwner;
+        gid_t fileGroup;
+        mode_t fileMode;
+        mode_t folderMode;
+        bool asNobody;         // the save runs as uid 65534
+        gid_t alsoInGroup;     // ... with this supplementary group
+        bool hardLink;
+        bool inPlace;
+    };
+    const gid_t staff = 50;
+    const std::vector<Setting> settings = {
+        {"root saves nobody's 0600 files", 65534, 65534, 0600, 0755, false, 0, false, false},
+        {"root saves a setgid file of another group", 65534, staff, 02640, 0755, false, 0, false, false},
+        {"a group member saves root's file in a group folder", 0, staff, 0660, 0770, true, staff, false, true},
+        {"nobody saves in a folder he may not write", 65534, 65534, 0640, 0555, true, 0, false, true},
+        {"a group member saves root's file in a sticky folder", 0, staff, 0660, 01777, true, staff, false, true},
+        {"a catalogue with a second hard link", 65534, 65534, 0644, 0755, false, 0, true, true},
+    };
+    for (const Setting& s : settings) {
+        SCOPED_TRACE(s.what);
+        ScratchDir d;
+        const std::string folder = d.file("shared");
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+        const std::string list = folder + "/" + ListFileName, options = folder + "/" + OptionsFileName;
+        writeBytes(list, content);
+        writeBytes(options, std::string("\x00\x00\x00", 3));
+        for (const std::string& f : {list, options}) {
+            ASSERT_EQ(::chown(f.c_str(), s.fileOwner, s.fileGroup), 0);
+            ASSERT_EQ(::chmod(f.c_str(), s.fileMode), 0);
+        }
+        if (s.hardLink) {
+            ASSERT_EQ(::link(list.c_str(), (d.path() / "elsewhere.dat").c_str()), 0);
+        }
+        ASSERT_EQ(::chown(folder.c_str(), 0, s.folderMode & 01000 ? 0 : s.fileGroup), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), s.folderMode), 0);
+        ::chmod(d.path().c_str(), 0755);
+        const Stat before = lstatOf(list);
+
+        const std::function<int()> save = [&]() -> int {
+                FileVar l, o;
+                l.assign(list);
+                o.assign(options);
+                CatalogueSession session(l, o);
+                RecordingMessages m;
+                Started started = startSession(session, m);
+                if (started.error)
+                    return 10;
+                try {
+                    session.saveCatalogue(next);
+                    session.saveOptions(Switches{true, true, true});
+                } catch (const IoError& e) {
+                    return 20 + e.code() % 10;
+                }
+                return l.rewroteInPlace() == s.inPlace ? 0 : 30;
+        };
+        const int result = s.asNobody ? asUnprivilegedUser(save, s.alsoInGroup) : save();
+        EXPECT_EQ(result, 0);
+        ::chmod(folder.c_str(), 0755);
+        EXPECT_TRUE(readBytes(list) == saved);
+        EXPECT_EQ(readBytes(options), std::string("\x01\x01\x01", 3));
+        for (const std::string& f : {list, options}) {
+            const Stat now = lstatOf(f);
+            EXPECT_EQ(now.st.st_uid, s.fileOwner) << f;
+            EXPECT_EQ(now.st.st_gid, s.fileGroup) << f;
+            EXPECT_EQ(now.st.st_mode & 07777, s.fileMode) << f;
+        }
+        const Stat after = lstatOf(list);
+        if (s.inPlace) {
+            EXPECT_EQ(after.st.st_ino, before.st.st_ino) << "not rewritten in place";
+        }
+        if (s.hardLink) {
+            EXPECT_TRUE(readBytes((d.path() / "elsewhere.dat").string()) == saved) << "the other name was detached";
+        }
+        Names left;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            left.push_back(entry.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (Names{OptionsFileName, ListFileName})) << "a temporary file was left";
+    }
+}
+
+// A kill in the middle of a save leaves nothing the next start or save
+// does not remove: a temporary file of a process that is gone goes, those
+// of live processes stay.
+TEST_F(CatalogueFiles, TemporaryFilesOfKilledSavesGoAtTheNextStartAndSave) {
+    std::string big;
+    Catalogue many;
+    for (int k = 0; k < 60000; ++k) {
+        many.appendLoaded(test::numbered("n", k), test::numbered("l", k));
+        big += record(test::numbered("n", k)) + record(test::numbered("l", k));
+    }
+    writeBytes(ListFileName, record("old") + record("one"));
+    for (int round = 0; round < 12; ++round) {
+        ::fflush(nullptr);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                FileVar l;
+                l.assign(ListFileName);
+                for (;;)
+                    saveCatalogue(l, many);
+            } catch (...) {
+            }
+            ::_exit(1);
+        }
+        ::usleep(useconds_t(3000 + 4000 * round));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        const std::string now = readBytes(ListFileName);
+        EXPECT_TRUE(now == big || now == record("old") + record("one")) << "a mixture after a kill";
+    }
+    // What a kill between naming the new file and renaming it leaves, and
+    // what a live process is writing.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string stale = test::numbered(".Zoznam.dat.tmp-", gone) + "-7";
+    const std::string staleOptions = test::numbered(".Options.dat.tmp-", gone) + "-u2";
+    const std::string live = test::numbered(".Zoznam.dat.tmp-", ::getppid()) + "-1";
+    for (const std::string& f : {stale, staleOptions, live})
+        writeBytes(f, "x");
+    writeBytes("unrelated.tmp-1-1", "y");
+
+    CatalogueSession session(listFile, optionsFile);
+    ASSERT_EQ(session.lock(), CatalogueLock::State::Held);
+    EXPECT_EQ(others(), (Names{live, "unrelated.tmp-1-1"}));
+    writeBytes(stale, "x");
+    saveCatalogue(listFile, many);
+    EXPECT_EQ(others(), (Names{live, "unrelated.tmp-1-1"}));
+}
+
+// One writer per catalogue: a second session on the folder is refused, and
+// touches nothing.
+TEST_F(CatalogueFiles, ASecondSessionOnTheFolderIsRefused) {
+    CatalogueSession first(listFile, optionsFile);
+    ASSERT_EQ(first.lock(), CatalogueLock::State::Held);
+    FileVar l, o;
+    l.assign(ListFileName);
+    o.assign(OptionsFileName);
+    CatalogueSession second(l, o);
+    EXPECT_EQ(second.lock(), CatalogueLock::State::Busy);
+    EXPECT_EQ(others(), Names{});
+    EXPECT_FALSE(std::filesystem::exists(ListFileName)) << "a refused session touched the files";
 }
 
 }  // namespace

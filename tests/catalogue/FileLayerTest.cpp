@@ -306,6 +306,10 @@ public:
     ssize_t readlink(const std::string& p, char* b, std::size_t n) override { return real().readlink(p, b, n); }
     int fstat(int fd, struct ::stat* st) override { return real().fstat(fd, st); }
     int fchmod(int fd, mode_t m) override { return real().fchmod(fd, m); }
+    int fchown(int fd, uid_t u, gid_t g) override { return real().fchown(fd, u, g); }
+    int ftruncate(int fd, off_t n) override { return real().ftruncate(fd, n); }
+    int fallocate(int fd, off_t o, off_t n) override { return real().fallocate(fd, o, n); }
+    int link(int fd, const std::string& p) override { return real().link(fd, p); }
 
     bool changedEarly = false;
     bool renamed = false;

@@ -64,6 +64,7 @@ const CallKind CallKinds[] = {
     {Call::Open, "open"},   {Call::Read, "read"},       {Call::Write, "write"}, {Call::Fsync, "fsync"},
     {Call::Rename, "rename"}, {Call::Close, "close"},   {Call::Stat, "stat"},   {Call::Lstat, "lstat"},
     {Call::Readlink, "readlink"}, {Call::Fstat, "fstat"}, {Call::Fchmod, "fchmod"}, {Call::Unlink, "unlink"},
+    {Call::Fchown, "fchown"}, {Call::Ftruncate, "ftruncate"}, {Call::Fallocate, "fallocate"}, {Call::Link, "link"},
 };
 
 // One case: where the faults strike, and what the sequence must make of them.
@@ -382,6 +383,7 @@ struct CloseSetting {
     Records before, after;
     Switches switchesAfter;
     bool throughLinks = false;   // both names are symbolic links into a folder
+    bool hardLinked = false;     // both files have a second name: they are rewritten in place
 };
 
 void runCloseScenario(const std::string& scenario, const CloseSetting& s) {
@@ -407,6 +409,10 @@ void runCloseScenario(const std::string& scenario, const CloseSetting& s) {
         }
         putFile(listData, listBefore, 0640);
         putFile(optionsData, optionsBefore, 0604);
+        if (s.hardLinked) {
+            std::filesystem::create_hard_link(listData, dir.path() / "list.link");
+            std::filesystem::create_hard_link(optionsData, dir.path() / "options.link");
+        }
 
         FileVar listFile(fs), optionsFile(fs);
         listFile.assign(dir.file(ListFileName));
@@ -423,6 +429,10 @@ void runCloseScenario(const std::string& scenario, const CloseSetting& s) {
                 EXPECT_TRUE(std::filesystem::is_symlink(dir.file(OptionsFileName))) << "the options' link was replaced";
                 EXPECT_EQ(entriesOf(dir.path() / "store"), (std::set<std::string>{"list.dat", "options.dat"}));
                 EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{ListFileName, OptionsFileName, "store"}));
+            } else if (s.hardLinked) {
+                EXPECT_EQ(entriesOf(dir.path()),
+                          (std::set<std::string>{ListFileName, OptionsFileName, "list.link", "options.link"}));
+                EXPECT_EQ(fileBytes(listData), fileBytes(dir.path() / "list.link")) << "the hard link was detached";
             } else {
                 EXPECT_EQ(entriesOf(dir.path()), BothFiles);
             }
@@ -437,7 +447,10 @@ void runCloseScenario(const std::string& scenario, const CloseSetting& s) {
         expectTruthful(raised, c);
         const std::string listNow = whichContent(fileBytes(listData), listBefore, listAfter);
         const std::string optionsNow = whichContent(fileBytes(optionsData), optionsBefore, optionsAfter);
-        if (raised) {
+        if (raised && s.hardLinked) {
+            // In place, a failure after the room was reserved may leave old
+            // and new records mixed; it is reported, and the next close mends it.
+        } else if (raised) {
             EXPECT_TRUE(listNow == "old" || listNow == "new") << "the catalogue file holds " << listNow;
             EXPECT_TRUE(optionsNow == "old" || optionsNow == "new") << "the options file holds " << optionsNow;
         } else {
@@ -468,6 +481,11 @@ TEST(FaultInjection, CloseThatShrinksTheCatalogueSavesAllOrNothing) {
 TEST(FaultInjection, CloseThroughSymbolicLinksKeepsTheLinks) {
     runCloseScenario("close through symbolic links",
                      {madeUpRecords(20, 6), madeUpRecords(25, 7), {true, true, true}, /*throughLinks=*/true});
+}
+
+TEST(FaultInjection, CloseInPlaceReportsEveryFailure) {
+    runCloseScenario("close in place, 30 records become 4100",
+                     {madeUpRecords(30, 12), madeUpRecords(4100, 13), {true, true, false}, false, /*hardLinked=*/true});
 }
 
 class CaseCount : public ::testing::Environment {

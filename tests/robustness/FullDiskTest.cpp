@@ -113,4 +113,45 @@ TEST(FullDisk, SaveOnAFullFileSystemSaysDiskFullAndKeepsTheOldFiles) {
     EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{ListFileName, OptionsFileName}));
 }
 
+// The in-place way on a full disk: a catalogue with a second hard link is
+// rewritten in place. Growing it is refused before any byte changes;
+// shrinking it needs no new room and succeeds, the links kept.
+TEST(FullDisk, AnInPlaceSaveReservesTheRoomFirst) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root; the full-disk save was not tried";
+    ScratchDir dir;
+    SmallTmpfs disk(dir.path());
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk.error() << "); the full-disk save was not tried";
+
+    const Records before = madeUpRecords(200, 10);   // 12800 bytes
+    const std::string listBefore = catalogueBytes(before);
+    putFile(dir.file(ListFileName), listBefore, 0640);
+    ASSERT_EQ(::link(dir.file(ListFileName).c_str(), dir.file("other-name.dat").c_str()), 0);
+    fillUp(dir.path() / "filler");
+
+    FileVar listFile;
+    listFile.assign(dir.file(ListFileName));
+    for (int count : {1000, 20}) {
+        SCOPED_TRACE(count);
+        const Records after = madeUpRecords(count, 11);
+        Catalogue catalogue;
+        for (const auto& [name, location] : after)
+            catalogue.appendLoaded(name, location);
+        std::string expected = count > 200 ? listBefore : catalogueBytes(after);
+        try {
+            saveCatalogue(listFile, catalogue);
+            EXPECT_LT(count, 200) << "a catalogue larger than the space left was saved";
+        } catch (const IoError& e) {
+            EXPECT_GT(count, 200) << e.what();
+            EXPECT_EQ(e.code(), io::DiskFull);
+        }
+        EXPECT_TRUE(listFile.rewroteInPlace() || count > 200);
+        EXPECT_TRUE(fileBytes(dir.file(ListFileName)) == expected);
+        EXPECT_TRUE(fileBytes(dir.file("other-name.dat")) == expected) << "the hard link was detached";
+        EXPECT_EQ(modeOf(dir.file(ListFileName)), mode_t(0640));
+        EXPECT_EQ(entriesOf(dir.path()), (std::set<std::string>{ListFileName, "other-name.dat", "filler"}));
+    }
+}
+
 }  // namespace
