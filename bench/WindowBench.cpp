@@ -49,6 +49,10 @@ public:
         ++shown;
         last = caption + QStringLiteral(": ") + text;
     }
+    bool ask(Icon icon, const QString& caption, const QString& text, const QString&, const QString&) override {
+        show(icon, caption, text);
+        return false;
+    }
     int shown = 0;
     QString last;
 };

@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "Errors.h"
@@ -24,6 +25,14 @@
 #include "ZoznamView.h"
 
 namespace {
+
+// The window's own messages about its files, UTF-8.
+constexpr const char* AlreadyOpenText = "Zoznam v tomto prie\u010dinku je u\u017e otvoren\u00fd v inom okne programu.";
+constexpr const char* SaveFailedQuestion = "Zoznam sa nepodarilo ulo\u017ei\u0165. Zavrie\u0165 program bez ulo\u017eenia?";
+constexpr const char* UnreadQuestion =
+    "S\u00fabor so zoznamom sa nepodarilo pre\u010d\u00edta\u0165, zmeny sa neulo\u017eia. Zavrie\u0165 program?";
+constexpr const char* CloseWithoutSaving = "Zavrie\u0165 bez ulo\u017eenia";
+constexpr const char* KeepOpen = "Necha\u0165 otvoren\u00e9";
 
 // Marks the view as being set from the catalogue, so that what the view
 // reports meanwhile is not taken for the user's doing.
@@ -71,6 +80,12 @@ TMainForm::TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs, QWidget* pare
     wireSignals();
     keyboard_ = std::make_unique<KeyRouter>(*this);
 
+    // One window per catalogue: two would each save over the other's records.
+    if (session_.lock() == vrindel::CatalogueLock::State::Busy) {
+        refused_ = true;
+        boxes_.warning(QString::fromUtf8(vrindel::FileMessageCaption), QString::fromUtf8(AlreadyOpenText));
+        return;
+    }
     run([this] { FormCreate(); });
     // Unless a handler put the focus elsewhere, the first control in tab
     // order has it when the window opens.
@@ -263,10 +278,9 @@ void TMainForm::FormCreate() {
     OptionsFile.assign(vrindel::OptionsFileName);
 
     // Until the catalogue has been read, a close must not write over it.
-    listUnread_ = true;
-    vrindel::ensureCatalogueFile(ListFile, *this);
-    vrindel::ensureOptionsFile(OptionsFile);
-    vrindel::readOptions(OptionsFile, [this](vrindel::Switch which, bool on) {
+    session_.ensureCatalogueFile(*this);
+    session_.ensureOptionsFile();
+    session_.readOptions([this](vrindel::Switch which, bool on) {
         switch (which) {
         case vrindel::Switch::Zoradit:
             setCheck(Zoradit, on);
@@ -285,7 +299,7 @@ void TMainForm::FormCreate() {
         const ModelReset reset(*model_, syncing_);
         // A catalogue read only in part is kept on disk like one that could
         // not be opened: writing the part back would lose the rest.
-        listUnread_ = !vrindel::readCatalogue(ListFile, catalogue_, *this);
+        session_.readCatalogue(catalogue_, *this);
     }
     catalogue_.setSelection(0);
     showSelection();
@@ -301,41 +315,69 @@ vrindel::Switches TMainForm::switches() const {
 
 void TMainForm::FormClose() {
     // A catalogue that exists but could not be read at start-up is left as
-    // it is: the empty list shown instead is not the catalogue.
-    if (!(listUnread_ && ListFile.exists()))
-        vrindel::saveCatalogue(ListFile, catalogue_);
-    vrindel::saveOptions(OptionsFile, switches());
+    // it is: the empty list shown instead is not the catalogue. Records
+    // another program added meanwhile are kept.
+    session_.saveCatalogue(catalogue_);
+    session_.saveOptions(switches());
 }
 
-void TMainForm::saveFiles() {
+QString TMainForm::saveFiles() {
     // Each file on its own: a failure of one must not cost the other.
+    QStringList unsaved;
+    if (!session_.catalogueSavable() && catalogue_.changed())
+        unsaved << QStringLiteral("%1 (it could not be read at start-up)").arg(QString::fromUtf8(vrindel::ListFileName));
     try {
-        if (!(listUnread_ && ListFile.exists()))
-            vrindel::saveCatalogue(ListFile, catalogue_);
-    } catch (const std::exception&) {
+        session_.saveCatalogue(catalogue_);
+    } catch (const std::exception& e) {
+        unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(vrindel::ListFileName), QString::fromUtf8(e.what()));
     }
     try {
-        vrindel::saveOptions(OptionsFile, switches());
-    } catch (const std::exception&) {
+        session_.saveOptions(switches());
+    } catch (const std::exception& e) {
+        unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(vrindel::OptionsFileName), QString::fromUtf8(e.what()));
     }
+    return unsaved.join(QStringLiteral(", "));
 }
 
 void TMainForm::SessionEnding() {
-    if (ending_)
+    if (ending_ || refused_)
         return;
     ending_ = true;
-    saveFiles();
+    // Nobody is left to read a box: what could not be saved goes to the
+    // terminal the program was started from, in one line.
+    const QString unsaved = saveFiles();
+    if (!unsaved.isEmpty())
+        std::fprintf(stderr, "vrindel: not saved: %s\n", unsaved.toLocal8Bit().constData());
     close();
 }
 
+bool TMainForm::userClosesWithoutSaving(const char* text) {
+    return boxes_.ask(MessageBoxes::Icon::Warning, applicationTitle(), QString::fromUtf8(text),
+                      QString::fromUtf8(CloseWithoutSaving), QString::fromUtf8(KeepOpen));
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
-    if (ending_) {
+    if (ending_ || refused_) {
         event->accept();
         return;
     }
-    // A close whose save fails keeps the window open; the next one starts
-    // again from the first step.
-    if (run([this] { FormClose(); }))
+    // Changes to a catalogue that could not be read cannot be saved; they
+    // are not dropped without asking.
+    if (!unsavedAccepted_ && !session_.catalogueSavable() && catalogue_.changed()) {
+        if (!userClosesWithoutSaving(UnreadQuestion)) {
+            event->ignore();
+            return;
+        }
+        unsavedAccepted_ = true;
+    }
+    // A close whose save fails keeps the window open, so that the user can
+    // free space or mend permissions; the next one starts again from the
+    // first step. From the second failure on, the user may give up.
+    if (run([this] { FormClose(); })) {
+        event->accept();
+        return;
+    }
+    if (++failedCloses_ >= 2 && userClosesWithoutSaving(SaveFailedQuestion))
         event->accept();
     else
         event->ignore();

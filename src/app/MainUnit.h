@@ -20,6 +20,7 @@
 
 #include "Catalogue.h"
 #include "CatalogueFiles.h"
+#include "CatalogueSession.h"
 #include "FileLayer.h"
 #include "StatusBar.h"
 #include "ZoznamView.h"
@@ -40,7 +41,9 @@ class TMainForm : public QWidget, private vrindel::FileMessages {
     friend class ZoznamView;
 
 public:
-    // Runs FormCreate before returning; the caller shows the window.
+    // Runs FormCreate before returning; the caller shows the window. When
+    // another window has this folder's catalogue open, says so instead and
+    // touches neither file: refused() is then true and the caller ends.
     explicit TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs = vrindel::systemFileSystem(),
                        QWidget* parent = nullptr);
     ~TMainForm() override;
@@ -102,7 +105,8 @@ public:
 
     // Whether "Zoznam.dat" will be left alone at close because it exists but
     // could not be read at start-up.
-    bool catalogueUnread() const { return listUnread_; }
+    bool catalogueUnread() const { return !session_.catalogueSavable(); }
+    bool refused() const { return refused_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -138,7 +142,12 @@ private:
     void setStatusCount();
     void setStatusPosition();          // "0 / 0" for an empty list
     void setStatusSelection();         // the selection's index plus one, always
-    void saveFiles();
+    // Saves what can be saved, each file on its own; returns what was not
+    // saved and why, or nothing.
+    QString saveFiles();
+    // From the second failed close on, and before changes to a catalogue that
+    // could not be read are dropped: whether the user lets the window close.
+    bool userClosesWithoutSaving(const char* text);
     vrindel::Switches switches() const;
 
     MessageBoxes& boxes_;
@@ -147,8 +156,11 @@ private:
 
     int depth_ = 0;             // handlers running
     bool syncing_ = false;      // the view is being set from the catalogue
-    bool listUnread_ = false;
+    vrindel::CatalogueSession session_{ListFile, OptionsFile};
+    bool refused_ = false;
     bool ending_ = false;
+    int failedCloses_ = 0;
+    bool unsavedAccepted_ = false;  // the user let the changes to an unread catalogue go
     bool centred_ = false;
 
     // Keys offered to the buttons before the focused control, accelerators,

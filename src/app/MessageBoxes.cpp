@@ -1,6 +1,7 @@
 #include "MessageBoxes.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 #include <QWindow>
 
@@ -14,7 +15,7 @@ QString withFullStop(const QString& text) {
     return text + u'.';
 }
 
-void ModalMessageBoxes::show(Icon icon, const QString& caption, const QString& text) {
+void ModalMessageBoxes::exec(QMessageBox& box) {
     QPointer<QWindow> handle = window_ ? window_->windowHandle() : nullptr;
     const bool onTop = handle && handle->isVisible() && handle->flags().testFlag(Qt::WindowStaysOnTopHint);
     // Changing the platform window's flags directly keeps the window mapped;
@@ -22,11 +23,27 @@ void ModalMessageBoxes::show(Icon icon, const QString& caption, const QString& t
     if (onTop)
         handle->setFlag(Qt::WindowStaysOnTopHint, false);
 
-    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
-                    QMessageBox::Ok, window_);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 
     if (onTop && handle)
         handle->setFlag(Qt::WindowStaysOnTopHint, true);
+}
+
+void ModalMessageBoxes::show(Icon icon, const QString& caption, const QString& text) {
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
+                    QMessageBox::Ok, window_);
+    exec(box);
+}
+
+bool ModalMessageBoxes::ask(Icon icon, const QString& caption, const QString& text, const QString& yes,
+                            const QString& no) {
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
+                    QMessageBox::NoButton, window_);
+    QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* noButton = box.addButton(no, QMessageBox::RejectRole);
+    box.setDefaultButton(noButton);
+    box.setEscapeButton(noButton);
+    exec(box);
+    return box.clickedButton() == yesButton;
 }

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 class MessageBoxes {
@@ -14,6 +15,11 @@ public:
     virtual ~MessageBoxes() = default;
     // Shows the box with one OK button and returns when it is dismissed.
     virtual void show(Icon icon, const QString& caption, const QString& text) = 0;
+
+    // Asks with two buttons and returns true when `yes` is chosen. `no` is
+    // the default button and what Escape (or closing the box) chooses.
+    virtual bool ask(Icon icon, const QString& caption, const QString& text, const QString& yes,
+                     const QString& no) = 0;
 
     void warning(const QString& caption, const QString& text) { show(Icon::Warning, caption, text); }
     void error(const QString& caption, const QString& text) { show(Icon::Error, caption, text); }
@@ -36,7 +42,11 @@ class ModalMessageBoxes : public MessageBoxes {
 public:
     void setWindow(QWidget* window) { window_ = window; }
     void show(Icon icon, const QString& caption, const QString& text) override;
+    bool ask(Icon icon, const QString& caption, const QString& text, const QString& yes, const QString& no) override;
 
 private:
+    // Runs the box modal for the whole program, the window not on top meanwhile.
+    void exec(QMessageBox& box);
+
     QPointer<QWidget> window_;
 };

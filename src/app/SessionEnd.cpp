@@ -8,14 +8,16 @@
 
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 int pipeFds[2] = {-1, -1};
-struct sigaction previousTerm {};
-struct sigaction previousHup {};
+// Each ends the program as a close does, saving first.
+constexpr int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+struct sigaction previous[std::size(EndingSignals)] {};
 
 void onSignal(int) {
     const int saved = errno;
@@ -41,8 +43,8 @@ SessionEnd::SessionEnd(std::function<void()> end, QObject* parent) : QObject(par
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &action, &previousTerm);
-        sigaction(SIGHUP, &action, &previousHup);
+        for (std::size_t i = 0; i < std::size(EndingSignals); ++i)
+            sigaction(EndingSignals[i], &action, &previous[i]);
     }
 #if QT_CONFIG(sessionmanager)
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
@@ -52,8 +54,8 @@ SessionEnd::SessionEnd(std::function<void()> end, QObject* parent) : QObject(par
 
 SessionEnd::~SessionEnd() {
     if (notifier_) {
-        sigaction(SIGTERM, &previousTerm, nullptr);
-        sigaction(SIGHUP, &previousHup, nullptr);
+        for (std::size_t i = 0; i < std::size(EndingSignals); ++i)
+            sigaction(EndingSignals[i], &previous[i], nullptr);
         delete notifier_;
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);

@@ -1,6 +1,6 @@
 #pragma once
-// The end of the desktop session, or SIGTERM or SIGHUP, must not lose what
-// was typed since start-up. This object turns each of them into one call of
+// The end of the desktop session, or SIGTERM, SIGHUP, SIGINT (Ctrl+C in the
+// terminal) or SIGQUIT, must not lose what was typed since start-up. This object turns each of them into one call of
 // a function on the main thread (the signal through a self-pipe), at most
 // once. It never objects to the end of the session.
 

@@ -18,6 +18,9 @@ int main(int argc, char* argv[]) {
 
     ModalMessageBoxes boxes;
     TMainForm form(boxes);
+    // Another window has this catalogue: it was said, and nothing was touched.
+    if (form.refused())
+        return 0;
     boxes.setWindow(&form);
     const SessionEnd sessionEnd([&form] {
         form.SessionEnding();

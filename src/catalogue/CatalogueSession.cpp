@@ -90,9 +90,25 @@ void CatalogueSession::mergeFromDisk(const Catalogue& catalogue) {
     });
 }
 
+bool CatalogueSession::catalogueSavable() const {
+    if (listRead_)
+        return true;
+    struct ::stat st{};
+    return ::lstat(listFile_.name().c_str(), &st) != 0 && errno == ENOENT;
+}
+
 void CatalogueSession::saveCatalogue(const Catalogue& catalogue) {
-    if (!listRead_)
+    if (!listRead_) {
+        if (!catalogueSavable())
+            return;
+        // Created where nothing is; from then on it is the file of this session.
+        const FileIdentity absent;
+        vrindel::saveCatalogue(listFile_, catalogue, {}, &absent);
+        listPath_ = listFile_.resolve();
+        listSeen_ = listFile_.identity();
+        listRead_ = true;
         return;
+    }
     // Through a link swapped since start-up the save would overwrite a file
     // that is no catalogue of ours.
     if (listFile_.resolve() != listPath_)

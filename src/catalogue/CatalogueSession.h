@@ -22,7 +22,8 @@
 // What the session guarantees:
 // - Only regular files are read and written (the file layer refuses the rest).
 // - A catalogue that could not be read whole is never written: catalogueRead()
-//   is false and saveCatalogue() does nothing.
+//   is false and saveCatalogue() does nothing, unless nothing at all is at the
+//   name by then (there is nothing to lose, and the records are saved).
 // - The save writes only to the file that was read: if the name now leads to
 //   another file through a link, it raises FileChanged and writes nothing.
 // - If another program changed the catalogue since it was read, the records
@@ -63,8 +64,11 @@ public:
     // the save creates it only if the name is still free.
     void startEmpty();
 
-    // Whether saveCatalogue() will write the catalogue at all.
+    // Whether the catalogue was read whole.
     bool catalogueRead() const { return listRead_; }
+    // Whether saveCatalogue() will write the catalogue: it was read, or
+    // nothing at all (no file, no folder, no link) is at the name now.
+    bool catalogueSavable() const;
 
     // Close. saveCatalogue() first merges what another program added, then
     // writes; saveOptions() writes the switches unless the name has come to

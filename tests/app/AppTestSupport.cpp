@@ -16,6 +16,14 @@ void RecordingBoxes::show(Icon icon, const QString& caption, const QString& text
         onShow();
 }
 
+bool RecordingBoxes::ask(Icon icon, const QString& caption, const QString& text, const QString& yes,
+                         const QString& no) {
+    shown.append({icon, caption, text, {yes, no}});
+    if (onShow)
+        onShow();
+    return answer ? answer(shown.back()) : false;
+}
+
 ScratchDir::ScratchDir() : previous_(QDir::currentPath()) {
     if (!dir_.isValid() || !QDir::setCurrent(dir_.path()))
         qFatal("cannot make a scratch directory the current one");

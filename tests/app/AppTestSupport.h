@@ -23,13 +23,18 @@ struct ShownBox {
     MessageBoxes::Icon icon;
     QString caption;
     QString text;
+    QStringList buttons = {};   // a question's two buttons; empty for OK alone
 };
 
 class RecordingBoxes : public MessageBoxes {
 public:
     void show(Icon icon, const QString& caption, const QString& text) override;
+    // A question is recorded like a box and answered by `answer`: by
+    // default with the default button, as Escape answers it.
+    bool ask(Icon icon, const QString& caption, const QString& text, const QString& yes, const QString& no) override;
     QList<ShownBox> shown;
     std::function<void()> onShow;   // runs while the "box" is up
+    std::function<bool(const ShownBox&)> answer;
 };
 
 // A fresh, empty current directory for the life of the object.

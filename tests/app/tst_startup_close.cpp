@@ -2,12 +2,16 @@
 // behaves when a file cannot be read or written.
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
+#include <unistd.h>
 #include <memory>
 
 #include "AppTestSupport.h"
@@ -16,6 +20,55 @@
 #include "SessionEnd.h"
 
 using Call = vrindel::FileSystem::Call;
+
+namespace {
+
+const QString UnreadQuestion = QStringLiteral("Súbor so zoznamom sa nepodarilo prečítať, zmeny sa neuložia. Zavrieť program?");
+const QString SaveFailedQuestion = QStringLiteral("Zoznam sa nepodarilo uložiť. Zavrieť program bez uloženia?");
+
+void addRecord(TMainForm& form, const QString& name, const QString& location) {
+    form.NewPolozka->setFocus();
+    typeText(form, name);
+    press(form, Qt::Key_Return);
+    typeText(form, location);
+    press(form, Qt::Key_Return);
+}
+
+// Standard error, caught for as long as the object lives.
+class CapturedStderr {
+public:
+    CapturedStderr() : file_(std::tmpfile()), saved_(::dup(2)) {
+        std::fflush(stderr);
+        ::dup2(::fileno(file_), 2);
+    }
+    ~CapturedStderr() {
+        restore();
+        std::fclose(file_);
+    }
+    QString text() {
+        restore();
+        std::rewind(file_);
+        QByteArray bytes;
+        char buffer[512];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, file_))
+            bytes.append(buffer, qsizetype(n));
+        return QString::fromLocal8Bit(bytes);
+    }
+
+private:
+    void restore() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            ::dup2(saved_, 2);
+            ::close(saved_);
+            saved_ = -1;
+        }
+    }
+    std::FILE* file_;
+    int saved_;
+};
+
+}  // namespace
 
 class StartupClose : public QObject {
     Q_OBJECT
@@ -182,16 +235,20 @@ private slots:
         QCOMPARE(form.Status->panelText(0), QString());
         QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
 
-        // Even with a record typed in, the close leaves the catalogue alone.
-        form.NewPolozka->setFocus();
-        typeText(form, QStringLiteral("Nový"));
-        press(form, Qt::Key_Return);
-        typeText(form, QStringLiteral("Polica"));
-        press(form, Qt::Key_Return);
+        // Even with a record typed in, the close leaves the catalogue alone,
+        // and asks first: by default the window stays open.
+        addRecord(form, QStringLiteral("Nový"), QStringLiteral("Polica"));
         QCOMPARE(listedNames(form), QStringList{"Nový"});
 
+        QVERIFY(!form.close());
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[1].icon, MessageBoxes::Icon::Warning);
+        QCOMPARE(boxes.shown[1].caption, QStringLiteral("Vrindel 2.1"));
+        QCOMPARE(boxes.shown[1].text, UnreadQuestion);
+        QCOMPARE(boxes.shown[1].buttons, (QStringList{"Zavrieť bez uloženia", "Nechať otvorené"}));
+        boxes.answer = [](const ShownBox&) { return true; };
         QVERIFY(form.close());
-        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.size(), 3);
         QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), original);
         QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x01\x00\x01", 3));
     }
@@ -311,6 +368,8 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGQUIT") << SIGQUIT;
     }
     void sessionEndSavesBothFilesSilently() {
         QFETCH(int, signal);
@@ -356,10 +415,140 @@ private slots:
         fs.reset();
         fs.failOn(Call::Write, 1, ENOSPC, 100);
         SessionEnd sessionEnd([&] { form.SessionEnding(); });
+        CapturedStderr err;
         QCOMPARE(::raise(SIGTERM), 0);
         QTRY_VERIFY(!form.isVisible());
         QVERIFY(boxes.shown.isEmpty());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Stará", "1"}}));
+        // One line says what was not saved, and why.
+        QCOMPARE(err.text(), QStringLiteral("vrindel: not saved: Zoznam.dat (Disk full), Options.dat (Disk full)\n"));
+    }
+
+    // A second window on the same folder says so and ends, touching neither
+    // file; the first goes on and saves as usual.
+    void aSecondWindowOnTheFolderIsRefused() {
+        writeCatalogue({{"Prvý", "1"}});
+        writeOptions(true, false, true);
+        RecordingBoxes boxes;
+        TMainForm first(boxes);
+        QVERIFY(showWindow(first));
+        addRecord(first, QStringLiteral("Druhý"), QStringLiteral("2"));
+
+        const QByteArray list = readFile(QStringLiteral("Zoznam.dat"));
+        RecordingBoxes secondBoxes;
+        {
+            TMainForm second(secondBoxes);
+            QVERIFY(second.refused());
+            QCOMPARE(secondBoxes.shown.size(), 1);
+            QCOMPARE(secondBoxes.shown[0].icon, MessageBoxes::Icon::Warning);
+            QCOMPARE(secondBoxes.shown[0].caption, QStringLiteral("Vrindel"));
+            QCOMPARE(secondBoxes.shown[0].text,
+                     QStringLiteral("Zoznam v tomto priečinku je už otvorený v inom okne programu."));
+            QVERIFY(second.close());
+        }
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), list);
+        QCOMPARE(readFile(QStringLiteral("Options.dat")), optionsBytes(true, false, true));
+        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(first.close());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Prvý", "1"}, {"Druhý", "2"}}));
+    }
+
+    // Another program appends a record while the window is open; the close
+    // keeps it after the window's own.
+    void aRecordAnotherProgramWroteSurvivesTheClose() {
+        writeCatalogue({{"Prvý", "1"}});
+        writeOptions(false, false, true);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        addRecord(form, QStringLiteral("Môj"), QStringLiteral("2"));
+        writeCatalogue({{"Prvý", "1"}, {"Cudzí", "3"}});
+        QVERIFY(form.close());
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
+                 QList<Record>({{"Prvý", "1"}, {"Môj", "2"}, {"Cudzí", "3"}}));
+    }
+
+    // Each way a close can fail ends in a window that closes: the first
+    // failure keeps it open as always, from the second on the user is asked
+    // (the default keeps it open); changes to a catalogue that could not be
+    // read are never dropped without asking. Here the first question is
+    // answered with the default, every later one with "close".
+    void everyTrapEndsInAClosableWindow_data() {
+        QTest::addColumn<QString>("trap");
+        QTest::addColumn<QStringList>("startBoxes");
+        QTest::addColumn<QStringList>("closeBoxes");
+        const QString denied = QStringLiteral("File access denied.");
+        QTest::newRow("folder named Zoznam.dat")
+            << "folder list" << QStringList{"Súbor so zoznamom sa nenašiel!", denied}
+            << QStringList{UnreadQuestion, UnreadQuestion};
+        QTest::newRow("Zoznam.dat a link loop")
+            << "loop" << QStringList{"I/O error 40."} << QStringList{UnreadQuestion, UnreadQuestion};
+        QTest::newRow("folder named Options.dat")
+            << "folder options" << QStringList{denied}
+            << QStringList{UnreadQuestion, UnreadQuestion, denied, denied, SaveFailedQuestion};
+        QTest::newRow("working folder deleted")
+            << "deleted" << QStringList{}
+            << QStringList{denied, denied, SaveFailedQuestion, denied, SaveFailedQuestion};
+        QTest::newRow("read-only file system")
+            << "read-only" << QStringList{} << QStringList{denied, denied, SaveFailedQuestion, denied, SaveFailedQuestion};
+    }
+    void everyTrapEndsInAClosableWindow() {
+        QFETCH(QString, trap);
+        QFETCH(QStringList, startBoxes);
+        QFETCH(QStringList, closeBoxes);
+        const QByteArray list = catalogueBytes({{"Prvý", "1"}});
+        writeFile(QStringLiteral("Zoznam.dat"), list);
+        writeOptions(true, false, true);
+        if (trap == "folder list") {
+            QFile::remove(QStringLiteral("Zoznam.dat"));
+            QVERIFY(QDir().mkdir(QStringLiteral("Zoznam.dat")));
+        } else if (trap == "loop") {
+            QFile::remove(QStringLiteral("Zoznam.dat"));
+            QVERIFY(QFile::link(QStringLiteral("Zoznam.dat"), QStringLiteral("Zoznam.dat")));
+        } else if (trap == "folder options") {
+            QFile::remove(QStringLiteral("Options.dat"));
+            QVERIFY(QDir().mkdir(QStringLiteral("Options.dat")));
+        }
+        vrindel::FaultyFileSystem fs;
+        RecordingBoxes boxes;
+        TMainForm form(boxes, fs);
+        QStringList shown;
+        for (const ShownBox& box : boxes.shown)
+            shown << box.text;
+        QCOMPARE(shown, startBoxes);
+        QVERIFY(showWindow(form));
+        addRecord(form, QStringLiteral("Nový"), QStringLiteral("2"));
+        const QString folder = QDir::currentPath();
+        if (trap == "deleted") {
+            QVERIFY(QDir(folder).removeRecursively());
+        } else if (trap == "read-only") {
+            fs.reset();
+            fs.failOn(Call::Open, 1, EROFS, 1000);
+        }
+
+        boxes.shown.clear();
+        int questions = 0;
+        boxes.answer = [&](const ShownBox&) { return ++questions > 1; };
+        int closes = 0;
+        while (form.isVisible() && closes < 6) {
+            form.close();
+            ++closes;
+        }
+        QVERIFY(!form.isVisible());
+        shown.clear();
+        for (const ShownBox& box : boxes.shown)
+            shown << box.text;
+        QCOMPARE(shown, closeBoxes);
+        // What could not be read or written is as it was.
+        if (trap == "folder list")
+            QVERIFY(QFileInfo(QStringLiteral("Zoznam.dat")).isDir());
+        if (trap == "loop")
+            QVERIFY(QFileInfo(QStringLiteral("Zoznam.dat")).isSymLink());
+        if (trap == "folder options" || trap == "read-only")
+            QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), list);
+        if (trap == "deleted")
+            QVERIFY(QDir().mkpath(folder));   // for the scratch folder's own cleanup
     }
 };
 
