@@ -89,13 +89,17 @@ fuzz: sanitize-deps
 	done
 
 # The randomized window test at length: SOAK_ACTIONS actions from SOAK_SEED
-# (a new seed each run unless given; the seed is printed).
+# (a new seed each run unless given; the seed is printed); then the compiled
+# collation tables against ICU on SOAK_COLLATION_PAIRS random pairs of texts.
 SOAK_ACTIONS ?= 1000000
+SOAK_COLLATION_PAIRS ?= 3000000
 SOAK_SEED ?=
 
 soak: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen VRINDEL_MODEL_ACTIONS=$(SOAK_ACTIONS) VRINDEL_MODEL_SEED=$(SOAK_SEED) \
 	  ./bin/robustness_window randomModel
+	cd $(BUILD) && VRINDEL_COLLATION_SAMPLES=$(SOAK_COLLATION_PAIRS) VRINDEL_COLLATION_SEED=$(SOAK_SEED) \
+	  ./bin/catalogue_tests --gtest_filter=CollationAgainstIcu.RandomTexts
 
 clean:
 	rm -rf $(BUILD)

@@ -1,39 +1,21 @@
 #include "Catalogue.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <thread>
 #include <utility>
 
-#include <unicode/uchar.h>
-
 namespace vrindel {
 
 namespace {
 
-// Letter case folded byte by byte within Windows-1250, for type-ahead.
-struct FoldTable {
-    unsigned char fold[256];
-    FoldTable() {
-        for (int b = 0; b < 256; ++b) {
-            UChar32 folded = u_foldCase(fromWindows1250(static_cast<unsigned char>(b)), U_FOLD_CASE_DEFAULT);
-            auto back = folded <= 0xFFFF ? toWindows1250(char16_t(folded)) : std::nullopt;
-            fold[b] = back ? *back : static_cast<unsigned char>(b);
-        }
-    }
-};
-
-const FoldTable& foldTable() {
-    static const FoldTable table;
-    return table;
-}
-
 std::uint32_t foldedHead(std::string_view text) {
-    const auto& f = foldTable().fold;
+    const unsigned char* fold = caseFoldTable();
     std::uint32_t head = 0;
     for (std::size_t i = 0; i < 4; ++i)
-        head = (head << 8) | (i < text.size() ? f[static_cast<unsigned char>(text[i])] : 0u);
+        head = (head << 8) | (i < text.size() ? fold[static_cast<unsigned char>(text[i])] : 0u);
     return head;
 }
 
@@ -107,8 +89,11 @@ std::size_t Catalogue::storagePositionOfSeq(std::uint32_t seq) const {
 }
 
 // Sorts a batch given in order of seq by collation, equal names keeping that
-// order. Large batches (a whole catalogue at start-up) compare ICU sort keys
-// made on every core instead of calling the collator n log n times.
+// order. Large batches (a whole catalogue at start-up) are sorted on the
+// first 16 bytes of each name's sort key: one counting pass spreads them
+// over buckets by the first two bytes, then each bucket is sorted on its
+// own, names whose 16 bytes agree compared whole. Keys and buckets are
+// shared between two cores.
 void Catalogue::sortBatch(std::vector<Entry>& batch) const {
     const std::size_t n = batch.size();
     if (n < 4096) {
@@ -117,64 +102,117 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
         return;
     }
 
-    // The first 16 bytes of each name's sort key, zero padded (a key has no
-    // zero bytes), decide almost every comparison; names whose keys agree
-    // that far and go on are compared by the collator itself, which orders
-    // exactly as the keys do. Keeping no whole keys keeps start-up's peak
-    // memory down.
     struct Keyed {
         std::uint64_t head;
         std::uint64_t tail;
         std::uint32_t index;    // into batch
-        std::uint32_t length;   // of the whole key
     };
-    const unsigned parts = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
-    const std::size_t split = parts == 1 ? n : n / 2;
+    constexpr std::size_t Buckets = 1 << 16;
+    auto bucketOf = [](const Keyed& k) { return std::size_t(k.head >> 48); };
     std::vector<Keyed> keyed(n);
+    std::vector<std::uint32_t> counts[2] = {std::vector<std::uint32_t>(Buckets), std::vector<std::uint32_t>(Buckets)};
 
-    auto lessUsing = [&](const Collation& coll) {
-        return [&batch = std::as_const(batch), this, coll = &coll](const Keyed& a, const Keyed& b) {
+    const unsigned parts = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+    auto inParallel = [&](auto work) {
+        if (parts == 1) {
+            work(0u);
+            return;
+        }
+        std::thread helper(work, 1u);
+        work(0u);
+        helper.join();
+    };
+    // A copy shares the compiled tables; without them it is a collator of its own.
+    const Collation second(collation_);
+    const Collation* collations[2] = {&collation_, &second};
+    auto half = [&](unsigned part, std::size_t size) {
+        return part == 0 ? std::pair<std::size_t, std::size_t>(0, size / parts)
+                         : std::pair<std::size_t, std::size_t>(size / parts, size);
+    };
+
+    inParallel([&](unsigned part) {
+        const auto [from, to] = half(part, n);
+        auto& count = counts[part];
+        for (std::size_t i = from; i < to; ++i) {
+            std::uint8_t key[16] = {};
+            collations[part]->sortKeyPrefix(text(batch[i].name), key, sizeof key);
+            Keyed k{0, 0, std::uint32_t(i)};
+            for (std::size_t b = 0; b < 8; ++b) {
+                k.head = (k.head << 8) | key[b];
+                k.tail = (k.tail << 8) | key[b + 8];
+            }
+            keyed[i] = k;
+            ++count[bucketOf(k)];
+        }
+    });
+
+    // Bucket starts; the first part's names of a bucket before the second's,
+    // so that a bucket holds its names in batch order.
+    std::vector<std::uint32_t> start(Buckets + 1);
+    std::uint32_t at = 0;
+    for (std::size_t b = 0; b < Buckets; ++b) {
+        start[b] = at;
+        at += counts[0][b] + counts[1][b];
+        counts[1][b] = start[b] + counts[0][b];
+        counts[0][b] = start[b];
+    }
+    start[Buckets] = at;
+    std::vector<Keyed> spread(n);
+    inParallel([&](unsigned part) {
+        const auto [from, to] = half(part, n);
+        auto& next = counts[part];
+        for (std::size_t i = from; i < to; ++i)
+            spread[next[bucketOf(keyed[i])]++] = keyed[i];
+    });
+    keyed = {};
+
+    // Each part sorts the buckets of its half of the names.
+    std::size_t middle = 0;
+    while (middle < Buckets && start[middle] < n / parts)
+        ++middle;
+    inParallel([&](unsigned part) {
+        const Collation& coll = *collations[part];
+        auto less = [&](const Keyed& a, const Keyed& b) {
             if (a.head != b.head)
                 return a.head < b.head;
             if (a.tail != b.tail)
                 return a.tail < b.tail;
-            if (a.length > 16 || b.length > 16) {
-                int c = coll->compare(text(batch[a.index].name), text(batch[b.index].name));
-                if (c != 0)
-                    return c < 0;
-            }
-            return a.index < b.index;
+            const int c = coll.compare(text(batch[a.index].name), text(batch[b.index].name));
+            return c != 0 ? c < 0 : a.index < b.index;
         };
-    };
-    auto work = [&](unsigned part, const Collation& coll) {
-        std::size_t from = part == 0 ? 0 : split, to = part == 0 ? split : n;
-        std::vector<std::uint8_t> key;
-        for (std::size_t i = from; i < to; ++i) {
-            key.clear();
-            coll.appendSortKey(text(batch[i].name), key);
-            Keyed k{0, 0, std::uint32_t(i), std::uint32_t(key.size())};
-            for (std::size_t b = 0; b < 8; ++b) {
-                k.head = (k.head << 8) | (b < key.size() ? key[b] : 0u);
-                k.tail = (k.tail << 8) | (b + 8 < key.size() ? key[b + 8] : 0u);
+        // A large bucket is spread once more by the third byte first.
+        std::vector<Keyed> spreadAgain;
+        std::array<std::uint32_t, 257> at3;
+        auto third = [](const Keyed& k) { return std::size_t((k.head >> 40) & 0xFF); };
+        const std::size_t first = part == 0 ? 0 : middle, last = part == 0 && parts > 1 ? middle : Buckets;
+        for (std::size_t b = first; b < last; ++b) {
+            const auto from = spread.begin() + start[b], to = spread.begin() + start[b + 1];
+            if (to - from < 64) {
+                std::sort(from, to, less);
+                continue;
             }
-            keyed[i] = k;
+            at3.fill(0);
+            for (auto k = from; k != to; ++k)
+                ++at3[third(*k) + 1];
+            for (std::size_t d = 1; d < at3.size(); ++d)
+                at3[d] += at3[d - 1];
+            spreadAgain.resize(std::size_t(to - from));
+            for (auto k = from; k != to; ++k)
+                spreadAgain[at3[third(*k)]++] = *k;
+            std::copy(spreadAgain.begin(), spreadAgain.end(), from);
+            // at3[d] is now where bucket d ends.
+            std::uint32_t begin = 0;
+            for (std::size_t d = 0; d < 256; ++d) {
+                if (at3[d] - begin > 1)
+                    std::sort(from + begin, from + at3[d], less);
+                begin = at3[d];
+            }
         }
-        std::sort(keyed.begin() + std::ptrdiff_t(from), keyed.begin() + std::ptrdiff_t(to), lessUsing(coll));
-    };
-
-    if (parts == 1) {
-        work(0, collation_);
-    } else {
-        Collation second(collation_);
-        std::thread helper(work, 1u, std::cref(second));
-        work(0, collation_);
-        helper.join();
-        std::inplace_merge(keyed.begin(), keyed.begin() + std::ptrdiff_t(split), keyed.end(), lessUsing(collation_));
-    }
+    });
 
     std::vector<Entry> sorted;
     sorted.reserve(n);
-    for (const Keyed& k : keyed)
+    for (const Keyed& k : spread)
         sorted.push_back(batch[k.index]);
     batch = std::move(sorted);
 }
@@ -262,10 +300,7 @@ int Catalogue::findPrefixInDisplay(std::string_view prefix) const {
     settle();
     if (display_.empty())
         return -1;
-    const auto& f = foldTable().fold;
-    std::string folded(prefix);
-    for (char& ch : folded)
-        ch = char(f[static_cast<unsigned char>(ch)]);
+    const std::string folded = foldCase(prefix);
     // Compare the heads on the first up to four bytes, then the rest.
     const std::size_t headLength = std::min<std::size_t>(folded.size(), 4);
     const std::uint32_t mask = headLength == 0 ? 0 : ~std::uint32_t(0) << (8 * (4 - headLength));
@@ -278,7 +313,7 @@ int Catalogue::findPrefixInDisplay(std::string_view prefix) const {
             continue;
         bool match = true;
         for (std::size_t k = 4; k < folded.size() && match; ++k)
-            match = char(f[static_cast<unsigned char>(t[k])]) == folded[k];
+            match = char(foldCase(static_cast<unsigned char>(t[k]))) == folded[k];
         if (match)
             return int(i);
     }

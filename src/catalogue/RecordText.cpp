@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <unicode/uchar.h>
+
 namespace vrindel {
 
 namespace {
@@ -77,6 +79,42 @@ std::optional<std::string> toWindows1250(std::u16string_view text) {
             return std::nullopt;
         out += char(*b);
     }
+    return out;
+}
+
+namespace {
+
+struct FoldTable {
+    unsigned char fold[256];
+    FoldTable() {
+        for (int b = 0; b < 256; ++b) {
+            const UChar32 folded = u_foldCase(fromWindows1250(static_cast<unsigned char>(b)), U_FOLD_CASE_DEFAULT);
+            const auto back = folded <= 0xFFFF ? toWindows1250(char16_t(folded)) : std::nullopt;
+            fold[b] = back ? *back : static_cast<unsigned char>(b);
+        }
+    }
+};
+
+const FoldTable& foldTable() {
+    static const FoldTable table;
+    return table;
+}
+
+}  // namespace
+
+const unsigned char* caseFoldTable() {
+    return foldTable().fold;
+}
+
+unsigned char foldCase(unsigned char byte) {
+    return foldTable().fold[byte];
+}
+
+std::string foldCase(std::string_view text) {
+    const auto& f = foldTable().fold;
+    std::string out(text);
+    for (char& ch : out)
+        ch = char(f[static_cast<unsigned char>(ch)]);
     return out;
 }
 

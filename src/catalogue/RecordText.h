@@ -40,6 +40,15 @@ std::optional<unsigned char> toWindows1250(char16_t ch);
 // Nothing when any character cannot be stored.
 std::optional<std::string> toWindows1250(std::u16string_view text);
 
+// Letter case folded character by character, within the code page: ICU's
+// simple case folding of each character, a character whose folded form has
+// no byte staying as it is. Two texts that differ only in letter case fold
+// to the same bytes.
+unsigned char foldCase(unsigned char byte);
+std::string foldCase(std::string_view text);
+// The same as a table of 256 bytes, for loops over many texts.
+const unsigned char* caseFoldTable();
+
 // Whether a character can be stored in a record text.
 inline bool canStore(char16_t ch) { return toWindows1250(ch).has_value(); }
 

@@ -647,12 +647,15 @@ TEST(ReferenceCheckLarge, BigBatchesAgreeAndTheOperationsAfterThemToo) {
         SCOPED_TRACE(sorted ? "sorted" : "unsorted");
         Driver d(RunSettings{99u + unsigned(sorted), sorted, 18, 0});
         std::mt19937 rng(4242 + unsigned(sorted));
-        const char* pieces[] = {"a", "A", "\xE1", "b", "ch", "CH", "h", "\xE8", "\xC8", "z", "0", " "};
+        // Names alike but for case, and names alike under the Slovak order
+        // alone (no-break space and space, "…" and "...", an ignored NUL).
+        const std::string pieces[] = {"a", "A", "\xE1", "b", "ch", "CH", "h", "\xE8", "\xC8", "z", "0", " ",
+                                      "\xA0", "\x85", "...", std::string(1, '\0')};
         auto name = [&] {
             std::string n;
             const int length = 2 + int(rng() % 5);
             for (int k = 0; k < length; ++k)
-                n += pieces[rng() % 12];
+                n += pieces[rng() % std::size(pieces)];
             return n;
         };
         for (int batch : {6000, 5000}) {
