@@ -4,15 +4,24 @@
 BUILD      ?= build
 BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# Warnings are errors in every build made here (and so in CI); a plain
+# `cmake -S . -B dir` leaves them warnings.
+WERROR     ?= ON
+PREFIX     ?= /usr/local
+DIST       ?= dist
 
 PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev \
             libgmock-dev libbenchmark-dev fonts-dejavu-core desktop-file-utils \
-            appstream dpkg-dev libglib2.0-bin
+            appstream dpkg-dev libglib2.0-bin man-db
 SANITIZE_PACKAGES := clang libclang-rt-14-dev
+# What builds and checks a Debian package; the package's own build
+# dependencies come from debian/control.
+PACKAGE_TOOLS := build-essential debhelper devscripts equivs lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test bench clean package sanitize-deps sanitize fuzz soak
+.PHONY: all deps build run test check install bench clean package package-deps sanitize-deps sanitize \
+        fuzz soak
 
 all: build
 
@@ -27,10 +36,13 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+# Configured again when this file changes, so that its options reach a build
+# folder that already exists.
+$(BUILD)/.configured: Makefile | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVRINDEL_WERROR=$(WERROR)
+	@touch $@
 
-build: deps $(BUILD)/CMakeCache.txt
+build: deps $(BUILD)/.configured
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -39,11 +51,38 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-# A Debian package is always a Release build: vrindel_2.1_<arch>.deb in $(BUILD).
-package: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j $(JOBS)
-	cd $(BUILD) && cpack -G DEB
+check: test
+
+# make install [PREFIX=/usr/local] [DESTDIR=/staging/root]
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# --- Debian package ---------------------------------------------------------
+
+# The package is built by debian/rules (debhelper) from a copy of this tree
+# in $(PKG_STAGE), so that the build leaves nothing here; the .debs, the
+# .buildinfo and the .changes end up in $(DIST), and lintian checks the .debs.
+PKG_STAGE := $(BUILD)/debian-package
+PKG_SOURCE := $(PKG_STAGE)/vrindel
+# lintian advises against root; as root (CI) it runs as nobody.
+LINTIAN := $(if $(SUDO),,setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=/tmp) lintian
+
+package-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGE_TOOLS)"
+
+package: package-deps
+	rm -rf $(PKG_STAGE) && mkdir -p $(PKG_SOURCE)
+	tar -c --exclude-vcs --exclude-vcs-ignores --exclude=./$(BUILD) --exclude=./$(DIST) . | \
+	  tar -x -C $(PKG_SOURCE)
+	@cd $(PKG_SOURCE) && dpkg-checkbuilddeps 2>/dev/null || { \
+	  echo "Installing the build dependencies of debian/control"; \
+	  $(SUDO) mk-build-deps --install --remove \
+	    --tool 'env DEBIAN_FRONTEND=noninteractive apt-get -y -qq --no-install-recommends' debian/control; }
+	cd $(PKG_SOURCE) && dpkg-buildpackage -us -uc -b
+	mkdir -p $(DIST)
+	cp $(PKG_STAGE)/*.deb $(PKG_STAGE)/*.buildinfo $(PKG_STAGE)/*.changes $(DIST)/
+	$(LINTIAN) --info --pedantic --fail-on error,warning $(PKG_STAGE)/*.deb
+	@ls -1 $(DIST)/*.deb
 
 # Generates the catalogues on first use (in $(BUILD)/bench-data) and prints
 # a table of every operation at 10,000, 100,000 and 1,000,000 records.
@@ -63,7 +102,7 @@ SANITIZE_ENV := \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 sanitize: sanitize-deps
-	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DVRINDEL_BUILD_BENCH=OFF \
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DVRINDEL_BUILD_BENCH=OFF -DVRINDEL_WERROR=$(WERROR) \
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)"
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && QT_QPA_PLATFORM=offscreen $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
@@ -74,7 +113,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := zoznam options
 
 fuzz: sanitize-deps
-	CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRINDEL_FUZZ=ON \
+	CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRINDEL_FUZZ=ON -DVRINDEL_WERROR=$(WERROR) \
 	  -DVRINDEL_BUILD_APP=OFF -DVRINDEL_BUILD_TESTS=OFF -DVRINDEL_BUILD_BENCH=OFF
 	cmake --build $(BUILD)-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	@mkdir -p $(BUILD)-fuzz/artifacts; \
@@ -102,4 +141,4 @@ soak: build
 	  ./bin/catalogue_tests --gtest_filter=CollationAgainstIcu.RandomTexts
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(DIST)

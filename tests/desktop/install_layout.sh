@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR with the prefix a distribution
 # package uses and checks that every file lands where desktops look for it,
-# that nothing else is installed, and that the installed tree holds together
-# (the metainfo's launchable, the desktop entry and its icon).
+# that nothing else is installed, and that the installed tree holds together:
+# the metainfo's launchable, the desktop entry and its icon at every size, a
+# manual page for every program that renders without a warning.
 #
-# usage: install_layout.sh BUILD_DIR APP_ID APPSTREAMCLI
+# usage: install_layout.sh BUILD_DIR APP_ID APPSTREAMCLI "ICON_SIZES" "PROGRAMS"
 set -uo pipefail
 
 build=$1 id=$2 appstreamcli=$3
+read -r -a sizes <<<"$4"
+read -r -a programs <<<"$5"
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
 failures=0
@@ -20,31 +23,61 @@ fi
 rm -f "$dest.log"
 
 expected=(
-  usr/bin/vrindel
   "usr/share/applications/$id.desktop"
   "usr/share/metainfo/$id.metainfo.xml"
-  usr/share/icons/hicolor/32x32/apps/vrindel.png
   usr/share/icons/hicolor/scalable/apps/vrindel.svg
 )
+for p in "${programs[@]}"; do
+  expected+=("usr/bin/$p" "usr/share/man/man1/$p.1")
+done
+for s in "${sizes[@]}"; do
+  expected+=("usr/share/icons/hicolor/${s}x$s/apps/vrindel.png")
+done
 for f in "${expected[@]}"; do
   [ -f "$dest/$f" ] || fail "$f was not installed"
 done
-[ -x "$dest/usr/bin/vrindel" ] || fail "usr/bin/vrindel is not executable"
+for p in "${programs[@]}"; do
+  [ -x "$dest/usr/bin/$p" ] || fail "usr/bin/$p is not executable"
+done
 
-# A package must not carry build leftovers such as static libraries or headers.
+# A package must not carry build leftovers such as static libraries or
+# headers, nor a page without its program.
 while IFS= read -r f; do
-  case $f in
-    usr/bin/vrindel | usr/share/*) ;;
+  case " ${expected[*]} " in
+    *" $f "*) ;;
     *) fail "unexpected file installed: $f" ;;
   esac
 done < <(cd "$dest" && find . -type f -printf '%P\n')
 
+# Each PNG's header holds its width and height (bytes 16 to 23, big-endian).
+for s in "${sizes[@]}"; do
+  png=$dest/usr/share/icons/hicolor/${s}x$s/apps/vrindel.png
+  [ -f "$png" ] || continue
+  read -r w h < <(od -An -tu1 -j16 -N8 "$png" |
+                  awk '{ print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }')
+  [ "$w $h" = "$s $s" ] || fail "the ${s}x$s icon is $w x $h pixels"
+done
+
+# Both in a plain terminal and in a UTF-8 one, as man-db shows them.
+for p in "${programs[@]}"; do
+  page=$dest/usr/share/man/man1/$p.1
+  [ -f "$page" ] || continue
+  for locale in C C.UTF-8; do
+    if ! out=$(LC_ALL=$locale MANWIDTH=80 man --warnings -l "$page" 2>&1 >"$dest/page.txt"); then
+      fail "man $p ($locale) failed: $out"
+    elif [ -n "$out" ]; then
+      fail "man $p ($locale) warns: $out"
+    elif ! grep -q "^NAME" "$dest/page.txt" || ! grep -q "$p" "$dest/page.txt"; then
+      fail "man $p ($locale) shows no page for $p"
+    fi
+  done
+  rm -f "$dest/page.txt"
+done
+
 entry=$dest/usr/share/applications/$id.desktop
 if [ -f "$entry" ]; then
   icon=$(sed -n 's/^Icon=//p' "$entry")
-  [ -n "$icon" ] && [ -f "$dest/usr/share/icons/hicolor/32x32/apps/$icon.png" ] &&
-    [ -f "$dest/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] ||
-    fail "the desktop entry's icon \"$icon\" is not installed in both sizes"
+  [ "$icon" = vrindel ] || fail "the desktop entry's icon is \"$icon\", not the installed vrindel"
   tryexec=$(sed -n 's/^TryExec=//p' "$entry")
   [ -n "$tryexec" ] && [ -x "$dest/usr/bin/$tryexec" ] ||
     fail "the desktop entry's TryExec \"$tryexec\" is not an installed program"
