@@ -81,6 +81,8 @@ TMainForm::TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs, QWidget* pare
     keyboard_ = std::make_unique<KeyRouter>(*this);
 
     // One window per catalogue: two would each save over the other's records.
+    ListFile.assign(vrindel::ListFileName);
+    OptionsFile.assign(vrindel::OptionsFileName);
     if (session_.lock() == vrindel::CatalogueLock::State::Busy) {
         refused_ = true;
         boxes_.warning(QString::fromUtf8(vrindel::FileMessageCaption), QString::fromUtf8(AlreadyOpenText));

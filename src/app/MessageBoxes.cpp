@@ -23,7 +23,15 @@ void ModalMessageBoxes::exec(QMessageBox& box) {
     if (onTop)
         handle->setFlag(Qt::WindowStaysOnTopHint, false);
 
-    box.setWindowModality(Qt::ApplicationModal);
+    // A box without the window on screen (before it is shown, or when a
+    // second window is refused) is a window of its own kept on top: as a
+    // modal dialog of no window it would sit in the window manager's
+    // normal layer, hidden behind any window kept on top, another of ours
+    // included. With no window shown, there is nothing for it to block.
+    if (!window_ || !window_->isVisible())
+        box.setWindowFlags((box.windowFlags() & ~Qt::WindowType_Mask) | Qt::Window | Qt::WindowStaysOnTopHint);
+    else
+        box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 
     if (onTop && handle)

@@ -50,7 +50,8 @@ public:
 
     // Takes the lock on the folder of the catalogue's name and keeps it for
     // the session's life. Once held, the temporary files that killed saves
-    // left beside the two files are removed.
+    // left beside the two files are removed. Call it once both file
+    // variables are bound to their names.
     CatalogueLock::State lock();
     const CatalogueLock& heldLock() const { return lock_; }
 

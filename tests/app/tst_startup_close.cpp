@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <memory>
 
@@ -451,6 +452,24 @@ private slots:
         QVERIFY(boxes.shown.isEmpty());
         QVERIFY(first.close());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Prvý", "1"}, {"Druhý", "2"}}));
+    }
+
+    // A save killed between naming its new file and renaming it leaves a
+    // hidden file; the next start removes it, unless its process still runs.
+    void aKilledSavesLeftoverGoesAtTheNextStart() {
+        writeCatalogue({{"Prvý", "1"}});
+        writeOptions(true, false, true);
+        const pid_t gone = ::fork();
+        if (gone == 0)
+            ::_exit(0);
+        ::waitpid(gone, nullptr, 0);
+        const QString stale = QStringLiteral(".Zoznam.dat.tmp-%1-3").arg(gone);
+        const QString live = QStringLiteral(".Options.dat.tmp-%1-1").arg(::getppid());
+        writeFile(stale, QByteArray(4096, 'x'));
+        writeFile(live, QByteArray(3, 'x'));
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QCOMPARE(dir_->entries(), (QStringList{live, "Options.dat", "Zoznam.dat"}));
     }
 
     // Another program appends a record while the window is open; the close
