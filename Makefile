@@ -36,13 +36,16 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-# Configured again when this file changes, so that its options reach a build
-# folder that already exists.
-$(BUILD)/.configured: Makefile | deps
+# Configured again when this file or one of its options changes, so that
+# they reach a build folder that already exists.
+CONFIGURED := $(BUILD)/.configured-$(BUILD_TYPE)-werror-$(WERROR)
+
+$(CONFIGURED): Makefile | deps
+	@rm -f $(BUILD)/.configured-*
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVRINDEL_WERROR=$(WERROR)
 	@touch $@
 
-build: deps $(BUILD)/.configured
+build: deps $(CONFIGURED)
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
