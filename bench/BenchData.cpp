@@ -1,6 +1,9 @@
 #include "BenchData.h"
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -96,6 +99,38 @@ std::string catalogueFile(std::size_t count) {
         return path;
     writeCatalogueFile(path, generateRecords(count));
     return path;
+}
+
+std::string namesFile(std::size_t count) {
+    const std::string catalogue = catalogueFile(count);
+    const std::string path = "bench-data/names-" + std::to_string(count) + ".txt";
+    struct stat names{}, source{};
+    if (::stat(path.c_str(), &names) == 0 && ::stat(catalogue.c_str(), &source) == 0 &&
+        names.st_mtime >= source.st_mtime)
+        return path;
+    std::ifstream in(catalogue, std::ios::binary);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    RecordText name, location;
+    while (in.read(reinterpret_cast<char*>(&name), sizeof name) &&
+           in.read(reinterpret_cast<char*>(&location), sizeof location))
+        out << windows1250ToUtf8(name.view()) << '\n';
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+bool runSortF(const std::string& path) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const char* argv[] = {"sort", "-f", path.c_str(), nullptr};
+    const char* envp[] = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin", nullptr};
+    pid_t pid = -1;
+    const int failed = posix_spawnp(&pid, "sort", &actions, nullptr, const_cast<char* const*>(argv),
+                                    const_cast<char* const*>(envp));
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    return failed == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 long peakKilobytes() {

@@ -23,6 +23,14 @@ void writeCatalogueFile(const std::string& path, const std::vector<GeneratedReco
 // catalogue of `count` records in it; returns the file's path.
 std::string catalogueFile(std::size_t count);
 
+// The names of that catalogue as UTF-8, one a line, in a file beside it
+// (written once); returns the file's path.
+std::string namesFile(std::size_t count);
+
+// Runs GNU `sort -f` in the C.UTF-8 locale on a file, its output discarded;
+// false if it could not be run or failed.
+bool runSortF(const std::string& path);
+
 // Peak resident size of this process image in kB (VmHWM), or -1.
 long peakKilobytes();
 

@@ -70,18 +70,50 @@ void baseline_read_file(benchmark::State& state) {
 }
 BENCHMARK(baseline_read_file)->Apply(sizes);
 
-void baseline_sort_keys(benchmark::State& state) {
+// The sort key of every name: ICU's own (the reference), and the tables'.
+template <Collation::Engine Engine>
+void sort_keys(benchmark::State& state) {
     const auto& recs = records(std::size_t(state.range(0)));
+    const Collation collation(Engine);
     std::vector<std::uint8_t> key;
     for (auto _ : state) {
         for (const auto& r : recs) {
             key.clear();
-            Collation::instance().appendSortKey(r.name, key);
+            collation.appendSortKey(r.name, key);
         }
         benchmark::DoNotOptimize(key.data());
     }
 }
-BENCHMARK(baseline_sort_keys)->Apply(sizes);
+BENCHMARK(sort_keys<Collation::Engine::Icu>)->Name("sort_keys_icu")->Apply(sizes);
+BENCHMARK(sort_keys<Collation::Engine::Tables>)->Name("sort_keys_tables")->Apply(sizes);
+
+// One comparison of two names, by ICU (with the same tie rule) and by the
+// tables. "random": two names of the catalogue, which mostly part at their
+// first letters; "close": a name and the same name with its last letter
+// changed, read to the end, as the last steps of a binary search do.
+template <Collation::Engine Engine, bool Close>
+void compare_names(benchmark::State& state) {
+    const auto& recs = records(100000);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::mt19937 rng(7);
+    for (std::size_t i = 0; i < 4096; ++i) {
+        const std::string& a = recs[rng() % recs.size()].name;
+        std::string b = Close ? a : recs[rng() % recs.size()].name;
+        if (Close)
+            b.back() = b.back() == 'a' ? 'b' : 'a';
+        pairs.emplace_back(a, b);
+    }
+    const Collation collation(Engine);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const auto& [a, b] = pairs[i++ & 4095];
+        benchmark::DoNotOptimize(collation.compare(a, b));
+    }
+}
+BENCHMARK(compare_names<Collation::Engine::Icu, false>)->Name("compare_random_icu");
+BENCHMARK(compare_names<Collation::Engine::Tables, false>)->Name("compare_random_tables");
+BENCHMARK(compare_names<Collation::Engine::Icu, true>)->Name("compare_close_icu");
+BENCHMARK(compare_names<Collation::Engine::Tables, true>)->Name("compare_close_tables");
 
 // --- Start-up and close ------------------------------------------------------
 

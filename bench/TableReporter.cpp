@@ -1,8 +1,7 @@
 #include "TableReporter.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -16,42 +15,61 @@ std::string human(double seconds) {
         std::snprintf(buf, sizeof buf, "%.2f s", seconds);
     else if (seconds >= 1e-3)
         std::snprintf(buf, sizeof buf, "%.2f ms", seconds * 1e3);
-    else
+    else if (seconds >= 1e-6)
         std::snprintf(buf, sizeof buf, "%.1f µs", seconds * 1e6);
+    else
+        std::snprintf(buf, sizeof buf, "%.1f ns", seconds * 1e9);
     return buf;
 }
 
 }  // namespace
 
+bool TableReporter::ReportContext(const Context& context) {
+    double load[3] = {0, 0, 0};
+    const int got = getloadavg(load, 3);
+    std::fprintf(stderr, "%s: %d cores, load average %.2f at the start\n", context.executable_name,
+                 context.cpu_info.num_cpus, got > 0 ? load[0] : -1.0);
+    return true;
+}
+
 void TableReporter::ReportRuns(const std::vector<Run>& runs) {
-    ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-        if (run.run_type == Run::RT_Aggregate || run.error_occurred)
+        if (run.run_type == Run::RT_Aggregate)
             continue;
-        // Names read "<operation>/<records>[/iterations:1][/real_time]".
         const std::string name = run.benchmark_name();
-        auto slash = name.find('/');
-        if (slash == std::string::npos)
+        if (run.error_occurred) {
+            std::fprintf(stderr, "  %s: %s\n", name.c_str(), run.error_message.c_str());
             continue;
-        std::string op = name.substr(0, slash);
-        long size = std::atol(name.c_str() + slash + 1);
-        if (size <= 0)
-            continue;
+        }
+        // Names read "<operation>[/<records>][/iterations:n][/min_time:t][/real_time]".
+        const auto slash = name.find('/');
+        const std::string op = name.substr(0, slash);
+        const long size = slash == std::string::npos ? 0 : std::atol(name.c_str() + slash + 1);
         if (!rows_.count(op))
             order_.push_back(op);
         Cell& cell = rows_[op][size];
         cell.seconds = run.iterations ? run.real_accumulated_time / double(run.iterations) : 0;
         for (const auto& [key, counter] : run.counters)
             cell.counters[key] = counter.value;
+        std::fprintf(stderr, "  %s: %s\n", name.c_str(), human(cell.seconds).c_str());
     }
 }
 
 void TableReporter::Finalize() {
-    ConsoleReporter::Finalize();
+    printSizedTable();
+    printStartupShare();
+    printPerCallTable();
+    std::fflush(stdout);
+}
+
+void TableReporter::printSizedTable() {
     std::set<long> sizes;
     for (const auto& [op, cells] : rows_)
         for (const auto& [size, cell] : cells)
-            sizes.insert(size);
+            if (size > 0)
+                sizes.insert(size);
+    if (sizes.empty())
+        return;
     std::printf("\nResults on %u cores (real time per operation):\n\n| operation |", std::thread::hardware_concurrency());
     for (long s : sizes)
         std::printf(" %ld |", s);
@@ -61,27 +79,71 @@ void TableReporter::Finalize() {
     std::printf("\n");
     for (const std::string& op : order_) {
         const auto& cells = rows_[op];
-        std::printf("| %s |", op.c_str());
-        for (long s : sizes) {
-            auto it = cells.find(s);
-            if (it == cells.end()) {
-                std::printf(" |");
-                continue;
+        if (!cells.count(0) || cells.size() > 1) {
+            std::printf("| %s |", op.c_str());
+            for (long s : sizes) {
+                auto it = cells.find(s);
+                if (it == cells.end()) {
+                    std::printf(" |");
+                    continue;
+                }
+                auto mb = it->second.counters.find("peak_MB");
+                if (mb != it->second.counters.end())
+                    std::printf(" %.0f MB (%.2fx file) |", mb->second, it->second.counters.at("x_file"));
+                else
+                    std::printf(" %s |", human(it->second.seconds).c_str());
             }
-            auto mb = it->second.counters.find("peak_MB");
-            if (mb != it->second.counters.end())
-                std::printf(" %.0f MB (%.2fx file) |", mb->second, it->second.counters.at("x_file"));
+            auto a = cells.find(100000), b = cells.find(1000000);
+            if (a != cells.end() && b != cells.end() && a->second.seconds > 0)
+                std::printf(" %.1fx |", b->second.seconds / a->second.seconds);
             else
-                std::printf(" %s |", human(it->second.seconds).c_str());
+                std::printf(" |");
+            std::printf("\n");
         }
-        auto a = cells.find(100000), b = cells.find(1000000);
-        if (a != cells.end() && b != cells.end() && a->second.seconds > 0)
-            std::printf(" %.1fx |", b->second.seconds / a->second.seconds);
-        else
-            std::printf(" |");
+    }
+}
+
+// The window's start-up as a share of GNU sort -f on the same names.
+void TableReporter::printStartupShare() {
+    auto sortF = rows_.find("baseline_sort_f");
+    if (sortF == rows_.end())
+        return;
+    std::printf("\nStart-up as a share of `sort -f` (C.UTF-8) on the same names, this run:\n\n"
+                "| operation |");
+    for (const auto& [size, cell] : sortF->second)
+        std::printf(" %ld |", size);
+    std::printf("\n|---|");
+    for (std::size_t i = 0; i < sortF->second.size(); ++i)
+        std::printf("---|");
+    std::printf("\n");
+    for (const char* op : {"window_startup_sorted", "window_startup_unsorted"}) {
+        auto row = rows_.find(op);
+        if (row == rows_.end())
+            continue;
+        std::printf("| %s |", op);
+        for (const auto& [size, cell] : sortF->second) {
+            auto it = row->second.find(size);
+            if (it != row->second.end() && cell.seconds > 0)
+                std::printf(" %.2f |", it->second.seconds / cell.seconds);
+            else
+                std::printf(" |");
+        }
         std::printf("\n");
     }
-    std::fflush(stdout);
+}
+
+void TableReporter::printPerCallTable() {
+    bool any = false;
+    for (const std::string& op : order_) {
+        const auto& cells = rows_[op];
+        auto it = cells.find(0);
+        if (it == cells.end())
+            continue;
+        if (!any)
+            std::printf("\nPer call (real time):\n\n| operation | time |\n|---|---|\n");
+        any = true;
+        std::printf("| %s | %s |\n", op.c_str(), human(it->second.seconds).c_str());
+    }
 }
 
 }  // namespace vrindel::bench

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -372,6 +373,24 @@ int compareLevel(const CollationTables& t, std::string_view a, std::string_view 
     }
 }
 
+// How many leading bytes two texts share, eight at a time.
+std::size_t commonPrefix(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    std::size_t same = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; same + 8 <= n; same += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a.data() + same, 8);
+            std::memcpy(&y, b.data() + same, 8);
+            if (x != y)
+                return same + std::size_t(std::countr_zero(x ^ y) / 8);
+        }
+    }
+    while (same < n && a[same] == b[same])
+        ++same;
+    return same;
+}
+
 int compareFolded(const unsigned char* fold, std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -484,15 +503,31 @@ int Collation::compare(std::string_view a, std::string_view b) const {
         const int c = icuCompare(a, b);
         return c != 0 ? c : foldedTie(a, b);
     }
-    if (int c = compareLevel<true>(*tables_, a, b))
+    // Equal leading bytes weigh alike in both texts, but for a pair that
+    // begins in them and ends after them: read from the pair's start then.
+    // (That byte was not itself the end of a pair: no pair's second
+    // character begins another.)
+    const std::size_t same = commonPrefix(a, b);
+    if (same == a.size() && same == b.size())
+        return 0;
+    std::size_t from = same;
+    if (from > 0 && tables_->pairRow[static_cast<unsigned char>(a[from - 1])] >= 0)
+        --from;
+    const std::string_view ra = a.substr(from), rb = b.substr(from);
+    if (int c = compareLevel<true>(*tables_, ra, rb))
         return c;
-    if (int c = compareLevel<false>(*tables_, a, b))
+    if (int c = compareLevel<false>(*tables_, ra, rb))
         return c;
-    return compareFolded(tables_->fold.data(), a, b);
+    return compareFolded(tables_->fold.data(), a.substr(same), b.substr(same));
 }
 
 void Collation::appendSortKey(std::string_view text, std::vector<std::uint8_t>& out) const {
     if (tables_) {
+        std::uint8_t key[2 * (MaxWeights * MaxTextLength + 1) + MaxTextLength];
+        if (text.size() <= MaxTextLength) {
+            out.insert(out.end(), key, key + writeKey(*tables_, text, key, sizeof key));
+            return;
+        }
         const std::size_t at = out.size();
         out.resize(at + 2 * (MaxWeights * text.size() + 1) + text.size());
         out.resize(at + writeKey(*tables_, text, out.data() + at, out.size() - at));
