@@ -89,7 +89,7 @@ private slots:
     }
 
     void writeAndClearFollowTheEdits() {
-        TMainForm& form = open(true, true, {{"Kniha", "Polica"}});
+        TMainForm& form = open(true, true, {{"Kniha", "Polica"}, {QStringLiteral("Hra…"), "Disk"}});
         QVERIFY(showWindow(form));
         QVERIFY(!form.Write->isEnabled());
         QVERIFY(!form.Clear->isEnabled());
@@ -110,6 +110,13 @@ private slots:
         // Accents count: "Kniha" is not "Kníha".
         form.NewPolozka->selectAll();
         typeText(form, QStringLiteral("Kníha"));
+        QVERIFY(form.Write->isEnabled());
+        // Only letter case is ignored: "Hra..." is not "Hra…", "HRA…" is.
+        form.NewPolozka->selectAll();
+        typeText(form, QStringLiteral("HRA…"));
+        QVERIFY(!form.Write->isEnabled());
+        form.NewPolozka->selectAll();
+        typeText(form, QStringLiteral("Hra..."));
         QVERIFY(form.Write->isEnabled());
 
         form.NewPolozka->selectAll();
