@@ -109,7 +109,6 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
     };
     constexpr std::size_t Buckets = 1 << 16;
     auto bucketOf = [](const Keyed& k) { return std::size_t(k.head >> 48); };
-    std::vector<Keyed> keyed(n);
     std::vector<std::uint32_t> counts[2] = {std::vector<std::uint32_t>(Buckets), std::vector<std::uint32_t>(Buckets)};
 
     const unsigned parts = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
@@ -130,22 +129,18 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
                          : std::pair<std::size_t, std::size_t>(size / parts, size);
     };
 
+    // First the bucket sizes, from each key's first two bytes; then each
+    // name's key straight into its bucket, so that no second array of keys
+    // adds to start-up's peak memory.
     inParallel([&](unsigned part) {
         const auto [from, to] = half(part, n);
         auto& count = counts[part];
         for (std::size_t i = from; i < to; ++i) {
-            std::uint8_t key[16] = {};
+            std::uint8_t key[2] = {};
             collations[part]->sortKeyPrefix(text(batch[i].name), key, sizeof key);
-            Keyed k{0, 0, std::uint32_t(i)};
-            for (std::size_t b = 0; b < 8; ++b) {
-                k.head = (k.head << 8) | key[b];
-                k.tail = (k.tail << 8) | key[b + 8];
-            }
-            keyed[i] = k;
-            ++count[bucketOf(k)];
+            ++count[std::size_t(key[0]) << 8 | key[1]];
         }
     });
-
     // Bucket starts; the first part's names of a bucket before the second's,
     // so that a bucket holds its names in batch order.
     std::vector<std::uint32_t> start(Buckets + 1);
@@ -161,10 +156,17 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
     inParallel([&](unsigned part) {
         const auto [from, to] = half(part, n);
         auto& next = counts[part];
-        for (std::size_t i = from; i < to; ++i)
-            spread[next[bucketOf(keyed[i])]++] = keyed[i];
+        for (std::size_t i = from; i < to; ++i) {
+            std::uint8_t key[16] = {};
+            collations[part]->sortKeyPrefix(text(batch[i].name), key, sizeof key);
+            Keyed k{0, 0, std::uint32_t(i)};
+            for (std::size_t b = 0; b < 8; ++b) {
+                k.head = (k.head << 8) | key[b];
+                k.tail = (k.tail << 8) | key[b + 8];
+            }
+            spread[next[bucketOf(k)]++] = k;
+        }
     });
-    keyed = {};
 
     // Each part sorts the buckets of its half of the names.
     std::size_t middle = 0;
