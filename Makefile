@@ -89,6 +89,7 @@ package: package-deps
 
 # Generates the catalogues on first use (in $(BUILD)/bench-data) and prints
 # a table of every operation at 10,000, 100,000 and 1,000,000 records.
+bench: BUILD_TYPE = Release
 bench: build
 	cd $(BUILD) && for b in bin/*_bench; do QT_QPA_PLATFORM=offscreen ./$$b || exit 1; done
 
