@@ -415,8 +415,13 @@ int FileVar::createTemporary(const struct ::stat* old) {
         throw IoError::fromErrno(err);
     };
 
-    // An unnamed file leaves nothing behind if the program is killed.
-    int fd = openRetrying(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    // An unnamed file leaves nothing behind if the program is killed. It is
+    // named later through /proc, or directly by a process with the right
+    // capability (root); without either it could never be named.
+    static const bool canName = ::access("/proc/self/fd", F_OK) == 0 || ::geteuid() == 0;
+    int fd = canName ? openRetrying(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, mode) : -1;
+    if (!canName)
+        errno = EOPNOTSUPP;
     unnamed_ = fd >= 0;
     if (fd < 0) {
         if (errno == EACCES || errno == EPERM || errno == ENOSPC || errno == EDQUOT || errno == ENOENT ||

@@ -467,6 +467,22 @@ TEST_F(FailingSave, WhenRenameFails) {
     expectFailsAndKeepsTheOldFile(EXDEV, test::numbered("I/O error ", EXDEV));
 }
 
+TEST_F(FailingSave, WithoutUnnamedFilesAHiddenNamedOneIsUsedAndNothingIsLeft) {
+    fs.failOn(Call::Open, 2, EOPNOTSUPP);  // the unnamed temporary file
+    saveCatalogue(listFile, next);
+    EXPECT_EQ(fs.injected(), 1);
+    EXPECT_EQ(fs.calls(Call::Link), 0);
+    EXPECT_EQ(fs.calls(Call::Rename), 1);
+    EXPECT_TRUE(readBytes(ListFileName) == nextFile);
+    EXPECT_EQ(others(), Names{});
+    // Named and failing before the rename, it is removed again.
+    fs.reset();
+    fs.failOn(Call::Open, 2, EOPNOTSUPP);
+    fs.failOn(Call::Fsync, 1, EIO);
+    ioErrorOf([&] { saveCatalogue(listFile, next); });
+    EXPECT_EQ(others(), Names{});
+}
+
 TEST_F(FailingSave, AShortWriteThatIsFollowedUpStoresEverything) {
     fs.shortWriteOn(1, 33);
     saveCatalogue(listFile, next);
