@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -90,10 +91,11 @@ std::size_t Catalogue::storagePositionOfSeq(std::uint32_t seq) const {
 
 // Sorts a batch given in order of seq by collation, equal names keeping that
 // order. Large batches (a whole catalogue at start-up) are sorted on the
-// first 16 bytes of each name's sort key: one counting pass spreads them
-// over buckets by the first two bytes, then each bucket is sorted on its
-// own, names whose 16 bytes agree compared whole. Keys and buckets are
-// shared between two cores.
+// first 16 bytes of each name's sort key, by radix: the keys are made
+// straight into buckets by their first byte, each bucket is spread by the
+// next byte and so on while it is large, and small ones are sorted by
+// comparison, names whose 16 bytes agree compared whole. Both cores share
+// each step.
 void Catalogue::sortBatch(std::vector<Entry>& batch) const {
     const std::size_t n = batch.size();
     if (n < 4096) {
@@ -107,9 +109,10 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
         std::uint64_t tail;
         std::uint32_t index;    // into batch
     };
-    constexpr std::size_t Buckets = 1 << 16;
-    auto bucketOf = [](const Keyed& k) { return std::size_t(k.head >> 48); };
-    std::vector<std::uint32_t> counts[2] = {std::vector<std::uint32_t>(Buckets), std::vector<std::uint32_t>(Buckets)};
+    constexpr unsigned KeyBytes = 16;
+    auto byteOf = [](const Keyed& k, unsigned d) {
+        return std::size_t(d < 8 ? (k.head >> (56 - 8 * d)) & 0xFF : (k.tail >> (56 - 8 * (d - 8))) & 0xFF);
+    };
 
     const unsigned parts = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
     auto inParallel = [&](auto work) {
@@ -121,56 +124,53 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
         work(0u);
         helper.join();
     };
-    // A copy shares the compiled tables; without them it is a collator of its own.
-    const Collation second(collation_);
-    const Collation* collations[2] = {&collation_, &second};
     auto half = [&](unsigned part, std::size_t size) {
         return part == 0 ? std::pair<std::size_t, std::size_t>(0, size / parts)
                          : std::pair<std::size_t, std::size_t>(size / parts, size);
     };
+    // A copy shares the compiled tables; without them it is a collator of its own.
+    const Collation second(collation_);
+    const Collation* collations[2] = {&collation_, &second};
 
-    // First the bucket sizes, from each key's first two bytes; then each
-    // name's key straight into its bucket, so that no second array of keys
-    // adds to start-up's peak memory.
+    // How many keys begin with each byte; then the keys, each straight into
+    // its bucket (a bucket holds the first part's names before the second's,
+    // so in batch order). Few buckets keep the scattered writes in cache.
+    std::array<std::uint32_t, 256> next[2] = {};
     inParallel([&](unsigned part) {
         const auto [from, to] = half(part, n);
-        auto& count = counts[part];
         for (std::size_t i = from; i < to; ++i) {
-            std::uint8_t key[2] = {};
-            collations[part]->sortKeyPrefix(text(batch[i].name), key, sizeof key);
-            ++count[std::size_t(key[0]) << 8 | key[1]];
+            std::uint8_t first = 0;
+            collations[part]->sortKeyPrefix(text(batch[i].name), &first, 1);
+            ++next[part][first];
         }
     });
-    // Bucket starts; the first part's names of a bucket before the second's,
-    // so that a bucket holds its names in batch order.
-    std::vector<std::uint32_t> start(Buckets + 1);
+    std::array<std::uint32_t, 257> start;
     std::uint32_t at = 0;
-    for (std::size_t b = 0; b < Buckets; ++b) {
+    for (std::size_t b = 0; b < 256; ++b) {
         start[b] = at;
-        at += counts[0][b] + counts[1][b];
-        counts[1][b] = start[b] + counts[0][b];
-        counts[0][b] = start[b];
+        at += next[0][b] + next[1][b];
+        next[1][b] = start[b] + next[0][b];
+        next[0][b] = start[b];
     }
-    start[Buckets] = at;
-    std::vector<Keyed> spread(n);
+    start[256] = at;
+    const auto keyed = std::make_unique_for_overwrite<Keyed[]>(n);
     inParallel([&](unsigned part) {
         const auto [from, to] = half(part, n);
-        auto& next = counts[part];
         for (std::size_t i = from; i < to; ++i) {
-            std::uint8_t key[16] = {};
+            std::uint8_t key[KeyBytes] = {};
             collations[part]->sortKeyPrefix(text(batch[i].name), key, sizeof key);
             Keyed k{0, 0, std::uint32_t(i)};
             for (std::size_t b = 0; b < 8; ++b) {
                 k.head = (k.head << 8) | key[b];
                 k.tail = (k.tail << 8) | key[b + 8];
             }
-            spread[next[bucketOf(k)]++] = k;
+            keyed[next[part][key[0]]++] = k;
         }
     });
 
-    // Each part sorts the buckets of its half of the names.
+    // Each part sorts the buckets of about half of the names.
     std::size_t middle = 0;
-    while (middle < Buckets && start[middle] < n / parts)
+    while (middle < 256 && start[middle] < n / parts)
         ++middle;
     inParallel([&](unsigned part) {
         const Collation& coll = *collations[part];
@@ -182,40 +182,43 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
             const int c = coll.compare(text(batch[a.index].name), text(batch[b.index].name));
             return c != 0 ? c < 0 : a.index < b.index;
         };
-        // A large bucket is spread once more by the third byte first.
-        std::vector<Keyed> spreadAgain;
-        std::array<std::uint32_t, 257> at3;
-        auto third = [](const Keyed& k) { return std::size_t((k.head >> 40) & 0xFF); };
-        const std::size_t first = part == 0 ? 0 : middle, last = part == 0 && parts > 1 ? middle : Buckets;
-        for (std::size_t b = first; b < last; ++b) {
-            const auto from = spread.begin() + start[b], to = spread.begin() + start[b + 1];
-            if (to - from < 64) {
-                std::sort(from, to, less);
-                continue;
+        std::vector<Keyed> spare;
+        // Keys in [first, last) agree on their first d bytes.
+        auto sortFrom = [&](auto& self, Keyed* first, Keyed* last, unsigned d) -> void {
+            const std::size_t size = std::size_t(last - first);
+            if (size < 64 || d == KeyBytes) {
+                std::sort(first, last, less);
+                return;
             }
-            at3.fill(0);
-            for (auto k = from; k != to; ++k)
-                ++at3[third(*k) + 1];
-            for (std::size_t d = 1; d < at3.size(); ++d)
-                at3[d] += at3[d - 1];
-            spreadAgain.resize(std::size_t(to - from));
-            for (auto k = from; k != to; ++k)
-                spreadAgain[at3[third(*k)]++] = *k;
-            std::copy(spreadAgain.begin(), spreadAgain.end(), from);
-            // at3[d] is now where bucket d ends.
+            std::array<std::uint32_t, 257> ends{};
+            for (const Keyed* k = first; k != last; ++k)
+                ++ends[byteOf(*k, d) + 1];
+            for (std::size_t b = 1; b < ends.size(); ++b)
+                ends[b] += ends[b - 1];
+            spare.resize(size);
+            for (const Keyed* k = first; k != last; ++k)
+                spare[ends[byteOf(*k, d)]++] = *k;
+            std::copy(spare.begin(), spare.end(), first);
+            // ends[b] is now where the keys with byte b end.
             std::uint32_t begin = 0;
-            for (std::size_t d = 0; d < 256; ++d) {
-                if (at3[d] - begin > 1)
-                    std::sort(from + begin, from + at3[d], less);
-                begin = at3[d];
+            for (std::size_t b = 0; b < 256; ++b) {
+                if (ends[b] - begin > 1)
+                    self(self, first + begin, first + ends[b], d + 1);
+                begin = ends[b];
             }
-        }
+        };
+        const std::size_t from = part == 0 ? 0 : middle, to = part == 0 && parts > 1 ? middle : 256;
+        for (std::size_t b = from; b < to; ++b)
+            if (start[b + 1] - start[b] > 1)
+                sortFrom(sortFrom, keyed.get() + start[b], keyed.get() + start[b + 1], 1);
     });
 
-    std::vector<Entry> sorted;
-    sorted.reserve(n);
-    for (const Keyed& k : spread)
-        sorted.push_back(batch[k.index]);
+    std::vector<Entry> sorted(n);
+    inParallel([&](unsigned part) {
+        const auto [from, to] = half(part, n);
+        for (std::size_t i = from; i < to; ++i)
+            sorted[i] = batch[keyed[i].index];
+    });
     batch = std::move(sorted);
 }
 
