@@ -20,6 +20,24 @@ std::uint32_t foldedHead(std::string_view text) {
     return head;
 }
 
+// Large batches (a whole catalogue at start-up) are worked on in two
+// halves on two cores: work(part, from, to) for part 0 and 1, or once over
+// everything on one core.
+bool twoCores() {
+    return std::thread::hardware_concurrency() > 1;
+}
+
+template <class Work>
+void inTwoHalves(std::size_t n, Work work) {
+    if (!twoCores()) {
+        work(0u, std::size_t(0), n);
+        return;
+    }
+    std::thread helper(work, 1u, n / 2, n);
+    work(0u, std::size_t(0), n / 2);
+    helper.join();
+}
+
 }  // namespace
 
 Catalogue::Catalogue(const Collation& collation) : collation_(collation) {}
@@ -116,20 +134,7 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
         return std::size_t(d < 8 ? (k.head >> (56 - 8 * d)) & 0xFF : (k.tail >> (56 - 8 * (d - 8))) & 0xFF);
     };
 
-    const unsigned parts = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
-    auto inParallel = [&](auto work) {
-        if (parts == 1) {
-            work(0u);
-            return;
-        }
-        std::thread helper(work, 1u);
-        work(0u);
-        helper.join();
-    };
-    auto half = [&](unsigned part, std::size_t size) {
-        return part == 0 ? std::pair<std::size_t, std::size_t>(0, size / parts)
-                         : std::pair<std::size_t, std::size_t>(size / parts, size);
-    };
+    const unsigned parts = twoCores() ? 2 : 1;
     // A copy shares the compiled tables; without them it is a collator of its own.
     const Collation second(collation_);
     const Collation* collations[2] = {&collation_, &second};
@@ -138,8 +143,7 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
     // its bucket (a bucket holds the first part's names before the second's,
     // so in batch order). Few buckets keep the scattered writes in cache.
     std::array<std::uint32_t, 256> next[2] = {};
-    inParallel([&](unsigned part) {
-        const auto [from, to] = half(part, n);
+    inTwoHalves(n, [&](unsigned part, std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i) {
             std::uint8_t first = 0;
             collations[part]->sortKeyPrefix(text(batch[i].name), &first, 1);
@@ -156,8 +160,7 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
     }
     start[256] = at;
     const auto keyed = std::make_unique_for_overwrite<Keyed[]>(n);
-    inParallel([&](unsigned part) {
-        const auto [from, to] = half(part, n);
+    inTwoHalves(n, [&](unsigned part, std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i) {
             std::uint8_t key[KeyBytes] = {};
             collations[part]->sortKeyPrefix(text(batch[i].name), key, sizeof key);
@@ -174,7 +177,7 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
     std::size_t middle = 0;
     while (middle < 256 && start[middle] < n / parts)
         ++middle;
-    inParallel([&](unsigned part) {
+    inTwoHalves(n, [&](unsigned part, std::size_t, std::size_t) {
         const Collation& coll = *collations[part];
         auto less = [&](const Keyed& a, const Keyed& b) {
             if (a.head != b.head)
@@ -216,8 +219,7 @@ void Catalogue::sortBatch(std::vector<Entry>& batch) const {
     });
 
     std::vector<Entry> sorted(n);
-    inParallel([&](unsigned part) {
-        const auto [from, to] = half(part, n);
+    inTwoHalves(n, [&](unsigned, std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i)
             sorted[i] = batch[keyed[i].index];
     });
@@ -242,10 +244,15 @@ void Catalogue::settle() const {
     if (pendingFrom_ == storage_.size())
         return;
     auto* self = const_cast<Catalogue*>(this);
-    std::vector<Entry> batch;
-    batch.reserve(storage_.size() - pendingFrom_);
-    for (std::size_t k = pendingFrom_; k < storage_.size(); ++k)
-        batch.push_back(entry(storage_[k].seq, storage_[k].name));
+    std::vector<Entry> batch(storage_.size() - pendingFrom_);
+    auto fill = [&](unsigned, std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k)
+            batch[k] = entry(storage_[pendingFrom_ + k].seq, storage_[pendingFrom_ + k].name);
+    };
+    if (batch.size() < 4096)
+        fill(0, 0, batch.size());
+    else
+        inTwoHalves(batch.size(), fill);
     pendingFrom_ = storage_.size();
 
     if (!sorted_)
