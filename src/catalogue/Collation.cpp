@@ -19,10 +19,12 @@ namespace vrindel {
 // At secondary strength ICU compares two texts by the sequences of their
 // non-zero primary weights, then by the sequences of their non-zero secondary
 // weights, the end of a text below every weight. A text's weights are those
-// of its characters, read left to right, a contraction ("ch" in its case
-// forms) taking the place of its two characters. Over Windows-1250 only a few
-// hundred distinct weights occur, so each is replaced by its rank among them,
-// one byte that orders as the weight does.
+// of its characters, read left to right, a pair that ICU reads as one (the
+// contraction "ch" in its case forms, "l·") taking the place of its two
+// characters. Over Windows-1250 only a few hundred distinct weights occur,
+// so each is replaced by its rank among them, one byte that orders as the
+// weight does. Should this ICU's collation not fit that shape, there are no
+// tables and ICU itself compares.
 
 namespace {
 
@@ -30,7 +32,7 @@ constexpr std::size_t MaxWeights = 4;      // per character or contraction
 constexpr std::uint8_t EndOfLevel = 1;     // below every rank
 constexpr std::uint8_t FirstRank = 2;
 
-// What one character or one contraction contributes to each level.
+// What one character or one pair contributes to each level.
 struct Unit {
     std::uint8_t primaryCount = 0, secondaryCount = 0;
     std::array<std::uint8_t, MaxWeights> primary{}, secondary{};
@@ -40,8 +42,8 @@ struct Unit {
 
 struct CollationTables {
     std::array<Unit, 256> single;
-    // Contractions: pairRow[x] < 0 when no contraction begins with byte x,
-    // else the row of pairs whose entry for the next byte is an index into
+    // Pairs read as one: pairRow[x] < 0 when none begins with byte x, else
+    // the row of pairs whose entry for the next byte is an index into
     // pairUnits, or -1.
     std::array<std::int16_t, 256> pairRow;
     std::vector<std::array<std::int16_t, 256>> pairs;

@@ -13,6 +13,7 @@
 
 #include "Catalogue.h"
 #include "Collation.h"
+#include "CollationSort.h"
 #include "TestSupport.h"
 
 namespace vrindel {
@@ -372,6 +373,28 @@ TEST(CollationAgainstIcu, RandomTexts) {
         }
     }
     checkSortedAsAWhole(std::move(some));
+}
+
+// Start-up's bulk order is the order of a stable sort by compare(): names
+// that share long beginnings (past the 16 key bytes it sorts on), names
+// equal but for case and names alike under ICU alone among them.
+TEST(CollationSort, OrdersAsAStableSortByCompare) {
+    std::mt19937 rng(16);
+    const std::string pieces[] = {"a", "A", "\xE1", "ch", "Ch", "h", "c", " ", "\xA0", "\x85", "...", "l\xB7"};
+    std::vector<std::string> names;
+    for (int i = 0; i < 20000; ++i) {
+        std::string n = i % 2 ? std::string(12 + rng() % 10, 'x') : "";
+        for (int k = 1 + int(rng() % 6); k > 0; --k)
+            n += pieces[rng() % std::size(pieces)];
+        names.push_back(n.substr(0, MaxTextLength));
+    }
+    std::vector<std::uint32_t> expected(names.size());
+    for (std::uint32_t i = 0; i < expected.size(); ++i)
+        expected[i] = i;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return coll().compare(names[a], names[b]) < 0; });
+    EXPECT_EQ(collationOrder(names.size(), [&](std::size_t i) { return std::string_view(names[i]); }, coll()),
+              expected);
 }
 
 }  // namespace
