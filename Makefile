@@ -12,7 +12,8 @@ DIST       ?= dist
 
 PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev \
             libgmock-dev libbenchmark-dev fonts-dejavu-core desktop-file-utils \
-            appstream dpkg-dev libglib2.0-bin man-db
+            appstream dpkg-dev libglib2.0-bin man-db \
+            libcli11-dev nlohmann-json3-dev
 SANITIZE_PACKAGES := clang libclang-rt-14-dev
 # What builds and checks a Debian package; the package's own build
 # dependencies come from debian/control.
@@ -114,7 +115,7 @@ sanitize: sanitize-deps
 # Each libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus; a
 # crash, a leak or a failed check stops the run with the input kept.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := zoznam options
+FUZZ_TARGETS := zoznam options import
 
 fuzz: sanitize-deps
 	CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRINDEL_FUZZ=ON -DVRINDEL_WERROR=$(WERROR) \

@@ -482,6 +482,42 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName) {
     misplaced_ = fits ? -1 : i;
 }
 
+void Catalogue::relocateAtDisplay(int i, std::string_view location) {
+    const RecordText name = displayAt(i);
+    const int j = findInStorage(name.view());
+    if (j < 0)
+        throw ListError::outOfBounds(j);
+    Stored& s = storage_[std::size_t(j)];
+    const TextId l = newText(location, 1);
+    release(s.location);
+    s.location = l;
+}
+
+std::vector<std::pair<int, int>> Catalogue::repeatedNames() const {
+    settle();
+    // The index holds equal names side by side, in storage order.
+    std::vector<std::pair<int, int>> repeated;
+    for (std::size_t k = 1, first = 0; k < storageIndex_.size(); ++k) {
+        if (compare(storageIndex_[first].name, storageIndex_[k].name) != 0) {
+            first = k;
+            continue;
+        }
+        repeated.emplace_back(int(storagePositionOfSeq(storageIndex_[k].seq)),
+                              int(storagePositionOfSeq(storageIndex_[first].seq)));
+    }
+    std::sort(repeated.begin(), repeated.end());
+    return repeated;
+}
+
+std::vector<int> Catalogue::storageInNameOrder() const {
+    settle();
+    std::vector<int> order;
+    order.reserve(storageIndex_.size());
+    for (const Entry& e : storageIndex_)
+        order.push_back(int(storagePositionOfSeq(e.seq)));
+    return order;
+}
+
 void Catalogue::releaseDisplay() {
     for (const Entry& e : display_)
         release(e.name);

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Collation.h"
@@ -82,6 +83,17 @@ public:
     void deleteAtDisplay(int i);                        // the caller selects afterwards
     // The display entry is replaced in place, even in sorted mode.
     void renameAtDisplay(int i, std::string_view name);
+    // The record of display entry i (its name's first match in storage)
+    // gets another location; the lists do not move.
+    void relocateAtDisplay(int i, std::string_view location);
+    // Every storage name that matches an earlier one, as pairs of storage
+    // indexes (the later one, the first one), the later ones ascending.
+    // Entered through the window, names never repeat; a file written by
+    // other means, or records about to be imported, may.
+    std::vector<std::pair<int, int>> repeatedNames() const;
+    // Storage indexes in the sorted view's order: by name, equal names in
+    // storage order.
+    std::vector<int> storageInNameOrder() const;
     void clear();                                       // RecordCount is left alone
 
     // Whether anything was added, deleted or renamed since the last clear().

@@ -61,13 +61,28 @@ std::u16string fromWindows1250(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+// The way back, for every character up to the highest one the code page
+// holds: importing a million records converts tens of millions of them.
+struct Reverse {
+    static constexpr char16_t Limit = 0x2200;
+    std::uint8_t byte[Limit] = {};   // 0: none (U+0000 is handled apart)
+    Reverse() {
+        for (int i = 0; i < 128; ++i)
+            byte[HighHalf[i]] = std::uint8_t(0x80 + i);
+    }
+};
+
+}  // namespace
+
 std::optional<unsigned char> toWindows1250(char16_t ch) {
     if (ch < 0x80)
         return static_cast<unsigned char>(ch);
-    for (int i = 0; i < 128; ++i)
-        if (HighHalf[i] == ch)
-            return static_cast<unsigned char>(0x80 + i);
-    return std::nullopt;
+    static const Reverse reverse;
+    if (ch >= Reverse::Limit || reverse.byte[ch] == 0)
+        return std::nullopt;
+    return reverse.byte[ch];
 }
 
 std::optional<std::string> toWindows1250(std::u16string_view text) {

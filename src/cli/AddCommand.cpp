@@ -1,0 +1,43 @@
+#include "Command.h"
+#include "Texts.h"
+
+namespace vrindel::cli {
+
+namespace {
+
+class AddCommand : public Command {
+public:
+    explicit AddCommand(CLI::App& parent)
+        : Command(parent, "add",
+                  "Add a record",
+                  "As the window adds: at most 31 characters each, only what Windows-1250 holds,\n"
+                  "and a name not yet listed (letter case ignored, as the window compares).") {
+        app_->add_option("NAME", name_, "the record's name")->required();
+        app_->add_option("LOCATION", location_, "where it is kept")->required();
+    }
+
+    int run() override {
+        const std::string name = storable(name_, "name");
+        const std::string location = storable(location_, "location");
+        Change change;
+        readForChanging(change, true);
+        const int listed = change.catalogue.findInDisplay(name);
+        if (listed >= 0)
+            throw Failure(exitcode::Problems, "\"" + name_ + "\" is already listed (as \"" +
+                                                  windows1250ToUtf8(change.catalogue.displayAt(listed).view()) +
+                                                  "\"); nothing was changed");
+        change.catalogue.add(name, location);
+        save(change.catalogue);
+        return exitcode::Ok;
+    }
+
+private:
+    std::string name_;
+    std::string location_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeAdd(CLI::App& app) { return std::make_unique<AddCommand>(app); }
+
+}  // namespace vrindel::cli

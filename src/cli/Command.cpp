@@ -1,0 +1,203 @@
+#include "Command.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "CatalogueFiles.h"
+#include "FileLayer.h"
+#include "Texts.h"
+
+namespace vrindel::cli {
+
+namespace {
+
+std::string folder_;
+
+// The window's two file messages, as a terminal tool says them.
+class Messages : public FileMessages {
+public:
+    void listFileMissing() override {}
+    void listFileDamaged() override { damaged = true; }
+    bool damaged = false;
+};
+
+struct ReadResult {
+    bool missing = false;
+    bool damaged = false;
+    bool whole = true;
+};
+
+ReadResult readCatalogueFile(Catalogue& catalogue) {
+    FileVar listFile;
+    listFile.assign(ListFileName);
+    ReadResult result;
+    if (!listFile.exists()) {
+        result.missing = true;
+        return result;
+    }
+    Messages messages;
+    try {
+        result.whole = readCatalogue(listFile, catalogue, messages);
+    } catch (const IoError& e) {
+        throw Failure(exitcode::FileError, shown(ListFileName) + ": cannot read: " + e.what());
+    }
+    result.damaged = messages.damaged;
+    return result;
+}
+
+}  // namespace
+
+void setFolder(const std::string& folder) { folder_ = folder; }
+
+std::string shown(const std::string& name) {
+    if (folder_.empty() || folder_ == ".")
+        return name;
+    return folder_ + (folder_.back() == '/' ? "" : "/") + name;
+}
+
+void warn(const std::string& message) { std::fprintf(stderr, "vrindel-cli: %s\n", message.c_str()); }
+
+std::string readWholeFile(const std::string& path, const std::string& shownName) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw Failure(exitcode::FileError, shownName + ": cannot open: " + std::strerror(errno));
+    std::string data;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        data.reserve(std::size_t(st.st_size));
+    else if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw Failure(exitcode::FileError, shownName + ": cannot read: " + std::strerror(EISDIR));
+    }
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            if (!standardInput)
+                ::close(fd);
+            throw Failure(exitcode::FileError, shownName + ": cannot read: " + std::strerror(err));
+        }
+        if (n == 0)
+            break;
+        data.append(chunk, std::size_t(n));
+    }
+    if (!standardInput)
+        ::close(fd);
+    return data;
+}
+
+Command::Command(CLI::App& parent, const std::string& name, const std::string& summary, const std::string& more)
+    : app_(parent.add_subcommand(name, summary)) {
+    if (!more.empty())
+        app_->footer(more);
+}
+
+void Command::readForLooking(Catalogue& catalogue) {
+    const ReadResult read = readCatalogueFile(catalogue);
+    if (read.missing)
+        throw Failure(exitcode::FileError, shown(ListFileName) + ": no catalogue in this folder");
+    if (read.damaged)
+        warn(shown(ListFileName) + ": damaged: it ends in the middle of a record; the " +
+             std::to_string(catalogue.storageCount()) + " records before the damage follow");
+    else if (!read.whole)
+        warn(shown(ListFileName) + ": could be read only in part; " + std::to_string(catalogue.storageCount()) +
+             " records follow");
+}
+
+void Command::readForChanging(Change& change, bool mayCreate) {
+    change.lock = CatalogueLock::tryAcquire(".");
+    if (change.lock.busy())
+        throw Failure(exitcode::Busy, shown(ListFileName) +
+                                          ": the catalogue is open in a Vrindel window or in another command; "
+                                          "nothing was changed");
+    if (!change.lock.held())
+        throw Failure(exitcode::FileError, (folder_.empty() ? std::string(".") : folder_) + ": cannot lock the catalogue's folder: " +
+                                               std::strerror(change.lock.error()));
+    const ReadResult read = readCatalogueFile(change.catalogue);
+    if (read.missing && !mayCreate)
+        throw Failure(exitcode::FileError, shown(ListFileName) + ": no catalogue in this folder");
+    if (read.damaged || !read.whole)
+        throw Failure(exitcode::FileError,
+                      shown(ListFileName) + ": damaged" +
+                          (read.damaged ? std::string(" (it ends in the middle of a record)") : std::string()) +
+                          "; nothing was changed, so that no record is lost. `vrindel-cli check` tells more.");
+}
+
+void Command::save(const Catalogue& catalogue) {
+    FileVar listFile;
+    listFile.assign(ListFileName);
+    try {
+        saveCatalogue(listFile, catalogue);
+    } catch (const IoError& e) {
+        throw Failure(exitcode::FileError,
+                      shown(ListFileName) + ": cannot save: " + e.what() + "; the file is as it was");
+    }
+}
+
+std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
+                                  const std::function<bool(std::string_view, std::string_view)>& keep,
+                                  Progress* progress) {
+    const std::size_t count = std::size_t(catalogue.storageCount());
+    std::vector<int> order;
+    if (sorted) {
+        if (progress)
+            progress->stage("sorting");
+        order = catalogue.storageInNameOrder();
+    }
+    if (progress)
+        progress->stage("writing", count);
+    RecordWriter writer(format, out);
+    std::size_t written = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const int j = sorted ? order[k] : int(k);
+        const RecordText name = catalogue.storageName(j);
+        const RecordText location = catalogue.storageLocation(j);
+        if (keep && !keep(name.view(), location.view()))
+            continue;
+        writer.record(name.view(), location.view());
+        ++written;
+        if (progress && (k & 0xFFF) == 0)
+            progress->advance(k);
+    }
+    if (!writer.finish())
+        throw Failure(exitcode::FileError, std::string("cannot write the output: ") + std::strerror(errno));
+    return written;
+}
+
+std::string Command::storable(const std::string& utf8, const char* what) {
+    if (utf8.empty())
+        throw Failure(exitcode::Problems, std::string("the ") + what + " is empty; nothing was changed");
+    Converted text = toRecordText(utf8, what);
+    if (!text.problem.empty())
+        throw Failure(exitcode::Problems, text.problem + "; nothing was changed");
+    return text.bytes;
+}
+
+int Command::findRecord(const Catalogue& catalogue, const std::string& utf8Name) {
+    const Converted name = toRecordText(utf8Name, "name");
+    const int i = name.problem.empty() ? catalogue.findInDisplay(name.bytes) : -1;
+    if (i < 0)
+        throw Failure(exitcode::Problems, shown(ListFileName) + ": no record named \"" + utf8Name + "\"; nothing was changed");
+    return i;
+}
+
+void Command::addFormatOption(Format& format, const std::string& help, bool text) {
+    app_->add_option("--format", format, help)
+        ->transform(CLI::CheckedTransformer(formatNames(), CLI::ignore_case))
+        ->option_text(text ? "text|csv|tsv|json" : "csv|tsv|json");
+}
+
+void Command::addSortedOption(bool& sorted) {
+    app_->add_flag("--sorted", sorted, "in the window's name order instead of the order of entry");
+}
+
+}  // namespace vrindel::cli

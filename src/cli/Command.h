@@ -1,0 +1,111 @@
+#pragma once
+// What every command of vrindel-cli shares: its place among the
+// subcommands, the catalogue read for looking or for changing, the lock that
+// goes with changing, the save, and how a failure ends the program.
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include <CLI/CLI.hpp>
+
+#include "Catalogue.h"
+#include "CatalogueLock.h"
+#include "Formats.h"
+#include "Progress.h"
+
+namespace vrindel::cli {
+
+// The exit codes, as the manual page lists them.
+namespace exitcode {
+inline constexpr int Ok = 0;
+inline constexpr int Problems = 1;   // nothing found, or problems reported
+inline constexpr int Usage = 2;
+inline constexpr int FileError = 3;
+inline constexpr int Busy = 4;       // a window or another command holds the catalogue
+}  // namespace exitcode
+
+// Ends a command: the message (naming the file and the reason) goes to
+// standard error, the code is the program's exit code.
+class Failure : public std::runtime_error {
+public:
+    Failure(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+// The folder the catalogue is in, as the user named it (-C), for messages.
+void setFolder(const std::string& folder);
+// A file of the catalogue's folder as messages name it: "Zoznam.dat", or
+// "DIR/Zoznam.dat" under -C.
+std::string shown(const std::string& name);
+
+void warn(const std::string& message);
+
+// A whole file (or standard input for "-"); a failure ends the command
+// with a file error naming `shownName`.
+std::string readWholeFile(const std::string& path, const std::string& shownName);   // "vrindel-cli: " + message, on stderr
+
+class Command {
+public:
+    Command(CLI::App& parent, const std::string& name, const std::string& summary, const std::string& more = {});
+    virtual ~Command() = default;
+    Command(const Command&) = delete;
+    Command& operator=(const Command&) = delete;
+
+    bool chosen() const { return app_->parsed(); }
+    virtual int run() = 0;
+
+protected:
+    // The catalogue as the window reads it. Reading commands take no lock;
+    // a damaged file is read as far as it goes, with a warning.
+    static void readForLooking(Catalogue& catalogue);
+
+    // The catalogue for a change: the lock first (refused with Busy while a
+    // window has it), then the file, which must be whole: a change is never
+    // saved over records that could not be read. A missing catalogue is an
+    // empty one when `mayCreate`, a file error otherwise.
+    struct Change {
+        CatalogueLock lock;
+        Catalogue catalogue;
+    };
+    static void readForChanging(Change& change, bool mayCreate);
+    // Through the library's save: a temporary file put in place whole.
+    static void save(const Catalogue& catalogue);
+
+    // Writes the records that `keep` accepts (all when it is empty), in
+    // storage order or in the sorted view's order; returns how many.
+    static std::size_t writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
+                                    const std::function<bool(std::string_view, std::string_view)>& keep = {},
+                                    Progress* progress = nullptr);
+    // A text for a record, or the command ends with the reason (exit 1);
+    // the window stores neither an empty name nor an empty location.
+    static std::string storable(const std::string& utf8, const char* what);
+    // The display index of the record the window's name match finds, or
+    // the command ends: no such record (exit 1).
+    static int findRecord(const Catalogue& catalogue, const std::string& utf8Name);
+    // --format with its names, and --sorted.
+    void addFormatOption(Format& format, const std::string& help, bool text = true);
+    void addSortedOption(bool& sorted);
+
+    CLI::App* app_;
+};
+
+// Every command, one file each, registered on the program's parser in the
+// order --help lists them.
+std::unique_ptr<Command> makeList(CLI::App& app);
+std::unique_ptr<Command> makeFind(CLI::App& app);
+std::unique_ptr<Command> makeAdd(CLI::App& app);
+std::unique_ptr<Command> makeRename(CLI::App& app);
+std::unique_ptr<Command> makeRelocate(CLI::App& app);
+std::unique_ptr<Command> makeDelete(CLI::App& app);
+std::unique_ptr<Command> makeExport(CLI::App& app);
+std::unique_ptr<Command> makeImport(CLI::App& app);
+std::unique_ptr<Command> makeCheck(CLI::App& app);
+
+}  // namespace vrindel::cli

@@ -1,0 +1,31 @@
+#include "Command.h"
+
+namespace vrindel::cli {
+
+namespace {
+
+class DeleteCommand : public Command {
+public:
+    explicit DeleteCommand(CLI::App& parent)
+        : Command(parent, "delete", "Delete a record",
+                  "NAME is matched as the window matches names: whole, letter case ignored.") {
+        app_->add_option("NAME", name_, "the record's name")->required();
+    }
+
+    int run() override {
+        Change change;
+        readForChanging(change, false);
+        change.catalogue.deleteAtDisplay(findRecord(change.catalogue, name_));
+        save(change.catalogue);
+        return exitcode::Ok;
+    }
+
+private:
+    std::string name_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeDelete(CLI::App& app) { return std::make_unique<DeleteCommand>(app); }
+
+}  // namespace vrindel::cli

@@ -1,0 +1,560 @@
+#include "Formats.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+
+#include <nlohmann/json.hpp>
+
+#include "RecordText.h"
+
+namespace vrindel::cli {
+
+const std::map<std::string, Format>& formatNames() {
+    static const std::map<std::string, Format> names{
+        {"text", Format::Text}, {"csv", Format::Csv}, {"tsv", Format::Tsv}, {"json", Format::Json}};
+    return names;
+}
+
+std::optional<Format> formatOfFile(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos)
+        return std::nullopt;
+    std::string ext(path.substr(dot + 1));
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    if (ext == "csv")
+        return Format::Csv;
+    if (ext == "tsv" || ext == "tab")
+        return Format::Tsv;
+    if (ext == "json")
+        return Format::Json;
+    return std::nullopt;
+}
+
+// --- Writing ------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t BufferSize = 1 << 16;
+constexpr std::size_t TextColumns = 32;   // room for the longest name and a space
+
+void appendHex(std::string& out, const char* prefix, unsigned value) {
+    static const char digits[] = "0123456789abcdef";
+    out += prefix;
+    out += digits[(value >> 4) & 0xF];
+    out += digits[value & 0xF];
+}
+
+// The two-byte UTF-8 form of U+0080..U+009F, the C1 controls.
+bool isC1(std::string_view s, std::size_t i) {
+    return static_cast<unsigned char>(s[i]) == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xA0;
+}
+
+}  // namespace
+
+RecordWriter::RecordWriter(Format format, std::FILE* out) : format_(format), out_(out) {
+    buffer_.reserve(BufferSize + 1024);
+    if (format_ == Format::Csv)
+        buffer_ += "name,location\r\n";
+    else if (format_ == Format::Tsv)
+        buffer_ += "name\tlocation\n";
+    else if (format_ == Format::Json)
+        buffer_ += "[";
+}
+
+RecordWriter::~RecordWriter() = default;
+
+void RecordWriter::field(std::string_view s) {
+    switch (format_) {
+    case Format::Text:
+        // For people at a terminal: control characters are shown, never sent.
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(s[i]);
+            if (c < 0x20 || c == 0x7F)
+                appendHex(buffer_, "\\x", c);
+            else if (isC1(s, i))
+                appendHex(buffer_, "\\x", static_cast<unsigned char>(s[++i]));
+            else
+                buffer_ += char(c);
+        }
+        break;
+    case Format::Csv:
+        if (s.find_first_of(",\"\r\n") == std::string_view::npos) {
+            buffer_ += s;
+        } else {
+            buffer_ += '"';
+            for (char c : s) {
+                if (c == '"')
+                    buffer_ += '"';
+                buffer_ += c;
+            }
+            buffer_ += '"';
+        }
+        break;
+    case Format::Tsv:
+        for (char c : s) {
+            switch (c) {
+            case '\\': buffer_ += "\\\\"; break;
+            case '\t': buffer_ += "\\t"; break;
+            case '\n': buffer_ += "\\n"; break;
+            case '\r': buffer_ += "\\r"; break;
+            default: buffer_ += c;
+            }
+        }
+        break;
+    case Format::Json:
+        buffer_ += '"';
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(s[i]);
+            switch (c) {
+            case '"': buffer_ += "\\\""; break;
+            case '\\': buffer_ += "\\\\"; break;
+            case '\n': buffer_ += "\\n"; break;
+            case '\r': buffer_ += "\\r"; break;
+            case '\t': buffer_ += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7F)
+                    appendHex(buffer_, "\\u00", c);
+                else if (isC1(s, i))
+                    appendHex(buffer_, "\\u00", static_cast<unsigned char>(s[++i]));
+                else
+                    buffer_ += char(c);
+            }
+        }
+        buffer_ += '"';
+        break;
+    }
+}
+
+void RecordWriter::record(std::string_view name, std::string_view location) {
+    utf8_ = windows1250ToUtf8(name);
+    switch (format_) {
+    case Format::Text: {
+        const std::size_t before = buffer_.size();
+        field(utf8_);
+        std::size_t columns = 0;
+        for (std::size_t i = before; i < buffer_.size(); ++i)
+            columns += (static_cast<unsigned char>(buffer_[i]) & 0xC0) != 0x80;
+        buffer_.append(columns < TextColumns ? TextColumns - columns : 1, ' ');
+        field(windows1250ToUtf8(location));
+        buffer_ += '\n';
+        break;
+    }
+    case Format::Csv:
+        field(utf8_);
+        buffer_ += ',';
+        field(windows1250ToUtf8(location));
+        buffer_ += "\r\n";
+        break;
+    case Format::Tsv:
+        field(utf8_);
+        buffer_ += '\t';
+        field(windows1250ToUtf8(location));
+        buffer_ += '\n';
+        break;
+    case Format::Json:
+        buffer_ += first_ ? "\n  {\"name\": " : ",\n  {\"name\": ";
+        field(utf8_);
+        buffer_ += ", \"location\": ";
+        field(windows1250ToUtf8(location));
+        buffer_ += '}';
+        break;
+    }
+    first_ = false;
+    flushIfFull();
+}
+
+void RecordWriter::flushIfFull() {
+    if (buffer_.size() < BufferSize)
+        return;
+    if (!failed_ && std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size())
+        failed_ = true;
+    buffer_.clear();
+}
+
+bool RecordWriter::finish() {
+    if (format_ == Format::Json)
+        buffer_ += first_ ? "]\n" : "\n]\n";
+    if (!failed_ && !buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size())
+        failed_ = true;
+    buffer_.clear();
+    if (std::fflush(out_) != 0)
+        failed_ = true;
+    return !failed_;
+}
+
+// --- Reading ------------------------------------------------------------------------------
+
+namespace {
+
+std::string lowerTrimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return out;
+}
+
+// The header's columns: where "name" and "location" are, and how many
+// fields a row must have. Other columns are allowed and left out.
+struct Columns {
+    std::size_t name = std::string::npos;
+    std::size_t location = std::string::npos;
+    std::size_t count = 0;
+
+    bool read(const std::vector<std::string>& header) {
+        count = header.size();
+        for (std::size_t k = 0; k < header.size(); ++k) {
+            const std::string h = lowerTrimmed(header[k]);
+            if (h == "name" && name == std::string::npos)
+                name = k;
+            else if (h == "location" && location == std::string::npos)
+                location = k;
+        }
+        return name != std::string::npos && location != std::string::npos;
+    }
+
+    void fill(ImportRow& row, std::vector<std::string>& fields) const {
+        if (!row.problem.empty())
+            return;
+        if (fields.size() != count) {
+            row.problem = std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
+                          " where the header has " + std::to_string(count);
+            return;
+        }
+        row.name = std::move(fields[name]);
+        row.location = std::move(fields[location]);
+    }
+};
+
+const char* const HeaderProblem = "the first line must be a header naming the columns \"name\" and \"location\"";
+
+std::string_view withoutBom(std::string_view data) {
+    if (data.substr(0, 3) == "\xEF\xBB\xBF")
+        data.remove_prefix(3);
+    return data;
+}
+
+ImportFile readCsv(std::string_view data) {
+    ImportFile file;
+    std::size_t pos = 0, line = 1;
+    const std::size_t size = data.size();
+    std::vector<std::string> fields;
+    Columns columns;
+    bool haveHeader = false;
+
+    auto atLineEnd = [&](std::size_t p) {
+        return p >= size || data[p] == '\n' || (data[p] == '\r' && p + 1 < size && data[p + 1] == '\n');
+    };
+    auto skipLineEnd = [&] {
+        if (pos < size && data[pos] == '\r')
+            ++pos;
+        if (pos < size && data[pos] == '\n') {
+            ++pos;
+            ++line;
+        }
+    };
+
+    while (pos < size) {
+        if (atLineEnd(pos)) {   // a blank line holds no record
+            skipLineEnd();
+            continue;
+        }
+        ImportRow row;
+        row.line = line;
+        fields.clear();
+        for (;;) {
+            std::string value;
+            if (data[pos] == '"') {
+                ++pos;
+                bool closed = false;
+                while (pos < size) {
+                    const char c = data[pos];
+                    if (c == '"') {
+                        if (pos + 1 < size && data[pos + 1] == '"') {
+                            value += '"';
+                            pos += 2;
+                            continue;
+                        }
+                        ++pos;
+                        closed = true;
+                        break;
+                    }
+                    if (c == '\n')
+                        ++line;
+                    value += c;
+                    ++pos;
+                }
+                if (!closed) {
+                    row.problem = "a quoted field is not closed";
+                } else if (pos < size && data[pos] != ',' && !atLineEnd(pos)) {
+                    row.problem = "text after a field's closing quote";
+                    while (pos < size && data[pos] != '\n')
+                        ++pos;
+                }
+            } else {
+                const std::size_t from = pos;
+                while (pos < size && data[pos] != ',' && !atLineEnd(pos))
+                    ++pos;
+                value.assign(data.substr(from, pos - from));
+                if (value.find('"') != std::string::npos && row.problem.empty())
+                    row.problem = "a quote inside a field that is not quoted";
+            }
+            fields.push_back(std::move(value));
+            if (pos < size && data[pos] == ',' && row.problem.empty()) {
+                ++pos;
+                if (pos >= size || atLineEnd(pos)) {   // a last field left empty
+                    fields.emplace_back();
+                    break;
+                }
+                continue;
+            }
+            break;
+        }
+        skipLineEnd();
+
+        if (!haveHeader) {
+            if (!row.problem.empty() || !columns.read(fields)) {
+                file.problem = HeaderProblem;
+                file.problemLine = row.line;
+                return file;
+            }
+            haveHeader = true;
+            continue;
+        }
+        columns.fill(row, fields);
+        file.rows.push_back(std::move(row));
+    }
+    if (!haveHeader) {
+        file.problem = HeaderProblem;
+        file.problemLine = 1;
+    }
+    return file;
+}
+
+ImportFile readTsv(std::string_view data) {
+    ImportFile file;
+    std::vector<std::string> fields;
+    Columns columns;
+    bool haveHeader = false;
+    std::size_t line = 0;
+    for (std::size_t pos = 0; pos < data.size();) {
+        std::size_t end = data.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = data.size();
+        std::string_view text = data.substr(pos, end - pos);
+        pos = end + 1;
+        ++line;
+        if (!text.empty() && text.back() == '\r')
+            text.remove_suffix(1);
+        if (text.empty())
+            continue;
+
+        ImportRow row;
+        row.line = line;
+        fields.assign(1, std::string());
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            if (c == '\t') {
+                fields.emplace_back();
+            } else if (c != '\\') {
+                fields.back() += c;
+            } else if (i + 1 == text.size()) {
+                row.problem = "a backslash at the end of the line";
+            } else {
+                switch (text[++i]) {
+                case '\\': fields.back() += '\\'; break;
+                case 't': fields.back() += '\t'; break;
+                case 'n': fields.back() += '\n'; break;
+                case 'r': fields.back() += '\r'; break;
+                default:
+                    if (row.problem.empty())
+                        row.problem = std::string("an unknown escape \"\\") + text[i] + "\"";
+                }
+            }
+        }
+        if (!haveHeader) {
+            if (!row.problem.empty() || !columns.read(fields)) {
+                file.problem = HeaderProblem;
+                file.problemLine = row.line;
+                return file;
+            }
+            haveHeader = true;
+            continue;
+        }
+        columns.fill(row, fields);
+        file.rows.push_back(std::move(row));
+    }
+    if (!haveHeader) {
+        file.problem = HeaderProblem;
+        file.problemLine = 1;
+    }
+    return file;
+}
+
+// An iterator over the data that counts the line breaks the JSON parser has
+// read, so that each element is reported on the line it begins.
+class LineCountingIterator {
+public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
+
+    LineCountingIterator(const char* at, std::size_t* line) : at_(at), line_(line) {}
+    reference operator*() const { return *at_; }
+    LineCountingIterator& operator++() {
+        if (*at_ == '\n')
+            ++*line_;
+        ++at_;
+        return *this;
+    }
+    LineCountingIterator operator++(int) {
+        LineCountingIterator before = *this;
+        ++*this;
+        return before;
+    }
+    friend bool operator==(const LineCountingIterator& a, const LineCountingIterator& b) { return a.at_ == b.at_; }
+    friend bool operator!=(const LineCountingIterator& a, const LineCountingIterator& b) { return a.at_ != b.at_; }
+
+private:
+    const char* at_;
+    std::size_t* line_;
+};
+
+class JsonRows : public nlohmann::json_sax<nlohmann::json> {
+public:
+    JsonRows(ImportFile& file, const std::size_t& line) : file_(file), line_(line) {}
+
+    bool null() override { return value("null"); }
+    bool boolean(bool) override { return value("a true or false"); }
+    bool number_integer(number_integer_t) override { return value("a number"); }
+    bool number_unsigned(number_unsigned_t) override { return value("a number"); }
+    bool number_float(number_float_t, const string_t&) override { return value("a number"); }
+    bool binary(binary_t&) override { return value("binary data"); }
+    bool string(string_t& s) override {
+        if (depth_ == 2 && key_ != Key::Other && row().problem.empty()) {
+            std::string& field = key_ == Key::Name ? row().name : row().location;
+            bool& seen = key_ == Key::Name ? nameSeen_ : locationSeen_;
+            if (seen)
+                row().problem = std::string("\"") + keyName() + "\" is given twice";
+            seen = true;
+            field = std::move(s);
+            return true;
+        }
+        return value("a string");
+    }
+    bool start_object(std::size_t) override { return open("an object"); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open("an array"); }
+    bool end_array() override { return close(); }
+    bool key(string_t& k) override {
+        if (depth_ == 2)
+            key_ = k == "name" ? Key::Name : k == "location" ? Key::Location : Key::Other;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+        file_.problem = "not valid JSON: ";
+        // The library's text begins with its own prefix; keep the reason.
+        std::string what = e.what();
+        const std::size_t colon = what.find(": ");
+        file_.problem += colon == std::string::npos ? what : what.substr(colon + 2);
+        file_.problemLine = line_;
+        return false;
+    }
+
+private:
+    enum class Key { Name, Location, Other };
+
+    ImportRow& row() { return file_.rows.back(); }
+    const char* keyName() const { return key_ == Key::Name ? "name" : "location"; }
+
+    // A value where a record's text belongs is a problem of that record; a
+    // value elsewhere in a record is left alone.
+    bool value(const char* what) {
+        if (depth_ == 0)
+            return notArray();
+        if (depth_ == 1) {
+            file_.rows.push_back(ImportRow{line_, {}, {}, std::string("an element is ") + what + ", not an object"});
+        } else if (depth_ == 2 && key_ != Key::Other && row().problem.empty()) {
+            row().problem = std::string("\"") + keyName() + "\" is " + what + ", not a string";
+        }
+        return true;
+    }
+    bool open(const char* what) {
+        if (depth_ == 0) {
+            if (std::string_view(what) != "an array")
+                return notArray();
+            started_ = true;
+        } else if (depth_ == 1) {
+            if (std::string_view(what) == "an array") {
+                value(what);
+            } else {
+                file_.rows.push_back(ImportRow{line_, {}, {}, {}});
+                nameSeen_ = locationSeen_ = false;
+                key_ = Key::Other;
+            }
+        } else if (depth_ == 2) {
+            value(what);
+        }
+        ++depth_;
+        return true;
+    }
+    bool close() {
+        --depth_;
+        if (depth_ == 1 && !file_.rows.empty() && row().problem.empty() && (!nameSeen_ || !locationSeen_)) {
+            row().problem = std::string("no \"") + (nameSeen_ ? "location" : "name") + "\"";
+        }
+        if (depth_ == 1)
+            key_ = Key::Other;
+        return true;
+    }
+    bool notArray() {
+        file_.problem = "the file must hold one JSON array of objects with \"name\" and \"location\"";
+        file_.problemLine = line_;
+        return false;
+    }
+
+    ImportFile& file_;
+    const std::size_t& line_;
+    int depth_ = 0;
+    bool started_ = false;
+    Key key_ = Key::Other;
+    bool nameSeen_ = false;
+    bool locationSeen_ = false;
+};
+
+ImportFile readJson(std::string_view data) {
+    ImportFile file;
+    std::size_t line = 1;
+    JsonRows rows(file, line);
+    const char* begin = data.data();
+    const char* end = data.data() + data.size();
+    const bool ok =
+        nlohmann::json::sax_parse(LineCountingIterator(begin, &line), LineCountingIterator(end, &line), &rows);
+    if (!ok && file.problem.empty()) {
+        file.problem = "not valid JSON";
+        file.problemLine = line;
+    }
+    return file;
+}
+
+}  // namespace
+
+ImportFile readRecords(Format format, std::string_view data) {
+    data = withoutBom(data);
+    switch (format) {
+    case Format::Csv: return readCsv(data);
+    case Format::Tsv: return readTsv(data);
+    case Format::Json: return readJson(data);
+    case Format::Text: break;
+    }
+    ImportFile file;
+    file.problem = "plain text cannot be imported; use CSV, TSV or JSON";
+    return file;
+}
+
+}  // namespace vrindel::cli

@@ -1,0 +1,73 @@
+#pragma once
+// The formats records leave and enter by: CSV (RFC 4180, header
+// "name,location"), TSV (header "name<TAB>location", tab, line break and
+// backslash written as \t, \n, \r, \\), a JSON array of {"name",
+// "location"}, and plain text for people. Every text is UTF-8; a record
+// text's bytes travel as the characters the library maps them to, the
+// bytes Windows-1250 leaves undefined included, so nothing is lost.
+
+#include <cstddef>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vrindel::cli {
+
+enum class Format { Text, Csv, Tsv, Json };
+
+// For the parser: "text", "csv", "tsv", "json".
+const std::map<std::string, Format>& formatNames();
+// From a file name's extension (.csv, .tsv, .tab, .json), if it tells.
+std::optional<Format> formatOfFile(std::string_view path);
+
+// Writes records to a stream, buffered. Texts are given as stored
+// (Windows-1250).
+class RecordWriter {
+public:
+    RecordWriter(Format format, std::FILE* out);
+    ~RecordWriter();
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+
+    void record(std::string_view name, std::string_view location);
+    // Closes the JSON array and writes out what is buffered; false if the
+    // stream failed.
+    bool finish();
+
+private:
+    void flushIfFull();
+    void field(std::string_view utf8);
+
+    Format format_;
+    std::FILE* out_;
+    std::string buffer_;
+    std::string utf8_;
+    bool first_ = true;
+    bool failed_ = false;
+};
+
+// One row of a file to import, in UTF-8 as the file gave it. `line` is the
+// line the row starts on, counted from 1.
+struct ImportRow {
+    std::size_t line = 0;
+    std::string name;
+    std::string location;
+    std::string problem;   // why the row is malformed; empty when it is not
+};
+
+// What a reader found. A problem of the whole file (not JSON, no header)
+// stops the reading: `problem` says why, at `problemLine`.
+struct ImportFile {
+    std::vector<ImportRow> rows;
+    std::string problem;
+    std::size_t problemLine = 0;
+};
+
+// Never throws on any input; a UTF-8 byte order mark at the start is
+// skipped.
+ImportFile readRecords(Format format, std::string_view data);
+
+}  // namespace vrindel::cli

@@ -1,0 +1,143 @@
+#include "CatalogueFiles.h"
+#include "Command.h"
+#include "Texts.h"
+
+namespace vrindel::cli {
+
+namespace {
+
+class ImportCommand : public Command {
+public:
+    explicit ImportCommand(CLI::App& parent)
+        : Command(parent, "import",
+                  "Append the records of a CSV, TSV or JSON file",
+                  "FILE - reads standard input. A folder without a catalogue gets a new one.\n"
+                  "Every row that cannot be stored (too long, a character Windows-1250 lacks, a name\n"
+                  "already listed or twice in the file, a malformed row) is reported with its line;\n"
+                  "unless --skip-invalid, one such row means nothing is written (exit 1).") {
+        app_->add_option("FILE", input_, "the file to read")->required();
+        addFormatOption(format_, "csv, tsv or json (default: from the file's extension)", false);
+        app_->add_flag("--dry-run", dryRun_, "check every row and say what would be imported; write nothing");
+        app_->add_flag("--skip-invalid", skipInvalid_, "import the good rows, leaving out the ones reported");
+    }
+
+    int run() override {
+        if (!app_->count("--format")) {
+            const auto guessed = formatOfFile(input_);
+            if (!guessed)
+                throw Failure(exitcode::Usage, input_ + ": cannot tell the format from the name; give --format");
+            format_ = *guessed;
+        }
+        if (format_ == Format::Text)
+            throw Failure(exitcode::Usage, "import reads csv, tsv or json");
+
+        Progress progress("import");
+        progress.stage("reading the file");
+        const std::string data = readWholeFile(input_, input_ == "-" ? "standard input" : input_);
+        ImportFile file = readRecords(format_, data);
+        if (!file.problem.empty())
+            throw Failure(exitcode::Problems, where(file.problemLine) + file.problem + "; nothing was imported");
+
+        // The catalogue: locked for the write, or only read for a dry run.
+        Change change;
+        if (dryRun_) {
+            FileVar listFile;
+            listFile.assign(ListFileName);
+            if (listFile.exists())
+                readForLooking(change.catalogue);
+        } else {
+            progress.stage("reading the catalogue");
+            readForChanging(change, true);
+        }
+        Catalogue& catalogue = change.catalogue;
+        const int before = catalogue.storageCount();
+
+        // Each row on its own: well formed, storable.
+        progress.stage("checking rows", file.rows.size());
+        std::size_t rejected = 0;
+        std::vector<std::size_t> rowOf;   // storage index - before -> row
+        rowOf.reserve(file.rows.size());
+        catalogue.reserve(file.rows.size());
+        for (std::size_t r = 0; r < file.rows.size(); ++r) {
+            ImportRow& row = file.rows[r];
+            if (row.problem.empty()) {
+                Converted name = toRecordText(row.name, "name");
+                Converted location = toRecordText(row.location, "location");
+                row.problem = !name.problem.empty() ? name.problem : location.problem;
+                if (row.problem.empty()) {
+                    catalogue.appendLoaded(name.bytes, location.bytes);
+                    rowOf.push_back(r);
+                }
+            }
+            if ((r & 0xFFF) == 0)
+                progress.advance(r);
+        }
+
+        // Then the names against the catalogue and each other, by the
+        // window's comparison; the first of equal names in the file stays.
+        progress.stage("comparing names");
+        std::vector<bool> drop(rowOf.size(), false);
+        for (const auto& [later, first] : catalogue.repeatedNames()) {
+            if (later < before)
+                continue;   // the catalogue's own, not this import's
+            const std::size_t k = std::size_t(later - before);
+            ImportRow& row = file.rows[rowOf[k]];
+            drop[k] = true;
+            if (first < before)
+                row.problem = "the name is already listed (as \"" +
+                              windows1250ToUtf8(catalogue.storageName(first).view()) + "\")";
+            else
+                row.problem = "the name is twice in the file (first on line " +
+                              std::to_string(file.rows[rowOf[std::size_t(first - before)]].line) + ")";
+        }
+        for (const ImportRow& row : file.rows) {
+            if (row.problem.empty())
+                continue;
+            ++rejected;
+            warn(where(row.line) + row.problem);
+        }
+
+        const std::size_t accepted = file.rows.size() - rejected;
+        if (rejected > 0 && !skipInvalid_) {
+            warn(input_ + ": " + std::to_string(rejected) + (rejected == 1 ? " row" : " rows") +
+                 " cannot be stored; nothing was imported (--skip-invalid imports the others)");
+            return exitcode::Problems;
+        }
+        if (dryRun_) {
+            std::printf("Would import %zu records into %s.\n", accepted, shown(ListFileName).c_str());
+            return rejected > 0 ? exitcode::Problems : exitcode::Ok;
+        }
+
+        if (rejected > 0) {
+            // Built again without the rows reported.
+            Catalogue kept;
+            kept.reserve(std::size_t(before) + accepted);
+            for (int j = 0; j < catalogue.storageCount(); ++j)
+                if (j < before || !drop[std::size_t(j - before)])
+                    kept.appendLoaded(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
+            progress.stage("saving");
+            save(kept);
+        } else {
+            progress.stage("saving");
+            save(catalogue);
+        }
+        std::printf("Imported %zu records into %s.\n", accepted, shown(ListFileName).c_str());
+        return rejected > 0 ? exitcode::Problems : exitcode::Ok;
+    }
+
+private:
+    std::string where(std::size_t line) const {
+        return input_ + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
+    }
+
+    std::string input_;
+    Format format_ = Format::Csv;
+    bool dryRun_ = false;
+    bool skipInvalid_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeImport(CLI::App& app) { return std::make_unique<ImportCommand>(app); }
+
+}  // namespace vrindel::cli

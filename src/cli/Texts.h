@@ -1,0 +1,20 @@
+#pragma once
+// A text typed on the command line or read from a file, on its way into a
+// record: the window's rules for what a record text may hold.
+
+#include <string>
+#include <string_view>
+
+namespace vrindel::cli {
+
+struct Converted {
+    std::string bytes;     // Windows-1250, when it can be stored
+    std::string problem;   // otherwise why not, e.g. "the name is 40 characters long (at most 31)"
+};
+
+// `what` names the text in the problem: "name" or "location". Composed
+// first (a letter typed as a base and a combining accent is one
+// character), then mapped to Windows-1250 by the library's table.
+Converted toRecordText(std::string_view utf8, const char* what);
+
+}  // namespace vrindel::cli

@@ -1,0 +1,307 @@
+// vrindel-cli as a user runs it: the built program in a scratch folder.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CatalogueLock.h"
+#include "TestSupport.h"
+
+namespace vrindel::test {
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    q += '\'';
+    return q;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    // Runs the program in the scratch folder; `input` is its standard input.
+    Result run(const std::vector<std::string>& args, const std::string& input = "") {
+        writeBytes(dir.file(".in"), input);
+        std::string command = "cd ";
+        command += quoted(dir.path().string());
+        command += " && ";
+        command += quoted(VRINDEL_CLI);
+        for (const auto& a : args) {
+            command += ' ';
+            command += quoted(a);
+        }
+        command += " <.in >.out 2>.err";
+        const int status = std::system(command.c_str());
+        Result r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = readBytes(dir.file(".out"));
+        r.err = readBytes(dir.file(".err"));
+        return r;
+    }
+
+    // A catalogue of (name, location) pairs given in UTF-8.
+    void makeCatalogue(const std::vector<std::pair<std::string, std::string>>& records) {
+        std::string bytes;
+        for (const auto& [name, location] : records)
+            bytes += record(cp(name)) + record(cp(location));
+        writeBytes(catalogue(), bytes);
+    }
+    std::string catalogue() const { return dir.file("Zoznam.dat"); }
+
+    ScratchDir dir;
+};
+
+// A million records, unique under the catalogue's comparison (a number
+// leads every name), that between them hold every byte value in names and
+// locations, the five that Windows-1250 leaves undefined included.
+std::string millionRecords(std::size_t count) {
+    std::string bytes;
+    bytes.reserve(count * 64);
+    std::uint32_t state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (std::size_t i = 0; i < count; ++i) {
+        char digits[32];
+        std::snprintf(digits, sizeof digits, "%07zu", i);
+        std::string name = digits;
+        const std::size_t extra = i % 25;
+        for (std::size_t k = 0; k < extra; ++k)
+            name += char((i * 7 + k * 31) & 0xFF);
+        std::string location;
+        const std::size_t length = next() % 32;
+        for (std::size_t k = 0; k < length; ++k)
+            location += char(next() >> 24);
+        bytes += record(name) + record(location);
+    }
+    return bytes;
+}
+
+TEST_F(Cli, ExportThenImportIntoAnEmptyFolderGivesTheSameFileByteForByte) {
+    struct Case {
+        const char* format;
+        std::size_t records;
+    };
+    for (const Case& c : {Case{"csv", 1000000}, Case{"tsv", 20000}, Case{"json", 20000}}) {
+        SCOPED_TRACE(c.format);
+        const std::string original = millionRecords(c.records);
+        writeBytes(catalogue(), original);
+        const std::string exported = std::string("export.") + c.format;
+        Result r = run({"export", "-o", exported});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");   // no progress bar where no terminal is
+
+        std::filesystem::create_directory(dir.file("empty"));
+        r = run({"-C", "empty", "import", "../" + exported});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const std::string imported = readBytes(dir.file("empty/Zoznam.dat"));
+        EXPECT_EQ(imported.size(), original.size());
+        EXPECT_TRUE(imported == original) << "the imported catalogue differs";
+        std::filesystem::remove_all(dir.file("empty"));
+    }
+}
+
+TEST_F(Cli, FindIgnoresCaseAndAccentsInNamesAndLocations) {
+    makeCatalogue({{"Šachy.zip", "CD 12"}, {"Čistiareň", "Polica 2"}, {"CHATA", "Pivnica"},
+                   {"Cesta", "Skriňa"}, {"Ďateľ", "ŠKATUĽA"}});
+    struct Case {
+        const char* text;
+        std::vector<std::string> names;   // in entry order; none: exit 1
+    };
+    for (const Case& c : {Case{"sa", {"Šachy.zip"}}, Case{"cist", {"Čistiareň"}}, Case{"chata", {"CHATA"}},
+                          Case{"ČISTIAREŇ", {"Čistiareň"}}, Case{"skrin", {"Cesta"}}, Case{"škatuľa", {"Ďateľ"}},
+                          Case{"date", {"Ďateľ"}}, Case{"c", {"Šachy.zip", "Čistiareň", "CHATA", "Cesta"}},
+                          Case{"xyz", {}}}) {
+        SCOPED_TRACE(c.text);
+        const Result r = run({"find", c.text, "--format", "json"});
+        EXPECT_EQ(r.code, c.names.empty() ? 1 : 0) << r.err;
+        std::vector<std::string> found;
+        const std::string key = "{\"name\": \"";
+        for (std::size_t at = 0; (at = r.out.find(key, at)) != std::string::npos; ++at) {
+            const std::size_t from = at + key.size();
+            found.push_back(r.out.substr(from, r.out.find('"', from) - from));
+        }
+        EXPECT_EQ(found, c.names);
+    }
+}
+
+TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
+    makeCatalogue({{"Chata", "CD 1"}});
+    const std::string before = readBytes(catalogue());
+    struct Case {
+        const char* file;
+        std::string content;
+        const char* expected;   // on standard error
+    };
+    const std::string longName(32, 'x');
+    const Case cases[] = {
+        {"long.csv", "name,location\nok,a\n" + longName + ",b\n", "long.csv:3: the name is 32 characters long (at most 31)"},
+        {"greek.csv", "name,location\r\nok,a\r\nΩmega,b\r\n", "greek.csv:3: the name holds \"Ω\" (U+03A9), which Windows-1250 cannot store"},
+        {"listed.csv", "name,location\nCHATA,b\n", "listed.csv:2: the name is already listed (as \"Chata\")"},
+        {"twice.csv", "name,location\n\"Dom\nA\",a\nok,b\ndom\nA,c\n", ""},
+        {"twice2.csv", "name,location\nDom,a\nok,b\nDOM,c\n", "twice2.csv:4: the name is twice in the file (first on line 2)"},
+        {"fields.csv", "name,location\nok,a\na,b,c\n", "fields.csv:3: 3 fields where the header has 2"},
+        {"quote.csv", "name,location\nok,a\n\"open,b\n", "quote.csv:3: a quoted field is not closed"},
+        {"after.csv", "name,location\n\"a\"x,b\nok,a\n", "after.csv:2: text after a field's closing quote"},
+        {"utf8.csv", "name,location\nok,a\n\xC3,b\n", "utf8.csv:3: the name is not valid UTF-8"},
+        {"header.csv", "meno,miesto\nok,a\n", "header.csv:1: the first line must be a header"},
+        {"escape.tsv", "name\tlocation\nok\ta\nb\\x\tc\n", "escape.tsv:3: an unknown escape \"\\x\""},
+        {"number.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n {\"name\": 5, \"location\": \"b\"}\n]", "number.json:3: \"name\" is a number, not a string"},
+        {"missing.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n\n {\"name\": \"b\"}]", "missing.json:4: no \"location\""},
+        {"element.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n \"b\"]", "element.json:3: an element is a string, not an object"},
+        {"syntax.json", "[\n {\"name\": \"ok\",\n \"location\": }]", "syntax.json:3: not valid JSON"},
+        {"object.json", "{\"name\": \"ok\", \"location\": \"a\"}", "object.json:1: the file must hold one JSON array"},
+    };
+    for (const Case& c : cases) {
+        if (!*c.expected)
+            continue;
+        SCOPED_TRACE(c.file);
+        writeBytes(dir.file(c.file), c.content);
+        for (const char* mode : {"", "--dry-run"}) {
+            const Result r = run(*mode ? std::vector<std::string>{"import", c.file, mode}
+                                       : std::vector<std::string>{"import", c.file});
+            EXPECT_EQ(r.code, 1);
+            EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+            EXPECT_EQ(readBytes(catalogue()), before);
+        }
+    }
+
+    // With --skip-invalid the others are imported: one from each file that
+    // has a good row, and never one that was reported.
+    const Result r = run({"import", "twice2.csv", "--skip-invalid"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("twice2.csv:4:"), std::string::npos);
+    EXPECT_EQ(readBytes(catalogue()), before + record("Dom") + record("a") + record("ok") + record("b"));
+}
+
+TEST_F(Cli, ChangesFollowTheWindowsRules) {
+    makeCatalogue({{"Chata", "CD 1"}, {"Šachy", "CD 2"}});
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* message;   // on standard error, "" when none
+        std::vector<std::pair<std::string, std::string>> after;
+    };
+    const Case cases[] = {
+        {{"add", "chata", "x"}, 1, "\"chata\" is already listed (as \"Chata\")", {{"Chata", "CD 1"}, {"Šachy", "CD 2"}}},
+        {{"add", "Čistiareň", ""}, 1, "the location is empty", {{"Chata", "CD 1"}, {"Šachy", "CD 2"}}},
+        {{"add", "Dom", "Polica"}, 0, "", {{"Chata", "CD 1"}, {"Šachy", "CD 2"}, {"Dom", "Polica"}}},
+        {{"rename", "dom", "Šachy"}, 1, "\"Šachy\" is already listed", {{"Chata", "CD 1"}, {"Šachy", "CD 2"}, {"Dom", "Polica"}}},
+        {{"rename", "dom", "DOM"}, 0, "", {{"Chata", "CD 1"}, {"Šachy", "CD 2"}, {"DOM", "Polica"}}},
+        {{"relocate", "šachy", "Skriňa"}, 0, "", {{"Chata", "CD 1"}, {"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
+        {{"relocate", "Sachy", "x"}, 1, "no record named \"Sachy\"", {{"Chata", "CD 1"}, {"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
+        {{"delete", "CHATA"}, 0, "", {{"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        const Result r = run(c.args);
+        EXPECT_EQ(r.code, c.code);
+        if (*c.message)
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err, "");
+        std::string expected;
+        for (const auto& [name, location] : c.after)
+            expected += record(cp(name)) + record(cp(location));
+        EXPECT_EQ(readBytes(catalogue()), expected);
+    }
+}
+
+TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
+    makeCatalogue({{"Chata", "CD 1"}});
+    const std::string before = readBytes(catalogue());
+    writeBytes(dir.file("new.csv"), "name,location\nDom,a\n");
+    {
+        CatalogueLock window = CatalogueLock::tryAcquire(dir.path().string());
+        ASSERT_TRUE(window.held());
+        for (const std::vector<std::string>& change :
+             {std::vector<std::string>{"add", "Dom", "a"}, {"rename", "Chata", "Dom"}, {"relocate", "Chata", "x"},
+              {"delete", "Chata"}, {"import", "new.csv"}}) {
+            SCOPED_TRACE(change[0]);
+            const Result r = run(change);
+            EXPECT_EQ(r.code, 4);
+            EXPECT_NE(r.err.find("Zoznam.dat: the catalogue is open in a Vrindel window or in another command"),
+                      std::string::npos) << r.err;
+            EXPECT_EQ(readBytes(catalogue()), before);
+        }
+        for (const std::vector<std::string>& look :
+             {std::vector<std::string>{"list"}, {"find", "cha"}, {"export"}, {"check"}, {"import", "new.csv", "--dry-run"}}) {
+            SCOPED_TRACE(look[0]);
+            EXPECT_EQ(run(look).code, 0);
+        }
+    }
+    EXPECT_EQ(run({"add", "Dom", "a"}).code, 0);
+}
+
+TEST_F(Cli, CheckReportsWhatTheWindowWouldStumbleOn) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* expected;   // "" when clean
+    };
+    std::string longLength = record("Chata") + record("CD 1");
+    longLength[32] = char(40);
+    const Case cases[] = {
+        {"clean", record("Chata") + record("CD 1"), ""},
+        {"odd", record("Chata") + record("CD 1") + record("Dom"), "the last name (record 2) has no location"},
+        {"tail", record("Chata") + record("CD 1") + "abcdef", "the last 6 bytes are less than a whole record"},
+        {"length", longLength, "record 1: the location's length byte is 40, above 31"},
+        {"twice", record("Chata") + record("a") + record("CHATA") + record("b"), "record 2: the name \"CHATA\" is listed twice (first as record 1"},
+        {"control", record("Ch\x01" "ata") + record("a"), "record 1: the name holds a control character (U+0001)"},
+        {"undefined", record("a") + record("\x81"), "record 1: the location holds a control character (U+0081)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeBytes(catalogue(), c.bytes);
+        const Result r = run({"check"});
+        EXPECT_EQ(r.code, *c.expected ? 1 : 0) << r.out;
+        EXPECT_NE(r.out.find(*c.expected ? c.expected : "no problems found"), std::string::npos) << r.out;
+    }
+}
+
+TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
+    makeCatalogue({{"Chata", "CD 1"}});
+    writeBytes(dir.file("records.txt"), "name,location\n");
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* expected;   // in standard output and error together
+    };
+    const Case cases[] = {
+        {{}, 2, "A subcommand is required"},
+        {{"frobnicate"}, 2, "A subcommand is required"},
+        {{"add", "Dom"}, 2, "LOCATION is required"},
+        {{"list", "--format", "xml"}, 2, "xml"},
+        {{"list", "--bogus"}, 2, "--bogus"},
+        {{"import", "records.txt"}, 2, "records.txt: cannot tell the format from the name; give --format"},
+        {{"export", "-o", "Zoznam.dat"}, 2, "that is the catalogue itself"},
+        {{"-C", "nowhere", "list"}, 3, "nowhere: cannot enter: No such file or directory"},
+        {{"import", "absent.csv"}, 3, "absent.csv: cannot open: No such file or directory"},
+        {{"--version"}, 0, "2.1"},
+        {{"import", "--help"}, 0, "--skip-invalid"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args[0] + " " + c.args.back());
+        const Result r = run(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_NE((r.out + r.err).find(c.expected), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(c.code == 0 ? r.err : r.out, "");
+    }
+    EXPECT_EQ(readBytes(catalogue()), record("Chata") + record("CD 1"));
+}
+
+}  // namespace
+}  // namespace vrindel::test

@@ -1,0 +1,73 @@
+// Arbitrary bytes as a file to import: the first byte picks CSV, TSV or
+// JSON, the rest is the file. Nothing may crash or leak; rows come in the
+// order of their lines, each on a line the file has; and every row that
+// can be stored, written out again in the same format, reads back as the
+// same texts: the readers and the writer agree on everything they accept.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Formats.h"
+#include "FuzzSupport.h"
+#include "RecordText.h"
+#include "Texts.h"
+
+using namespace vrindel;
+using namespace vrindel::cli;
+using vrindel::fuzz::check;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0)
+        return 0;
+    const Format format = data[0] % 3 == 0 ? Format::Csv : data[0] % 3 == 1 ? Format::Tsv : Format::Json;
+    const std::string_view file(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const std::size_t lines = std::size_t(std::count(file.begin(), file.end(), '\n')) + 1;
+
+    const ImportFile read = readRecords(format, file);
+    std::size_t last = 0;
+    for (const ImportRow& row : read.rows) {
+        check(row.line >= 1 && row.line <= lines, "a row is on a line the file does not have");
+        check(row.line >= last, "rows out of the order of their lines");
+        last = row.line;
+    }
+    check(read.problem.empty() || (read.problemLine >= 1 && read.problemLine <= lines),
+          "a problem of the file is on a line the file does not have");
+
+    // What can be stored goes out and comes back.
+    std::vector<std::pair<std::string, std::string>> stored;
+    for (const ImportRow& row : read.rows) {
+        if (!row.problem.empty())
+            continue;
+        const Converted name = toRecordText(row.name, "name");
+        const Converted location = toRecordText(row.location, "location");
+        if (name.problem.empty() && location.problem.empty())
+            stored.emplace_back(name.bytes, location.bytes);
+    }
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    std::FILE* out = open_memstream(&buffer, &length);
+    check(out != nullptr, "cannot open a memory stream");
+    RecordWriter writer(format, out);
+    for (const auto& [name, location] : stored)
+        writer.record(name, location);
+    check(writer.finish(), "the writer failed");
+    std::fclose(out);
+    const std::string written(buffer, length);
+    std::free(buffer);
+
+    const ImportFile again = readRecords(format, written);
+    check(again.problem.empty(), "a written file has a problem");
+    check(again.rows.size() == stored.size(), "a written file has another number of rows");
+    for (std::size_t k = 0; k < stored.size(); ++k) {
+        check(again.rows[k].problem.empty(), "a written row has a problem");
+        check(again.rows[k].name == windows1250ToUtf8(stored[k].first), "a name changed through write and read");
+        check(again.rows[k].location == windows1250ToUtf8(stored[k].second),
+              "a location changed through write and read");
+    }
+    return 0;
+}
