@@ -27,7 +27,7 @@ public:
                                                   windows1250ToUtf8(change.catalogue.displayAt(listed).view()) +
                                                   "\"); nothing was changed");
         change.catalogue.add(name, location);
-        save(change.catalogue);
+        save(change);
         return exitcode::Ok;
     }
 

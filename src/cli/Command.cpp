@@ -113,34 +113,54 @@ void Command::readForLooking(Catalogue& catalogue) {
              " records follow");
 }
 
+Command::Change::Change() {
+    listFile.assign(ListFileName);
+    optionsFile.assign(OptionsFileName);
+}
+
 void Command::readForChanging(Change& change, bool mayCreate) {
-    change.lock = CatalogueLock::tryAcquire(".");
-    if (change.lock.busy())
+    switch (change.session.lock()) {
+    case CatalogueLock::State::Held:
+        break;
+    case CatalogueLock::State::Busy:
         throw Failure(exitcode::Busy, shown(ListFileName) +
                                           ": the catalogue is open in a Vrindel window or in another command; "
                                           "nothing was changed");
-    if (!change.lock.held())
-        throw Failure(exitcode::FileError, (folder_.empty() ? std::string(".") : folder_) + ": cannot lock the catalogue's folder: " +
-                                               std::strerror(change.lock.error()));
-    const ReadResult read = readCatalogueFile(change.catalogue);
-    if (read.missing && !mayCreate)
-        throw Failure(exitcode::FileError, shown(ListFileName) + ": no catalogue in this folder");
-    if (read.damaged || !read.whole)
+    case CatalogueLock::State::Unlocked:
+        throw Failure(exitcode::FileError, (folder_.empty() ? std::string(".") : folder_) +
+                                               ": cannot lock the catalogue's folder: " +
+                                               std::strerror(change.session.heldLock().error()));
+    }
+    if (!change.listFile.exists()) {
+        if (!mayCreate)
+            throw Failure(exitcode::FileError, shown(ListFileName) + ": no catalogue in this folder");
+        change.session.startEmpty();
+        return;
+    }
+    Messages messages;
+    bool whole = false;
+    try {
+        whole = change.session.readCatalogue(change.catalogue, messages);
+    } catch (const IoError& e) {
+        throw Failure(exitcode::FileError, shown(ListFileName) + ": cannot read: " + e.what());
+    }
+    if (messages.damaged || !whole || !change.session.catalogueRead())
         throw Failure(exitcode::FileError,
                       shown(ListFileName) + ": damaged" +
-                          (read.damaged ? std::string(" (it ends in the middle of a record)") : std::string()) +
+                          (messages.damaged ? std::string(" (it ends in the middle of a record)") : std::string()) +
                           "; nothing was changed, so that no record is lost. `vrindel-cli check` tells more.");
 }
 
-void Command::save(const Catalogue& catalogue) {
-    FileVar listFile;
-    listFile.assign(ListFileName);
+void Command::save(Change& change, const Catalogue& catalogue) {
     try {
-        saveCatalogue(listFile, catalogue);
+        change.session.saveCatalogue(catalogue);
     } catch (const IoError& e) {
         throw Failure(exitcode::FileError,
                       shown(ListFileName) + ": cannot save: " + e.what() + "; the file is as it was");
     }
+    if (const std::size_t merged = change.session.mergedRecords())
+        warn(shown(ListFileName) + ": another program added " + std::to_string(merged) +
+             (merged == 1 ? " record" : " records") + " meanwhile; kept after this command's own");
 }
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,

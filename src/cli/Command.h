@@ -14,6 +14,8 @@
 
 #include "Catalogue.h"
 #include "CatalogueLock.h"
+#include "CatalogueSession.h"
+#include "FileLayer.h"
 #include "Formats.h"
 #include "Progress.h"
 
@@ -66,17 +68,25 @@ protected:
     // a damaged file is read as far as it goes, with a warning.
     static void readForLooking(Catalogue& catalogue);
 
-    // The catalogue for a change: the lock first (refused with Busy while a
-    // window has it), then the file, which must be whole: a change is never
-    // saved over records that could not be read. A missing catalogue is an
-    // empty one when `mayCreate`, a file error otherwise.
-    struct Change {
-        CatalogueLock lock;
+    // The catalogue for a change, through the same session as the window:
+    // the lock first (refused with Busy while a window has it), then the
+    // file, which must be whole: a change is never saved over records that
+    // could not be read. A missing catalogue is an empty one when
+    // `mayCreate`, a file error otherwise.
+    class Change {
+    public:
+        Change();
+        FileVar listFile;
+        FileVar optionsFile;
+        CatalogueSession session{listFile, optionsFile};
         Catalogue catalogue;
     };
     static void readForChanging(Change& change, bool mayCreate);
-    // Through the library's save: a temporary file put in place whole.
-    static void save(const Catalogue& catalogue);
+    // The session's save: only to the file that was read, keeping what
+    // another program added meanwhile, a temporary file put in place whole
+    // (or in place where it must), mode and owner kept.
+    static void save(Change& change, const Catalogue& catalogue);
+    static void save(Change& change) { save(change, change.catalogue); }
 
     // Writes the records that `keep` accepts (all when it is empty), in
     // storage order or in the sorted view's order; returns how many.

@@ -16,7 +16,7 @@ public:
         Change change;
         readForChanging(change, false);
         change.catalogue.deleteAtDisplay(findRecord(change.catalogue, name_));
-        save(change.catalogue);
+        save(change);
         return exitcode::Ok;
     }
 

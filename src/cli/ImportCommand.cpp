@@ -116,10 +116,10 @@ public:
                 if (j < before || !drop[std::size_t(j - before)])
                     kept.appendLoaded(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
             progress.stage("saving");
-            save(kept);
+            save(change, kept);
         } else {
             progress.stage("saving");
-            save(catalogue);
+            save(change);
         }
         std::printf("Imported %zu records into %s.\n", accepted, shown(ListFileName).c_str());
         return rejected > 0 ? exitcode::Problems : exitcode::Ok;

@@ -19,7 +19,7 @@ public:
         Change change;
         readForChanging(change, false);
         change.catalogue.relocateAtDisplay(findRecord(change.catalogue, name_), location);
-        save(change.catalogue);
+        save(change);
         return exitcode::Ok;
     }
 

@@ -28,7 +28,7 @@ public:
                                                   windows1250ToUtf8(change.catalogue.displayAt(listed).view()) +
                                                   "\"); nothing was changed");
         change.catalogue.renameAtDisplay(i, newName);
-        save(change.catalogue);
+        save(change);
         return exitcode::Ok;
     }
 
