@@ -104,7 +104,8 @@ public:
             return exitcode::Problems;
         }
         if (dryRun_) {
-            std::printf("Would import %zu records into %s.\n", accepted, shown(ListFileName).c_str());
+            std::printf("Would import %zu %s into %s.\n", accepted, accepted == 1 ? "record" : "records",
+                        shown(ListFileName).c_str());
             return rejected > 0 ? exitcode::Problems : exitcode::Ok;
         }
 
@@ -121,7 +122,8 @@ public:
             progress.stage("saving");
             save(change);
         }
-        std::printf("Imported %zu records into %s.\n", accepted, shown(ListFileName).c_str());
+        std::printf("Imported %zu %s into %s.\n", accepted, accepted == 1 ? "record" : "records",
+                    shown(ListFileName).c_str());
         return rejected > 0 ? exitcode::Problems : exitcode::Ok;
     }
 
