@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "RecordText.h"
 #include "RecordTextInput.h"
 #include "StatusBar.h"
+#include "WindowFrame.h"
 #include "ZoznamModel.h"
 #include "ZoznamView.h"
 
@@ -387,15 +389,38 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (centred_)
+    if (positioned_)
         return;
-    centred_ = true;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        const QSize outer = frameGeometry().size();
-        move(area.x() + std::max(0, (area.width() - outer.width()) / 2),
-             area.y() + std::max(0, (area.height() - outer.height()) / 2));
+    positioned_ = true;
+    centreByFrame();
+    // A window manager frames the window only after it is shown: look for
+    // the frame a little while and centre again by it once it is there.
+    if (windowFrame(this).isNull()) {
+        auto* watch = new QTimer(this);
+        watch->setInterval(20);
+        connect(watch, &QTimer::timeout, this, [this, watch, ticks = 0]() mutable {
+            const bool framed = !windowFrame(this).isNull();
+            if (framed)
+                centreByFrame();
+            if (framed || ++ticks >= 100)
+                watch->deleteLater();
+        });
+        watch->start();
     }
+}
+
+void TMainForm::centreByFrame() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QMargins frame = windowFrame(this);
+    const QSize outer = size().grownBy(frame);
+    const QRect area = screen->geometry();
+    const QPoint corner(area.x() + std::max(0, (area.width() - outer.width()) / 2),
+                        area.y() + std::max(0, (area.height() - outer.height()) / 2));
+    // Placed by the window itself, inside the frame: right also while Qt
+    // does not know the frame yet.
+    setGeometry(QRect(corner + QPoint(frame.left(), frame.top()), size()));
 }
 
 // --- Browsing --------------------------------------------------------------------------------

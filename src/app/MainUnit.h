@@ -161,7 +161,9 @@ private:
     bool ending_ = false;
     int failedCloses_ = 0;
     bool unsavedAccepted_ = false;  // the user let the changes to an unread catalogue go
-    bool centred_ = false;
+    // The first position: centred on the primary screen by the outer frame.
+    void centreByFrame();
+    bool positioned_ = false;
 
     // Keys offered to the buttons before the focused control, accelerators,
     // and the focused control's key-down handler.

@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QWindow>
 
+#include <cstdlib>
 #include <memory>
 
 #include "AppTestSupport.h"
@@ -57,6 +59,13 @@ private slots:
         QVERIFY(flags.testFlag(Qt::WindowSystemMenuHint));
         QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
         QVERIFY(form.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+
+        // Centred on the primary screen by its outer frame.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const QRect outer = form.frameGeometry();
+        QVERIFY(outer.size() != form.size());
+        QVERIFY(std::abs((outer.top() - screen.top()) - (screen.bottom() - outer.bottom())) <= 1);
+        QVERIFY(std::abs((outer.left() - screen.left()) - (screen.right() - outer.right())) <= 1);
     }
 
     void controlsSitWhereTheLayoutPutsThem() {

@@ -1,0 +1,12 @@
+#pragma once
+// The frame a window manager draws around a top-level window, as the window
+// manager itself states it.
+
+#include <QMargins>
+
+class QWidget;
+
+// Null while the window has no frame, or none is known yet. On X11 this is
+// read from the window manager's own property: Qt learns a frame that comes
+// after the window is mapped only with the next move, which may never come.
+QMargins windowFrame(const QWidget* window);
