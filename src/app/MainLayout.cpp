@@ -44,8 +44,7 @@ void TMainForm::buildControls() {
     auto edit = [&](int x, int y) {
         auto* e = new QLineEdit(this);
         e->setGeometry(x, y, 257, 21);
-        e->setMaxLength(int(vrindel::MaxTextLength));
-        e->setValidator(new RecordTextValidator(e));
+        applyRecordRules(e);
         return e;
     };
     auto button = [&](const QString& text, int x, int y) {

@@ -149,7 +149,7 @@ void TMainForm::setEditText(QLineEdit* edit, const QString& text) {
         return;
     {
         const QSignalBlocker block(edit);
-        edit->setText(text);
+        setRecordText(edit, text);
     }
     if (edit == NewPolozka || edit == NewPoznamka)
         NewPolozkaChange();

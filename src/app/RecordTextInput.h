@@ -9,6 +9,8 @@
 
 #include "RecordText.h"
 
+class QLineEdit;
+
 // A record text as an edit shows it.
 QString fromRecord(const vrindel::RecordText& text);
 
@@ -16,12 +18,30 @@ QString fromRecord(const vrindel::RecordText& text);
 // stored, so this fails only for a text that reached an edit by other means.
 std::string toRecord(const QString& text);
 
-// A record text holds Windows-1250 characters only: a character the file
-// cannot hold is refused as it is typed, and a paste that holds one is
-// refused whole. Nothing is replaced behind the user's back; only a letter
-// followed by a combining accent is taken as the one accented letter it is.
+// What the user puts into an edit, typed, pasted or dropped, becomes a record
+// text: one line of at most 31 Windows-1250 characters. Letters followed by
+// combining accents are first composed into the accented letters they are,
+// then a paste of several lines gives its first line, and the 31 characters
+// are counted last. An insertion that holds a control character or one the
+// file cannot store is refused whole; nothing is replaced behind the user's
+// back. A cut or a refusal beeps and says at the edit what happened.
 class RecordTextValidator : public QValidator {
+    Q_OBJECT
 public:
-    using QValidator::QValidator;
+    explicit RecordTextValidator(QLineEdit* edit);
     State validate(QString& input, int& pos) const override;
+
+private:
+    friend void setRecordText(QLineEdit* edit, const QString& text);
+
+    QLineEdit* edit_;
+    mutable QString held_;          // the text the edit holds
+    mutable bool fromCatalogue_ = false;
 };
+
+// Gives an edit its record rules.
+void applyRecordRules(QLineEdit* edit);
+
+// Shows a record text in an edit as the catalogue holds it, even one that a
+// file written by other means gave characters the edits would refuse.
+void setRecordText(QLineEdit* edit, const QString& text);

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 #include <memory>
 
@@ -18,6 +19,17 @@ class Adding : public QObject {
     Q_OBJECT
 
     std::unique_ptr<WindowUnderTest> window_;
+
+    // Pastes into the focused edit; returns what the edit then says about
+    // it, or nothing.
+    static QString paste(TMainForm& form, const QString& text) {
+        // A tip still up from before would be taken for one about this paste.
+        const QString before = QStringLiteral("(before the paste)");
+        QToolTip::showText(form.mapToGlobal(QPoint()), before, &form);
+        QApplication::clipboard()->setText(text);
+        press(form, Qt::Key_V, Qt::ControlModifier);
+        return QToolTip::isVisible() && QToolTip::text() != before ? QToolTip::text() : QString();
+    }
 
     TMainForm& open(bool delPlaceBox = true, bool delExt = true, const QList<Record>& records = {}) {
         return window_->open(records, true, delPlaceBox, delExt);
@@ -208,13 +220,12 @@ private slots:
         typeText(form, QStringLiteral("жΩ→ñ"));
         QCOMPARE(form.NewPolozka->text(), QStringLiteral("Žľťčřőł€"));
 
-        // A paste holding one such character is refused whole.
+        // A paste holding one such character is refused whole, and says so.
         form.NewPolozka->clear();
-        QApplication::clipboard()->setText(QStringLiteral("Disk ж 1"));
-        press(form, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(paste(form, QStringLiteral("Disk ж 1")),
+                 QStringLiteral("Text obsahuje znaky, ktoré sa do zoznamu nedajú uložiť („ж“), preto sa nevložil."));
         QVERIFY(form.NewPolozka->text().isEmpty());
-        QApplication::clipboard()->setText(QStringLiteral("Disk 1"));
-        press(form, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(paste(form, QStringLiteral("Disk 1")), QString());
         QCOMPARE(form.NewPolozka->text(), QStringLiteral("Disk 1"));
 
         // A letter with a combining accent is the accented letter.
@@ -239,14 +250,76 @@ private slots:
         typeText(form, accented);
         QCOMPARE(form.NewPolozka->text(), accented.left(31));
         form.NewPoznamka->setFocus();
-        QApplication::clipboard()->setText(QString(40, QChar(u'ž')));
-        press(form, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(paste(form, QString(40, QChar(u'ž'))), QStringLiteral("Zmestí sa najviac 31 znakov, zvyšok sa nevložil."));
         QCOMPARE(form.NewPoznamka->text(), QString(31, QChar(u'ž')));
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form), QStringList{accented.left(31)});
+
+        // Letters with combining accents count once composed: sixteen or
+        // twenty "c" + caron are as many "č", and a paste into the middle is
+        // cut, not the text after it.
+        const QString caron = QStringLiteral("c\u030C");
+        QCOMPARE(paste(form, caron.repeated(16)), QString());
+        QCOMPARE(form.NewPolozka->text(), QString(16, QChar(u'č')));
+        form.NewPolozka->clear();
+        QCOMPARE(paste(form, caron.repeated(20)), QString());
+        QCOMPARE(form.NewPolozka->text(), QString(20, QChar(u'č')));
+        form.NewPolozka->setCursorPosition(10);
+        QVERIFY(!paste(form, caron.repeated(20)).isEmpty());
+        QCOMPARE(form.NewPolozka->text(), QString(31, QChar(u'č')));
+        form.NewPolozka->setText(QString(30, QChar(u'a')));
+        QCOMPARE(paste(form, caron), QString());
+        QCOMPARE(form.NewPolozka->text(), QString(30, QChar(u'a')) + QChar(u'č'));
+        // A full edit takes no more, typed or pasted, and says why.
+        form.NewPolozka->setCursorPosition(5);
+        QCOMPARE(paste(form, QStringLiteral("x")), QStringLiteral("Zmestí sa najviac 31 znakov."));
+        typeText(form, QStringLiteral("x"));
+        QCOMPARE(form.NewPolozka->text(), QString(30, QChar(u'a')) + QChar(u'č'));
+
+        // So does the selected record's name.
+        form.Polozka->setFocus();
+        form.Polozka->selectAll();
+        QVERIFY(!paste(form, QString(40, QChar(u'é'))).isEmpty());
+        QCOMPARE(form.Polozka->text(), QString(31, QChar(u'é')));
+
         QVERIFY(form.close());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
                  QList<Record>({{accented.left(31), QString(31, QChar(u'ž'))}}));
+    }
+
+    void aPasteIsOneLineWithoutControlCharacters() {
+        // A file written by other means may hold line breaks and control
+        // characters: shown as they are, and saved back unchanged.
+        const QString odd = QStringLiteral("dva\nriadky\x01");
+        TMainForm& form = open(true, true, {{odd, QStringLiteral("tab\there")}});
+        QVERIFY(showWindow(form));
+        QCOMPARE(form.Polozka->text(), odd);
+        QCOMPARE(form.Poznamka->text(), QStringLiteral("tab\there"));
+
+        form.NewPolozka->setFocus();
+        QCOMPARE(paste(form, QStringLiteral("Golf\nIný riadok")), QStringLiteral("Vložil sa len prvý riadok textu."));
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Golf"));
+        QCOMPARE(paste(form, QStringLiteral(" klub\r\n")), QStringLiteral("Vložil sa len prvý riadok textu."));
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Golf klub"));
+        const QString refused = QStringLiteral("Text obsahuje riadiace znaky, preto sa nevložil.");
+        for (const QString& text : {QStringLiteral("a\tb"), QStringLiteral("\x1b[0m"), QStringLiteral("x\u0085"),
+                                    QStringLiteral("\x7f")}) {
+            QCOMPARE(paste(form, text), refused);
+            QCOMPARE(form.NewPolozka->text(), QStringLiteral("Golf klub"));
+        }
+        // Typed through an input method, one arrives as a commit.
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("\x02"));
+        QApplication::sendEvent(form.NewPolozka, &commit);
+        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Golf klub"));
+
+        // The odd record can be edited like any other.
+        form.Polozka->setFocus();
+        form.Polozka->setCursorPosition(int(odd.size()));
+        typeText(form, QStringLiteral("X"));
+        QCOMPARE(form.Polozka->text(), odd + u'X');
+        QVERIFY(form.close());
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{odd, QStringLiteral("tab\there")}}));
     }
 };
 

@@ -155,8 +155,6 @@ private slots:
         for (QWidget* w : std::initializer_list<QWidget*>{form.DelExt, form.Write, form.Clear, form.Zoradit,
                                                            form.DelPlaceBox})
             QCOMPARE(w->cursor().shape(), Qt::PointingHandCursor);
-        for (QLineEdit* e : {form.NewPolozka, form.NewPoznamka, form.Polozka, form.Poznamka})
-            QCOMPARE(e->maxLength(), 31);
         QVERIFY(form.Poznamka->isReadOnly());
         QVERIFY(!(form.Poznamka->focusPolicy() & Qt::TabFocus));
         QVERIFY(form.Zoznam->visualRect(form.Zoznam->model()->index(0, 0)).height() == 13);
