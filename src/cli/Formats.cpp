@@ -418,7 +418,6 @@ public:
         return before;
     }
     friend bool operator==(const LineCountingIterator& a, const LineCountingIterator& b) { return a.at_ == b.at_; }
-    friend bool operator!=(const LineCountingIterator& a, const LineCountingIterator& b) { return a.at_ != b.at_; }
 
 private:
     const char* at_;
