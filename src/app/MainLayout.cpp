@@ -16,6 +16,7 @@
 #include "RecordText.h"
 #include "RecordTextInput.h"
 #include "StatusBar.h"
+#include "WindowAccessible.h"
 #include "ZoznamModel.h"
 #include "ZoznamView.h"
 
@@ -156,12 +157,22 @@ void TMainForm::buildControls() {
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
-    // What a screen reader says for each control: its visible text, or the
-    // text of its label, without the accelerator mark.
-    for (QLabel* l : {Label1, NewPolozkaLabel, NewPoznamkaLabel, PolozkaLabel, PoznamkaLabel}) {
-        l->setAccessibleName(withoutAccelerator(l->text()));
-        l->buddy()->setAccessibleName(withoutAccelerator(l->text()));
+    // What a screen reader says for each control. A button says its caption
+    // without the accelerator mark. A labelled control and its label say what
+    // the field holds: without the colon and the arrow ("less than equals"),
+    // and telling the new record's fields from the selected record's.
+    const std::pair<QLabel*, const char16_t*> said[] = {
+        {Label1, u"Zoznam"},
+        {NewPolozkaLabel, u"Nová položka"},
+        {NewPoznamkaLabel, u"Umiestnenie novej položky"},
+        {PolozkaLabel, u"Položka vybraného záznamu"},
+        {PoznamkaLabel, u"Umiestnenie vybraného záznamu"},
+    };
+    for (const auto& [l, name] : said) {
+        l->setAccessibleName(QString::fromUtf16(name));
+        l->buddy()->setAccessibleName(QString::fromUtf16(name));
     }
     for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{DelExt, Write, Clear, Zoradit, DelPlaceBox})
         b->setAccessibleName(withoutAccelerator(b->text()));
+    installWindowAccessibility();
 }

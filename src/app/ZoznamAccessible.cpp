@@ -22,8 +22,13 @@ public:
     void setText(QAccessible::Text, const QString&) override {}
     QAccessible::Role role() const override { return QAccessible::ListItem; }
 
+    // Named by the record's name, described by its location.
     QString text(QAccessible::Text t) const override {
-        if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value))
+        if (!isValid())
+            return {};
+        if (t == QAccessible::Description)
+            return index_.data(Qt::AccessibleDescriptionRole).toString();
+        if (t != QAccessible::Name && t != QAccessible::Value)
             return {};
         return index_.data(Qt::AccessibleTextRole).toString();
     }

@@ -12,6 +12,11 @@ int ZoznamModel::rowCount(const QModelIndex& parent) const {
 QVariant ZoznamModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= catalogue_.displayCount())
         return {};
+    // A screen reader gives each name its location as the row's description.
+    if (role == Qt::AccessibleDescriptionRole) {
+        const vrindel::RecordText location = catalogue_.locationOfDisplay(index.row());
+        return QString::fromStdU16String(vrindel::fromWindows1250(location.view()));
+    }
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
         return {};
     const vrindel::RecordText name = catalogue_.displayAt(index.row());

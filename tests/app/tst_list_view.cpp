@@ -167,6 +167,7 @@ private slots:
         QVERIFY(row);
         QCOMPARE(row->role(), QAccessible::ListItem);
         QCOMPARE(row->text(QAccessible::Name), QStringLiteral("Kniha 008"));
+        QCOMPARE(row->text(QAccessible::Description), QStringLiteral("Police 8"));
         QCOMPARE(list->indexOfChild(row), 7);
         QCOMPARE(row->parent(), list);
         QVERIFY(!row->state().selected);
@@ -187,6 +188,7 @@ private slots:
         QCOMPARE(list->childCount(), 24);
         QCOMPARE(list->child(1)->text(QAccessible::Name), QStringLiteral("Kniha 003"));
         QCOMPARE(list->child(7)->text(QAccessible::Name), QStringLiteral("Kniha 009"));
+        QCOMPARE(list->child(7)->text(QAccessible::Description), QStringLiteral("Police 9"));
         QCOMPARE(list->indexOfChild(list->child(7)), 7);
         QCOMPARE(list->child(24), nullptr);
     }
