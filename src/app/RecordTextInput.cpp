@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QToolTip>
 
 #include <algorithm>
@@ -81,9 +80,9 @@ QValidator::State RecordTextValidator::validate(QString& input, int& pos) const 
 
     QStringList told;
     // A single-line edit takes the first line of what is pasted.
-    const qsizetype lineEnd = inserted.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
-    if (lineEnd >= 0) {
-        inserted.truncate(lineEnd);
+    const auto lineEnd = std::find_if(inserted.begin(), inserted.end(), [](QChar c) { return c == u'\n' || c == u'\r'; });
+    if (lineEnd != inserted.end()) {
+        inserted.truncate(lineEnd - inserted.begin());
         told << QStringLiteral("Vložil sa len prvý riadok textu.");
     }
     if (std::any_of(inserted.begin(), inserted.end(), control)) {
