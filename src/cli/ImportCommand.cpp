@@ -129,7 +129,7 @@ public:
 
 private:
     std::string where(std::size_t line) const {
-        return input_ + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
+        return (input_ == "-" ? std::string("standard input") : input_) + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
     }
 
     std::string input_;
