@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <set>
 
 namespace vrindel {
 
@@ -72,21 +73,23 @@ void CatalogueSession::startEmpty() {
 }
 
 void CatalogueSession::mergeFromDisk(const Catalogue& catalogue) {
+    // Names that must not come back: those deleted or renamed here, and
+    // those already taken from the other writer. A set ordered by the one
+    // comparison keeps the merge n log n when the other program added many.
     const Collation& collation = Collation::instance();
-    auto listedOrRemoved = [&](std::string_view name) {
-        if (catalogue.findInStorage(name) >= 0)
-            return true;
-        for (const RecordText& removed : catalogue.removedNames())
-            if (collation.equal(removed.view(), name))
-                return true;
-        for (const auto& kept : merged_)
-            if (collation.equal(kept.first.view(), name))
-                return true;
-        return false;
+    auto before = [&collation](const RecordText& a, const RecordText& b) {
+        return collation.compare(a.view(), b.view()) < 0;
     };
+    std::set<RecordText, decltype(before)> taken(before);
+    taken.insert(catalogue.removedNames().begin(), catalogue.removedNames().end());
+    for (const auto& kept : merged_)
+        taken.insert(kept.first);
     readRecords(listFile_, [&](std::string_view name, std::string_view location) {
-        if (!listedOrRemoved(name))
-            merged_.emplace_back(RecordText(name), RecordText(location));
+        if (catalogue.findInStorage(name) >= 0)
+            return;
+        RecordText text(name);
+        if (taken.insert(text).second)
+            merged_.emplace_back(text, RecordText(location));
     });
 }
 
