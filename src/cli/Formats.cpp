@@ -197,6 +197,20 @@ std::string lowerTrimmed(std::string_view s) {
     return out;
 }
 
+// The fields of one row; their strings are used again row after row.
+struct Fields {
+    std::vector<std::string> text;
+    std::size_t count = 0;
+
+    std::string& next() {
+        if (count == text.size())
+            text.emplace_back();
+        std::string& field = text[count++];
+        field.clear();
+        return field;
+    }
+};
+
 // The header's columns: where "name" and "location" are, and how many
 // fields a row must have. Other columns are allowed and left out.
 struct Columns {
@@ -204,10 +218,10 @@ struct Columns {
     std::size_t location = std::string::npos;
     std::size_t count = 0;
 
-    bool read(const std::vector<std::string>& header) {
-        count = header.size();
-        for (std::size_t k = 0; k < header.size(); ++k) {
-            const std::string h = lowerTrimmed(header[k]);
+    bool read(const Fields& header) {
+        count = header.count;
+        for (std::size_t k = 0; k < header.count; ++k) {
+            const std::string h = lowerTrimmed(header.text[k]);
             if (h == "name" && name == std::string::npos)
                 name = k;
             else if (h == "location" && location == std::string::npos)
@@ -216,16 +230,16 @@ struct Columns {
         return name != std::string::npos && location != std::string::npos;
     }
 
-    void fill(ImportRow& row, std::vector<std::string>& fields) const {
+    void fill(ImportRow& row, Fields& fields) const {
         if (!row.problem.empty())
             return;
-        if (fields.size() != count) {
-            row.problem = std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
+        if (fields.count != count) {
+            row.problem = std::to_string(fields.count) + (fields.count == 1 ? " field" : " fields") +
                           " where the header has " + std::to_string(count);
             return;
         }
-        row.name = std::move(fields[name]);
-        row.location = std::move(fields[location]);
+        row.name.swap(fields.text[name]);
+        row.location.swap(fields.text[location]);
     }
 };
 
@@ -237,13 +251,23 @@ std::string_view withoutBom(std::string_view data) {
     return data;
 }
 
-ImportFile readCsv(std::string_view data) {
+using RowSink = std::function<void(ImportRow&)>;
+
+void startRow(ImportRow& row, std::size_t line) {
+    row.line = line;
+    row.name.clear();
+    row.location.clear();
+    row.problem.clear();
+}
+
+ImportFile readCsv(std::string_view data, const RowSink& each) {
     ImportFile file;
     std::size_t pos = 0, line = 1;
     const std::size_t size = data.size();
-    std::vector<std::string> fields;
+    Fields fields;
     Columns columns;
     bool haveHeader = false;
+    ImportRow row;
 
     auto atLineEnd = [&](std::size_t p) {
         return p >= size || data[p] == '\n' || (data[p] == '\r' && p + 1 < size && data[p + 1] == '\n');
@@ -262,30 +286,30 @@ ImportFile readCsv(std::string_view data) {
             skipLineEnd();
             continue;
         }
-        ImportRow row;
-        row.line = line;
-        fields.clear();
+        startRow(row, line);
+        fields.count = 0;
         for (;;) {
-            std::string value;
+            std::string& value = fields.next();
             if (data[pos] == '"') {
                 ++pos;
                 bool closed = false;
                 while (pos < size) {
-                    const char c = data[pos];
-                    if (c == '"') {
-                        if (pos + 1 < size && data[pos + 1] == '"') {
-                            value += '"';
-                            pos += 2;
-                            continue;
-                        }
-                        ++pos;
-                        closed = true;
+                    // Everything up to the next quote is the field's.
+                    const std::size_t quote = std::min(data.find('"', pos), size);
+                    line += std::size_t(std::count(data.begin() + std::ptrdiff_t(pos),
+                                                   data.begin() + std::ptrdiff_t(quote), '\n'));
+                    value.append(data.substr(pos, quote - pos));
+                    pos = quote;
+                    if (pos == size)
                         break;
+                    if (pos + 1 < size && data[pos + 1] == '"') {
+                        value += '"';
+                        pos += 2;
+                        continue;
                     }
-                    if (c == '\n')
-                        ++line;
-                    value += c;
                     ++pos;
+                    closed = true;
+                    break;
                 }
                 if (!closed) {
                     row.problem = "a quoted field is not closed";
@@ -302,11 +326,10 @@ ImportFile readCsv(std::string_view data) {
                 if (value.find('"') != std::string::npos && row.problem.empty())
                     row.problem = "a quote inside a field that is not quoted";
             }
-            fields.push_back(std::move(value));
             if (pos < size && data[pos] == ',' && row.problem.empty()) {
                 ++pos;
                 if (pos >= size || atLineEnd(pos)) {   // a last field left empty
-                    fields.emplace_back();
+                    fields.next();
                     break;
                 }
                 continue;
@@ -325,7 +348,7 @@ ImportFile readCsv(std::string_view data) {
             continue;
         }
         columns.fill(row, fields);
-        file.rows.push_back(std::move(row));
+        each(row);
     }
     if (!haveHeader) {
         file.problem = HeaderProblem;
@@ -334,12 +357,13 @@ ImportFile readCsv(std::string_view data) {
     return file;
 }
 
-ImportFile readTsv(std::string_view data) {
+ImportFile readTsv(std::string_view data, const RowSink& each) {
     ImportFile file;
-    std::vector<std::string> fields;
+    Fields fields;
     Columns columns;
     bool haveHeader = false;
     std::size_t line = 0;
+    ImportRow row;
     for (std::size_t pos = 0; pos < data.size();) {
         std::size_t end = data.find('\n', pos);
         if (end == std::string_view::npos)
@@ -352,23 +376,23 @@ ImportFile readTsv(std::string_view data) {
         if (text.empty())
             continue;
 
-        ImportRow row;
-        row.line = line;
-        fields.assign(1, std::string());
+        startRow(row, line);
+        fields.count = 0;
+        std::string* field = &fields.next();
         for (std::size_t i = 0; i < text.size(); ++i) {
             const char c = text[i];
             if (c == '\t') {
-                fields.emplace_back();
+                field = &fields.next();
             } else if (c != '\\') {
-                fields.back() += c;
+                *field += c;
             } else if (i + 1 == text.size()) {
                 row.problem = "a backslash at the end of the line";
             } else {
                 switch (text[++i]) {
-                case '\\': fields.back() += '\\'; break;
-                case 't': fields.back() += '\t'; break;
-                case 'n': fields.back() += '\n'; break;
-                case 'r': fields.back() += '\r'; break;
+                case '\\': *field += '\\'; break;
+                case 't': *field += '\t'; break;
+                case 'n': *field += '\n'; break;
+                case 'r': *field += '\r'; break;
                 default:
                     if (row.problem.empty())
                         row.problem = std::string("an unknown escape \"\\") + text[i] + "\"";
@@ -385,7 +409,7 @@ ImportFile readTsv(std::string_view data) {
             continue;
         }
         columns.fill(row, fields);
-        file.rows.push_back(std::move(row));
+        each(row);
     }
     if (!haveHeader) {
         file.problem = HeaderProblem;
@@ -426,7 +450,7 @@ private:
 
 class JsonRows : public nlohmann::json_sax<nlohmann::json> {
 public:
-    JsonRows(ImportFile& file, const std::size_t& line) : file_(file), line_(line) {}
+    JsonRows(ImportFile& file, const std::size_t& line, const RowSink& each) : file_(file), line_(line), each_(each) {}
 
     bool null() override { return value("null"); }
     bool boolean(bool) override { return value("a true or false"); }
@@ -435,13 +459,13 @@ public:
     bool number_float(number_float_t, const string_t&) override { return value("a number"); }
     bool binary(binary_t&) override { return value("binary data"); }
     bool string(string_t& s) override {
-        if (depth_ == 2 && key_ != Key::Other && row().problem.empty()) {
-            std::string& field = key_ == Key::Name ? row().name : row().location;
+        if (inRecord() && row_.problem.empty()) {
+            std::string& field = key_ == Key::Name ? row_.name : row_.location;
             bool& seen = key_ == Key::Name ? nameSeen_ : locationSeen_;
             if (seen)
-                row().problem = std::string("\"") + keyName() + "\" is given twice";
+                row_.problem = std::string("\"") + keyName() + "\" is given twice";
             seen = true;
-            field = std::move(s);
+            field.swap(s);
             return true;
         }
         return value("a string");
@@ -468,8 +492,9 @@ public:
 private:
     enum class Key { Name, Location, Other };
 
-    ImportRow& row() { return file_.rows.back(); }
     const char* keyName() const { return key_ == Key::Name ? "name" : "location"; }
+    // A value directly under "name" or "location" of an element that is an object.
+    bool inRecord() const { return depth_ == 2 && object_ && key_ != Key::Other; }
 
     // A value where a record's text belongs is a problem of that record; a
     // value elsewhere in a record is left alone.
@@ -477,9 +502,11 @@ private:
         if (depth_ == 0)
             return notArray();
         if (depth_ == 1) {
-            file_.rows.push_back(ImportRow{line_, {}, {}, std::string("an element is ") + what + ", not an object"});
-        } else if (depth_ == 2 && key_ != Key::Other && row().problem.empty()) {
-            row().problem = std::string("\"") + keyName() + "\" is " + what + ", not a string";
+            startRow(row_, line_);
+            row_.problem = std::string("an element is ") + what + ", not an object";
+            each_(row_);
+        } else if (inRecord() && row_.problem.empty()) {
+            row_.problem = std::string("\"") + keyName() + "\" is " + what + ", not a string";
         }
         return true;
     }
@@ -487,12 +514,12 @@ private:
         if (depth_ == 0) {
             if (std::string_view(what) != "an array")
                 return notArray();
-            started_ = true;
         } else if (depth_ == 1) {
             if (std::string_view(what) == "an array") {
                 value(what);
             } else {
-                file_.rows.push_back(ImportRow{line_, {}, {}, {}});
+                startRow(row_, line_);
+                object_ = true;
                 nameSeen_ = locationSeen_ = false;
                 key_ = Key::Other;
             }
@@ -504,11 +531,15 @@ private:
     }
     bool close() {
         --depth_;
-        if (depth_ == 1 && !file_.rows.empty() && row().problem.empty() && (!nameSeen_ || !locationSeen_)) {
-            row().problem = std::string("no \"") + (nameSeen_ ? "location" : "name") + "\"";
-        }
-        if (depth_ == 1)
+        if (depth_ == 1) {
+            if (object_) {
+                if (row_.problem.empty() && (!nameSeen_ || !locationSeen_))
+                    row_.problem = std::string("no \"") + (nameSeen_ ? "location" : "name") + "\"";
+                object_ = false;
+                each_(row_);
+            }
             key_ = Key::Other;
+        }
         return true;
     }
     bool notArray() {
@@ -519,17 +550,19 @@ private:
 
     ImportFile& file_;
     const std::size_t& line_;
+    const RowSink& each_;
+    ImportRow row_;
     int depth_ = 0;
-    bool started_ = false;
+    bool object_ = false;   // the element being read is an object
     Key key_ = Key::Other;
     bool nameSeen_ = false;
     bool locationSeen_ = false;
 };
 
-ImportFile readJson(std::string_view data) {
+ImportFile readJson(std::string_view data, const RowSink& each) {
     ImportFile file;
     std::size_t line = 1;
-    JsonRows rows(file, line);
+    JsonRows rows(file, line, each);
     const char* begin = data.data();
     const char* end = data.data() + data.size();
     const bool ok =
@@ -543,16 +576,23 @@ ImportFile readJson(std::string_view data) {
 
 }  // namespace
 
-ImportFile readRecords(Format format, std::string_view data) {
+ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each) {
     data = withoutBom(data);
     switch (format) {
-    case Format::Csv: return readCsv(data);
-    case Format::Tsv: return readTsv(data);
-    case Format::Json: return readJson(data);
+    case Format::Csv: return readCsv(data, each);
+    case Format::Tsv: return readTsv(data, each);
+    case Format::Json: return readJson(data, each);
     case Format::Text: break;
     }
     ImportFile file;
     file.problem = "plain text cannot be imported; use CSV, TSV or JSON";
+    return file;
+}
+
+ImportFile readRecords(Format format, std::string_view data) {
+    std::vector<ImportRow> rows;
+    ImportFile file = readRecords(format, data, [&](ImportRow& row) { rows.push_back(row); });
+    file.rows = std::move(rows);
     return file;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -69,5 +70,11 @@ struct ImportFile {
 // Never throws on any input; a UTF-8 byte order mark at the start is
 // skipped.
 ImportFile readRecords(Format format, std::string_view data);
+
+// The same one row at a time, for a million rows: `each` gets every row in
+// the order of the file, in an object it is given again for the next row.
+// Returns the file with no rows and the problem of the whole file, if any;
+// the rows handed out before such a problem count for nothing.
+ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each);
 
 }  // namespace vrindel::cli

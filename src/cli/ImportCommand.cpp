@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <cstdint>
+
 #include "CatalogueFiles.h"
 #include "Command.h"
 #include "Texts.h"
@@ -34,9 +37,40 @@ public:
         Progress progress("import");
         progress.stage("reading the file");
         const std::string data = readWholeFile(input_, input_ == "-" ? "standard input" : input_);
-        ImportFile file = readRecords(format_, data);
+
+        // Each row on its own: well formed, storable. The texts that can be
+        // stored wait in `texts`, each after its length, until the
+        // catalogue is read.
+        progress.stage("checking rows", std::size_t(std::count(data.begin(), data.end(), '\n')));
+        std::vector<std::size_t> lineOf;               // row -> line
+        std::vector<std::size_t> rowOf;                // storage index - before -> row
+        std::vector<std::pair<std::size_t, std::string>> problems;   // (row, why), one per row
+        std::string texts;
+        Converted name, location;
+        const ImportFile file = readRecords(format_, data, [&](ImportRow& row) {
+            const std::size_t r = lineOf.size();
+            lineOf.push_back(row.line);
+            if (row.problem.empty()) {
+                toRecordText(row.name, "name", name);
+                toRecordText(row.location, "location", location);
+                if (!name.problem.empty() || !location.problem.empty()) {
+                    problems.emplace_back(r, !name.problem.empty() ? name.problem : location.problem);
+                } else {
+                    for (const Converted* text : {&name, &location}) {
+                        texts += char(text->bytes.size());
+                        texts += text->bytes;
+                    }
+                    rowOf.push_back(r);
+                }
+            } else {
+                problems.emplace_back(r, std::move(row.problem));
+            }
+            if ((r & 0xFFF) == 0)
+                progress.advance(row.line);
+        });
         if (!file.problem.empty())
             throw Failure(exitcode::Problems, where(file.problemLine) + file.problem + "; nothing was imported");
+        const std::size_t rows = lineOf.size();
 
         // The catalogue: locked for the write, or only read for a dry run.
         Change change;
@@ -51,53 +85,41 @@ public:
         }
         Catalogue& catalogue = change.catalogue;
         const int before = catalogue.storageCount();
-
-        // Each row on its own: well formed, storable.
-        progress.stage("checking rows", file.rows.size());
-        std::size_t rejected = 0;
-        std::vector<std::size_t> rowOf;   // storage index - before -> row
-        rowOf.reserve(file.rows.size());
-        catalogue.reserve(file.rows.size());
-        for (std::size_t r = 0; r < file.rows.size(); ++r) {
-            ImportRow& row = file.rows[r];
-            if (row.problem.empty()) {
-                Converted name = toRecordText(row.name, "name");
-                Converted location = toRecordText(row.location, "location");
-                row.problem = !name.problem.empty() ? name.problem : location.problem;
-                if (row.problem.empty()) {
-                    catalogue.appendLoaded(name.bytes, location.bytes);
-                    rowOf.push_back(r);
-                }
-            }
-            if ((r & 0xFFF) == 0)
-                progress.advance(r);
+        catalogue.reserve(rowOf.size());
+        for (std::size_t at = 0; at < texts.size();) {
+            const std::size_t nameLength = std::uint8_t(texts[at]);
+            const std::string_view nameBytes(texts.data() + at + 1, nameLength);
+            at += 1 + nameLength;
+            const std::size_t locationLength = std::uint8_t(texts[at]);
+            catalogue.appendLoaded(nameBytes, std::string_view(texts.data() + at + 1, locationLength));
+            at += 1 + locationLength;
         }
 
         // Then the names against the catalogue and each other, by the
         // window's comparison; the first of equal names in the file stays.
         progress.stage("comparing names");
         std::vector<bool> drop(rowOf.size(), false);
+        const std::size_t badRows = problems.size();
         for (const auto& [later, first] : catalogue.repeatedNames()) {
             if (later < before)
                 continue;   // the catalogue's own, not this import's
             const std::size_t k = std::size_t(later - before);
-            ImportRow& row = file.rows[rowOf[k]];
             drop[k] = true;
             if (first < before)
-                row.problem = "the name is already listed (as \"" +
-                              windows1250ToUtf8(catalogue.storageName(first).view()) + "\")";
+                problems.emplace_back(rowOf[k], "the name is already listed (as \"" +
+                                                    windows1250ToUtf8(catalogue.storageName(first).view()) + "\")");
             else
-                row.problem = "the name is twice in the file (first on line " +
-                              std::to_string(file.rows[rowOf[std::size_t(first - before)]].line) + ")";
+                problems.emplace_back(rowOf[k], "the name is twice in the file (first on line " +
+                                                    std::to_string(lineOf[rowOf[std::size_t(first - before)]]) + ")");
         }
-        for (const ImportRow& row : file.rows) {
-            if (row.problem.empty())
-                continue;
-            ++rejected;
-            warn(where(row.line) + row.problem);
-        }
+        if (problems.size() > badRows)   // in the order of the file
+            std::inplace_merge(problems.begin(), problems.begin() + std::ptrdiff_t(badRows), problems.end(),
+                               [](const auto& a, const auto& b) { return a.first < b.first; });
+        const std::size_t rejected = problems.size();
+        for (const auto& [row, problem] : problems)
+            warn(where(lineOf[row]) + problem);
 
-        const std::size_t accepted = file.rows.size() - rejected;
+        const std::size_t accepted = rows - rejected;
         if (rejected > 0 && !skipInvalid_) {
             warn(input_ + ": " + std::to_string(rejected) + (rejected == 1 ? " row" : " rows") +
                  " cannot be stored; nothing was imported (--skip-invalid imports the others)");

@@ -26,17 +26,29 @@ std::string describe(UChar32 c) {
 
 Converted toRecordText(std::string_view utf8, const char* what) {
     Converted out;
+    toRecordText(utf8, what, out);
+    return out;
+}
+
+void toRecordText(std::string_view utf8, const char* what, Converted& out) {
+    out.bytes.clear();
+    out.problem.clear();
     // Nearly every text holds only characters below U+0300, which nothing
     // composes with: the table alone maps them, with no copy in between.
-    out.bytes.reserve(utf8.size());
     bool simple = true;
     for (int32_t i = 0, n = int32_t(utf8.size()); i < n;) {
+        if (static_cast<unsigned char>(utf8[std::size_t(i)]) < 0x80) {   // the same byte in Windows-1250
+            if (simple)
+                out.bytes += utf8[std::size_t(i)];
+            ++i;
+            continue;
+        }
         UChar32 c;
         U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), i, n, c);
         if (c < 0) {
             out.problem = std::string("the ") + what + " is not valid UTF-8";
             out.bytes.clear();
-            return out;
+            return;
         }
         const auto byte = simple && c < 0x300 ? toWindows1250(char16_t(c)) : std::nullopt;
         if (byte)
@@ -50,7 +62,6 @@ Converted toRecordText(std::string_view utf8, const char* what) {
                           " characters long (at most " + std::to_string(MaxTextLength) + ")";
             out.bytes.clear();
         }
-        return out;
     };
     if (simple)
         return limited();
@@ -63,7 +74,7 @@ Converted toRecordText(std::string_view utf8, const char* what) {
         text = nfc->normalize(text, status);
     if (U_FAILURE(status)) {
         out.problem = std::string("the ") + what + " cannot be composed";
-        return out;
+        return;
     }
     out.bytes.reserve(std::size_t(text.length()));
     for (int32_t k = 0; k < text.length();) {
@@ -73,7 +84,7 @@ Converted toRecordText(std::string_view utf8, const char* what) {
         if (!byte) {
             out.problem = std::string("the ") + what + " holds " + describe(c) + ", which Windows-1250 cannot store";
             out.bytes.clear();
-            return out;
+            return;
         }
         out.bytes += char(*byte);
     }

@@ -16,5 +16,7 @@ struct Converted {
 // first (a letter typed as a base and a combining accent is one
 // character), then mapped to Windows-1250 by the library's table.
 Converted toRecordText(std::string_view utf8, const char* what);
+// The same into `out`, whose room is used again: for a million rows.
+void toRecordText(std::string_view utf8, const char* what, Converted& out);
 
 }  // namespace vrindel::cli
