@@ -4,6 +4,8 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 
 #include "RecordText.h"
@@ -22,6 +24,20 @@ std::string describe(UChar32 c) {
     return "\"" + shown + "\" (" + code + ")";
 }
 
+// Below U+0300 the code page's byte of each character, 0 for none (U+0000
+// is ASCII, never looked up here).
+constexpr UChar32 SimpleLimit = 0x300;
+
+const std::array<std::uint8_t, SimpleLimit>& simpleTable() {
+    static const std::array<std::uint8_t, SimpleLimit> table = [] {
+        std::array<std::uint8_t, SimpleLimit> bytes{};
+        for (UChar32 c = 1; c < SimpleLimit; ++c)
+            bytes[std::size_t(c)] = toWindows1250(char16_t(c)).value_or(0);
+        return bytes;
+    }();
+    return table;
+}
+
 }  // namespace
 
 Converted toRecordText(std::string_view utf8, const char* what) {
@@ -34,28 +50,33 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out) {
     out.bytes.clear();
     out.problem.clear();
     // Nearly every text holds only characters below U+0300, which nothing
-    // composes with: the table alone maps them, with no copy in between.
+    // composes with: a table alone maps them, with no copy in between.
+    // Each character takes at least one byte of UTF-8, so the bytes fit.
+    const std::array<std::uint8_t, SimpleLimit>& simpleBytes = simpleTable();
+    out.bytes.resize(utf8.size());
+    std::size_t length = 0;
     bool simple = true;
+    const auto* in = reinterpret_cast<const uint8_t*>(utf8.data());
     for (int32_t i = 0, n = int32_t(utf8.size()); i < n;) {
-        if (static_cast<unsigned char>(utf8[std::size_t(i)]) < 0x80) {   // the same byte in Windows-1250
+        if (in[i] < 0x80) {   // the same byte in Windows-1250
             if (simple)
-                out.bytes += utf8[std::size_t(i)];
+                out.bytes[length++] = char(in[i]);
             ++i;
             continue;
         }
         UChar32 c;
-        U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), i, n, c);
+        U8_NEXT(in, i, n, c);
         if (c < 0) {
             out.problem = std::string("the ") + what + " is not valid UTF-8";
             out.bytes.clear();
             return;
         }
-        const auto byte = simple && c < 0x300 ? toWindows1250(char16_t(c)) : std::nullopt;
-        if (byte)
-            out.bytes += char(*byte);
+        if (simple && c < SimpleLimit && simpleBytes[std::size_t(c)] != 0)
+            out.bytes[length++] = char(simpleBytes[std::size_t(c)]);
         else
             simple = false;
     }
+    out.bytes.resize(length);
     auto limited = [&] {
         if (out.bytes.size() > MaxTextLength) {
             out.problem = std::string("the ") + what + " is " + std::to_string(out.bytes.size()) +
