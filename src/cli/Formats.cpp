@@ -657,37 +657,34 @@ private:
         if (!take('"'))
             return false;
         for (;;) {
-            const char* run = at_;
-            while (at_ != end_ && PlainInString[static_cast<unsigned char>(*at_)])
-                ++at_;
-            out.append(run, std::size_t(at_ - run));
+            // Plain ASCII and well-formed UTF-8 go in one piece.
+            const char* p = at_;
+            for (;;) {
+                while (p != end_ && PlainInString[static_cast<unsigned char>(*p)])
+                    ++p;
+                const std::size_t n = p != end_ && static_cast<unsigned char>(*p) >= 0x80 ? utf8Length(p) : 0;
+                if (n == 0)
+                    break;
+                p += n;
+            }
+            out.append(at_, std::size_t(p - at_));
+            at_ = p;
             if (at_ == end_)
                 return false;
-            const unsigned char c = static_cast<unsigned char>(*at_);
-            if (c == '"') {
+            if (*at_ == '"') {
                 ++at_;
                 return true;
             }
-            if (c < 0x20)
-                return false;
-            if (c == '\\') {
-                if (!escape(out))
-                    return false;
-                continue;
-            }
-            const std::size_t n = utf8Length();
-            if (n == 0)
-                return false;
-            out.append(at_, n);
-            at_ += n;
+            if (*at_ != '\\' || !escape(out))
+                return false;   // a control character, malformed UTF-8, an escape the general parser judges
         }
     }
 
-    // The length of the well-formed UTF-8 sequence at at_ (RFC 3629), 0 if
+    // The length of the well-formed UTF-8 sequence at p (RFC 3629), 0 if
     // it is not one.
-    std::size_t utf8Length() const {
+    std::size_t utf8Length(const char* p) const {
         auto byte = [&](std::size_t k) {
-            return end_ - at_ > std::ptrdiff_t(k) ? static_cast<unsigned char>(at_[k]) : 0u;
+            return end_ - p > std::ptrdiff_t(k) ? static_cast<unsigned char>(p[k]) : 0u;
         };
         auto in = [](unsigned b, unsigned low, unsigned high) { return b >= low && b <= high; };
         const unsigned b0 = byte(0), b1 = byte(1);
@@ -773,21 +770,10 @@ private:
     std::string key_, other_;
 };
 
-ImportFile readJson(std::string_view data, const RowSink& each) {
-    SimpleJson simple(data, each);
-    if (simple.read())
-        return {};
-    std::size_t handedOut = simple.rows();
-    const RowSink rest = [&](ImportRow& row) {
-        if (handedOut > 0)
-            --handedOut;
-        else
-            each(row);
-    };
-
+ImportFile readGeneralJson(std::string_view data, const RowSink& each) {
     ImportFile file;
     std::size_t line = 1;
-    JsonRows rows(file, line, rest);
+    JsonRows rows(file, line, each);
     const char* begin = data.data();
     const char* end = data.data() + data.size();
     const bool ok =
@@ -797,6 +783,19 @@ ImportFile readJson(std::string_view data, const RowSink& each) {
         file.problemLine = line;
     }
     return file;
+}
+
+ImportFile readJson(std::string_view data, const RowSink& each) {
+    SimpleJson simple(data, each);
+    if (simple.read())
+        return {};
+    std::size_t handedOut = simple.rows();
+    return readGeneralJson(data, [&](ImportRow& row) {
+        if (handedOut > 0)
+            --handedOut;
+        else
+            each(row);
+    });
 }
 
 }  // namespace
@@ -817,6 +816,13 @@ ImportFile readRecords(Format format, std::string_view data, const std::function
 ImportFile readRecords(Format format, std::string_view data) {
     std::vector<ImportRow> rows;
     ImportFile file = readRecords(format, data, [&](ImportRow& row) { rows.push_back(row); });
+    file.rows = std::move(rows);
+    return file;
+}
+
+ImportFile readJsonByGeneralParser(std::string_view data) {
+    std::vector<ImportRow> rows;
+    ImportFile file = readGeneralJson(withoutBom(data), [&](ImportRow& row) { rows.push_back(row); });
     file.rows = std::move(rows);
     return file;
 }

@@ -77,4 +77,8 @@ ImportFile readRecords(Format format, std::string_view data);
 // the rows handed out before such a problem count for nothing.
 ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each);
 
+// JSON by the general parser alone, for a check that the quick reader of
+// flat records reads every file as it does.
+ImportFile readJsonByGeneralParser(std::string_view data);
+
 }  // namespace vrindel::cli

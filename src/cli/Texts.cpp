@@ -54,13 +54,14 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out) {
     // Each character takes at least one byte of UTF-8, so the bytes fit.
     const std::array<std::uint8_t, SimpleLimit>& simpleBytes = simpleTable();
     out.bytes.resize(utf8.size());
+    char* const bytes = out.bytes.data();
     std::size_t length = 0;
     bool simple = true;
     const auto* in = reinterpret_cast<const uint8_t*>(utf8.data());
     for (int32_t i = 0, n = int32_t(utf8.size()); i < n;) {
         if (in[i] < 0x80) {   // the same byte in Windows-1250
             if (simple)
-                out.bytes[length++] = char(in[i]);
+                bytes[length++] = char(in[i]);
             ++i;
             continue;
         }
@@ -72,7 +73,7 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out) {
             return;
         }
         if (simple && c < SimpleLimit && simpleBytes[std::size_t(c)] != 0)
-            out.bytes[length++] = char(simpleBytes[std::size_t(c)]);
+            bytes[length++] = char(simpleBytes[std::size_t(c)]);
         else
             simple = false;
     }
