@@ -75,20 +75,35 @@ std::string readWholeFile(const std::string& path, const std::string& shownName)
         ::close(fd);
         throw Failure(exitcode::FileError, shownName + ": cannot read: " + std::strerror(EISDIR));
     }
-    char chunk[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
+    auto readInto = [&](char* into, std::size_t room) {
+        for (;;) {
+            const ssize_t n = ::read(fd, into, room);
+            if (n >= 0)
+                return std::size_t(n);
+            if (errno == EINTR)
+                continue;
             const int err = errno;
             if (!standardInput)
                 ::close(fd);
             throw Failure(exitcode::FileError, shownName + ": cannot read: " + std::strerror(err));
         }
-        if (n == 0)
-            break;
-        data.append(chunk, std::size_t(n));
+    };
+    // A file is read straight into its place; what it has grown by since,
+    // or a pipe, comes in chunks.
+    std::size_t have = 0;
+    bool end = false;
+    data.resize(data.capacity());
+    while (have < data.size() && !end) {
+        const std::size_t n = readInto(data.data() + have, data.size() - have);
+        end = n == 0;
+        have += n;
+    }
+    data.resize(have);
+    char chunk[1 << 16];
+    while (!end) {
+        const std::size_t n = readInto(chunk, sizeof chunk);
+        end = n == 0;
+        data.append(chunk, n);
     }
     if (!standardInput)
         ::close(fd);

@@ -41,11 +41,18 @@ public:
         // Each row on its own: well formed, storable. The texts that can be
         // stored wait in `texts`, each after its length, until the
         // catalogue is read.
-        progress.stage("checking rows", std::size_t(std::count(data.begin(), data.end(), '\n')));
+        const std::size_t lines = std::size_t(std::count(data.begin(), data.end(), '\n')) + 1;
+        progress.stage("checking rows", lines);
+        // Room reserved for as many rows as lines, and for texts as long as
+        // the file, is only address space until it is used; growing would
+        // copy it all again and again.
         std::vector<std::size_t> lineOf;               // row -> line
         std::vector<std::size_t> rowOf;                // storage index - before -> row
         std::vector<std::pair<std::size_t, std::string>> problems;   // (row, why), one per row
         std::string texts;
+        lineOf.reserve(lines);
+        rowOf.reserve(lines);
+        texts.reserve(data.size());
         Converted name, location;
         const ImportFile file = readRecords(format_, data, [&](ImportRow& row) {
             const std::size_t r = lineOf.size();
