@@ -28,7 +28,7 @@ public:
         if (!app_->count("--format")) {
             const auto guessed = formatOfFile(input_);
             if (!guessed)
-                throw Failure(exitcode::Usage, input_ + ": cannot tell the format from the name; give --format");
+                throw Failure(exitcode::Usage, inputName() + ": cannot tell the format from the name; give --format");
             format_ = *guessed;
         }
         if (format_ == Format::Text)
@@ -36,7 +36,7 @@ public:
 
         Progress progress("import");
         progress.stage("reading the file");
-        const std::string data = readWholeFile(input_, input_ == "-" ? "standard input" : input_);
+        const std::string data = readWholeFile(input_, inputName());
 
         // Each row on its own: well formed, storable. The texts that can be
         // stored wait in `texts`, each after its length, until the
@@ -128,7 +128,7 @@ public:
 
         const std::size_t accepted = rows - rejected;
         if (rejected > 0 && !skipInvalid_) {
-            warn(input_ + ": " + std::to_string(rejected) + (rejected == 1 ? " row" : " rows") +
+            warn(where(0) + std::to_string(rejected) + (rejected == 1 ? " row" : " rows") +
                  " cannot be stored; nothing was imported (--skip-invalid imports the others)");
             return exitcode::Problems;
         }
@@ -157,8 +157,9 @@ public:
     }
 
 private:
+    std::string inputName() const { return input_ == "-" ? "standard input" : input_; }
     std::string where(std::size_t line) const {
-        return (input_ == "-" ? std::string("standard input") : input_) + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
+        return inputName() + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
     }
 
     std::string input_;
