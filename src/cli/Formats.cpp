@@ -261,13 +261,50 @@ void startRow(ImportRow& row, std::size_t line) {
     row.problem.clear();
 }
 
+// The lines of a CSV or TSV file once split into fields: the first names
+// the columns, every later one is a record.
+class TableRows {
+public:
+    explicit TableRows(const RowSink& each) : each_(each) {}
+
+    // False when the header is wrong: nothing after it is read.
+    bool take(ImportRow& row, Fields& fields) {
+        if (haveHeader_) {
+            columns_.fill(row, fields);
+            each_(row);
+            return true;
+        }
+        if (!row.problem.empty() || !columns_.read(fields)) {
+            fail(row.line);
+            return false;
+        }
+        haveHeader_ = true;
+        return true;
+    }
+
+    ImportFile finish() {
+        if (!haveHeader_ && file_.problem.empty())
+            fail(1);
+        return std::move(file_);
+    }
+
+private:
+    void fail(std::size_t line) {
+        file_.problem = HeaderProblem;
+        file_.problemLine = line;
+    }
+
+    const RowSink& each_;
+    Columns columns_;
+    bool haveHeader_ = false;
+    ImportFile file_;
+};
+
 ImportFile readCsv(std::string_view data, const RowSink& each) {
-    ImportFile file;
+    TableRows rows(each);
     std::size_t pos = 0, line = 1;
     const std::size_t size = data.size();
     Fields fields;
-    Columns columns;
-    bool haveHeader = false;
     ImportRow row;
 
     auto atLineEnd = [&](std::size_t p) {
@@ -339,30 +376,15 @@ ImportFile readCsv(std::string_view data, const RowSink& each) {
         }
         skipLineEnd();
 
-        if (!haveHeader) {
-            if (!row.problem.empty() || !columns.read(fields)) {
-                file.problem = HeaderProblem;
-                file.problemLine = row.line;
-                return file;
-            }
-            haveHeader = true;
-            continue;
-        }
-        columns.fill(row, fields);
-        each(row);
+        if (!rows.take(row, fields))
+            break;
     }
-    if (!haveHeader) {
-        file.problem = HeaderProblem;
-        file.problemLine = 1;
-    }
-    return file;
+    return rows.finish();
 }
 
 ImportFile readTsv(std::string_view data, const RowSink& each) {
-    ImportFile file;
+    TableRows rows(each);
     Fields fields;
-    Columns columns;
-    bool haveHeader = false;
     std::size_t line = 0;
     ImportRow row;
     for (std::size_t pos = 0; pos < data.size();) {
@@ -400,23 +422,10 @@ ImportFile readTsv(std::string_view data, const RowSink& each) {
                 }
             }
         }
-        if (!haveHeader) {
-            if (!row.problem.empty() || !columns.read(fields)) {
-                file.problem = HeaderProblem;
-                file.problemLine = row.line;
-                return file;
-            }
-            haveHeader = true;
-            continue;
-        }
-        columns.fill(row, fields);
-        each(row);
+        if (!rows.take(row, fields))
+            break;
     }
-    if (!haveHeader) {
-        file.problem = HeaderProblem;
-        file.problemLine = 1;
-    }
-    return file;
+    return rows.finish();
 }
 
 // An iterator over the data that counts the line breaks the JSON parser has

@@ -13,7 +13,7 @@ using namespace vrindel::cli;
 
 int main(int argc, char** argv) {
     CLI::App app{"The Vrindel catalogue (Zoznam.dat in the current folder) from the command line.", "vrindel-cli"};
-    app.set_version_flag("--version", "2.1", "print the version and exit");
+    app.set_version_flag("--version", "vrindel-cli 2.1", "print the version and exit");
     app.require_subcommand(1);
     app.fallthrough(false);
     std::string folder;

@@ -298,7 +298,7 @@ TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
         {{"export", "-o", "Zoznam.dat"}, 2, "that is the catalogue itself"},
         {{"-C", "nowhere", "list"}, 3, "nowhere: cannot enter: No such file or directory"},
         {{"import", "absent.csv"}, 3, "absent.csv: cannot open: No such file or directory"},
-        {{"--version"}, 0, "2.1"},
+        {{"--version"}, 0, "vrindel-cli 2.1"},
         {{"import", "--help"}, 0, "--skip-invalid"},
     };
     for (const Case& c : cases) {
