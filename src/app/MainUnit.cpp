@@ -281,7 +281,8 @@ void TMainForm::FormCreate() {
     ListFile.assign(vrindel::ListFileName);
     OptionsFile.assign(vrindel::OptionsFileName);
 
-    // Until the catalogue has been read, a close must not write over it.
+    // The session remembers what was read, so that a close never writes
+    // over a catalogue it could not read.
     session_.ensureCatalogueFile(*this);
     session_.ensureOptionsFile();
     session_.readOptions([this](vrindel::Switch which, bool on) {
