@@ -322,8 +322,10 @@ void TMainForm::FormClose() {
     // A catalogue that exists but could not be read at start-up is left as
     // it is: the empty list shown instead is not the catalogue. Records
     // another program added meanwhile are kept.
-    session_.saveCatalogue(catalogue_);
+    session_.saveChangedCatalogue(catalogue_);
+    vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
     session_.saveOptions(switches());
+    vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
 }
 
 QString TMainForm::saveFiles() {
@@ -332,12 +334,14 @@ QString TMainForm::saveFiles() {
     if (!session_.catalogueSavable() && catalogue_.changed())
         unsaved << QStringLiteral("%1 (it could not be read at start-up)").arg(QString::fromUtf8(vrindel::ListFileName));
     try {
-        session_.saveCatalogue(catalogue_);
+        session_.saveChangedCatalogue(catalogue_);
+        vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
     } catch (const std::exception& e) {
         unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(vrindel::ListFileName), QString::fromUtf8(e.what()));
     }
     try {
         session_.saveOptions(switches());
+        vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
     } catch (const std::exception& e) {
         unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(vrindel::OptionsFileName), QString::fromUtf8(e.what()));
     }

@@ -105,7 +105,7 @@ public:
 
     // Whether "Zoznam.dat" will be left alone at close because it exists but
     // could not be read at start-up.
-    bool catalogueUnread() const { return !session_.catalogueSavable(); }
+    bool catalogueUnread() { return !session_.catalogueSavable(); }
     bool refused() const { return refused_; }
 
 protected:

@@ -38,6 +38,7 @@ struct Switches {
     bool zoradit = true;
     bool delPlaceBox = false;
     bool delExt = true;
+    bool operator==(const Switches&) const = default;
 };
 
 // If no "Zoznam.dat" exists: the warning, then an empty file.

@@ -1,72 +1,82 @@
 #include "CatalogueSession.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <set>
 
 namespace vrindel {
 
-namespace {
-
-std::string folderOf(const std::string& name) {
-    const auto slash = name.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : name.substr(0, slash);
+void CatalogueSession::holdFiles() {
+    if (!listFile_.held()) {
+        listFile_.hold();
+        // The lock moves with the catalogue when a save puts a new file in
+        // its place. Should the new file refuse a lock (a file system without
+        // them) the folder's lock still stands.
+        listFile_.beforeReplacing([this](int fd) {
+            if (lockTried_)
+                lock_.addFile(fd);
+        });
+    }
+    if (!optionsFile_.held())
+        optionsFile_.hold();
 }
-
-// What is at `path` now, links followed; absent when nothing is.
-FileIdentity identityAt(const std::string& path) {
-    struct ::stat st{};
-    if (::stat(path.c_str(), &st) == 0)
-        return FileIdentity::of(st);
-    if (errno == ENOENT)
-        return {};
-    throw IoError::fromErrno(errno);
-}
-
-}  // namespace
 
 CatalogueLock::State CatalogueSession::lock() {
-    lock_ = CatalogueLock::tryAcquire(folderOf(listFile_.name()));
+    holdFiles();
+    lock_ = CatalogueLock::tryAcquire(listFile_.place());
+    lockTried_ = true;
     if (lock_.held()) {
-        for (const FileVar* file : {&listFile_, &optionsFile_}) {
-            try {
-                removeStaleTemporaries(systemFileSystem(), file->resolve());
-            } catch (const IoError&) {
-                // A name that leads nowhere has no temporaries beside it.
-            }
+        for (FileVar* file : {&listFile_, &optionsFile_}) {
+            const HeldFile& at = file->place();
+            if (at.error() == 0)
+                removeStaleTemporaries(systemFileSystem(), at.folder(), at.leaf());
         }
     }
     return lock_.state();
 }
 
-void CatalogueSession::ensureCatalogueFile(FileMessages& messages) { vrindel::ensureCatalogueFile(listFile_, messages); }
+void CatalogueSession::ensureCatalogueFile(FileMessages& messages) {
+    holdFiles();
+    vrindel::ensureCatalogueFile(listFile_, messages);
+    // In a folder that cannot be read, only the file can carry the lock:
+    // now that it is there, it does.
+    if (lockTried_ && !lock_.held() && !lock_.busy())
+        lock_ = CatalogueLock::tryAcquire(listFile_.place());
+}
 
-void CatalogueSession::ensureOptionsFile() { vrindel::ensureOptionsFile(optionsFile_); }
+void CatalogueSession::ensureOptionsFile() {
+    holdFiles();
+    vrindel::ensureOptionsFile(optionsFile_);
+}
 
 void CatalogueSession::readOptions(const std::function<void(Switch, bool)>& setSwitch) {
-    const std::string path = optionsFile_.resolve();
-    vrindel::readOptions(optionsFile_, setSwitch);
-    optionsPath_ = path;
+    holdFiles();
+    optionsRead_ = false;
+    // Bytes the file lacks leave the switches as the window starts them.
+    Switches seen{true, true, true};
+    vrindel::readOptions(optionsFile_, [&](Switch which, bool on) {
+        (which == Switch::Zoradit ? seen.zoradit : which == Switch::DelPlaceBox ? seen.delPlaceBox : seen.delExt) = on;
+        setSwitch(which, on);
+    });
+    optionsSeen_ = seen;
+    optionsRead_ = true;
 }
 
 bool CatalogueSession::readCatalogue(Catalogue& catalogue, FileMessages& messages) {
+    holdFiles();
     listRead_ = false;
-    const std::string path = listFile_.resolve();
     const bool whole = vrindel::readCatalogue(listFile_, catalogue, messages);
     // A catalogue read only in part is kept on disk like one that could not
     // be opened: writing the part back would lose the rest.
     listRead_ = whole;
-    listPath_ = path;
     listSeen_ = listFile_.identity();
     merged_.clear();
     return whole;
 }
 
 void CatalogueSession::startEmpty() {
-    listPath_ = listFile_.resolve();
+    holdFiles();
     listSeen_ = {};
     listRead_ = true;
     merged_.clear();
@@ -93,30 +103,43 @@ void CatalogueSession::mergeFromDisk(const Catalogue& catalogue) {
     });
 }
 
-bool CatalogueSession::catalogueSavable() const {
+bool CatalogueSession::catalogueSavable() {
+    if (!mayWriteCatalogue())
+        return false;
     if (listRead_)
         return true;
-    struct ::stat st{};
-    return ::lstat(listFile_.name().c_str(), &st) != 0 && errno == ENOENT;
+    holdFiles();
+    const HeldFile& at = listFile_.place();
+    if (at.error())
+        return false;
+    try {
+        return !listFile_.currentIdentity().present;
+    } catch (const IoError&) {
+        return false;
+    }
 }
 
 void CatalogueSession::saveCatalogue(const Catalogue& catalogue) {
+    holdFiles();
+    unsynced_ = 0;
     if (!listRead_) {
         if (!catalogueSavable())
             return;
         // Created where nothing is; from then on it is the file of this session.
         const FileIdentity absent;
         vrindel::saveCatalogue(listFile_, catalogue, {}, &absent);
-        listPath_ = listFile_.resolve();
         listSeen_ = listFile_.identity();
         listRead_ = true;
+        unsynced_ = listFile_.folderSyncError();
         return;
     }
-    // Through a link swapped since start-up the save would overwrite a file
-    // that is no catalogue of ours.
-    if (listFile_.resolve() != listPath_)
+    if (!mayWriteCatalogue())
+        return;
+    // Through a link or a folder swapped since start-up the save would
+    // overwrite a file that is no catalogue of ours.
+    if (!listFile_.stillLeadsToHeldFile())
         throw IoError::fromCode(io::FileChanged);
-    FileIdentity expected = identityAt(listPath_);
+    FileIdentity expected = listFile_.currentIdentity();
     if (!(expected == listSeen_) && expected.present) {
         mergeFromDisk(catalogue);
         expected = listFile_.identity();
@@ -129,12 +152,39 @@ void CatalogueSession::saveCatalogue(const Catalogue& catalogue) {
             more.push_back(record);
     vrindel::saveCatalogue(listFile_, catalogue, more, &expected);
     listSeen_ = listFile_.identity();
+    unsynced_ = listFile_.folderSyncError();
+}
+
+void CatalogueSession::saveChangedCatalogue(const Catalogue& catalogue) {
+    holdFiles();
+    if (!catalogue.changed()) {
+        // Unchanged, it is written back only to bring back a file that went.
+        const HeldFile& at = listFile_.place();
+        if (!listRead_ || at.error() || listFile_.currentIdentity().present)
+            return;
+    }
+    saveCatalogue(catalogue);
 }
 
 void CatalogueSession::saveOptions(const Switches& switches) {
-    if (!optionsPath_.empty() && optionsFile_.resolve() != optionsPath_)
+    holdFiles();
+    if (!optionsRead_ || switches == optionsSeen_)
+        return;
+    if (!optionsFile_.stillLeadsToHeldFile())
         throw IoError::fromCode(io::FileChanged);
     vrindel::saveOptions(optionsFile_, switches);
+    optionsSeen_ = switches;
+    if (!unsynced_)
+        unsynced_ = optionsFile_.folderSyncError();
+}
+
+void warnUnsyncedFolder(const char* program, int err) {
+    static bool said = false;
+    if (err == 0 || said)
+        return;
+    said = true;
+    std::fprintf(stderr, "%s: saved, but the folder could not be synced (%s); the save may not survive a power cut\n",
+                 program, std::strerror(err));
 }
 
 }  // namespace vrindel

@@ -20,17 +20,22 @@
 //     session.saveOptions(switches);
 //
 // What the session guarantees:
-// - Only regular files are read and written (the file layer refuses the rest).
-// - A catalogue that could not be read whole is never written: catalogueRead()
-//   is false and saveCatalogue() does nothing, unless nothing at all is at the
-//   name by then (there is nothing to lose, and the records are saved).
-// - The save writes only to the file that was read: if the name now leads to
-//   another file through a link, it raises FileChanged and writes nothing.
+// - Each file is resolved once, when the session starts (lock()), and held:
+//   every later read, lock and write goes to the folder and file it led to
+//   then. If the name comes to lead elsewhere, a save raises FileChanged and
+//   writes nothing.
+// - Only regular files are read and written (the file layer refuses the rest),
+//   and links are followed only as HeldFile allows.
+// - A file that could not be read at start-up is never written: a catalogue
+//   not read whole is saved only if nothing at all is at its name by then
+//   (there is nothing to lose), and the switches of an Options.dat that could
+//   not be read are never saved.
 // - If another program changed the catalogue since it was read, the records
 //   it added (names neither in the catalogue nor deleted or renamed in it) are
 //   kept: they are saved after the catalogue's own. Nothing is dropped silently.
-// - The lock, while held, keeps a second window or command out; the kernel
-//   drops it when the process ends.
+// - The lock belongs to the catalogue, whatever path reached it, and is held
+//   for the session's life; a session that tried to lock and could not never
+//   writes the catalogue.
 
 #include <functional>
 #include <string>
@@ -48,10 +53,10 @@ class CatalogueSession {
 public:
     CatalogueSession(FileVar& listFile, FileVar& optionsFile) : listFile_(listFile), optionsFile_(optionsFile) {}
 
-    // Takes the lock on the folder of the catalogue's name and keeps it for
-    // the session's life. Once held, the temporary files that killed saves
-    // left beside the two files are removed. Call it once both file
-    // variables are bound to their names.
+    // Resolves and holds both files, then takes the catalogue's lock and
+    // keeps it for the session's life. Once held, the temporary files that
+    // killed saves left beside the two files are removed. Call it once both
+    // file variables are bound to their names.
     CatalogueLock::State lock();
     const CatalogueLock& heldLock() const { return lock_; }
 
@@ -67,32 +72,50 @@ public:
 
     // Whether the catalogue was read whole.
     bool catalogueRead() const { return listRead_; }
-    // Whether saveCatalogue() will write the catalogue: it was read, or
-    // nothing at all (no file, no folder, no link) is at the name now.
-    bool catalogueSavable() const;
+    // Whether saveCatalogue() will write the catalogue: the lock, if it was
+    // tried, is held, and the catalogue was read or nothing at all (no file,
+    // no folder, no link) is at the name now.
+    bool catalogueSavable();
 
     // Close. saveCatalogue() first merges what another program added, then
-    // writes; saveOptions() writes the switches unless the name has come to
-    // lead to another file. Each raises IoError and leaves the file as it
-    // was (or, for a catalogue rewritten in place, as far as it got).
+    // writes; saveChangedCatalogue() does so only when the catalogue was
+    // changed or its file has gone, so that a close with no edit leaves the
+    // file byte for byte. saveOptions() writes switches that differ from
+    // those read, and nothing when the file could not be read. Each raises
+    // IoError and leaves the file as it was (or, for a catalogue rewritten
+    // in place, as far as it got).
     void saveCatalogue(const Catalogue& catalogue);
+    void saveChangedCatalogue(const Catalogue& catalogue);
     void saveOptions(const Switches& switches);
+
+    // errno of a folder that could not be synced after the last save had
+    // put its file in place (0 when none): saved, but perhaps not durable.
+    int unsyncedFolder() const { return unsynced_; }
 
     // The records of another program that the last saves kept.
     std::size_t mergedRecords() const { return merged_.size(); }
 
 private:
+    void holdFiles();
+    bool mayWriteCatalogue() const { return !lockTried_ || lock_.held(); }
     void mergeFromDisk(const Catalogue& catalogue);
 
     FileVar& listFile_;
     FileVar& optionsFile_;
     CatalogueLock lock_;
+    bool lockTried_ = false;
 
     bool listRead_ = false;
-    std::string listPath_;          // where the name led when it was read
     FileIdentity listSeen_;         // the file read, or last written
-    std::string optionsPath_;       // empty until the options were read
+    bool optionsRead_ = false;
+    Switches optionsSeen_;          // as read, or as last written
     std::vector<std::pair<RecordText, RecordText>> merged_;
+    int unsynced_ = 0;
 };
+
+// Says once per process on standard error that a save is done but its folder
+// could not be synced (`err`), so that it may not survive a power cut. A
+// failed save is never reported this way.
+void warnUnsyncedFolder(const char* program, int err);
 
 }  // namespace vrindel

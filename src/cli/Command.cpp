@@ -142,9 +142,10 @@ void Command::readForChanging(Change& change, bool mayCreate) {
                                           ": the catalogue is open in a Vrindel window or in another command; "
                                           "nothing was changed");
     case CatalogueLock::State::Unlocked:
-        throw Failure(exitcode::FileError, (folder_.empty() ? std::string(".") : folder_) +
-                                               ": cannot lock the catalogue's folder: " +
-                                               std::strerror(change.session.heldLock().error()));
+        throw Failure(exitcode::FileError, shown(ListFileName) +
+                                               ": cannot lock the catalogue (its folder cannot be read and no file "
+                                               "is there to lock: " +
+                                               std::strerror(change.session.heldLock().error()) + "); nothing was changed");
     }
     if (!change.listFile.exists()) {
         if (!mayCreate)
@@ -173,6 +174,7 @@ void Command::save(Change& change, const Catalogue& catalogue) {
         throw Failure(exitcode::FileError,
                       shown(ListFileName) + ": cannot save: " + e.what() + "; the file is as it was");
     }
+    warnUnsyncedFolder("vrindel-cli", change.session.unsyncedFolder());
     if (const std::size_t merged = change.session.mergedRecords())
         warn(shown(ListFileName) + ": another program added " + std::to_string(merged) +
              (merged == 1 ? " record" : " records") + " meanwhile; kept after this command's own");

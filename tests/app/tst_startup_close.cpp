@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "FaultyFileSystem.h"
 #include "FileLayer.h"
 #include "MainUnit.h"
 #include "SessionEnd.h"

@@ -16,6 +16,7 @@
 
 #include "CatalogueFiles.h"
 #include "CatalogueSession.h"
+#include "FaultyFileSystem.h"
 #include "TestSupport.h"
 
 namespace vrindel {

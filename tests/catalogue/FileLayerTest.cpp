@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "FaultyFileSystem.h"
 #include "FileLayer.h"
 #include "TestSupport.h"
 
@@ -270,20 +271,18 @@ TEST(FileVarWrite, WritesLargeFilesWhole) {
 // A file system that checks, as the layer goes, that the old file stays as
 // it was until the new content is durable, and that the directory is
 // synced after the rename.
-class WatchingFileSystem : public FileSystem {
+class WatchingFileSystem : public FaultyFileSystem {
 public:
     WatchingFileSystem(std::string target, std::string old) : target_(std::move(target)), old_(std::move(old)) {}
 
-    int open(const std::string& p, int f, mode_t m) override { return real().open(p, f, m); }
-    ssize_t read(int fd, void* b, std::size_t n) override { return real().read(fd, b, n); }
     ssize_t write(int fd, const void* b, std::size_t n) override {
         if (readBytes(target_) != old_)
             changedEarly = true;
-        return real().write(fd, b, n);
+        return FaultyFileSystem::write(fd, b, n);
     }
     int fsync(int fd) override {
         struct ::stat st{};
-        real().fstat(fd, &st);
+        FaultyFileSystem::fstat(fd, &st);
         if (S_ISDIR(st.st_mode)) {
             directorySyncedAfterRename = directorySyncedAfterRename || renamed;
         } else {
@@ -291,25 +290,14 @@ public:
             if (readBytes(target_) != old_)
                 changedEarly = true;
         }
-        return real().fsync(fd);
+        return FaultyFileSystem::fsync(fd);
     }
-    int close(int fd) override { return real().close(fd); }
-    int rename(const std::string& a, const std::string& b) override {
+    int rename(int fd, const std::string& a, int td, const std::string& b) override {
         if (readBytes(target_) != old_)
             changedEarly = true;
-        renamed = b == target_;
-        return real().rename(a, b);
+        renamed = target_.ends_with("/" + b);
+        return FaultyFileSystem::rename(fd, a, td, b);
     }
-    int unlink(const std::string& p) override { return real().unlink(p); }
-    int stat(const std::string& p, struct ::stat* st) override { return real().stat(p, st); }
-    int lstat(const std::string& p, struct ::stat* st) override { return real().lstat(p, st); }
-    ssize_t readlink(const std::string& p, char* b, std::size_t n) override { return real().readlink(p, b, n); }
-    int fstat(int fd, struct ::stat* st) override { return real().fstat(fd, st); }
-    int fchmod(int fd, mode_t m) override { return real().fchmod(fd, m); }
-    int fchown(int fd, uid_t u, gid_t g) override { return real().fchown(fd, u, g); }
-    int ftruncate(int fd, off_t n) override { return real().ftruncate(fd, n); }
-    int fallocate(int fd, off_t o, off_t n) override { return real().fallocate(fd, o, n); }
-    int link(int fd, const std::string& p) override { return real().link(fd, p); }
 
     bool changedEarly = false;
     bool renamed = false;
@@ -317,7 +305,6 @@ public:
     bool directorySyncedAfterRename = false;
 
 private:
-    static FileSystem& real() { return systemFileSystem(); }
     std::string target_, old_;
 };
 

@@ -233,7 +233,7 @@ TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
     const std::string before = readBytes(catalogue());
     writeBytes(dir.file("new.csv"), "name,location\nDom,a\n");
     {
-        CatalogueLock window = CatalogueLock::tryAcquire(dir.path().string());
+        CatalogueLock window = CatalogueLock::tryAcquire((dir.path() / "Zoznam.dat").c_str());
         ASSERT_TRUE(window.held());
         for (const std::vector<std::string>& change :
              {std::vector<std::string>{"add", "Dom", "a"}, {"rename", "Chata", "Dom"}, {"relocate", "Chata", "x"},

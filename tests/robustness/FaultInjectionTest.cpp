@@ -22,6 +22,7 @@
 
 #include "Catalogue.h"
 #include "CatalogueFiles.h"
+#include "FaultyFileSystem.h"
 #include "FileLayer.h"
 #include "TestFiles.h"
 #include "TestSupport.h"

@@ -15,6 +15,7 @@
 #include <map>
 
 #include "CatalogueFiles.h"
+#include "FaultyFileSystem.h"
 #include "FileLayer.h"
 #include "WindowKit.h"
 

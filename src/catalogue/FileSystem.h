@@ -1,0 +1,52 @@
+#pragma once
+// Every operating-system call the file layer makes, behind one seam that
+// tests can make fail. Names are always taken relative to a folder held
+// open (`dir`, or AT_FDCWD), so that a folder renamed or swapped for a link
+// after it was opened cannot redirect a read or a write.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace vrindel {
+
+class FileSystem {
+public:
+    enum class Call {
+        Open, Read, Write, Fsync, Close, Rename, Unlink, Stat, Lstat, Readlink, Fstat, Fchmod,
+        Fchown, Ftruncate, Fallocate, Link, CopyAccess,
+    };
+
+    virtual ~FileSystem() = default;
+    // Each returns what the POSIX call returns and sets errno on failure.
+    virtual int open(int dir, const std::string& name, int flags, mode_t mode) = 0;   // openat
+    virtual ssize_t read(int fd, void* buffer, std::size_t size) = 0;
+    virtual ssize_t write(int fd, const void* buffer, std::size_t size) = 0;
+    virtual int fsync(int fd) = 0;
+    virtual int close(int fd) = 0;
+    virtual int rename(int fromDir, const std::string& from, int toDir, const std::string& to) = 0;
+    virtual int unlink(int dir, const std::string& name) = 0;
+    virtual int stat(int dir, const std::string& name, struct ::stat* st) = 0;    // links followed
+    virtual int lstat(int dir, const std::string& name, struct ::stat* st) = 0;   // a link itself
+    virtual ssize_t readlink(int dir, const std::string& name, char* buffer, std::size_t size) = 0;
+    virtual int fstat(int fd, struct ::stat* st) = 0;
+    virtual int fchmod(int fd, mode_t mode) = 0;
+    virtual int fchown(int fd, uid_t owner, gid_t group) = 0;
+    virtual int ftruncate(int fd, off_t length) = 0;
+    // posix_fallocate, but as the others: -1 with errno on failure.
+    virtual int fallocate(int fd, off_t offset, off_t length) = 0;
+    // Gives an open unnamed file (O_TMPFILE) the name `name` in `dir`.
+    virtual int link(int fd, int dir, const std::string& name) = 0;
+    // Gives `to` the access control list and extended attributes of `from`
+    // (its mode bits included). Where `from` has none beyond its mode, only
+    // the mode is set.
+    virtual int copyAccess(int from, int to) = 0;
+};
+
+// The real calls.
+FileSystem& systemFileSystem();
+
+}  // namespace vrindel

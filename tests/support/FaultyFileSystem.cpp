@@ -1,0 +1,84 @@
+#include "FaultyFileSystem.h"
+
+#include <cerrno>
+
+namespace vrindel {
+
+void FaultyFileSystem::failOn(Call call, int nth, int err, int times) { faults_[{call, nth}] = {err, times}; }
+
+void FaultyFileSystem::shortWriteOn(int nth, std::size_t bytes) { shortWrites_[nth] = bytes; }
+
+void FaultyFileSystem::reset() {
+    counts_.clear();
+    faults_.clear();
+    shortWrites_.clear();
+    injected_ = 0;
+}
+
+int FaultyFileSystem::calls(Call call) const {
+    auto it = counts_.find(call);
+    return it == counts_.end() ? 0 : it->second;
+}
+
+bool FaultyFileSystem::shouldFail(Call call) {
+    int n = ++counts_[call];
+    // A fault given `times` repeats covers the calls nth .. nth+times-1.
+    for (auto& [key, fault] : faults_) {
+        if (key.first == call && n >= key.second && n < key.second + fault.times) {
+            ++injected_;
+            errno = fault.err;
+            return true;
+        }
+    }
+    return false;
+}
+
+int FaultyFileSystem::open(int d, const std::string& p, int f, mode_t m) {
+    return shouldFail(Call::Open) ? -1 : real_.open(d, p, f, m);
+}
+ssize_t FaultyFileSystem::read(int fd, void* b, std::size_t n) { return shouldFail(Call::Read) ? -1 : real_.read(fd, b, n); }
+ssize_t FaultyFileSystem::write(int fd, const void* b, std::size_t n) {
+    if (shouldFail(Call::Write))
+        return -1;
+    auto it = shortWrites_.find(calls(Call::Write));
+    if (it != shortWrites_.end() && it->second < n) {
+        ++injected_;
+        n = it->second;
+    }
+    return real_.write(fd, b, n);
+}
+int FaultyFileSystem::fsync(int fd) { return shouldFail(Call::Fsync) ? -1 : real_.fsync(fd); }
+int FaultyFileSystem::close(int fd) {
+    if (shouldFail(Call::Close)) {
+        // A failing close still releases the descriptor, as on Linux.
+        int saved = errno;
+        real_.close(fd);
+        errno = saved;
+        return -1;
+    }
+    return real_.close(fd);
+}
+int FaultyFileSystem::rename(int fd, const std::string& a, int td, const std::string& b) {
+    return shouldFail(Call::Rename) ? -1 : real_.rename(fd, a, td, b);
+}
+int FaultyFileSystem::unlink(int d, const std::string& p) { return shouldFail(Call::Unlink) ? -1 : real_.unlink(d, p); }
+int FaultyFileSystem::stat(int d, const std::string& p, struct ::stat* st) {
+    return shouldFail(Call::Stat) ? -1 : real_.stat(d, p, st);
+}
+int FaultyFileSystem::lstat(int d, const std::string& p, struct ::stat* st) {
+    return shouldFail(Call::Lstat) ? -1 : real_.lstat(d, p, st);
+}
+ssize_t FaultyFileSystem::readlink(int d, const std::string& p, char* b, std::size_t n) {
+    return shouldFail(Call::Readlink) ? -1 : real_.readlink(d, p, b, n);
+}
+int FaultyFileSystem::fstat(int fd, struct ::stat* st) { return shouldFail(Call::Fstat) ? -1 : real_.fstat(fd, st); }
+int FaultyFileSystem::fchmod(int fd, mode_t m) { return shouldFail(Call::Fchmod) ? -1 : real_.fchmod(fd, m); }
+int FaultyFileSystem::fchown(int fd, uid_t u, gid_t g) { return shouldFail(Call::Fchown) ? -1 : real_.fchown(fd, u, g); }
+int FaultyFileSystem::ftruncate(int fd, off_t n) { return shouldFail(Call::Ftruncate) ? -1 : real_.ftruncate(fd, n); }
+int FaultyFileSystem::fallocate(int fd, off_t o, off_t n) { return shouldFail(Call::Fallocate) ? -1 : real_.fallocate(fd, o, n); }
+int FaultyFileSystem::link(int fd, int d, const std::string& p) { return shouldFail(Call::Link) ? -1 : real_.link(fd, d, p); }
+int FaultyFileSystem::copyAccess(int from, int to) {
+    return shouldFail(Call::CopyAccess) ? -1 : real_.copyAccess(from, to);
+}
+
+}  // namespace vrindel
