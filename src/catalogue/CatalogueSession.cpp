@@ -137,8 +137,7 @@ void CatalogueSession::saveCatalogue(const Catalogue& catalogue) {
         return;
     // Through a link or a folder swapped since start-up the save would
     // overwrite a file that is no catalogue of ours.
-    if (!listFile_.stillLeadsToHeldFile())
-        throw IoError::fromCode(io::FileChanged);
+    listFile_.requireHeldPlace();
     FileIdentity expected = listFile_.currentIdentity();
     if (!(expected == listSeen_) && expected.present) {
         mergeFromDisk(catalogue);
@@ -170,8 +169,7 @@ void CatalogueSession::saveOptions(const Switches& switches) {
     holdFiles();
     if (!optionsRead_ || switches == optionsSeen_)
         return;
-    if (!optionsFile_.stillLeadsToHeldFile())
-        throw IoError::fromCode(io::FileChanged);
+    optionsFile_.requireHeldPlace();
     vrindel::saveOptions(optionsFile_, switches);
     optionsSeen_ = switches;
     if (!unsynced_)

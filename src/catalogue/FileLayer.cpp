@@ -60,8 +60,15 @@ const HeldFile& FileVar::place() {
     return place_;
 }
 
-bool FileVar::stillLeadsToHeldFile() {
-    return !held_ || HeldFile::resolve(*fs_, name_).sameAs(place_);
+void FileVar::requireHeldPlace() {
+    if (!held_)
+        return;
+    const HeldFile now = HeldFile::resolve(*fs_, name_);
+    if (now.sameAs(place_))
+        return;
+    if (now.error() && !now.leadsNowhere())
+        throw IoError::fromErrno(now.error());
+    throw IoError::fromCode(io::FileChanged);
 }
 
 FileIdentity FileVar::currentIdentity() {
@@ -82,10 +89,10 @@ bool FileVar::exists() {
         // A link that loops, may not be followed or leads into a missing
         // folder is something at the name, not a missing file; a missing
         // folder of the name itself is nothing.
-        if ((at.error() == ENOENT || at.error() == ENOTDIR) && !at.followedLink())
-            return false;
-        if (at.error() == ENOENT || at.error() == ENOTDIR || at.error() == ELOOP || at.error() == EACCES)
+        if (at.leadsNowhere())
             return true;
+        if (at.error() == ENOENT || at.error() == ENOTDIR)
+            return false;
         throw IoError::fromErrno(at.error());
     }
     struct ::stat st{};
@@ -188,8 +195,7 @@ void FileVar::rewrite(std::size_t recordSize, std::uint64_t records, const FileI
     folderSyncError_ = 0;
     // Through a link or a folder swapped since start-up the save would
     // land in a file that is no catalogue of ours.
-    if (!stillLeadsToHeldFile())
-        throw IoError::fromCode(io::FileChanged);
+    requireHeldPlace();
     const HeldFile& at = place();
     if (at.error())
         throw IoError::fromErrno(placeError(at.error()));

@@ -69,8 +69,9 @@ public:
     bool held() const { return held_; }
     // Where the name leads: the held place, or where it leads now.
     const HeldFile& place();
-    // Whether the name still leads to the held place (always, unheld).
-    bool stillLeadsToHeldFile();
+    // Raises FileChanged when the name no longer leads to the held place
+    // (never, unheld), or the error that kept it from telling.
+    void requireHeldPlace();
     // What is at the place now, links not followed; absent when nothing is.
     FileIdentity currentIdentity();
 

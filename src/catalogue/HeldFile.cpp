@@ -75,7 +75,8 @@ HeldFile::HeldFile(HeldFile&& other) noexcept
       inode_(other.inode_),
       leaf_(std::move(other.leaf_)),
       error_(other.error_),
-      followedLink_(other.followedLink_) {}
+      followedLink_(other.followedLink_),
+      refusedLink_(other.refusedLink_) {}
 
 HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
     if (this != &other) {
@@ -85,6 +86,7 @@ HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
         leaf_ = std::move(other.leaf_);
         error_ = other.error_;
         followedLink_ = other.followedLink_;
+        refusedLink_ = other.refusedLink_;
     }
     return *this;
 }
@@ -131,8 +133,10 @@ HeldFile HeldFile::resolve(FileSystem& fs, const std::string& name) {
         if (S_ISLNK(st.st_mode)) {
             if (++links > MaxLinks)
                 return fail(ELOOP);
-            if (!mayFollow(held.folder_, st))
+            if (!mayFollow(held.folder_, st)) {
+                held.refusedLink_ = true;
                 return fail(EACCES);
+            }
             std::vector<char> target(4096);
             const ssize_t n =
                 retryInterrupted([&] { return fs.readlink(held.folder_, part, target.data(), target.size()); });
@@ -170,6 +174,10 @@ HeldFile HeldFile::resolve(FileSystem& fs, const std::string& name) {
     held.device_ = folder.st_dev;
     held.inode_ = folder.st_ino;
     return held;
+}
+
+bool HeldFile::leadsNowhere() const {
+    return refusedLink_ || error_ == ELOOP || (followedLink_ && (error_ == ENOENT || error_ == ENOTDIR));
 }
 
 bool HeldFile::sameAs(const HeldFile& other) const {

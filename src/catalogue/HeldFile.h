@@ -42,6 +42,12 @@ public:
     int error() const { return error_; }
     // Whether a link was followed on the way.
     bool followedLink() const { return followedLink_; }
+    // Whether the name stopped at a link that may not be followed (error()
+    // is EACCES then).
+    bool refusedLink() const { return refusedLink_; }
+    // Whether the error says where the name leads (a link refused, looping
+    // or into a missing folder) rather than that the system failed to tell.
+    bool leadsNowhere() const;
 
     // The same folder (by device and inode) and the same name in it.
     bool sameAs(const HeldFile& other) const;
@@ -53,6 +59,7 @@ private:
     std::string leaf_;
     int error_ = 0;
     bool followedLink_ = false;
+    bool refusedLink_ = false;
 };
 
 }  // namespace vrindel

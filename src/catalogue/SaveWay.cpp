@@ -112,6 +112,18 @@ bool keepAccess(FileSystem& fs, int oldFd, const struct ::stat& old, int fd) {
         }
         throw IoError::fromErrno(err);
     }
+    // The access list carries the permission bits only: set-id and sticky
+    // bits follow by mode.
+    if (retryInterrupted([&] { return fs.fstat(fd, &mine); }) != 0)
+        throw IoError::fromErrno(errno);
+    if ((mine.st_mode & 07777) != (old.st_mode & 07777) &&
+        retryInterrupted([&] { return fs.fchmod(fd, old.st_mode & 07777); }) != 0) {
+        const int err = errno;
+        if (err == EPERM)
+            return false;
+        if (!nothingToKeep(err))
+            throw IoError::fromErrno(err);
+    }
     return true;
 }
 

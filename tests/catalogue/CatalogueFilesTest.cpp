@@ -427,9 +427,54 @@ TEST_F(FailingSave, WhenTheNewFileCannotBeCreated) {
     EXPECT_EQ(fs.calls(Call::Write), 0);
 }
 
-TEST_F(FailingSave, WhenTheCreatedFileCannotTakeThePermissions) {
-    fs.failOn(Call::Fchmod, 1, EPERM);
-    expectFailsAndKeepsTheOldFile(5, "File access denied");
+// Where the new file cannot have the old one's access, the old file is
+// rewritten in place; where the file system has no owners or modes to keep
+// (FAT, exFAT through FUSE), that is no reason to fail or to leave the way.
+TEST_F(FailingSave, AccessThatCannotBeCopiedChoosesTheWayAndNeverFailsTheSave) {
+    struct Case {
+        Call call;
+        int err;
+        SaveWay way;
+        SaveReason reason;
+    };
+    for (const Case& c : {Case{Call::CopyAccess, EPERM, SaveWay::InPlace, SaveReason::AccessNotKept},
+                          Case{Call::CopyAccess, ENOSYS, SaveWay::Replace, SaveReason::Replaceable},
+                          Case{Call::CopyAccess, EOPNOTSUPP, SaveWay::Replace, SaveReason::Replaceable},
+                          Case{Call::Open, EACCES, SaveWay::InPlace, SaveReason::FolderNotWritable}}) {
+        SCOPED_TRACE(test::numbered(test::numbered("call ", int(c.call)) + " errno ", c.err));
+        writeBytes(ListFileName, oldFile);
+        ::chmod(ListFileName, 0640);
+        struct ::stat st{};
+        ::lstat(ListFileName, &st);
+        const ino_t before = st.st_ino;
+        fs.reset();
+        // The second open is the temporary file's.
+        fs.failOn(c.call, c.call == Call::Open ? 2 : 1, c.err);
+        saveCatalogue(listFile, next);
+        EXPECT_EQ(fs.injected(), 1);
+        EXPECT_EQ(listFile.lastWay(), c.way);
+        EXPECT_EQ(listFile.lastReason(), c.reason);
+        EXPECT_TRUE(readBytes(ListFileName) == nextFile);
+        ::lstat(ListFileName, &st);
+        EXPECT_EQ(st.st_ino == before, c.way == SaveWay::InPlace);
+        EXPECT_EQ(others(), Names{});
+    }
+}
+
+// After the rename the save is done whatever the folder's sync says: the
+// failure is kept to be mentioned, never raised as a failed save.
+TEST_F(FailingSave, AFolderThatCannotBeSyncedAfterTheRenameLeavesTheSaveDone) {
+    for (int err : {EIO, EACCES}) {
+        writeBytes(ListFileName, oldFile);
+        fs.reset();
+        if (err == EIO)
+            fs.failOn(Call::Fsync, 2, EIO);   // the second sync is of the folder
+        else
+            fs.failOn(Call::Open, 3, EACCES);   // old file, temporary, folder
+        saveCatalogue(listFile, next);
+        EXPECT_EQ(listFile.folderSyncError(), err);
+        EXPECT_TRUE(readBytes(ListFileName) == nextFile);
+    }
 }
 
 TEST_F(FailingSave, WhenAWriteFails) {
@@ -827,7 +872,7 @@ TEST_F(CatalogueFiles, ANameSwappedForALinkToAnotherFileIsNotWrittenThrough) {
         ASSERT_EQ(::symlink("diary.txt", name), 0);
     }
     EXPECT_EQ(ioErrorOf([&] { session.saveCatalogue(started.catalogue); }).code(), io::FileChanged);
-    IoError e = ioErrorOf([&] { session.saveOptions(Switches{}); });
+    IoError e = ioErrorOf([&] { session.saveOptions(Switches{false, false, false}); });
     EXPECT_EQ(e.code(), io::FileChanged);
     EXPECT_STREQ(e.what(), "File was replaced by another program");
     EXPECT_EQ(readBytes("diary.txt"), "my own words");
