@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <acl/libacl.h>
 #include <grp.h>
+#include <sys/acl.h>
+#include <sys/xattr.h>
 #include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
@@ -13,6 +16,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <iostream>
 
 #include "CatalogueFiles.h"
 #include "CatalogueSession.h"
@@ -956,6 +960,7 @@ TEST_F(CatalogueFiles, ASaveKeepsModeOwnerGroupAndLinks) {
         {"nobody saves in a folder he may not write", 65534, 65534, 0640, 0555, true, 0, false, true},
         {"a group member saves root's file in a sticky folder", 0, staff, 0660, 01777, true, staff, false, true},
         {"a catalogue with a second hard link", 65534, 65534, 0644, 0755, false, 0, true, true},
+        {"nobody saves his own file of a group he is a member of", 65534, staff, 0640, 0770, true, staff, false, false},
     };
     for (const Setting& s : settings) {
         SCOPED_TRACE(s.what);
@@ -1018,6 +1023,43 @@ TEST_F(CatalogueFiles, ASaveKeepsModeOwnerGroupAndLinks) {
         std::sort(left.begin(), left.end());
         EXPECT_EQ(left, (Names{OptionsFileName, ListFileName})) << "a temporary file was left";
     }
+}
+
+// A save never widens who may read or write the file: its access control
+// list and extended attributes go to the new file, and the owning group
+// does not gain the mask's write access.
+TEST_F(CatalogueFiles, ASaveKeepsTheAccessListAndExtendedAttributes) {
+    for (const char* name : {ListFileName, OptionsFileName}) {
+        SCOPED_TRACE(name);
+        writeBytes(name, std::string(64, '\0'));
+        acl_t acl = ::acl_from_text("u::rw-,u:1235:rw-,g::r--,m::rw-,o::---");
+        ASSERT_NE(acl, nullptr);
+        const int set = ::acl_set_file(name, ACL_TYPE_ACCESS, acl);
+        ::acl_free(acl);
+        if (set != 0 || ::setxattr(name, "user.note", "hello", 5, 0) != 0)
+            GTEST_SKIP() << "this file system keeps no access lists or user attributes";
+    }
+    FileVar l, o;
+    l.assign(ListFileName);
+    o.assign(OptionsFileName);
+    Catalogue next;
+    next.appendLoaded("new", "place");
+    saveCatalogue(l, next);
+    saveOptions(o, Switches{});
+    EXPECT_EQ(l.lastWay(), SaveWay::Replace);
+    for (const char* name : {ListFileName, OptionsFileName}) {
+        SCOPED_TRACE(name);
+        acl_t acl = ::acl_get_file(name, ACL_TYPE_ACCESS);
+        ASSERT_NE(acl, nullptr);
+        char* text = ::acl_to_any_text(acl, nullptr, ',', 0);
+        EXPECT_STREQ(text, "user::rw-,user:1235:rw-,group::r--,mask::rw-,other::---");
+        ::acl_free(text);
+        ::acl_free(acl);
+        char note[16] = {};
+        EXPECT_EQ(::getxattr(name, "user.note", note, sizeof note), 5);
+        EXPECT_STREQ(note, "hello");
+    }
+    EXPECT_TRUE(readBytes(ListFileName) == record("new") + record("place"));
 }
 
 // A kill in the middle of a save leaves nothing the next start or save
@@ -1084,6 +1126,104 @@ TEST_F(CatalogueFiles, ASecondSessionOnTheFolderIsRefused) {
     EXPECT_EQ(second.lock(), CatalogueLock::State::Busy);
     EXPECT_EQ(others(), Names{});
     EXPECT_FALSE(std::filesystem::exists(ListFileName)) << "a refused session touched the files";
+}
+
+// The lock belongs to the catalogue, not to the path: whatever path reaches
+// the file, a second session is refused, before and after the first has
+// saved (a save that replaces the file moves the lock with it), and is let
+// in once the first has ended.
+TEST_F(CatalogueFiles, ASecondSessionIsRefusedWhateverPathReachesTheCatalogue) {
+    struct Shape {
+        const char* what;
+        std::function<bool()> make;   // false: this machine cannot make it
+        std::string name;             // the catalogue's name by that path
+    };
+    const std::string here = dir.path().string();
+    const std::vector<Shape> shapes = {
+        {"the same name", [] { return true; }, ListFileName},
+        {"an absolute path", [] { return true; }, here + "/" + ListFileName},
+        {"a symbolic link in another folder",
+         [] { return ::mkdir("B", 0755) == 0 && ::symlink("../Zoznam.dat", "B/Zoznam.dat") == 0; }, "B/Zoznam.dat"},
+        {"a symlinked folder", [] { return ::symlink(".", "L") == 0; }, "L/Zoznam.dat"},
+        {"a hard link in another folder",
+         [] { return ::mkdir("H", 0755) == 0 && ::link(ListFileName, "H/Zoznam.dat") == 0; }, "H/Zoznam.dat"},
+        {"a bind mount",
+         [] { return ::mkdir("M", 0755) == 0 && std::system("mount --bind . M 2>/dev/null") == 0; }, "M/Zoznam.dat"},
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.what);
+        writeBytes(ListFileName, record("a") + record("1"));
+        writeBytes(OptionsFileName, std::string("\x01\x00\x01", 3));
+        if (!shape.make()) {
+            std::cout << "[ SKIPPED  ] " << shape.what << ": cannot be made here\n";
+            continue;
+        }
+        auto trySession = [&]() {
+            FileVar l, o;
+            l.assign(shape.name);
+            o.assign(OptionsFileName);
+            CatalogueSession other(l, o);
+            return other.lock();
+        };
+        {
+            FileVar l, o;
+            l.assign(ListFileName);
+            o.assign(OptionsFileName);
+            CatalogueSession first(l, o);
+            ASSERT_EQ(first.lock(), CatalogueLock::State::Held);
+            EXPECT_EQ(trySession(), CatalogueLock::State::Busy);
+            Started started = startSession(first, messages);
+            ASSERT_FALSE(started.error);
+            started.catalogue.add("b", "2");
+            first.saveCatalogue(started.catalogue);
+            EXPECT_EQ(trySession(), CatalogueLock::State::Busy) << "the lock stayed with the old file";
+        }
+        EXPECT_EQ(trySession(), CatalogueLock::State::Held);
+        if (std::string(shape.what) == "a bind mount")
+            std::system("umount M");
+    }
+}
+
+// A folder that may be written but not read cannot be locked: the file
+// carries the lock, and after a save that replaced it the new file does.
+TEST_F(CatalogueFiles, InAFolderThatCannotBeReadTheFileCarriesTheLock) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop to another user, for whom the folder's mode counts";
+    writeBytes(ListFileName, record("a") + record("1"));
+    writeBytes(OptionsFileName, std::string("\x01\x00\x01", 3));
+    for (const char* f : {ListFileName, OptionsFileName})
+        ASSERT_EQ(::chown(f, 65534, 65534), 0);
+    ASSERT_EQ(::chown(".", 65534, 65534), 0);
+    ASSERT_EQ(::chmod(".", 0300), 0);
+    const int result = asUnprivilegedUser([&]() -> int {
+        auto trySession = [] {
+            FileVar l, o;
+            l.assign(ListFileName);
+            o.assign(OptionsFileName);
+            CatalogueSession other(l, o);
+            return other.lock();
+        };
+        FileVar l, o;
+        l.assign(ListFileName);
+        o.assign(OptionsFileName);
+        CatalogueSession first(l, o);
+        if (first.lock() != CatalogueLock::State::Held)
+            return 1;
+        if (trySession() != CatalogueLock::State::Busy)
+            return 2;
+        RecordingMessages m;
+        Started started = startSession(first, m);
+        if (started.error)
+            return 3;
+        started.catalogue.add("b", "2");
+        first.saveCatalogue(started.catalogue);
+        if (l.rewroteInPlace())
+            return 4;
+        return trySession() == CatalogueLock::State::Busy ? 0 : 5;
+    });
+    ::chmod(".", 0755);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1") + record("b") + record("2"));
 }
 
 }  // namespace

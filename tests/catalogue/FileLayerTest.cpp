@@ -92,6 +92,58 @@ TEST(FileVarExists, CountsOnlyFiles) {
 
 // --- Opening and closing -----------------------------------------------------------------
 
+// A link is followed as the kernel's protected_symlinks rule would, whatever
+// that setting says: in a sticky or world-writable folder only when the link
+// belongs to the user or to the folder's owner. A link that is not followed
+// is a file that exists but cannot be opened, and is never written.
+TEST(FileVarLinks, InASharedFolderOnlyTheUsersOrTheOwnersLinksAreFollowed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "links of another user need root to set up";
+    struct Case {
+        const char* what;
+        mode_t folderMode;
+        uid_t folderOwner;
+        uid_t linkOwner;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"my own link in a sticky world-writable folder", 01777, 0, 0, true},
+        {"another's link in a sticky world-writable folder", 01777, 0, 1234, false},
+        {"the folder owner's link in his sticky world-writable folder", 01777, 1234, 1234, true},
+        {"another's link in a world-writable folder", 0777, 0, 1234, false},
+        {"another's link in a sticky folder", 01775, 0, 1234, false},
+        {"another's link in a private folder", 0755, 0, 1234, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const std::string secret = dir.file("secret.conf"), shared = dir.file("shared");
+        writeBytes(secret, "secret\nsecret\nsecret\n");
+        ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
+        ASSERT_EQ(::chown(shared.c_str(), c.folderOwner, 0), 0);
+        ASSERT_EQ(::chmod(shared.c_str(), c.folderMode), 0);
+        const std::string name = shared + "/Options.dat";
+        ASSERT_EQ(::symlink(secret.c_str(), name.c_str()), 0);
+        ASSERT_EQ(::lchown(name.c_str(), c.linkOwner, 0), 0);
+
+        FileVar f;
+        f.assign(name);
+        EXPECT_TRUE(f.exists());
+        if (c.followed) {
+            f.reset(1);
+            EXPECT_EQ(f.sizeInRecords(), 21u);
+            f.close();
+        } else {
+            EXPECT_EQ(ioErrorOf([&] { f.reset(1); }).code(), 5);
+            EXPECT_EQ(ioErrorOf([&] { f.rewrite(1); }).code(), 5);
+        }
+        EXPECT_EQ(readBytes(secret), "secret\nsecret\nsecret\n");
+        struct ::stat st{};
+        EXPECT_EQ(::lstat(name.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+    }
+}
+
 TEST(FileVarOpen, FailuresCarryTheirCodes) {
     ScratchDir dir;
     FileVar f;
