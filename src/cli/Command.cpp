@@ -142,6 +142,10 @@ void Command::readForChanging(Change& change, bool mayCreate) {
                                           ": the catalogue is open in a Vrindel window or in another command; "
                                           "nothing was changed");
     case CatalogueLock::State::Unlocked:
+        // A name that leads to no usable file says why, as a read would.
+        if (const int err = change.listFile.place().error(); err != 0)
+            throw Failure(exitcode::FileError, shown(ListFileName) + ": cannot read: " +
+                                                   IoError::fromErrno(err == ENOTDIR ? ENOENT : err).what());
         throw Failure(exitcode::FileError, shown(ListFileName) +
                                                ": cannot lock the catalogue (its folder cannot be read and no file "
                                                "is there to lock: " +

@@ -254,6 +254,25 @@ TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
     EXPECT_EQ(run({"add", "Dom", "a"}).code, 0);
 }
 
+// Another user's link planted in a shared folder is not followed: every
+// command says the file cannot be opened, and what it points to is untouched.
+TEST_F(Cli, ALinkPlantedInASharedFolderIsRefusedByEveryCommand) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another user's link needs root to set up";
+    writeBytes(dir.file("secret.conf"), "secret\n");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+    ASSERT_EQ(::symlink("secret.conf", catalogue().c_str()), 0);
+    ASSERT_EQ(::lchown(catalogue().c_str(), 1234, 1234), 0);
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"add", "Dom", "a"}, {"delete", "Dom"}, {"list"}, {"check"}}) {
+        SCOPED_TRACE(command[0]);
+        const Result r = run(command);
+        EXPECT_EQ(r.code, 3);
+        EXPECT_NE(r.err.find("Zoznam.dat: cannot read: File access denied"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(readBytes(dir.file("secret.conf")), "secret\n");
+}
+
 TEST_F(Cli, CheckReportsWhatTheWindowWouldStumbleOn) {
     struct Case {
         const char* what;
