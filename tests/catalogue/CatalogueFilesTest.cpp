@@ -883,6 +883,63 @@ TEST_F(CatalogueFiles, ANameSwappedForALinkToAnotherFileIsNotWrittenThrough) {
     EXPECT_EQ(others(), Names{"diary.txt"});
 }
 
+// A folder on the way to the catalogue renamed and replaced by a link to
+// another folder: the save still knows the folder it read from, writes
+// nothing into the other catalogue, and says the file was replaced.
+TEST_F(CatalogueFiles, AFolderSwappedOnTheWayNeverRedirectsTheSave) {
+    ASSERT_EQ(::mkdir("sub", 0755), 0);
+    ASSERT_EQ(::mkdir("other", 0755), 0);
+    writeBytes("sub/Zoznam.dat", record("Orig") + record("o"));
+    writeBytes("sub/Options.dat", std::string("\x01\x00\x01", 3));
+    writeBytes("other/Zoznam.dat", record("Other") + record("o"));
+    ASSERT_EQ(::symlink("sub/Zoznam.dat", ListFileName), 0);
+    ASSERT_EQ(::symlink("sub/Options.dat", OptionsFileName), 0);
+    CatalogueSession session(listFile, optionsFile);
+    ASSERT_EQ(session.lock(), CatalogueLock::State::Held);
+    Started started = startSession(session, messages);
+    ASSERT_FALSE(started.error);
+    started.catalogue.add("Typed", "t");
+    ASSERT_EQ(::rename("sub", "sub.old"), 0);
+    ASSERT_EQ(::symlink("other", "sub"), 0);
+    EXPECT_EQ(ioErrorOf([&] { session.saveCatalogue(started.catalogue); }).code(), io::FileChanged);
+    EXPECT_EQ(ioErrorOf([&] { session.saveOptions(Switches{false, false, false}); }).code(), io::FileChanged);
+    EXPECT_TRUE(readBytes("other/Zoznam.dat") == record("Other") + record("o"));
+    EXPECT_FALSE(std::filesystem::exists("other/Options.dat"));
+    EXPECT_TRUE(readBytes("sub.old/Zoznam.dat") == record("Orig") + record("o"));
+}
+
+// Switches are written back only when they changed, and never into a file
+// that could not be read: a link to the user's notes stays his notes, and
+// another user's link in a shared folder is never written through.
+TEST_F(CatalogueFiles, OptionsAreWrittenOnlyWhenReadAndChanged) {
+    writeBytes(ListFileName, record("a") + record("1"));
+    writeBytes("notes.txt", "my notes line\n");
+    ASSERT_EQ(::symlink("notes.txt", OptionsFileName), 0);
+    {
+        CatalogueSession session(listFile, optionsFile);
+        Started started = startSession(session, messages);
+        ASSERT_FALSE(started.error);
+        session.saveChangedCatalogue(started.catalogue);
+        session.saveOptions(Switches{true, true, true});   // as read: every byte was not zero
+        EXPECT_EQ(readBytes("notes.txt"), "my notes line\n");
+        EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1"));
+    }
+    if (::geteuid() != 0)
+        return;
+    ASSERT_EQ(::chmod(".", 01777), 0);
+    ASSERT_EQ(::lchown(OptionsFileName, 1234, 1234), 0);
+    FileVar l, o;
+    l.assign(ListFileName);
+    o.assign(OptionsFileName);
+    CatalogueSession session(l, o);
+    Started started = startSession(session, messages);
+    ASSERT_TRUE(started.error);
+    EXPECT_EQ(started.error->code(), io::AccessDenied);
+    session.saveOptions(Switches{false, false, false});
+    EXPECT_EQ(readBytes("notes.txt"), "my notes line\n");
+    ::chmod(".", 0700);
+}
+
 // Another program changes the catalogue while it is open: by appending to
 // it, or by putting a new file in its place. The records it added survive
 // the close, except the names deleted or renamed here; the window's own
