@@ -1,4 +1,5 @@
 #include "CatalogueLock.h"
+#include "Retry.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,15 +12,6 @@
 namespace vrindel {
 
 namespace {
-
-template <class F>
-auto retryInterrupted(F call) {
-    decltype(call()) r;
-    do
-        r = call();
-    while (r < 0 && errno == EINTR);
-    return r;
-}
 
 // 0 when locked, else the errno (EWOULDBLOCK: someone else has it).
 int lockExclusive(int fd) {

@@ -16,8 +16,9 @@
 //     session.readOptions(setSwitch);
 //     session.readCatalogue(catalogue, messages); // (or startEmpty() for a missing one)
 //     ...change the catalogue...
-//     session.saveCatalogue(catalogue);           // at close; raises IoError
-//     session.saveOptions(switches);
+//     session.saveChangedCatalogue(catalogue);    // the window's close; raises IoError
+//     session.saveCatalogue(catalogue);           // (a command's change: always)
+//     session.saveOptions(switches);              // only what changed
 //
 // What the session guarantees:
 // - Each file is resolved once, when the session starts (lock()), and held:

@@ -1,4 +1,5 @@
 #include "FileLayer.h"
+#include "Retry.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,16 +12,6 @@ namespace vrindel {
 namespace {
 
 constexpr std::size_t ChunkSize = 1 << 18;
-
-// Repeats a call that a signal interrupted before it did anything.
-template <class F>
-auto retryInterrupted(F call) {
-    decltype(call()) r;
-    do
-        r = call();
-    while (r < 0 && errno == EINTR);
-    return r;
-}
 
 // The error for a name that leads to no usable file. A link into a folder
 // that is not there reads as a missing file, as the open would say.

@@ -1,4 +1,5 @@
 #include "HeldFile.h"
+#include "Retry.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,15 +16,6 @@ namespace {
 
 // The kernel's own limit of links on one path.
 constexpr int MaxLinks = 40;
-
-template <class F>
-auto retryInterrupted(F call) {
-    decltype(call()) r;
-    do
-        r = call();
-    while (r < 0 && errno == EINTR);
-    return r;
-}
 
 // Folders are opened only to be walked through and named relative to:
 // O_PATH needs no read access, so a folder of mode 0300 is held as well.

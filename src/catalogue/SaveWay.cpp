@@ -12,19 +12,11 @@
 #include <vector>
 
 #include "Errors.h"
+#include "Retry.h"
 
 namespace vrindel {
 
 namespace {
-
-template <class F>
-auto retryInterrupted(F call) {
-    decltype(call()) r;
-    do
-        r = call();
-    while (r < 0 && errno == EINTR);
-    return r;
-}
 
 // The temporary files of saves of `leaf`: ".Zoznam.dat.tmp-<pid>-<n>".
 // (Built by appending: GCC 12 warns falsely about `"." + std::string`.)

@@ -1185,6 +1185,16 @@ TEST_F(CatalogueFiles, ASecondSessionOnTheFolderIsRefused) {
     EXPECT_FALSE(std::filesystem::exists(ListFileName)) << "a refused session touched the files";
 }
 
+// What a session that reaches the catalogue through `name` finds; its lock
+// goes when it returns.
+CatalogueLock::State lockThrough(const std::string& name) {
+    FileVar l, o;
+    l.assign(name);
+    o.assign(OptionsFileName);
+    CatalogueSession other(l, o);
+    return other.lock();
+}
+
 // The lock belongs to the catalogue, not to the path: whatever path reaches
 // the file, a second session is refused, before and after the first has
 // saved (a save that replaces the file moves the lock with it), and is let
@@ -1215,13 +1225,7 @@ TEST_F(CatalogueFiles, ASecondSessionIsRefusedWhateverPathReachesTheCatalogue) {
             std::cout << "[ SKIPPED  ] " << shape.what << ": cannot be made here\n";
             continue;
         }
-        auto trySession = [&]() {
-            FileVar l, o;
-            l.assign(shape.name);
-            o.assign(OptionsFileName);
-            CatalogueSession other(l, o);
-            return other.lock();
-        };
+        auto trySession = [&] { return lockThrough(shape.name); };
         {
             FileVar l, o;
             l.assign(ListFileName);
@@ -1253,13 +1257,7 @@ TEST_F(CatalogueFiles, InAFolderThatCannotBeReadTheFileCarriesTheLock) {
     ASSERT_EQ(::chown(".", 65534, 65534), 0);
     ASSERT_EQ(::chmod(".", 0300), 0);
     const int result = asUnprivilegedUser([&]() -> int {
-        auto trySession = [] {
-            FileVar l, o;
-            l.assign(ListFileName);
-            o.assign(OptionsFileName);
-            CatalogueSession other(l, o);
-            return other.lock();
-        };
+        auto trySession = [] { return lockThrough(ListFileName); };
         FileVar l, o;
         l.assign(ListFileName);
         o.assign(OptionsFileName);
