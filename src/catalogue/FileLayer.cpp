@@ -13,10 +13,6 @@ namespace {
 
 constexpr std::size_t ChunkSize = 1 << 18;
 
-// The error for a name that leads to no usable file. A link into a folder
-// that is not there reads as a missing file, as the open would say.
-int placeError(int err) { return err == ENOTDIR ? ENOENT : err; }
-
 }  // namespace
 
 FileIdentity FileIdentity::of(const struct ::stat& st) {
@@ -65,7 +61,7 @@ void FileVar::requireHeldPlace() {
 FileIdentity FileVar::currentIdentity() {
     const HeldFile& at = place();
     if (at.error())
-        throw IoError::fromErrno(placeError(at.error()));
+        throw IoError::fromErrno(at.openError());
     struct ::stat st{};
     if (retryInterrupted([&] { return fs_->lstat(at.folder(), at.leaf(), &st); }) == 0)
         return FileIdentity::of(st);
@@ -109,7 +105,7 @@ void FileVar::reset(std::size_t recordSize) {
         close();
     const HeldFile& at = place();
     if (at.error())
-        throw IoError::fromErrno(placeError(at.error()));
+        throw IoError::fromErrno(at.openError());
     // A FIFO or a device is refused before it is opened: opening one can
     // wait for a writer or act on the device.
     struct ::stat st{};
@@ -189,7 +185,7 @@ void FileVar::rewrite(std::size_t recordSize, std::uint64_t records, const FileI
     requireHeldPlace();
     const HeldFile& at = place();
     if (at.error())
-        throw IoError::fromErrno(placeError(at.error()));
+        throw IoError::fromErrno(at.openError());
 
     // Only a regular file is replaced. Whatever else is there (a FIFO, a
     // device, a socket, a folder) is left alone, and so is a link that

@@ -13,6 +13,8 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
+
 #include <string>
 
 #include "FileSystem.h"
@@ -40,6 +42,9 @@ public:
     // link that may not be followed, ELOOP, ENOENT or ENOTDIR for a link
     // into a folder that is not there, or whatever failed on the way.
     int error() const { return error_; }
+    // error() as an open of the name would report it: a link into a folder
+    // that is not there reads as a missing file.
+    int openError() const { return error_ == ENOTDIR ? ENOENT : error_; }
     // Whether a link was followed on the way.
     bool followedLink() const { return followedLink_; }
     // Whether the name stopped at a link that may not be followed (error()

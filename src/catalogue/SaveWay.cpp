@@ -69,7 +69,7 @@ Temporary openTemporary(FileSystem& fs, int folder, const std::string& leaf, mod
         if (errno != EEXIST)
             break;
     }
-    const int err = temporary.fd < 0 && errno == EEXIST ? EEXIST : errno;
+    const int err = errno;   // kept past the string's release
     temporary.name.clear();
     errno = err;
     return temporary;

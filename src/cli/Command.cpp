@@ -143,9 +143,9 @@ void Command::readForChanging(Change& change, bool mayCreate) {
                                           "nothing was changed");
     case CatalogueLock::State::Unlocked:
         // A name that leads to no usable file says why, as a read would.
-        if (const int err = change.listFile.place().error(); err != 0)
-            throw Failure(exitcode::FileError, shown(ListFileName) + ": cannot read: " +
-                                                   IoError::fromErrno(err == ENOTDIR ? ENOENT : err).what());
+        if (const int err = change.listFile.place().openError(); err != 0)
+            throw Failure(exitcode::FileError,
+                          shown(ListFileName) + ": cannot read: " + IoError::fromErrno(err).what());
         throw Failure(exitcode::FileError, shown(ListFileName) +
                                                ": cannot lock the catalogue (its folder cannot be read and no file "
                                                "is there to lock: " +
