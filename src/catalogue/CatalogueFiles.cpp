@@ -8,11 +8,7 @@ namespace {
 
 using RecordBuffer = unsigned char[ListRecordSize];
 
-std::string_view textOf(const RecordBuffer& record) {
-    // A length above 31 would reach past the record; it is cut to 31.
-    std::size_t length = std::min<std::size_t>(record[0], MaxTextLength);
-    return {reinterpret_cast<const char*>(record + 1), length};
-}
+std::string_view textOf(const RecordBuffer& record) { return recordText(record); }
 
 void writeText(FileVar& file, const RecordText& text) {
     // A record text is laid out as a record: its length, then its bytes,
@@ -41,6 +37,12 @@ private:
 };
 
 }  // namespace
+
+std::string_view recordText(const unsigned char (&record)[ListRecordSize]) {
+    // A length above 31 would reach past the record; it is cut to 31.
+    std::size_t length = std::min<std::size_t>(record[0], MaxTextLength);
+    return {reinterpret_cast<const char*>(record + 1), length};
+}
 
 void ensureCatalogueFile(FileVar& listFile, FileMessages& messages) {
     if (listFile.exists())

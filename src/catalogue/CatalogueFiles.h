@@ -41,6 +41,9 @@ struct Switches {
     bool operator==(const Switches&) const = default;
 };
 
+// The text a record of "Zoznam.dat" holds.
+std::string_view recordText(const unsigned char (&record)[ListRecordSize]);
+
 // If no "Zoznam.dat" exists: the warning, then an empty file.
 void ensureCatalogueFile(FileVar& listFile, FileMessages& messages);
 // If no "Options.dat" exists: the defaults 1, 0, 1, silently.

@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <set>
+
+#include "ConflictFile.h"
 
 namespace vrindel {
 
@@ -27,6 +30,9 @@ CatalogueLock::State CatalogueSession::lock() {
     lock_ = CatalogueLock::tryAcquire(listFile_.place());
     lockTried_ = true;
     if (lock_.held()) {
+        // Before anything reads the catalogue: a save killed halfway left
+        // a journal to put it back with.
+        recovery_ = recoverFromJournal(systemFileSystem(), listFile_.place());
         for (FileVar* file : {&listFile_, &optionsFile_}) {
             const HeldFile& at = file->place();
             if (at.error() == 0)
@@ -70,8 +76,9 @@ bool CatalogueSession::readCatalogue(Catalogue& catalogue, FileMessages& message
     // A catalogue read only in part is kept on disk like one that could not
     // be opened: writing the part back would lose the rest.
     listRead_ = whole;
-    listSeen_ = listFile_.identity();
+    seeListFile();
     merged_.clear();
+    conflicts_.clear();
     return whole;
 }
 
@@ -80,27 +87,104 @@ void CatalogueSession::startEmpty() {
     listSeen_ = {};
     listRead_ = true;
     merged_.clear();
+    conflicts_.clear();
+}
+
+void CatalogueSession::seeListFile() {
+    listSeen_ = {listFile_.identity(), listFile_.content().bytes(), listFile_.content().digest()};
 }
 
 void CatalogueSession::mergeFromDisk(const Catalogue& catalogue) {
-    // Names that must not come back: those deleted or renamed here, and
-    // those already taken from the other writer. A set ordered by the one
-    // comparison keeps the merge n log n when the other program added many.
+    // Names that must not come back: those deleted or renamed here; and
+    // those already taken from the other writer, with their locations. Sets
+    // ordered by the one comparison keep the merge n log n when the other
+    // program added many.
     const Collation& collation = Collation::instance();
     auto before = [&collation](const RecordText& a, const RecordText& b) {
         return collation.compare(a.view(), b.view()) < 0;
     };
-    std::set<RecordText, decltype(before)> taken(before);
-    taken.insert(catalogue.removedNames().begin(), catalogue.removedNames().end());
-    for (const auto& kept : merged_)
-        taken.insert(kept.first);
-    readRecords(listFile_, [&](std::string_view name, std::string_view location) {
-        if (catalogue.findInStorage(name) >= 0)
+    std::set<RecordText, decltype(before)> removed(catalogue.removedNames().begin(), catalogue.removedNames().end(),
+                                                   before);
+    std::map<RecordText, RecordText, decltype(before)> taken(before);
+    for (const auto& [name, location] : merged_)
+        taken.emplace(name, location);
+    std::set<std::pair<std::string, std::string>> conflicting;
+    for (const auto& [name, location] : conflicts_)
+        conflicting.emplace(name.str(), location.str());
+
+    auto consider = [&](std::string_view nameBytes, std::string_view locationBytes) {
+        const RecordText name(nameBytes), location(locationBytes);
+        // A record that is already there, byte for byte, loses nothing.
+        if (const int j = catalogue.findInStorage(name.view()); j >= 0) {
+            if (catalogue.storageName(j) == name && catalogue.storageLocation(j) == location)
+                return;
+        } else if (auto it = taken.find(name); it != taken.end()) {
+            if (it->first == name && it->second == location)
+                return;
+        } else if (!removed.contains(name)) {
+            taken.emplace(name, location);
+            merged_.emplace_back(name, location);
             return;
-        RecordText text(name);
-        if (taken.insert(text).second)
-            merged_.emplace_back(text, RecordText(location));
-    });
+        }
+        if (conflicting.emplace(name.str(), location.str()).second)
+            conflicts_.emplace_back(name, location);
+    };
+
+    // Another program that only appended left the bytes seen last as they
+    // were: then only what follows them is new. Anything else is looked at
+    // record by record.
+    constexpr std::uint64_t Pair = 2 * ListRecordSize;
+    const Seen seen = listSeen_;
+    bool appended = false;
+    if (seen.identity.present && seen.bytes % Pair == 0) {
+        listFile_.reset(ListRecordSize);
+        try {
+            if (std::uint64_t(listFile_.identity().size) >= seen.bytes) {
+                ContentHash prefix;
+                unsigned char name[ListRecordSize], location[ListRecordSize];
+                std::uint64_t at = 0;
+                appended = true;
+                while (!listFile_.eof()) {
+                    listFile_.readRecord(name);
+                    const bool whole = !listFile_.eof();
+                    if (whole)
+                        listFile_.readRecord(location);
+                    if (at < seen.bytes) {
+                        prefix.update(name, sizeof name);
+                        prefix.update(location, sizeof location);
+                        at += Pair;
+                        if (at == seen.bytes && prefix.digest() != seen.digest) {
+                            appended = false;
+                            break;
+                        }
+                        continue;
+                    }
+                    consider(recordText(name), whole ? recordText(location) : std::string_view());
+                }
+                // Shorter by now than what was seen: not an append.
+                if (at < seen.bytes)
+                    appended = false;
+            }
+        } catch (...) {
+            try {
+                listFile_.close();
+            } catch (const IoError&) {
+            }
+            throw;
+        }
+        listFile_.close();
+    }
+    if (!appended)
+        readRecords(listFile_, consider);
+    seeListFile();
+}
+
+void CatalogueSession::writeConflicts() {
+    if (conflicts_.empty())
+        return;
+    conflictFile_ = writeConflictFile(systemFileSystem(), listFile_.place(), conflicts_);
+    conflictCount_ += conflicts_.size();
+    conflicts_.clear();
 }
 
 bool CatalogueSession::catalogueSavable() {
@@ -122,13 +206,15 @@ bool CatalogueSession::catalogueSavable() {
 void CatalogueSession::saveCatalogue(const Catalogue& catalogue) {
     holdFiles();
     unsynced_ = 0;
+    conflictCount_ = 0;
+    conflictFile_.clear();
     if (!listRead_) {
         if (!catalogueSavable())
             return;
         // Created where nothing is; from then on it is the file of this session.
         const FileIdentity absent;
         vrindel::saveCatalogue(listFile_, catalogue, {}, &absent);
-        listSeen_ = listFile_.identity();
+        seeListFile();
         listRead_ = true;
         unsynced_ = listFile_.folderSyncError();
         return;
@@ -138,20 +224,40 @@ void CatalogueSession::saveCatalogue(const Catalogue& catalogue) {
     // Through a link or a folder swapped since start-up the save would
     // overwrite a file that is no catalogue of ours.
     listFile_.requireHeldPlace();
-    FileIdentity expected = listFile_.currentIdentity();
-    if (!(expected == listSeen_) && expected.present) {
-        mergeFromDisk(catalogue);
-        expected = listFile_.identity();
-    }
-    // Records merged at an earlier attempt stay, unless the catalogue now
-    // has a record of that name.
-    std::vector<std::pair<RecordText, RecordText>> more;
-    for (const auto& record : merged_)
-        if (catalogue.findInStorage(record.first.view()) < 0)
-            more.push_back(record);
-    vrindel::saveCatalogue(listFile_, catalogue, more, &expected);
-    listSeen_ = listFile_.identity();
+    saveMerging(catalogue);
+    seeListFile();
     unsynced_ = listFile_.folderSyncError();
+}
+
+void CatalogueSession::saveMerging(const Catalogue& catalogue) {
+    // Each try costs a merge and a write; a program that writes faster than
+    // that is told so rather than raced without end.
+    constexpr int Tries = 5;
+    for (int attempt = 1;; ++attempt) {
+        FileIdentity expected = listFile_.currentIdentity();
+        if (!(expected == listSeen_.identity) && expected.present) {
+            mergeFromDisk(catalogue);
+            expected = listSeen_.identity;
+        }
+        // The records that cannot be kept are safe in their own file before
+        // the catalogue changes.
+        writeConflicts();
+        // Records merged at an earlier attempt stay, unless the catalogue now
+        // has a record of that name.
+        std::vector<std::pair<RecordText, RecordText>> more;
+        for (const auto& record : merged_)
+            if (catalogue.findInStorage(record.first.view()) < 0)
+                more.push_back(record);
+        try {
+            vrindel::saveCatalogue(listFile_, catalogue, more, &expected);
+            return;
+        } catch (const IoError& e) {
+            if (e.code() != io::ChangedMeanwhile)
+                throw;
+            if (attempt == Tries)
+                throw IoError::fromCode(io::KeepsChanging);
+        }
+    }
 }
 
 void CatalogueSession::saveChangedCatalogue(const Catalogue& catalogue) {

@@ -33,7 +33,15 @@
 //   not be read are never saved.
 // - If another program changed the catalogue since it was read, the records
 //   it added (names neither in the catalogue nor deleted or renamed in it) are
-//   kept: they are saved after the catalogue's own. Nothing is dropped silently.
+//   kept: they are saved after the catalogue's own. The records it wrote that
+//   the catalogue cannot take (their names taken here, deleted or renamed
+//   here, or written twice) go to a conflict file (ConflictFile.h). Nothing is
+//   dropped silently. Should it write again between the merge and the moment
+//   the new file takes the old one's place, the save merges again, a few
+//   times at most, and then fails with KeepsChanging.
+// - A save killed in the middle of an in-place rewrite leaves a journal; the
+//   next session that takes the lock puts the catalogue back as it was
+//   (recovery()).
 // - The lock belongs to the catalogue, whatever path reached it, and is held
 //   for the session's life; a session that tried to lock and could not never
 //   writes the catalogue.
@@ -47,6 +55,7 @@
 #include "CatalogueFiles.h"
 #include "CatalogueLock.h"
 #include "FileLayer.h"
+#include "RollbackJournal.h"
 
 namespace vrindel {
 
@@ -60,6 +69,8 @@ public:
     // file variables are bound to their names.
     CatalogueLock::State lock();
     const CatalogueLock& heldLock() const { return lock_; }
+    // What lock() found of a save killed in the middle of an in-place rewrite.
+    const JournalRecovery& recovery() const { return recovery_; }
 
     // Start-up. Each raises IoError as the file procedures do.
     void ensureCatalogueFile(FileMessages& messages);
@@ -95,11 +106,17 @@ public:
 
     // The records of another program that the last saves kept.
     std::size_t mergedRecords() const { return merged_.size(); }
+    // Those it could not keep, written by the last save to conflictFile()
+    // (empty when the last save had none).
+    std::size_t conflictRecords() const { return conflictCount_; }
+    const std::string& conflictFile() const { return conflictFile_; }
 
 private:
     void holdFiles();
     bool mayWriteCatalogue() const { return !lockTried_ || lock_.held(); }
     void mergeFromDisk(const Catalogue& catalogue);
+    void writeConflicts();
+    void saveMerging(const Catalogue& catalogue);
 
     FileVar& listFile_;
     FileVar& optionsFile_;
@@ -107,10 +124,23 @@ private:
     bool lockTried_ = false;
 
     bool listRead_ = false;
-    FileIdentity listSeen_;         // the file read, or last written
+    // The file as last read, merged or written: what it was, and a hash of
+    // its bytes, so that a merge can tell a file another program only
+    // appended to (whose first bytes are still these) and read just the rest.
+    struct Seen {
+        FileIdentity identity;
+        std::uint64_t bytes = 0;
+        std::uint64_t digest = 0;
+    };
+    void seeListFile();
+    Seen listSeen_;
     bool optionsRead_ = false;
     Switches optionsSeen_;          // as read, or as last written
     std::vector<std::pair<RecordText, RecordText>> merged_;
+    std::vector<std::pair<RecordText, RecordText>> conflicts_;   // not yet written
+    std::size_t conflictCount_ = 0;
+    std::string conflictFile_;
+    JournalRecovery recovery_;
     int unsynced_ = 0;
 };
 

@@ -18,6 +18,9 @@ std::string ioErrorText(int code) {
     case io::DiskFull: return "Disk full";
     case io::InvalidNumericInput: return "Invalid numeric input";
     case io::FileChanged: return "File was replaced by another program";
+    case io::FileTooLarge: return "File too large";
+    case io::ChangedMeanwhile: return "File was changed by another program";
+    case io::KeepsChanging: return "File keeps being changed by another program";
     default: return "I/O error " + std::to_string(code);
     }
 }
@@ -35,6 +38,7 @@ int ioCodeForErrno(int err) {
     case ETXTBSY: return io::AccessDenied;
     case ENOSPC:
     case EDQUOT: return io::DiskFull;
+    case EFBIG: return io::FileTooLarge;
     default: return 0;
     }
 }

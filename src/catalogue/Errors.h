@@ -46,6 +46,13 @@ inline constexpr int InvalidNumericInput = 106;
 // The name no longer leads to the file that was read: another program put
 // a different file, or a link to one, in its place.
 inline constexpr int FileChanged = 150;
+// The file grew past the size a process may write (ulimit -f).
+inline constexpr int FileTooLarge = 151;
+// Another program wrote to the file between the merge of its records and
+// the save; the save starts again from a new merge.
+inline constexpr int ChangedMeanwhile = 152;
+// ...and went on doing so every time: the save gives up.
+inline constexpr int KeepsChanging = 153;
 }  // namespace io
 
 // The text shown for a file layer code: "File not found", ..., or

@@ -1,11 +1,15 @@
 #include "FileLayer.h"
 #include "Retry.h"
+#include "RollbackJournal.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <mutex>
 
 namespace vrindel {
 
@@ -13,11 +17,21 @@ namespace {
 
 constexpr std::size_t ChunkSize = 1 << 18;
 
+std::int64_t nanoseconds(const struct ::timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+// Past a size limit (ulimit -f) a write kills the process unless the signal
+// is ignored: then it fails with EFBIG, a save error like a full disk.
+void ignoreFileSizeSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
+
 }  // namespace
 
 FileIdentity FileIdentity::of(const struct ::stat& st) {
-    return {true, st.st_dev, st.st_ino, st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    return {true, st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
 }
+
 
 // --- FileVar -------------------------------------------------------------------
 
@@ -126,6 +140,7 @@ void FileVar::reset(std::size_t recordSize) {
     recordSize_ = recordSize;
     fileSize_ = std::uint64_t(st.st_size);
     identity_ = FileIdentity::of(st);
+    content_ = ContentHash();
     position_ = 0;
     buffer_.clear();
     bufferAt_ = 0;
@@ -152,6 +167,7 @@ void FileVar::readRecord(void* record) {
                 throw IoError::fromErrno(errno);
             }
             buffer_.resize(std::size_t(n));
+            content_.update(buffer_.data(), buffer_.size());
             if (n == 0) {
                 endReached_ = true;
                 break;
@@ -180,6 +196,11 @@ void FileVar::rewrite(std::size_t recordSize, std::uint64_t records, const FileI
         close();
     plan_ = SavePlan{};
     folderSyncError_ = 0;
+    rollbackPending_ = false;
+    expecting_ = expected != nullptr;
+    if (expected)
+        expected_ = *expected;
+    ignoreFileSizeSignal();
     // Through a link or a folder swapped since start-up the save would
     // land in a file that is no catalogue of ours.
     requireHeldPlace();
@@ -213,10 +234,14 @@ void FileVar::rewrite(std::size_t recordSize, std::uint64_t records, const FileI
             throw IoError::fromErrno(err);
         }
     }
-    if (expected && !expected->sameFile(existed ? FileIdentity::of(old) : FileIdentity{})) {
-        if (probe >= 0)
-            fs_->close(probe);
-        throw IoError::fromCode(io::FileChanged);
+    if (expected) {
+        try {
+            requireExpected(existed ? &old : nullptr);
+        } catch (...) {
+            if (probe >= 0)
+                fs_->close(probe);
+            throw;
+        }
     }
 
     removeStaleTemporaries(*fs_, at.folder(), at.leaf());
@@ -224,6 +249,7 @@ void FileVar::rewrite(std::size_t recordSize, std::uint64_t records, const FileI
     position_ = 0;
     fileSize_ = 0;
     buffer_.clear();
+    content_ = ContentHash();
 
     try {
         plan_ = chooseSaveWay(*fs_, at.folder(), at.leaf(), probe, existed ? &old : nullptr);
@@ -242,20 +268,33 @@ void FileVar::rewrite(std::size_t recordSize, std::uint64_t records, const FileI
     beginInPlace(probe, old, records * recordSize);
 }
 
+void FileVar::requireExpected(const struct ::stat* now) {
+    const FileIdentity found = now ? FileIdentity::of(*now) : FileIdentity{};
+    if (!expected_.sameFile(found))
+        throw IoError::fromCode(io::FileChanged);
+    if (!(expected_ == found))
+        throw IoError::fromCode(io::ChangedMeanwhile);
+}
+
 void FileVar::beginInPlace(int fd, const struct ::stat& old, std::uint64_t bytes) {
-    // The whole new size first: a full disk refuses it before any byte of
-    // the old file changes.
-    if (bytes > std::uint64_t(old.st_size) &&
-        retryInterrupted([&] { return fs_->fallocate(fd, 0, off_t(bytes)); }) != 0) {
-        const int err = errno;
-        struct ::stat now{};
-        if (fs_->fstat(fd, &now) == 0 && now.st_size != old.st_size)
-            fs_->ftruncate(fd, old.st_size);
+    // The journal first: from here on every change can be taken back.
+    journal_ = std::make_unique<RollbackJournal>(*fs_);
+    try {
+        journal_->begin(place_, fd, old);
+    } catch (...) {
+        journal_.reset();
         fs_->close(fd);
-        throw IoError::fromErrno(err);
+        throw;
     }
     fd_ = fd;
     mode_ = Mode::Writing;
+    oldSize_ = std::uint64_t(old.st_size);
+    flushedTo_ = 0;
+    diverged_ = false;
+    // The whole new size next: a full disk refuses it before any byte of
+    // the old file changes.
+    if (bytes > oldSize_ && retryInterrupted([&] { return fs_->fallocate(fd, 0, off_t(bytes)); }) != 0)
+        failRewrite(errno);
 }
 
 void FileVar::writeRecord(const void* record) {
@@ -270,6 +309,11 @@ void FileVar::writeRecord(const void* record) {
 }
 
 void FileVar::flushWrites() {
+    content_.update(buffer_.data(), buffer_.size());
+    if (plan_.way == SaveWay::InPlace) {
+        flushInPlace();
+        return;
+    }
     std::size_t done = 0;
     while (done < buffer_.size()) {
         ssize_t n = fs_->write(fd_, buffer_.data() + done, buffer_.size() - done);
@@ -285,9 +329,68 @@ void FileVar::flushWrites() {
     buffer_.clear();
 }
 
+void FileVar::flushInPlace() {
+    const unsigned char* data = buffer_.data();
+    std::size_t size = buffer_.size();
+    std::uint64_t at = flushedTo_;
+    if (!diverged_) {
+        // Bytes equal to the old ones are left as they are: a catalogue that
+        // only grew journals nothing but its length.
+        std::size_t same = 0;
+        if (at < oldSize_) {
+            const std::size_t compared = std::size_t(std::min<std::uint64_t>(size, oldSize_ - at));
+            scratch_.resize(compared);
+            std::size_t got = 0;
+            while (got < compared) {
+                const ssize_t n = fs_->pread(fd_, scratch_.data() + got, compared - got, off_t(at + got));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    failRewrite(errno);
+                if (n == 0)
+                    break;
+                got += std::size_t(n);
+            }
+            same = std::size_t(std::mismatch(data, data + got, scratch_.data()).first - data);
+        }
+        if (same == size) {
+            flushedTo_ += size;
+            buffer_.clear();
+            return;
+        }
+        try {
+            journal_->keepFrom(at + same);
+        } catch (const IoError& e) {
+            failRewrite(e);
+        }
+        diverged_ = true;
+        data += same;
+        size -= same;
+        at += same;
+    }
+    while (size > 0) {
+        const ssize_t n = fs_->pwrite(fd_, data, size, off_t(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            failRewrite(errno);
+        if (n == 0)
+            failRewrite(ENOSPC);
+        data += n;
+        size -= std::size_t(n);
+        at += std::uint64_t(n);
+    }
+    flushedTo_ = at;
+    buffer_.clear();
+}
+
 void FileVar::abandonRewrite() noexcept {
+    // A file rewritten in place goes back to what it was; a temporary goes.
+    if (plan_.way == SaveWay::InPlace && journal_) {
+        rollbackPending_ = !journal_->rollBack();
+        journal_.reset();
+    }
     fs_->close(fd_);
-    // A file rewritten in place stays as far as it got; a temporary goes.
     if (plan_.way == SaveWay::Replace && !plan_.temporary.name.empty())
         retryInterrupted([&] { return fs_->unlink(place_.folder(), plan_.temporary.name); });
     plan_.temporary = {};
@@ -298,6 +401,12 @@ void FileVar::abandonRewrite() noexcept {
 void FileVar::failRewrite(int err) {
     abandonRewrite();
     throw IoError::fromErrno(err);
+}
+
+void FileVar::failRewrite(const IoError& error) {
+    const IoError copy = error;
+    abandonRewrite();
+    throw copy;
 }
 
 void FileVar::close() {
@@ -323,13 +432,27 @@ void FileVar::close() {
 }
 
 void FileVar::finishInPlace() {
-    if (retryInterrupted([&] { return fs_->ftruncate(fd_, off_t(position_)); }) != 0)
+    try {
+        // A file that only got shorter keeps its cut-off end in the journal.
+        if (!diverged_)
+            journal_->keepFrom(position_);
+    } catch (const IoError& e) {
+        failRewrite(e);
+    }
+    if (position_ != oldSize_ && retryInterrupted([&] { return fs_->ftruncate(fd_, off_t(position_)); }) != 0)
         failRewrite(errno);
     if (retryInterrupted([&] { return fs_->fsync(fd_); }) != 0)
         failRewrite(errno);
     struct ::stat st{};
     if (retryInterrupted([&] { return fs_->fstat(fd_, &st); }) != 0)
         failRewrite(errno);
+    // The new file is whole and durable: from here on it stays.
+    try {
+        journal_->commit();
+    } catch (const IoError& e) {
+        failRewrite(e);
+    }
+    journal_.reset();
     identity_ = FileIdentity::of(st);
     const int fd = fd_;
     fd_ = -1;
@@ -346,6 +469,15 @@ void FileVar::finishReplacing() {
         failRewrite(errno);
     try {
         nameTemporary(*fs_, place_.folder(), place_.leaf(), plan_.temporary);
+        // Whatever another program wrote to the old file since it was
+        // merged would be lost by the rename.
+        if (expecting_) {
+            struct ::stat now{};
+            const bool there = retryInterrupted([&] { return fs_->lstat(place_.folder(), place_.leaf(), &now); }) == 0;
+            if (!there && errno != ENOENT)
+                throw IoError::fromErrno(errno);
+            requireExpected(there ? &now : nullptr);
+        }
         if (beforeReplacing_)
             beforeReplacing_(fd_);
     } catch (...) {

@@ -12,8 +12,10 @@
 // raises FileChanged when the name has come to lead elsewhere.
 //
 // A rewrite takes one of the two ways of SaveWay.h. Either way a failure
-// before the end leaves the old file byte for byte as it was, but for an
-// in-place rewrite stopped in the middle of its writes.
+// before the end leaves the old file byte for byte as it was: an in-place
+// rewrite keeps a rollback journal (RollbackJournal.h) of every byte before
+// it changes it, and puts them back when it fails; killed, it leaves the
+// journal, which the next opening of the catalogue applies.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -21,12 +23,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ContentHash.h"
 #include "Errors.h"
 #include "FileSystem.h"
 #include "HeldFile.h"
+#include "RollbackJournal.h"
 #include "SaveWay.h"
 
 namespace vrindel {
@@ -40,6 +45,7 @@ struct FileIdentity {
     ino_t inode = 0;
     off_t size = 0;
     std::int64_t mtimeNs = 0;
+    std::int64_t ctimeNs = 0;
 
     static FileIdentity of(const struct ::stat& st);
     bool sameFile(const FileIdentity& other) const {
@@ -91,7 +97,10 @@ public:
     // is how many records will be written, so that an in-place rewrite can
     // reserve their room first. With `expected`, the target must still be
     // that file (or still absent), and a held name must still lead to it:
-    // anything else raises FileChanged.
+    // anything else raises FileChanged. The file must also still be as
+    // `expected` describes it (size and times), when the rewrite begins and
+    // again just before a new file takes its place: otherwise the rewrite
+    // stops, nothing changed, with ChangedMeanwhile.
     void rewrite(std::size_t recordSize, std::uint64_t records = 0, const FileIdentity* expected = nullptr);
 
     // Reads one record. A short one is copied as far as it goes and then
@@ -114,6 +123,11 @@ public:
 
     // The file the last reset() opened, or the last rewrite wrote.
     const FileIdentity& identity() const { return identity_; }
+    // The bytes the last reset() has read so far, or the last rewrite wrote.
+    const ContentHash& content() const { return content_; }
+    // Whether the last rewrite failed in place and could not put the file
+    // back: its journal will, at the next opening.
+    bool rollbackPending() const { return rollbackPending_; }
     // The way the last rewrite took, and why.
     SaveWay lastWay() const { return plan_.way; }
     SaveReason lastReason() const { return plan_.reason; }
@@ -127,8 +141,11 @@ private:
     enum class Mode { Closed, Reading, Writing };
 
     void flushWrites();
+    void flushInPlace();
+    void requireExpected(const struct ::stat* now);   // nullptr: nothing there
     void abandonRewrite() noexcept;
     [[noreturn]] void failRewrite(int err);
+    [[noreturn]] void failRewrite(const IoError& error);
     int openRetrying(int dir, const std::string& name, int flags, mode_t mode);
     void beginInPlace(int fd, const struct ::stat& old, std::uint64_t bytes);
     void finishInPlace();
@@ -150,6 +167,18 @@ private:
     bool endReached_ = false;
 
     SavePlan plan_;                // rewriting: the way taken, and its temporary file
+    bool expecting_ = false;       // rewriting: whether `expected_` is to be checked
+    FileIdentity expected_;
+    // In place: the old file's length, how far the new bytes are flushed, and
+    // whether they have differed from the old ones yet (until then nothing
+    // is written, and nothing needs keeping in the journal).
+    std::unique_ptr<RollbackJournal> journal_;
+    std::uint64_t oldSize_ = 0;
+    std::uint64_t flushedTo_ = 0;
+    bool diverged_ = false;
+    std::vector<unsigned char> scratch_;
+    bool rollbackPending_ = false;
+    ContentHash content_;
     std::function<void(int)> beforeReplacing_;
     FileIdentity identity_;
     int folderSyncError_ = 0;

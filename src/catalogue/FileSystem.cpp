@@ -18,12 +18,15 @@ public:
     }
     ssize_t read(int fd, void* b, std::size_t n) override { return ::read(fd, b, n); }
     ssize_t write(int fd, const void* b, std::size_t n) override { return ::write(fd, b, n); }
+    ssize_t pread(int fd, void* b, std::size_t n, off_t at) override { return ::pread(fd, b, n, at); }
+    ssize_t pwrite(int fd, const void* b, std::size_t n, off_t at) override { return ::pwrite(fd, b, n, at); }
     int fsync(int fd) override { return ::fsync(fd); }
     int close(int fd) override { return ::close(fd); }
     int rename(int fromDir, const std::string& a, int toDir, const std::string& b) override {
         return ::renameat(fromDir, a.c_str(), toDir, b.c_str());
     }
     int unlink(int dir, const std::string& name) override { return ::unlinkat(dir, name.c_str(), 0); }
+    int mkdir(int dir, const std::string& name, mode_t mode) override { return ::mkdirat(dir, name.c_str(), mode); }
     int stat(int dir, const std::string& name, struct ::stat* st) override {
         return ::fstatat(dir, name.c_str(), st, 0);
     }

@@ -17,7 +17,7 @@ class FileSystem {
 public:
     enum class Call {
         Open, Read, Write, Fsync, Close, Rename, Unlink, Stat, Lstat, Readlink, Fstat, Fchmod,
-        Fchown, Ftruncate, Fallocate, Link, CopyAccess,
+        Fchown, Ftruncate, Fallocate, Link, CopyAccess, Pread, Pwrite, Mkdir,
     };
 
     virtual ~FileSystem() = default;
@@ -25,10 +25,13 @@ public:
     virtual int open(int dir, const std::string& name, int flags, mode_t mode) = 0;   // openat
     virtual ssize_t read(int fd, void* buffer, std::size_t size) = 0;
     virtual ssize_t write(int fd, const void* buffer, std::size_t size) = 0;
+    virtual ssize_t pread(int fd, void* buffer, std::size_t size, off_t offset) = 0;
+    virtual ssize_t pwrite(int fd, const void* buffer, std::size_t size, off_t offset) = 0;
     virtual int fsync(int fd) = 0;
     virtual int close(int fd) = 0;
     virtual int rename(int fromDir, const std::string& from, int toDir, const std::string& to) = 0;
     virtual int unlink(int dir, const std::string& name) = 0;
+    virtual int mkdir(int dir, const std::string& name, mode_t mode) = 0;   // mkdirat
     virtual int stat(int dir, const std::string& name, struct ::stat* st) = 0;    // links followed
     virtual int lstat(int dir, const std::string& name, struct ::stat* st) = 0;   // a link itself
     virtual ssize_t readlink(int dir, const std::string& name, char* buffer, std::size_t size) = 0;

@@ -681,7 +681,14 @@ int asUnprivilegedUser(const std::function<int()>& body, gid_t group = 0) {
     if (pid == 0) {
         if (::setgroups(group ? 1 : 0, &group) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(90);
-        ::_exit(body());
+        // A state folder of nobody's own, for journals of folders he may not write.
+        char state[] = "/tmp/vrindel-state-XXXXXX";
+        if (!::mkdtemp(state) || ::setenv("XDG_STATE_HOME", state, 1) != 0)
+            ::_exit(91);
+        const int result = body();
+        std::error_code ignored;
+        std::filesystem::remove_all(state, ignored);
+        ::_exit(result);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -942,8 +949,11 @@ TEST_F(CatalogueFiles, OptionsAreWrittenOnlyWhenReadAndChanged) {
 
 // Another program changes the catalogue while it is open: by appending to
 // it, or by putting a new file in its place. The records it added survive
-// the close, except the names deleted or renamed here; the window's own
-// records come first, and a second close (after a failed one) keeps them.
+// the close after the window's own; those the catalogue cannot take (a name
+// the window has with another location, deleted or renamed here, or one the
+// other program wrote twice) go to one conflict file, written once; a record
+// that is already there byte for byte is simply there. A second close
+// (after a failed one) keeps them all.
 TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
     for (bool replaced : {false, true}) {
         SCOPED_TRACE(replaced ? "the other program replaced the file" : "the other program appended");
@@ -960,9 +970,14 @@ TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
         s.catalogue.deleteAtDisplay(s.catalogue.findInDisplay("Beta"));
         s.catalogue.renameAtDisplay(s.catalogue.findInDisplay("Gama"), "Gamma");
 
-        // The other program still has Beta and Gama, and adds two records,
-        // one of them under a name this window also added.
-        const std::string theirs = start + record("Epsilon") + record("5") + record("delta") + record("six");
+        const std::string theirs = start + record("Epsilon") + record("5") +
+                                   record("delta") + record("six") +     // the window added Delta
+                                   record("alfa") + record("x") +        // the window has Alfa at 1
+                                   record("beta") + record("y") +        // deleted here
+                                   record("gama") + record("z") +        // renamed here
+                                   record("Zeta") + record("7") + record("ZETA") + record("8") +
+                                   record("Epsilon") + record("5") +     // theirs, twice
+                                   record("Alfa") + record("1");         // the window's, byte for byte
         if (replaced) {
             writeBytes("their.tmp", theirs);
             std::filesystem::rename("their.tmp", ListFileName);
@@ -975,14 +990,22 @@ TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
         fs.failOn(Call::Lstat, 1, EIO, 100);
         session.saveCatalogue(s.catalogue);
         EXPECT_EQ(ioErrorOf([&] { session.saveOptions(Switches{}); }).code(), EIO);
+        EXPECT_EQ(session.conflictRecords(), 5u);
+        const Names conflictFiles = others();
+        ASSERT_EQ(conflictFiles.size(), 1u);
+        EXPECT_EQ(session.conflictFile(), (std::filesystem::current_path() / conflictFiles[0]).string());
+        EXPECT_EQ(readBytes(conflictFiles[0]), "name,location\r\ndelta,six\r\nalfa,x\r\nbeta,y\r\ngama,z\r\nZETA,8\r\n");
         fs.reset();
         session.saveCatalogue(s.catalogue);
         session.saveOptions(Switches{});
+        EXPECT_EQ(session.conflictRecords(), 0u);
 
-        EXPECT_EQ(session.mergedRecords(), 1u);
+        EXPECT_EQ(session.mergedRecords(), 2u);
         EXPECT_TRUE(readBytes(ListFileName) == record("Alfa") + record("1") + record("Gamma") + record("3") +
-                                                   record("Delta") + record("4") + record("Epsilon") + record("5"));
-        EXPECT_EQ(others(), Names{});
+                                                   record("Delta") + record("4") + record("Epsilon") + record("5") +
+                                                   record("Zeta") + record("7"));
+        EXPECT_EQ(others(), conflictFiles);
+        std::filesystem::remove(conflictFiles[0]);
     }
 }
 

@@ -8,7 +8,14 @@ void FaultyFileSystem::failOn(Call call, int nth, int err, int times) { faults_[
 
 void FaultyFileSystem::shortWriteOn(int nth, std::size_t bytes) { shortWrites_[nth] = bytes; }
 
+void FaultyFileSystem::dieAt(int nth) {
+    allCalls_ = 0;
+    dieAt_ = nth;
+}
+
 void FaultyFileSystem::reset() {
+    allCalls_ = 0;
+    dieAt_ = 0;
     counts_.clear();
     faults_.clear();
     shortWrites_.clear();
@@ -22,6 +29,11 @@ int FaultyFileSystem::calls(Call call) const {
 
 bool FaultyFileSystem::shouldFail(Call call) {
     int n = ++counts_[call];
+    if (dieAt_ > 0 && ++allCalls_ >= dieAt_) {
+        ++injected_;
+        errno = EIO;
+        return true;
+    }
     // A fault given `times` repeats covers the calls nth .. nth+times-1.
     for (auto& [key, fault] : faults_) {
         if (key.first == call && n >= key.second && n < key.second + fault.times) {
@@ -38,14 +50,33 @@ int FaultyFileSystem::open(int d, const std::string& p, int f, mode_t m) {
 }
 ssize_t FaultyFileSystem::read(int fd, void* b, std::size_t n) { return shouldFail(Call::Read) ? -1 : real_.read(fd, b, n); }
 ssize_t FaultyFileSystem::write(int fd, const void* b, std::size_t n) {
-    if (shouldFail(Call::Write))
+    if (shouldFail(Call::Write)) {
+        // Killed in the middle of it: half of it is on disk.
+        if (dieAt_ > 0 && allCalls_ == dieAt_ && real_.write(fd, b, n / 2) >= 0)
+            errno = EIO;
         return -1;
+    }
     auto it = shortWrites_.find(calls(Call::Write));
     if (it != shortWrites_.end() && it->second < n) {
         ++injected_;
         n = it->second;
     }
     return real_.write(fd, b, n);
+}
+ssize_t FaultyFileSystem::pread(int fd, void* b, std::size_t n, off_t at) {
+    return shouldFail(Call::Pread) ? -1 : real_.pread(fd, b, n, at);
+}
+ssize_t FaultyFileSystem::pwrite(int fd, const void* b, std::size_t n, off_t at) {
+    if (shouldFail(Call::Pwrite)) {
+        // Killed in the middle of it: half of it is on disk.
+        if (dieAt_ > 0 && allCalls_ == dieAt_ && real_.pwrite(fd, b, n / 2, at) >= 0)
+            errno = EIO;
+        return -1;
+    }
+    return real_.pwrite(fd, b, n, at);
+}
+int FaultyFileSystem::mkdir(int d, const std::string& p, mode_t m) {
+    return shouldFail(Call::Mkdir) ? -1 : real_.mkdir(d, p, m);
 }
 int FaultyFileSystem::fsync(int fd) { return shouldFail(Call::Fsync) ? -1 : real_.fsync(fd); }
 int FaultyFileSystem::close(int fd) {

@@ -17,6 +17,11 @@ public:
 
     void failOn(Call call, int nth, int err, int times = 1);
     void shortWriteOn(int nth, std::size_t bytes);
+    // As if the process were killed at its nth call of any kind, counted
+    // from now: that call stores half of what it writes, if it writes, and
+    // fails; so does every later call, so that nothing more reaches the disk.
+    void dieAt(int nth);
+    bool dead() const { return dieAt_ > 0 && allCalls_ >= dieAt_; }
     void reset();                                   // forget faults and counts
     int calls(Call call) const;
     int injected() const { return injected_; }      // faults actually delivered
@@ -24,6 +29,9 @@ public:
     int open(int dir, const std::string& name, int flags, mode_t mode) override;
     ssize_t read(int fd, void* buffer, std::size_t size) override;
     ssize_t write(int fd, const void* buffer, std::size_t size) override;
+    ssize_t pread(int fd, void* buffer, std::size_t size, off_t offset) override;
+    ssize_t pwrite(int fd, const void* buffer, std::size_t size, off_t offset) override;
+    int mkdir(int dir, const std::string& name, mode_t mode) override;
     int fsync(int fd) override;
     int close(int fd) override;
     int rename(int fromDir, const std::string& from, int toDir, const std::string& to) override;
@@ -51,6 +59,8 @@ private:
     std::map<std::pair<Call, int>, Fault> faults_;
     std::map<int, std::size_t> shortWrites_;
     int injected_ = 0;
+    int allCalls_ = 0;
+    int dieAt_ = 0;
 };
 
 }  // namespace vrindel

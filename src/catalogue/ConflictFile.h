@@ -1,0 +1,32 @@
+#pragma once
+// Records another program wrote to the catalogue that a save could not take
+// (their names were taken by this session's records, deleted or renamed in
+// it, or written twice by the other program) are never dropped: they go to a
+// CSV file beside the catalogue, which `vrindel-cli import` reads back.
+//
+// RFC 4180 text in UTF-8: the header "name,location", then one row a record,
+// lines ended by CR LF. Its name tells what it is and when it was written,
+// "Zoznam.dat-conflicts-20261207-153000.csv", and never replaces an earlier
+// one. Where the catalogue's folder may not be written it goes to the user's
+// state folder (see RollbackJournal.h).
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "FileSystem.h"
+#include "HeldFile.h"
+#include "RecordText.h"
+
+namespace vrindel {
+
+// One field of a CSV row, quoted where it must be.
+void appendCsvField(std::string& out, std::string_view utf8);
+
+// Writes the records, synced, and returns the file's full path. Raises
+// IoError; nothing is left behind then.
+std::string writeConflictFile(FileSystem& fs, const HeldFile& catalogue,
+                              const std::vector<std::pair<RecordText, RecordText>>& records);
+
+}  // namespace vrindel
