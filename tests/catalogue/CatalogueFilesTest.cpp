@@ -1009,6 +1009,108 @@ TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
     }
 }
 
+// A save in place killed at any of its steps: the next session that opens
+// the catalogue finds it whole, as it was or as saved, never a mix; it says
+// when it put the file back, and no journal is left. Through a second hard
+// link (the journal beside the file) and as a user who may not write the
+// folder (the journal in his state folder); growing, shrinking and changing
+// a record in the middle.
+TEST_F(CatalogueFiles, AnInPlaceSaveKilledAtAnyStepIsRolledBackAtTheNextOpening) {
+    struct Edit {
+        const char* what;
+        std::function<void(Catalogue&)> apply;
+    };
+    const std::vector<Edit> edits = {
+        {"two records added", [](Catalogue& c) { c.add("Nový", "CD 9"); c.add("Ďalší", "CD 10"); }},
+        {"the first record deleted", [](Catalogue& c) { c.deleteAtDisplay(c.findInDisplay("N000")); }},
+        {"a record in the middle renamed", [](Catalogue& c) { c.renameAtDisplay(c.findInDisplay("N050"), "Iný"); }},
+    };
+    std::string old;
+    for (int i = 0; i < 100; ++i) {
+        char name[8], location[8];
+        std::snprintf(name, sizeof name, "N%03d", i);
+        std::snprintf(location, sizeof location, "L%d", i);
+        old += record(name) + record(location);
+    }
+
+    // Returns what went wrong, or nothing.
+    auto trial = [&](const std::string& folder, const Edit& edit) -> std::string {
+        const std::string list = folder + "/" + ListFileName, options = folder + "/" + OptionsFileName;
+        int rolledBack = 0;
+        for (int step = 1;; ++step) {
+            writeBytes(list, old);
+            std::string saved;
+            bool died = false;
+            {
+                FileVar l, o;
+                l.assign(list);
+                o.assign(options);
+                CatalogueSession session(l, o);
+                RecordingMessages m;
+                if (session.lock() != CatalogueLock::State::Held)
+                    return "no lock";
+                Started started = startSession(session, m);
+                if (started.error)
+                    return std::string("start: ") + started.error->what();
+                edit.apply(started.catalogue);
+                FaultyFileSystem fs;
+                l.setFileSystem(fs);
+                fs.dieAt(step);
+                try {
+                    session.saveCatalogue(started.catalogue);
+                } catch (const IoError&) {
+                }
+                died = fs.dead();
+                if (!died && !l.rewroteInPlace())
+                    return "not saved in place";
+                Catalogue expected = started.catalogue;
+                for (int j = 0; j < expected.storageCount(); ++j)
+                    saved += record(expected.storageName(j).str()) + record(expected.storageLocation(j).str());
+            }
+            FileVar l, o;
+            l.assign(list);
+            o.assign(options);
+            CatalogueSession next(l, o);
+            if (next.lock() != CatalogueLock::State::Held)
+                return "no lock at step " + std::to_string(step);
+            rolledBack += next.recovery().rolledBack;
+            const std::string now = readBytes(list);
+            if (now != old && now != saved)
+                return "torn after a kill at step " + std::to_string(step);
+            if (next.recovery().rolledBack && now != old)
+                return "said it rolled back at step " + std::to_string(step) + " but did not";
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                if (entry.path().extension() == ".journal")
+                    return "a journal left after step " + std::to_string(step);
+            if (!died)
+                return rolledBack > 0 ? "" : "never rolled back";
+        }
+    };
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.what);
+        ScratchDir hardLinked;
+        writeBytes(hardLinked.file(ListFileName), old);
+        ASSERT_EQ(::link(hardLinked.file(ListFileName).c_str(), hardLinked.file("other.dat").c_str()), 0);
+        EXPECT_EQ(trial(hardLinked.path().string(), edit), "");
+        if (::geteuid() != 0)
+            continue;
+        ScratchDir locked;
+        const std::string folder = locked.file("shared");
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        writeBytes(folder + "/" + ListFileName, old);
+        writeBytes(folder + "/" + OptionsFileName, std::string("\x01\x01\x01", 3));
+        ASSERT_EQ(::chown((folder + "/" + ListFileName).c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((folder + "/" + OptionsFileName).c_str(), 65534, 65534), 0);
+        ::chmod(locked.path().c_str(), 0755);
+        EXPECT_EQ(asUnprivilegedUser([&] {
+                      const std::string problem = trial(folder, edit);
+                      std::fprintf(stderr, "%s", problem.c_str());
+                      return problem.empty() ? 0 : 1;
+                  }),
+                  0);
+    }
+}
+
 // A save keeps the old file's mode, owner and group however it writes:
 // root gives the new file away; a user who may not, or who may not write
 // the folder, or whose file has other names, has it rewritten in place.
