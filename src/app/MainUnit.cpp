@@ -1,6 +1,7 @@
 // TMainForm: the window's construction, the guard every event runs in, and
 // the handlers, in the order of what the window does.
 #include "MainUnit.h"
+#include "SaveNotices.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -90,6 +91,7 @@ TMainForm::TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs, QWidget* pare
         boxes_.warning(QString::fromUtf8(vrindel::FileMessageCaption), QString::fromUtf8(AlreadyOpenText));
         return;
     }
+    tellOfRecovery();
     run([this] { FormCreate(); });
     // Unless a handler put the focus elsewhere, the first control in tab
     // order has it when the window opens.
@@ -264,6 +266,24 @@ void TMainForm::listFileMissing() {
     boxes_.warning(QString::fromUtf8(vrindel::FileMessageCaption), QString::fromUtf8(vrindel::ListMissingText));
 }
 
+void TMainForm::tellOfRecovery() {
+    const vrindel::JournalRecovery& recovery = session_.recovery();
+    if (!recovery.rolledBack && !recovery.stuck)
+        return;
+    const QString file = QString::fromStdString(vrindel::heldPath(vrindel::systemFileSystem(), ListFile.place()));
+    const QString caption = QString::fromUtf8(vrindel::FileMessageCaption);
+    if (recovery.stuck)
+        boxes_.warning(caption, notRolledBackText(file, QString::fromStdString(recovery.reason)));
+    else
+        boxes_.information(caption, rolledBackText(file));
+}
+
+void TMainForm::tellOfConflicts() {
+    if (const std::size_t count = session_.conflictRecords())
+        boxes_.information(QString::fromUtf8(vrindel::FileMessageCaption),
+                           conflictsText(count, QString::fromStdString(session_.conflictFile())));
+}
+
 void TMainForm::listFileDamaged() {
     boxes_.error(QString::fromUtf8(vrindel::FileMessageCaption), QString::fromUtf8(vrindel::ListDamagedText));
 }
@@ -324,6 +344,7 @@ void TMainForm::FormClose() {
     // another program added meanwhile are kept.
     session_.saveChangedCatalogue(catalogue_);
     vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
+    tellOfConflicts();
     session_.saveOptions(switches());
     vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
 }
@@ -336,6 +357,9 @@ QString TMainForm::saveFiles() {
     try {
         session_.saveChangedCatalogue(catalogue_);
         vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
+        if (const std::size_t count = session_.conflictRecords())
+            std::fprintf(stderr, "vrindel: %zu records another program wrote could not be merged; they are in %s\n",
+                         count, session_.conflictFile().c_str());
     } catch (const std::exception& e) {
         unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(vrindel::ListFileName), QString::fromUtf8(e.what()));
     }

@@ -116,6 +116,9 @@ private:
     // FileMessages: the two messages of the catalogue file.
     void listFileMissing() override;
     void listFileDamaged() override;
+    // Once each: a catalogue put back from its journal, records that went to a conflict file.
+    void tellOfRecovery();
+    void tellOfConflicts();
 
     void buildControls();
     void wireSignals();

@@ -38,16 +38,27 @@ void ModalMessageBoxes::exec(QMessageBox& box) {
         handle->setFlag(Qt::WindowStaysOnTopHint, true);
 }
 
+namespace {
+
+QMessageBox::Icon boxIcon(MessageBoxes::Icon icon) {
+    switch (icon) {
+    case MessageBoxes::Icon::Warning: return QMessageBox::Warning;
+    case MessageBoxes::Icon::Error: return QMessageBox::Critical;
+    case MessageBoxes::Icon::Information: return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
 void ModalMessageBoxes::show(Icon icon, const QString& caption, const QString& text) {
-    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
-                    QMessageBox::Ok, window_);
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, window_);
     exec(box);
 }
 
 bool ModalMessageBoxes::ask(Icon icon, const QString& caption, const QString& text, const QString& yes,
                             const QString& no) {
-    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
-                    QMessageBox::NoButton, window_);
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::NoButton, window_);
     QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
     QPushButton* noButton = box.addButton(no, QMessageBox::RejectRole);
     box.setDefaultButton(noButton);

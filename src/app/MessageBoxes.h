@@ -10,7 +10,7 @@ class QWidget;
 
 class MessageBoxes {
 public:
-    enum class Icon { Warning, Error };
+    enum class Icon { Warning, Error, Information };
 
     virtual ~MessageBoxes() = default;
     // Shows the box with one OK button and returns when it is dismissed.
@@ -23,6 +23,7 @@ public:
 
     void warning(const QString& caption, const QString& text) { show(Icon::Warning, caption, text); }
     void error(const QString& caption, const QString& text) { show(Icon::Error, caption, text); }
+    void information(const QString& caption, const QString& text) { show(Icon::Information, caption, text); }
 };
 
 // The application title: the window's caption and the caption of the

@@ -116,7 +116,26 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& s
         app_->footer(more);
 }
 
+void Command::tellOfRecovery(const JournalRecovery& recovery) {
+    if (recovery.rolledBack)
+        warn(shown(ListFileName) + ": a save that was cut short has been undone from its journal (" + recovery.journal +
+             "); the catalogue is as it was before that save");
+    else if (recovery.stuck)
+        warn(shown(ListFileName) + ": a save was cut short and could not be undone (" + recovery.reason +
+             "); its journal " + recovery.journal + " is kept for the next try");
+}
+
 void Command::readForLooking(Catalogue& catalogue) {
+    // A journal says the file may be half saved. Reading takes no lock, but
+    // putting it back does; while a window or command holds it, the save
+    // may still be going on and is left alone.
+    FileVar probe;
+    probe.assign(ListFileName);
+    if (journalPending(systemFileSystem(), probe.place())) {
+        const CatalogueLock lock = CatalogueLock::tryAcquire(probe.place());
+        if (lock.held())
+            tellOfRecovery(recoverFromJournal(systemFileSystem(), probe.place()));
+    }
     const ReadResult read = readCatalogueFile(catalogue);
     if (read.missing)
         throw Failure(exitcode::FileError, shown(ListFileName) + ": no catalogue in this folder");
@@ -136,6 +155,7 @@ Command::Change::Change() {
 void Command::readForChanging(Change& change, bool mayCreate) {
     switch (change.session.lock()) {
     case CatalogueLock::State::Held:
+        tellOfRecovery(change.session.recovery());
         break;
     case CatalogueLock::State::Busy:
         throw Failure(exitcode::Busy, shown(ListFileName) +
@@ -176,9 +196,17 @@ void Command::save(Change& change, const Catalogue& catalogue) {
         change.session.saveCatalogue(catalogue);
     } catch (const IoError& e) {
         throw Failure(exitcode::FileError,
-                      shown(ListFileName) + ": cannot save: " + e.what() + "; the file is as it was");
+                      shown(ListFileName) + ": cannot save: " + e.what() +
+                          (change.listFile.rollbackPending()
+                               ? "; it will be put back as it was when the catalogue is next opened"
+                               : "; the file is as it was"));
     }
     warnUnsyncedFolder("vrindel-cli", change.session.unsyncedFolder());
+    if (const std::size_t conflicts = change.session.conflictRecords())
+        warn(shown(ListFileName) + ": " + std::to_string(conflicts) +
+             (conflicts == 1 ? " record" : " records") +
+             " another program wrote meanwhile could not be merged; they are in " + change.session.conflictFile() +
+             " (vrindel-cli import reads them back)");
     if (const std::size_t merged = change.session.mergedRecords())
         warn(shown(ListFileName) + ": another program added " + std::to_string(merged) +
              (merged == 1 ? " record" : " records") + " meanwhile; kept after this command's own");

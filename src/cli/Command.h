@@ -67,6 +67,9 @@ protected:
     // The catalogue as the window reads it. Reading commands take no lock;
     // a damaged file is read as far as it goes, with a warning.
     static void readForLooking(Catalogue& catalogue);
+    // One line on standard error when opening the catalogue put it back
+    // from the journal of a save that was cut short.
+    static void tellOfRecovery(const JournalRecovery& recovery);
 
     // The catalogue for a change, through the same session as the window:
     // the lock first (refused with Busy while a window has it), then the
