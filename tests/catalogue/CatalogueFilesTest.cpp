@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <sys/acl.h>
 #include <sys/xattr.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <functional>
 #include <iostream>
 
@@ -1109,6 +1111,133 @@ TEST_F(CatalogueFiles, AnInPlaceSaveKilledAtAnyStepIsRolledBackAtTheNextOpening)
                   }),
                   0);
     }
+}
+
+// Past a file-size limit (ulimit -f) a save fails as on a full disk, with
+// its own text, and the old file stays as it was, whichever way it is saved:
+// the process is not killed by SIGXFSZ.
+TEST_F(CatalogueFiles, AFileSizeLimitIsASaveErrorAndTheFileStaysAsItWas) {
+    std::string old;
+    for (int i = 0; i < 100; ++i)
+        old += record(std::to_string(i)) + record("L");
+    for (bool hardLink : {false, true}) {
+        SCOPED_TRACE(hardLink ? "in place" : "replaced");
+        writeBytes(ListFileName, old);
+        writeBytes(OptionsFileName, std::string("\x01\x01\x01", 3));
+        if (hardLink) {
+            ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+        }
+        ::fflush(nullptr);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const rlimit limit{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            FileVar l, o;
+            l.assign(ListFileName);
+            o.assign(OptionsFileName);
+            CatalogueSession session(l, o);
+            RecordingMessages m;
+            Started started = startSession(session, m);
+            started.catalogue.add("Nový", "DVD");
+            try {
+                session.saveCatalogue(started.catalogue);
+            } catch (const IoError& e) {
+                ::_exit(e.code() == io::FileTooLarge && std::string(e.what()) == "File too large" ? 0 : 2);
+            }
+            ::_exit(1);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(readBytes(ListFileName) == old);
+        EXPECT_EQ(others(), hardLink ? Names{"other.dat"} : Names{});
+        std::filesystem::remove("other.dat");
+    }
+}
+
+// Another program appends while a save is under way, after the merge and
+// before the new file takes the old one's place: the save merges again, so
+// that what it appended is kept; one that never stops makes the save give
+// up with KeepsChanging, and the file keeps all it appended.
+TEST_F(CatalogueFiles, RecordsAppendedDuringASaveAreMergedAgainOrTheSaveGivesUp) {
+    // Appends one record each time the save syncs its new file.
+    class AppendingFileSystem : public FaultyFileSystem {
+    public:
+        int appendsLeft = 0;
+        int appended = 0;
+        int fsync(int fd) override {
+            if (appendsLeft > 0) {
+                --appendsLeft;
+                ++appended;
+                std::ofstream(ListFileName, std::ios::binary | std::ios::app)
+                    << record("Their" + std::to_string(appended)) << record("X");
+            }
+            return FaultyFileSystem::fsync(fd);
+        }
+    };
+    for (int appends : {1, 3, 100}) {
+        SCOPED_TRACE(appends);
+        const std::string start = record("Alfa") + record("1");
+        writeBytes(ListFileName, start);
+        writeBytes(OptionsFileName, std::string("\x01\x01\x01", 3));
+        FileVar l, o;
+        l.assign(ListFileName);
+        o.assign(OptionsFileName);
+        CatalogueSession session(l, o);
+        Started started = startSession(session, messages);
+        started.catalogue.add("Beta", "2");
+        AppendingFileSystem fs;
+        fs.appendsLeft = appends;
+        l.setFileSystem(fs);
+        std::string theirs;
+        if (appends < 5) {
+            EXPECT_NO_THROW(session.saveCatalogue(started.catalogue));
+            EXPECT_EQ(session.mergedRecords(), std::size_t(appends));
+            for (int i = 1; i <= appends; ++i)
+                theirs += record("Their" + std::to_string(i)) + record("X");
+            EXPECT_TRUE(readBytes(ListFileName) == start + record("Beta") + record("2") + theirs);
+        } else {
+            EXPECT_EQ(ioErrorOf([&] { session.saveCatalogue(started.catalogue); }).code(), io::KeepsChanging);
+            for (int i = 1; i <= fs.appended; ++i)
+                theirs += record("Their" + std::to_string(i)) + record("X");
+            EXPECT_TRUE(readBytes(ListFileName) == start + theirs);
+        }
+        EXPECT_EQ(others(), Names{});
+    }
+}
+
+// An in-place save reserves room for all it will write, the records merged
+// from another program included, so that a full disk refuses it before the
+// first byte changes rather than in the middle.
+TEST_F(CatalogueFiles, AnInPlaceSaveReservesRoomForTheMergedRecordsToo) {
+    class Reserving : public FaultyFileSystem {
+    public:
+        off_t reserved = 0;
+        int fallocate(int fd, off_t offset, off_t length) override {
+            reserved = std::max(reserved, offset + length);
+            return FaultyFileSystem::fallocate(fd, offset, length);
+        }
+    };
+    writeBytes(ListFileName, record("Alfa") + record("1"));
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    FileVar l, o;
+    l.assign(ListFileName);
+    o.assign(OptionsFileName);
+    CatalogueSession session(l, o);
+    Started started = startSession(session, messages);
+    std::string theirs;
+    for (int i = 0; i < 50; ++i)
+        theirs += record("Their" + std::to_string(i)) + record("X");
+    std::ofstream(ListFileName, std::ios::binary | std::ios::app) << theirs;
+    started.catalogue.add("Beta", "2");
+    Reserving fs;
+    l.setFileSystem(fs);
+    session.saveCatalogue(started.catalogue);
+    ASSERT_TRUE(l.rewroteInPlace());
+    EXPECT_EQ(session.mergedRecords(), 50u);
+    EXPECT_EQ(std::uint64_t(fs.reserved), readBytes(ListFileName).size());
 }
 
 // A save keeps the old file's mode, owner and group however it writes:
