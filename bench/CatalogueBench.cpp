@@ -15,6 +15,7 @@
 
 #include "BenchData.h"
 #include "CatalogueFiles.h"
+#include "CatalogueSession.h"
 
 using namespace vrindel;
 using namespace vrindel::bench;
@@ -154,6 +155,61 @@ void save_both(benchmark::State& state) {
     }
 }
 BENCHMARK(save_both)->Apply(sizes);
+
+// A window's close with one record added: when nothing else touched the
+// file; when another program appended 100 records meanwhile (read back and
+// merged); when another program rewrote the file (every record compared).
+enum class Meanwhile { Nothing, Appended, Rewritten };
+
+template <Meanwhile meanwhile>
+void close_after(benchmark::State& state) {
+    const std::string source = catalogueFile(std::size_t(state.range(0)));
+    const std::string dir = "bench-data/close";
+    std::filesystem::create_directories(dir);
+    const std::string list = dir + "/Zoznam.dat";
+    std::string theirs;
+    for (int i = 0; i < 100; ++i) {
+        RecordText name("Their record " + std::to_string(i)), location("USB");
+        theirs.append(reinterpret_cast<const char*>(&name), sizeof name);
+        theirs.append(reinterpret_cast<const char*>(&location), sizeof location);
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::copy_file(source, list, std::filesystem::copy_options::overwrite_existing);
+        {
+            FileVar listFile, optionsFile;
+            listFile.assign(list);
+            optionsFile.assign(dir + "/Options.dat");
+            CatalogueSession session(listFile, optionsFile);
+            session.lock();
+            Catalogue catalogue;
+            catalogue.setSorted(true);
+            NoMessages messages;
+            session.readCatalogue(catalogue, messages);
+            catalogue.add("A record of this window", "DVD 1");
+            if (meanwhile == Meanwhile::Appended) {
+                std::ofstream(list, std::ios::binary | std::ios::app) << theirs;
+            } else if (meanwhile == Meanwhile::Rewritten) {
+                // Their records first: nothing of the file as read is where it was.
+                {
+                    std::ofstream out(list + ".new", std::ios::binary);
+                    std::ifstream in(source, std::ios::binary);
+                    out << theirs << in.rdbuf();
+                }
+                std::filesystem::rename(list + ".new", list);
+            }
+            state.ResumeTiming();
+            session.saveChangedCatalogue(catalogue);
+            state.PauseTiming();
+            if (meanwhile != Meanwhile::Nothing && session.mergedRecords() != 100)
+                state.SkipWithError("the other program's records were not merged");
+        }
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(close_after<Meanwhile::Nothing>)->Name("close_unchanged_file")->Apply(sizes);
+BENCHMARK(close_after<Meanwhile::Appended>)->Name("close_after_append")->Apply(sizes);
+BENCHMARK(close_after<Meanwhile::Rewritten>)->Name("close_after_rewrite")->Apply(sizes);
 
 // Peak resident memory of a process that loads the catalogue sorted.
 void peak_memory_after_load(benchmark::State& state) {

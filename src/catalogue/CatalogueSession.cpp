@@ -112,12 +112,29 @@ void CatalogueSession::mergeFromDisk(const Catalogue& catalogue) {
     for (const auto& [name, location] : conflicts_)
         conflicting.emplace(name.str(), location.str());
 
+    // When every record of the file is to be looked at, most are the
+    // catalogue's own, in its order: each is first compared with the record
+    // after the last one found, which costs no search.
+    int next = 0;
+    auto isNextOfOurs = [&](const RecordText& name, const RecordText& location) {
+        if (next < catalogue.storageCount() && catalogue.storageName(next) == name &&
+            catalogue.storageLocation(next) == location) {
+            ++next;
+            return true;
+        }
+        return false;
+    };
+
     auto consider = [&](std::string_view nameBytes, std::string_view locationBytes) {
         const RecordText name(nameBytes), location(locationBytes);
+        if (isNextOfOurs(name, location))
+            return;
         // A record that is already there, byte for byte, loses nothing.
         if (const int j = catalogue.findInStorage(name.view()); j >= 0) {
-            if (catalogue.storageName(j) == name && catalogue.storageLocation(j) == location)
+            if (catalogue.storageName(j) == name && catalogue.storageLocation(j) == location) {
+                next = j + 1;
                 return;
+            }
         } else if (auto it = taken.find(name); it != taken.end()) {
             if (it->first == name && it->second == location)
                 return;
