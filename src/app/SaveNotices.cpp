@@ -1,12 +1,12 @@
 #include "SaveNotices.h"
 
 QString rolledBackText(const QString& file) {
-    return QStringLiteral("Posledné ukladanie zoznamu sa nedokončilo. Súbor %1 bol vrátený do stavu pred ním.")
+    return QStringLiteral("Posledné ukladanie zoznamu sa nedokončilo. Súbor\n%1\nbol vrátený do stavu pred ním.")
         .arg(file);
 }
 
 QString notRolledBackText(const QString& file, const QString& reason) {
-    return QStringLiteral("Posledné ukladanie zoznamu sa nedokončilo a súbor %1 sa nepodarilo vrátiť do stavu "
+    return QStringLiteral("Posledné ukladanie zoznamu sa nedokončilo a súbor\n%1\nsa nepodarilo vrátiť do stavu "
                           "pred ním (%2). Zoznam môže byť neúplný; pri ďalšom otvorení sa to skúsi znova.")
         .arg(file, reason);
 }
