@@ -18,6 +18,7 @@
 #include "AppTestSupport.h"
 #include "FaultyFileSystem.h"
 #include "FileLayer.h"
+#include "CatalogueSession.h"
 #include "MainUnit.h"
 #include "SessionEnd.h"
 
@@ -493,11 +494,59 @@ private slots:
         TMainForm form(boxes);
         QVERIFY(showWindow(form));
         addRecord(form, QStringLiteral("Môj"), QStringLiteral("2"));
-        writeCatalogue({{"Prvý", "1"}, {"Cudzí", "3"}});
+        writeCatalogue({{"Prvý", "1"}, {"Cudzí", "3"}, {"MÔJ", "4"}, {"Prvý", "5"}});
         QVERIFY(form.close());
-        QVERIFY(boxes.shown.isEmpty());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
                  QList<Record>({{"Prvý", "1"}, {"Môj", "2"}, {"Cudzí", "3"}}));
+        // Those it could not take are in a file of their own, and said once.
+        const QStringList conflicts = QDir().entryList({QStringLiteral("Zoznam.dat-conflicts-*.csv")});
+        QCOMPARE(conflicts.size(), 1);
+        QCOMPARE(readFile(conflicts[0]), QByteArray("name,location\r\nMÔJ,4\r\nPrvý,5\r\n"));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Information);
+        QVERIFY(boxes.shown[0].text.contains(QStringLiteral(" 2 záznamy")));
+        QVERIFY(boxes.shown[0].text.contains(QDir::current().absoluteFilePath(conflicts[0])));
+    }
+
+    // A save in place (the catalogue has a second name) killed half-way: the
+    // next window finds the catalogue as it was and says so, once.
+    void aSaveCutShortIsUndoneAtTheNextStart() {
+        writeCatalogue({{"Prvý", "1"}, {"Druhý", "2"}, {"Tretí", "3"}});
+        writeOptions(false, false, true);
+        const QByteArray before = readFile(QStringLiteral("Zoznam.dat"));
+        QVERIFY(::link("Zoznam.dat", "other.dat") == 0);
+        bool journalLeft = false;
+        for (int step = 1; step < 200 && !journalLeft; ++step) {
+            vrindel::FileVar list, options;
+            list.assign(vrindel::ListFileName);
+            options.assign(vrindel::OptionsFileName);
+            vrindel::CatalogueSession session(list, options);
+            session.lock();
+            vrindel::Catalogue catalogue;
+            struct Quiet : vrindel::FileMessages {
+                void listFileMissing() override {}
+                void listFileDamaged() override {}
+            } messages;
+            session.readCatalogue(catalogue, messages);
+            catalogue.deleteAtDisplay(0);
+            vrindel::FaultyFileSystem fs;
+            list.setFileSystem(fs);
+            fs.dieAt(step);
+            try {
+                session.saveCatalogue(catalogue);
+            } catch (const vrindel::IoError&) {
+            }
+            journalLeft = !QDir().entryList({QStringLiteral("*.journal")}).isEmpty() &&
+                          readFile(QStringLiteral("Zoznam.dat")) != before;
+        }
+        QVERIFY(journalLeft);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), before);
+        QCOMPARE(QDir().entryList({QStringLiteral("*.journal")}), QStringList());
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Information);
+        QVERIFY(boxes.shown[0].text.contains(QDir::current().absoluteFilePath(QStringLiteral("Zoznam.dat"))));
     }
 
     // Each way a close can fail ends in a window that closes: the first
