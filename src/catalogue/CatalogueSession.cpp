@@ -33,6 +33,8 @@ CatalogueLock::State CatalogueSession::lock() {
         // Before anything reads the catalogue: a save killed halfway left
         // a journal to put it back with.
         recovery_ = recoverFromJournal(systemFileSystem(), listFile_.place());
+        // Three bytes of switches go back silently.
+        recoverFromJournal(systemFileSystem(), optionsFile_.place());
         for (FileVar* file : {&listFile_, &optionsFile_}) {
             const HeldFile& at = file->place();
             if (at.error() == 0)
