@@ -14,6 +14,8 @@ namespace vrindel {
 class ContentHash {
 public:
     void update(const void* data, std::size_t size) {
+        if (size == 0)
+            return;   // an empty buffer may have no address at all
         const auto* in = static_cast<const unsigned char*>(data);
         bytes_ += size;
         if (pending_) {
