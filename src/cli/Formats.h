@@ -76,6 +76,8 @@ public:
     virtual ~ByteSource() = default;
     // Up to `room` bytes into `into`; 0 only at the end. A failure throws.
     virtual std::size_t read(char* into, std::size_t room) = 0;
+    // How many bytes there will be, when that is known (a regular file).
+    virtual std::size_t sizeHint() const { return 0; }
 };
 
 // The bounds that make a broken or endless input an error with its line

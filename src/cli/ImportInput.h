@@ -22,6 +22,9 @@ class Input {
 public:
     // Reads the first piece, and leaves out a UTF-8 byte order mark.
     explicit Input(ByteSource& source);
+    // For a reader that keeps all it reads: room for the whole input, where
+    // its size is known, so that the buffer is not copied as it grows.
+    void keepAll() { buffer_.reserve(source_.sizeHint() + PieceSize); }
 
     const char* data() const { return buffer_.data(); }
     std::size_t size() const { return buffer_.size(); }
@@ -38,6 +41,10 @@ public:
     // Reads the next piece, first letting go of the bytes before `keep`:
     // every offset into the buffer goes down by `keep`.
     void more(std::size_t keep);
+
+    // A piece of input: large enough that a row seldom spans two, small
+    // enough to stay in the cache.
+    static constexpr std::size_t PieceSize = 1 << 18;
 
 private:
     ByteSource& source_;

@@ -488,6 +488,7 @@ ImportFile readGeneralJson(Input& input, const RowSink& each) {
 }
 
 ImportFile readJson(Input& input, const RowSink& each) {
+    input.keepAll();
     SimpleJson simple(input, each);
     if (simple.read())
         return {};

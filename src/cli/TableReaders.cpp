@@ -12,14 +12,6 @@ namespace vrindel::cli {
 
 namespace reading {
 
-namespace {
-
-// A piece of input: large enough that a row seldom spans two, small
-// enough to stay in the cache.
-constexpr std::size_t PieceSize = 1 << 18;
-
-}  // namespace
-
 Input::Input(ByteSource& source) : source_(source) {
     buffer_.reserve(PieceSize + MaxRowBytes);
     while (buffer_.size() < 3 && !ended_)
