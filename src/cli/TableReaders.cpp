@@ -214,9 +214,12 @@ Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
             ++pos;
             bool closed = false;
             while (value.size() <= MaxFieldBytes && in.has(pos)) {
-                // Everything up to the next quote is the field's.
-                const void* q = std::memchr(data + pos, '"', in.size() - pos);
-                const std::size_t quote = q ? std::size_t(static_cast<const char*>(q) - data) : in.size();
+                // Everything up to the next quote is the field's, looked for
+                // no further than one byte past the field's bound, so that
+                // what is read does not depend on where the input was cut.
+                const std::size_t ahead = std::min(in.size() - pos, MaxFieldBytes + 1 - value.size());
+                const void* q = std::memchr(data + pos, '"', ahead);
+                const std::size_t quote = q ? std::size_t(static_cast<const char*>(q) - data) : pos + ahead;
                 line += std::size_t(std::count(data + pos, data + quote, '\n'));
                 value.append(data + pos, quote - pos);
                 pos = quote;
