@@ -127,7 +127,8 @@ void FileVar::reset(std::size_t recordSize) {
         throw IoError::fromCode(io::AccessDenied);
     // A link that appeared at the held name since it was resolved is not
     // followed.
-    int fd = openRetrying(at.folder(), at.leaf(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0);
+    int fd = openRetrying(at.folder(), at.leaf(),
+                          (readingOnly_ ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0);
     if (fd < 0)
         throw IoError::fromErrno(errno == ELOOP ? EACCES : errno);
     if (retryInterrupted([&] { return fs_->fstat(fd, &st); }) != 0 || !S_ISREG(st.st_mode)) {
@@ -192,6 +193,8 @@ bool FileVar::eof() const {
 void FileVar::rewrite(std::size_t recordSize, std::uint64_t records, const FileIdentity* expected) {
     if (name_.empty())
         throw IoError::fromCode(io::FileNotAssigned);
+    if (readingOnly_)
+        throw IoError::fromCode(io::AccessDenied);
     if (isOpen())
         close();
     plan_ = SavePlan{};

@@ -92,6 +92,10 @@ public:
     // readers it asks for write access as well, so a read-only file is
     // refused (5); so is anything that is not a regular file.
     void reset(std::size_t recordSize);
+    // A variable for reading only asks for read access alone, so that a file
+    // on a read-only mount or disc, or one the user may only read, can be
+    // looked at; it refuses every rewrite (5).
+    void setReadingOnly(bool only) { readingOnly_ = only; }
     // Begins rewriting the file whole. The target must be a writable regular
     // file if it exists (5 otherwise, before anything is written). `records`
     // is how many records will be written, so that an in-place rewrite can
@@ -153,6 +157,7 @@ private:
     void syncFolder();
 
     FileSystem* fs_;
+    bool readingOnly_ = false;
     std::string name_;
     HeldFile place_;
     bool held_ = false;

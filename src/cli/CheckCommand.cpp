@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 
 #include "CatalogueFiles.h"
@@ -18,18 +19,31 @@ public:
 
     int run() override {
         const std::string file = shown(ListFileName);
-        // The bytes as they are, for what reading leaves out: lengths above
-        // 31 and a part of a record at the end.
+        // The records as they are, for what reading leaves out: lengths
+        // above 31 and a part of a record at the end.
         FileVar listFile;
+        listFile.setReadingOnly(true);
         listFile.assign(ListFileName);
         if (!listFile.exists())
             throw Failure(exitcode::FileError, file + ": no catalogue in this folder");
-        const std::string bytes = readWholeFile(ListFileName, file);
         Catalogue catalogue;
         readForLooking(catalogue);
+        std::string bytes;
+        std::uint64_t size = 0;
+        try {
+            listFile.reset(ListRecordSize);
+            size = std::uint64_t(listFile.identity().size);
+            bytes.resize(std::size_t(listFile.sizeInRecords()) * ListRecordSize);
+            for (std::size_t at = 0; at < bytes.size(); at += ListRecordSize)
+                listFile.readRecord(bytes.data() + at);
+            listFile.close();
+        } catch (const IoError& e) {
+            throw Failure(exitcode::FileError, file + ": cannot read: " + e.what());
+        }
 
         const std::size_t records = bytes.size() / ListRecordSize;
-        std::printf("%s: %zu bytes, %d records\n", file.c_str(), bytes.size(), catalogue.storageCount());
+        std::printf("%s: %llu bytes, %d records\n", file.c_str(), static_cast<unsigned long long>(size),
+                    catalogue.storageCount());
         std::size_t problems = 0;
         auto report = [&](const std::string& text) {
             std::printf("%s: %s\n", file.c_str(), text.c_str());
@@ -62,8 +76,8 @@ public:
         if (records % 2 == 1)
             report("damaged: the last name (record " + std::to_string(records / 2 + 1) +
                    ") has no location; the window reports the file damaged and leaves that name out");
-        if (bytes.size() % ListRecordSize != 0)
-            report("the last " + std::to_string(bytes.size() % ListRecordSize) +
+        if (size % ListRecordSize != 0)
+            report("the last " + std::to_string(size % ListRecordSize) +
                    " bytes are less than a whole record; the window leaves them out and a save drops them");
 
         if (problems == 0) {

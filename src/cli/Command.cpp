@@ -32,8 +32,26 @@ struct ReadResult {
     bool whole = true;
 };
 
-ReadResult readCatalogueFile(Catalogue& catalogue) {
+// Whether the catalogue can be read, for a change refused access: then
+// it is only read-only, and the message says so.
+bool readableOnly() {
     FileVar listFile;
+    listFile.setReadingOnly(true);
+    listFile.assign(ListFileName);
+    try {
+        listFile.reset(ListRecordSize);
+        listFile.close();
+        return true;
+    } catch (const IoError&) {
+        return false;
+    }
+}
+
+ReadResult readCatalogueFile(Catalogue& catalogue) {
+    // Looking needs no write access: a catalogue on a read-only mount or
+    // disc, or one the user may only read, can be listed.
+    FileVar listFile;
+    listFile.setReadingOnly(true);
     listFile.assign(ListFileName);
     ReadResult result;
     if (!listFile.exists()) {
@@ -62,52 +80,43 @@ std::string shown(const std::string& name) {
 
 void warn(const std::string& message) { std::fprintf(stderr, "vrindel-cli: %s\n", message.c_str()); }
 
-std::string readWholeFile(const std::string& path, const std::string& shownName) {
-    const bool standardInput = path == "-";
-    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw Failure(exitcode::FileError, shownName + ": cannot open: " + std::strerror(errno));
-    std::string data;
+void refuseCatalogueAsStandardOutput() {
+    struct stat out {}, list {};
+    if (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && ::stat(ListFileName, &list) == 0 &&
+        out.st_dev == list.st_dev && out.st_ino == list.st_ino)
+        throw Failure(exitcode::Usage, "standard output is the catalogue itself; nothing was written");
+}
+
+InputFile::InputFile(const std::string& path, const std::string& shownName)
+    : standardInput_(path == "-"), shownName_(shownName) {
+    fd_ = standardInput_ ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        throw Failure(exitcode::FileError, shownName_ + ": cannot open: " + std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        data.reserve(std::size_t(st.st_size));
-    else if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        throw Failure(exitcode::FileError, shownName + ": cannot read: " + std::strerror(EISDIR));
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (!standardInput_)
+            ::close(fd_);
+        throw Failure(exitcode::FileError, shownName_ + ": cannot read: " + std::strerror(EISDIR));
     }
-    auto readInto = [&](char* into, std::size_t room) {
-        for (;;) {
-            const ssize_t n = ::read(fd, into, room);
-            if (n >= 0)
-                return std::size_t(n);
-            if (errno == EINTR)
-                continue;
-            const int err = errno;
-            if (!standardInput)
-                ::close(fd);
-            throw Failure(exitcode::FileError, shownName + ": cannot read: " + std::strerror(err));
+    if (S_ISREG(st.st_mode))
+        size_ = std::size_t(st.st_size);
+}
+
+InputFile::~InputFile() {
+    if (!standardInput_ && fd_ >= 0)
+        ::close(fd_);
+}
+
+std::size_t InputFile::read(char* into, std::size_t room) {
+    for (;;) {
+        const ssize_t n = ::read(fd_, into, room);
+        if (n >= 0) {
+            read_ += std::size_t(n);
+            return std::size_t(n);
         }
-    };
-    // A file is read straight into its place; what it has grown by since,
-    // or a pipe, comes in chunks.
-    std::size_t have = 0;
-    bool end = false;
-    data.resize(data.capacity());
-    while (have < data.size() && !end) {
-        const std::size_t n = readInto(data.data() + have, data.size() - have);
-        end = n == 0;
-        have += n;
+        if (errno != EINTR)
+            throw Failure(exitcode::FileError, shownName_ + ": cannot read: " + std::strerror(errno));
     }
-    data.resize(have);
-    char chunk[1 << 16];
-    while (!end) {
-        const std::size_t n = readInto(chunk, sizeof chunk);
-        end = n == 0;
-        data.append(chunk, n);
-    }
-    if (!standardInput)
-        ::close(fd);
-    return data;
 }
 
 Command::Command(CLI::App& parent, const std::string& name, const std::string& summary, const std::string& more)
@@ -182,6 +191,10 @@ void Command::readForChanging(Change& change, bool mayCreate) {
     try {
         whole = change.session.readCatalogue(change.catalogue, messages);
     } catch (const IoError& e) {
+        if (e.code() == io::AccessDenied && readableOnly())
+            throw Failure(exitcode::FileError, shown(ListFileName) +
+                                                   ": read-only: a change needs write access to the catalogue (" +
+                                                   e.what() + "); nothing was changed");
         throw Failure(exitcode::FileError, shown(ListFileName) + ": cannot read: " + e.what());
     }
     if (messages.damaged || !whole || !change.session.catalogueRead())
@@ -222,6 +235,8 @@ std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, boo
             progress->stage("sorting");
         order = catalogue.storageInNameOrder();
     }
+    if (out == stdout)
+        refuseCatalogueAsStandardOutput();
     if (progress)
         progress->stage("writing", count);
     RecordWriter writer(format, out);

@@ -47,11 +47,34 @@ void setFolder(const std::string& folder);
 // "DIR/Zoznam.dat" under -C.
 std::string shown(const std::string& name);
 
-void warn(const std::string& message);
+void warn(const std::string& message);   // "vrindel-cli: " + message, on stderr
+// Ends the command (exit 2) when standard output is the catalogue file,
+// by any of its names (`vrindel-cli export >> Zoznam.dat`): the text would
+// become garbage records.
+void refuseCatalogueAsStandardOutput();
 
-// A whole file (or standard input for "-"); a failure ends the command
-// with a file error naming `shownName`.
-std::string readWholeFile(const std::string& path, const std::string& shownName);   // "vrindel-cli: " + message, on stderr
+// A file to import (standard input for "-"), read a piece at a time; a
+// failure ends the command with a file error naming `shownName`.
+class InputFile : public ByteSource {
+public:
+    InputFile(const std::string& path, const std::string& shownName);
+    ~InputFile() override;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    std::size_t read(char* into, std::size_t room) override;
+    // The size of a regular file, 0 for anything else.
+    std::size_t size() const { return size_; }
+    std::size_t sizeHint() const override { return size_; }
+    std::size_t bytesRead() const { return read_; }
+
+private:
+    int fd_ = -1;
+    bool standardInput_ = false;
+    std::string shownName_;
+    std::size_t size_ = 0;
+    std::size_t read_ = 0;
+};
 
 class Command {
 public:

@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "CatalogueFiles.h"
 #include "Command.h"
+#include "OutputFile.h"
 
 namespace vrindel::cli {
 
@@ -33,28 +35,32 @@ public:
             format_ = formatOfFile(output_).value_or(Format::Csv);
         if (format_ == Format::Text)
             throw Failure(exitcode::Usage, "export writes csv, tsv or json; `list` prints text");
-        if (!output_.empty() && output_ != "-" && sameFile(output_, ListFileName))
+        const bool toFile = !output_.empty() && output_ != "-";
+        if (toFile && sameFile(output_, ListFileName))
             throw Failure(exitcode::Usage, output_ + ": that is the catalogue itself; nothing was written");
+        if (!toFile)
+            refuseCatalogueAsStandardOutput();
 
+        // The file first, so that a target that cannot be written is told
+        // before a million records are read.
+        std::optional<OutputFile> file;
+        if (toFile)
+            file.emplace(output_);
         Progress progress("export");
         progress.stage("reading the catalogue");
         Catalogue catalogue;
         readForLooking(catalogue);
 
-        std::FILE* out = stdout;
-        const bool toFile = !output_.empty() && output_ != "-";
-        if (toFile && !(out = std::fopen(output_.c_str(), "wb")))
-            throw Failure(exitcode::FileError, output_ + ": cannot create: " + std::strerror(errno));
         try {
-            writeRecords(catalogue, format_, sorted_, out, {}, &progress);
+            writeRecords(catalogue, format_, sorted_, toFile ? file->stream() : stdout, {}, &progress);
         } catch (const Failure&) {
+            const int err = errno;
             if (toFile)
-                std::fclose(out);
-            throw Failure(exitcode::FileError, (toFile ? output_ : std::string("standard output")) +
-                                                   ": cannot write: " + std::strerror(errno));
+                file->fail(err);
+            throw Failure(exitcode::FileError, std::string("standard output: cannot write: ") + std::strerror(err));
         }
-        if (toFile && std::fclose(out) != 0)
-            throw Failure(exitcode::FileError, output_ + ": cannot write: " + std::strerror(errno));
+        if (toFile)
+            file->commit();
         return exitcode::Ok;
     }
 

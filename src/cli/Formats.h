@@ -67,6 +67,27 @@ struct ImportFile {
     std::size_t problemLine = 0;
 };
 
+// A file to import, a piece at a time: the readers never hold more of it
+// than the rows they are reading (but see JSON below), so that an endless
+// input (/dev/zero, a pipe that never ends) is an error and not a machine
+// out of memory.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Up to `room` bytes into `into`; 0 only at the end. A failure throws.
+    virtual std::size_t read(char* into, std::size_t room) = 0;
+    // How many bytes there will be, when that is known (a regular file).
+    virtual std::size_t sizeHint() const { return 0; }
+};
+
+// The bounds that make a broken or endless input an error with its line
+// rather than a read without end. A stored text has at most 31 bytes, so
+// a longer field is a problem of its row anyway; these only keep the
+// reading short. A field is a row's problem; a row (CSV, TSV) or array
+// element (JSON) without an end within MaxRowBytes ends the reading.
+inline constexpr std::size_t MaxFieldBytes = 4096;
+inline constexpr std::size_t MaxRowBytes = 65536;
+
 // Never throws on any input; a UTF-8 byte order mark at the start is
 // skipped.
 ImportFile readRecords(Format format, std::string_view data);
@@ -74,8 +95,16 @@ ImportFile readRecords(Format format, std::string_view data);
 // The same one row at a time, for a million rows: `each` gets every row in
 // the order of the file, in an object it is given again for the next row.
 // Returns the file with no rows and the problem of the whole file, if any;
-// the rows handed out before such a problem count for nothing.
+// the rows handed out before such a problem count for nothing. A row is
+// reported on the line it starts on. A CSV quote that is never closed (or
+// not within MaxFieldBytes) is a problem of its row, and the reading goes
+// on at the line after the quote's own: every row after it is read again,
+// and so is imported or reported, never swallowed by the quote.
 ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each);
+// Only read errors of the source are thrown. JSON keeps what it has read
+// until the end, for the general parser reading again from the start when
+// the quick reader stops at something it leaves to it.
+ImportFile readRecords(Format format, ByteSource& source, const std::function<void(ImportRow&)>& each);
 
 // JSON by the general parser alone, for a check that the quick reader of
 // flat records reads every file as it does.

@@ -35,26 +35,23 @@ public:
             throw Failure(exitcode::Usage, "import reads csv, tsv or json");
 
         Progress progress("import");
-        progress.stage("reading the file");
-        const std::string data = readWholeFile(input_, inputName());
+        InputFile input(input_, inputName());
 
-        // Each row on its own: well formed, storable. The texts that can be
-        // stored wait in `texts`, each after its length, until the
-        // catalogue is read.
-        const std::size_t lines = std::size_t(std::count(data.begin(), data.end(), '\n')) + 1;
-        progress.stage("checking rows", lines);
-        // Room reserved for as many rows as lines, and for texts as long as
-        // the file, is only address space until it is used; growing would
-        // copy it all again and again.
+        // Each row on its own as it is read: well formed, storable. The
+        // texts that can be stored wait in `texts`, each after its length,
+        // until the catalogue is read.
+        progress.stage("checking rows", input.size());
+        // Room for what a regular file can hold is only address space until
+        // it is used; growing would copy it all again and again.
         std::vector<std::size_t> lineOf;               // row -> line
         std::vector<std::size_t> rowOf;                // storage index - before -> row
         std::vector<std::pair<std::size_t, std::string>> problems;   // (row, why), one per row
         std::string texts;
-        lineOf.reserve(lines);
-        rowOf.reserve(lines);
-        texts.reserve(data.size());
+        lineOf.reserve(input.size() / 16);
+        rowOf.reserve(input.size() / 16);
+        texts.reserve(input.size());
         Converted name, location;
-        const ImportFile file = readRecords(format_, data, [&](ImportRow& row) {
+        const ImportFile file = readRecords(format_, input, [&](ImportRow& row) {
             const std::size_t r = lineOf.size();
             lineOf.push_back(row.line);
             if (row.problem.empty()) {
@@ -73,7 +70,7 @@ public:
                 problems.emplace_back(r, std::move(row.problem));
             }
             if ((r & 0xFFF) == 0)
-                progress.advance(row.line);
+                progress.advance(input.bytesRead());
         });
         if (!file.problem.empty())
             throw Failure(exitcode::Problems, where(file.problemLine) + file.problem + "; nothing was imported");

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,18 +37,21 @@ std::string quoted(const std::string& arg) {
 
 class Cli : public ::testing::Test {
 protected:
-    // Runs the program in the scratch folder; `input` is its standard input.
-    Result run(const std::vector<std::string>& args, const std::string& input = "") {
+    // Runs the program in the scratch folder; `input` is its standard input,
+    // `output` where its standard output goes.
+    Result run(const std::vector<std::string>& args, const std::string& input = "",
+               const std::string& output = ">.out") {
         writeBytes(dir.file(".in"), input);
         std::string command = "cd ";
         command += quoted(dir.path().string());
         command += " && ";
+        command += as;
         command += quoted(VRINDEL_CLI);
         for (const auto& a : args) {
             command += ' ';
             command += quoted(a);
         }
-        command += " <.in >.out 2>.err";
+        command += " <.in " + output + " 2>.err";
         const int status = std::system(command.c_str());
         Result r;
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -64,6 +70,7 @@ protected:
     std::string catalogue() const { return dir.file("Zoznam.dat"); }
 
     ScratchDir dir;
+    std::string as;   // put before the program: another user, say
 };
 
 // A million records, unique under the catalogue's comparison (a number
@@ -163,6 +170,10 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         {"twice2.csv", "name,location\nDom,a\nok,b\nDOM,c\n", "twice2.csv:4: the name is twice in the file (first on line 2)"},
         {"fields.csv", "name,location\nok,a\na,b,c\n", "fields.csv:3: 3 fields where the header has 2"},
         {"quote.csv", "name,location\nok,a\n\"open,b\n", "quote.csv:3: a quoted field is not closed"},
+        {"field.csv", "name,location\nok,a\n" + std::string(5000, 'x') + ",b\n", "field.csv:3: a field longer than 4096 bytes"},
+        {"row.csv", "name,location\nok,a\n" + std::string(70000, 'x') + ",b\n", "row.csv:3: a row runs on for more than 65536 bytes"},
+        {"row.tsv", "name\tlocation\nok\ta\n" + std::string(70000, 'x') + "\tb\n", "row.tsv:3: a row runs on for more than 65536 bytes"},
+        {"row.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n {\"name\": \"" + std::string(70000, 'x') + "\"}]", "row.json:3: an element runs on for more than 65536 bytes"},
         {"after.csv", "name,location\n\"a\"x,b\nok,a\n", "after.csv:2: text after a field's closing quote"},
         {"utf8.csv", "name,location\nok,a\n\xC3,b\n", "utf8.csv:3: the name is not valid UTF-8"},
         {"header.csv", "meno,miesto\nok,a\n", "header.csv:1: the first line must be a header"},
@@ -193,6 +204,63 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("twice2.csv:4:"), std::string::npos);
     EXPECT_EQ(readBytes(catalogue()), before + record("Dom") + record("a") + record("ok") + record("b"));
+}
+
+// Endless input ends with an error on its line, soon and in little memory:
+// each reader gives up at its bound rather than reading on for ever.
+TEST_F(Cli, EndlessInputEndsWithAnErrorAndItsLine) {
+    struct Case {
+        const char* format;
+        const char* expected;
+    };
+    for (const Case& c : {Case{"csv", "/dev/zero:1: a row runs on for more than 65536 bytes"},
+                          Case{"tsv", "/dev/zero:1: a row runs on for more than 65536 bytes"},
+                          Case{"json", "/dev/zero:1: not valid JSON"}}) {
+        SCOPED_TRACE(c.format);
+        const Result r = run({"import", "/dev/zero", "--format", c.format, "--skip-invalid"});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(catalogue()));
+    }
+}
+
+// A quote typed by mistake swallows no row: the lines after the quote's own
+// are read again, and every row is imported or named.
+TEST_F(Cli, AStrayQuoteSwallowsNoLaterRow) {
+    struct Case {
+        const char* what;
+        std::string content;
+        std::vector<std::string> reported;   // on standard error, in this order
+        std::vector<std::pair<std::string, std::string>> imported;
+    };
+    const Case cases[] = {
+        {"never closed", "name,location\nA,1\nB,2\n\"C,3\nD,4\nE,5\nF,6\n",
+         {"in.csv:4: a quoted field is not closed"},
+         {{"A", "1"}, {"B", "2"}, {"D", "4"}, {"E", "5"}, {"F", "6"}}},
+        {"closed by another stray quote", "name,location\nA,1\n\"B,2\nC,3\nD\"x,4\nE,5\n",
+         {"in.csv:3: text after a field's closing quote", "in.csv:5: a quote inside a field that is not quoted"},
+         {{"A", "1"}, {"C", "3"}, {"E", "5"}}},
+        {"not closed within its bound", "name,location\n\"A,1\n" + std::string(5000, 'x') + "\nB,2\n",
+         {"in.csv:2: a quoted field is not closed within 4096 bytes", "in.csv:3: a field longer than 4096 bytes"},
+         {{"B", "2"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(catalogue());
+        writeBytes(dir.file("in.csv"), c.content);
+        const Result r = run({"import", "in.csv", "--skip-invalid"});
+        EXPECT_EQ(r.code, 1);
+        std::size_t at = 0;
+        for (const std::string& line : c.reported) {
+            at = r.err.find(line, at);
+            EXPECT_NE(at, std::string::npos) << line << " in\n" << r.err;
+        }
+        EXPECT_EQ(std::size_t(std::count(r.err.begin(), r.err.end(), '\n')), c.reported.size()) << r.err;
+        std::string expected;
+        for (const auto& [name, location] : c.imported)
+            expected += record(name) + record(location);
+        EXPECT_EQ(readBytes(catalogue()), expected);
+    }
 }
 
 TEST_F(Cli, ChangesFollowTheWindowsRules) {
@@ -252,6 +320,91 @@ TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
         }
     }
     EXPECT_EQ(run({"add", "Dom", "a"}).code, 0);
+}
+
+// A catalogue the user may only read (a read-only mount or disc alike) is
+// listed, searched, exported and checked; a change is refused and says why.
+TEST_F(Cli, AReadOnlyCatalogueCanBeLookedAtButNotChanged) {
+    makeCatalogue({{"Chata", "CD 1"}, {"Šachy", "CD 2"}});
+    const std::string before = readBytes(catalogue());
+    ASSERT_EQ(::chmod(catalogue().c_str(), 0444), 0);
+    if (::geteuid() == 0) {
+        // Root may write any file: the program runs as nobody instead.
+        if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+            GTEST_SKIP() << "setpriv cannot drop root here";
+        as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    }
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* expected;   // in standard output, or error when the code is not 0
+    };
+    const Case cases[] = {
+        {{"list"}, 0, "Šachy"},
+        {{"find", "sach"}, 0, "Šachy"},
+        {{"export"}, 0, "Chata,CD 1"},
+        {{"check"}, 0, "no problems found"},
+        {{"add", "Dom", "Polica"}, 3, "Zoznam.dat: read-only: a change needs write access to the catalogue"},
+        {{"delete", "Chata"}, 3, "Zoznam.dat: read-only: a change needs write access to the catalogue"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const Result r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_NE((c.code == 0 ? r.out : r.err).find(c.expected), std::string::npos) << r.out << r.err;
+    }
+    EXPECT_EQ(readBytes(catalogue()), before);
+}
+
+// An export to a file replaces it whole (its mode kept, a link the user
+// made still leading to it), writes through nothing but a regular file,
+// and never lands in the catalogue, whatever name it has there.
+TEST_F(Cli, AnExportReplacesItsFileWholeAndNeverWritesIntoTheCatalogue) {
+    makeCatalogue({{"Chata", "CD 1"}});
+    const std::string before = readBytes(catalogue());
+    const std::string exported = "name,location\r\nChata,CD 1\r\n";
+    writeBytes(dir.file("backup.csv"), "an older backup, longer than the new one\n");
+    ASSERT_EQ(::chmod(dir.file("backup.csv").c_str(), 0640), 0);
+    writeBytes(dir.file("linked.csv"), "old\n");
+    ASSERT_EQ(::symlink("linked.csv", dir.file("link.csv").c_str()), 0);
+    ASSERT_EQ(::link(catalogue().c_str(), dir.file("other-name.dat").c_str()), 0);
+
+    Result r = run({"export", "-o", "backup.csv"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(dir.file("backup.csv")), exported);
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("backup.csv").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    r = run({"export", "-o", "link.csv"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(::lstat(dir.file("link.csv").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readBytes(dir.file("linked.csv")), exported);
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* output;
+        int code;
+        const char* expected;
+    };
+    const Case refused[] = {
+        {{"export"}, ">>Zoznam.dat", 2, "standard output is the catalogue itself; nothing was written"},
+        {{"export", "--format", "json"}, ">>other-name.dat", 2, "standard output is the catalogue itself"},
+        {{"list"}, ">>other-name.dat", 2, "standard output is the catalogue itself"},
+        {{"export", "-o", "other-name.dat"}, ">.out", 2, "that is the catalogue itself"},
+        {{"export", "-o", "/dev/null"}, ">.out", 3, "/dev/null: not a regular file"},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.args[0] + " " + c.output);
+        r = run(c.args, "", c.output);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(readBytes(catalogue()), before);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{".err", ".in", ".out", "Zoznam.dat", "backup.csv", "link.csv",
+                                                      "linked.csv", "other-name.dat"}));
 }
 
 // Another user's link planted in a shared folder is not followed: every

@@ -3,7 +3,8 @@
 // order of their lines, each on a line the file has; and every row that
 // can be stored, written out again in the same format, reads back as the
 // same texts: the readers and the writer agree on everything they accept.
-// JSON reads as the general parser alone reads it.
+// JSON reads as the general parser alone reads it. And a file that comes a
+// byte at a time, as from a slow pipe, reads as the same file read whole.
 
 #include <algorithm>
 #include <cstdint>
@@ -22,6 +23,30 @@ using namespace vrindel;
 using namespace vrindel::cli;
 using vrindel::fuzz::check;
 
+namespace {
+
+// The bytes one at a time: every row is cut at every byte.
+class Trickle : public ByteSource {
+public:
+    explicit Trickle(std::string_view data) : data_(data) {}
+    std::size_t read(char* into, std::size_t room) override {
+        if (data_.empty() || room == 0)
+            return 0;
+        *into = data_.front();
+        data_.remove_prefix(1);
+        return 1;
+    }
+
+private:
+    std::string_view data_;
+};
+
+bool sameRow(const ImportRow& a, const ImportRow& b) {
+    return a.line == b.line && a.name == b.name && a.location == b.location && a.problem == b.problem;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
@@ -38,6 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(read.problem.empty() || (read.problemLine >= 1 && read.problemLine <= lines),
           "a problem of the file is on a line the file does not have");
+    Trickle trickle(file);
+    std::vector<ImportRow> trickled;
+    const ImportFile slow = readRecords(format, trickle, [&](ImportRow& row) { trickled.push_back(row); });
+    check(slow.problem == read.problem && slow.problemLine == read.problemLine,
+          "a file read a byte at a time has another problem");
+    check(trickled.size() == read.rows.size() &&
+              std::equal(trickled.begin(), trickled.end(), read.rows.begin(), sameRow),
+          "a file read a byte at a time gives other rows");
     if (format == Format::Json) {
         const ImportFile general = readJsonByGeneralParser(file);
         check(general.problem == read.problem && general.problemLine == read.problemLine,

@@ -1,0 +1,65 @@
+#pragma once
+// What the import readers share: the input read a piece at a time into a
+// buffer that keeps only what a reader still needs, and the row handed out.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "Formats.h"
+
+namespace vrindel::cli::reading {
+
+using RowSink = std::function<void(ImportRow&)>;
+
+// Thrown by a reader that came to the end of what is buffered before the
+// end of the input: the caller reads more and the reader starts again from
+// the beginning of the row it was reading. That happens once a buffer's
+// length, so a row is never read piecemeal.
+struct NeedMore {};
+
+class Input {
+public:
+    // Reads the first piece, and leaves out a UTF-8 byte order mark.
+    explicit Input(ByteSource& source);
+    // For a reader that keeps all it reads: room for the whole input, where
+    // its size is known, so that the buffer is not copied as it grows.
+    void keepAll() { buffer_.reserve(source_.sizeHint() + PieceSize); }
+
+    const char* data() const { return buffer_.data(); }
+    std::size_t size() const { return buffer_.size(); }
+    bool ended() const { return ended_; }
+    // Whether the byte at `at` is there: true when it is buffered, false
+    // past the end of the input, NeedMore when it has still to be read.
+    bool has(std::size_t at) const {
+        if (at < buffer_.size())
+            return true;
+        if (ended_)
+            return false;
+        throw NeedMore{};
+    }
+    // Reads the next piece, first letting go of the bytes before `keep`:
+    // every offset into the buffer goes down by `keep`.
+    void more(std::size_t keep);
+
+    // A piece of input: large enough that a row seldom spans two, small
+    // enough to stay in the cache.
+    static constexpr std::size_t PieceSize = 1 << 18;
+
+private:
+    ByteSource& source_;
+    std::string buffer_;
+    bool ended_ = false;
+};
+
+inline void startRow(ImportRow& row, std::size_t line) {
+    row.line = line;
+    row.name.clear();
+    row.location.clear();
+    row.problem.clear();
+}
+
+ImportFile readJson(Input& input, const RowSink& each);
+ImportFile readGeneralJson(Input& input, const RowSink& each);
+
+}  // namespace vrindel::cli::reading

@@ -1,0 +1,423 @@
+// The CSV and TSV readers, the input they share with the JSON reader, and
+// the way into all three.
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "ImportInput.h"
+
+namespace vrindel::cli {
+
+namespace reading {
+
+Input::Input(ByteSource& source) : source_(source) {
+    buffer_.reserve(PieceSize + MaxRowBytes);
+    while (buffer_.size() < 3 && !ended_)
+        more(0);
+    if (buffer_.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        buffer_.erase(0, 3);
+}
+
+void Input::more(std::size_t keep) {
+    buffer_.erase(0, keep);
+    const std::size_t had = buffer_.size();
+    buffer_.resize(had + PieceSize);
+    const std::size_t got = source_.read(buffer_.data() + had, PieceSize);
+    buffer_.resize(had + got);
+    ended_ = got == 0;
+}
+
+}  // namespace reading
+
+namespace {
+
+using reading::Input;
+using reading::NeedMore;
+using reading::RowSink;
+using reading::startRow;
+
+std::string lowerTrimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return out;
+}
+
+// The fields of one row; their strings are used again row after row.
+struct Fields {
+    std::vector<std::string> text;
+    std::size_t count = 0;
+
+    std::string& next() {
+        if (count == text.size())
+            text.emplace_back();
+        std::string& field = text[count++];
+        field.clear();
+        return field;
+    }
+};
+
+// The header's columns: where "name" and "location" are, and how many
+// fields a row must have. Other columns are allowed and left out.
+struct Columns {
+    std::size_t name = std::string::npos;
+    std::size_t location = std::string::npos;
+    std::size_t count = 0;
+
+    bool read(const Fields& header) {
+        count = header.count;
+        for (std::size_t k = 0; k < header.count; ++k) {
+            const std::string h = lowerTrimmed(header.text[k]);
+            if (h == "name" && name == std::string::npos)
+                name = k;
+            else if (h == "location" && location == std::string::npos)
+                location = k;
+        }
+        return name != std::string::npos && location != std::string::npos;
+    }
+
+    void fill(ImportRow& row, Fields& fields) const {
+        if (!row.problem.empty())
+            return;
+        if (fields.count != count) {
+            row.problem = std::to_string(fields.count) + (fields.count == 1 ? " field" : " fields") +
+                          " where the header has " + std::to_string(count);
+            return;
+        }
+        row.name.swap(fields.text[name]);
+        row.location.swap(fields.text[location]);
+    }
+};
+
+const char* const HeaderProblem = "the first line must be a header naming the columns \"name\" and \"location\"";
+const std::string FieldTooLong = "a field longer than " + std::to_string(MaxFieldBytes) + " bytes";
+const std::string RowTooLong =
+    "a row runs on for more than " + std::to_string(MaxRowBytes) + " bytes without ending";
+
+// The lines of a CSV or TSV file once split into fields: the first names
+// the columns, every later one is a record.
+class TableRows {
+public:
+    explicit TableRows(const RowSink& each) : each_(each) {}
+
+    // False when the header is wrong: nothing after it is read.
+    bool take(ImportRow& row, Fields& fields) {
+        if (haveHeader_) {
+            columns_.fill(row, fields);
+            malformed_ = !row.problem.empty();
+            each_(row);
+            return true;
+        }
+        if (!row.problem.empty() || !columns_.read(fields)) {
+            fail(row.line, HeaderProblem);
+            return false;
+        }
+        haveHeader_ = true;
+        return true;
+    }
+
+    void fail(std::size_t line, const std::string& problem) {
+        file_.problem = problem;
+        file_.problemLine = line;
+    }
+
+    // Whether the last row taken was malformed.
+    bool malformed() const { return malformed_; }
+
+    ImportFile finish() {
+        if (!haveHeader_ && file_.problem.empty())
+            fail(1, HeaderProblem);
+        return std::move(file_);
+    }
+
+private:
+    const RowSink& each_;
+    Columns columns_;
+    bool haveHeader_ = false;
+    bool malformed_ = false;
+    ImportFile file_;
+};
+
+// What reading at a row's start found.
+enum class Step { Row, Blank, TooLong };
+
+// Where the reading goes on when the row just read turns out malformed:
+// a quote that ran past a line break may have been typed by mistake, and
+// then the lines it swallowed are rows of their own.
+struct Resume {
+    std::size_t pos = std::string::npos;
+    std::size_t line = 0;
+};
+
+// Reads one CSV row from `rowPos`, or the blank line there. `rowPos` and
+// `rowLine` move on only when it returns; NeedMore leaves them where the
+// row starts.
+Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& fields, ImportRow& row,
+            Resume& resume) {
+    const char* const data = in.data();
+    std::size_t pos = rowPos, line = rowLine;
+    auto atLineEnd = [&](std::size_t p) {
+        return !in.has(p) || data[p] == '\n' || (data[p] == '\r' && in.has(p + 1) && data[p + 1] == '\n');
+    };
+    auto done = [&](Step step) {
+        rowPos = pos;
+        rowLine = line;
+        return step;
+    };
+    // Past the line break at pos.
+    auto skipLineEnd = [&] {
+        if (in.has(pos) && data[pos] == '\r')
+            ++pos;
+        if (in.has(pos) && data[pos] == '\n') {
+            ++pos;
+            ++line;
+        }
+    };
+    if (atLineEnd(pos)) {   // a blank line holds no record
+        skipLineEnd();
+        return done(Step::Blank);
+    }
+    const std::size_t start = pos;
+    const std::size_t bound = start + MaxRowBytes;
+    // Past the next line break from pos, or to the end; false when the row
+    // has none within its bound.
+    auto pastLineBreak = [&] {
+        for (;;) {
+            const std::size_t limit = std::min(in.size(), bound);
+            if (pos < limit) {
+                if (const void* nl = std::memchr(data + pos, '\n', limit - pos)) {
+                    pos = std::size_t(static_cast<const char*>(nl) - data) + 1;
+                    ++line;
+                    return true;
+                }
+                pos = limit;
+            }
+            if (pos >= bound)
+                return false;
+            if (!in.has(pos))
+                return true;
+        }
+    };
+
+    startRow(row, line);
+    resume = {};
+    fields.count = 0;
+    for (;;) {
+        std::string& value = fields.next();
+        if (data[pos] == '"') {
+            const std::size_t quoteAt = pos, quoteLine = line;
+            ++pos;
+            bool closed = false;
+            while (value.size() <= MaxFieldBytes && in.has(pos)) {
+                // Everything up to the next quote is the field's, looked for
+                // no further than one byte past the field's bound, so that
+                // what is read does not depend on where the input was cut.
+                const std::size_t ahead = std::min(in.size() - pos, MaxFieldBytes + 1 - value.size());
+                const void* q = std::memchr(data + pos, '"', ahead);
+                const std::size_t quote = q ? std::size_t(static_cast<const char*>(q) - data) : pos + ahead;
+                line += std::size_t(std::count(data + pos, data + quote, '\n'));
+                value.append(data + pos, quote - pos);
+                pos = quote;
+                if (value.size() > MaxFieldBytes || !in.has(pos))
+                    continue;   // the loop's condition ends it or reads on
+                if (in.has(pos + 1) && data[pos + 1] == '"') {
+                    value += '"';
+                    pos += 2;
+                    continue;
+                }
+                ++pos;
+                closed = true;
+                break;
+            }
+            if (line != quoteLine && resume.pos == std::string::npos) {
+                resume.pos = std::size_t(static_cast<const char*>(std::memchr(data + quoteAt, '\n', pos - quoteAt)) - data) + 1;
+                resume.line = quoteLine + 1;
+            }
+            if (!closed) {
+                row.problem = value.size() > MaxFieldBytes
+                                  ? "a quoted field is not closed within " + std::to_string(MaxFieldBytes) + " bytes"
+                                  : std::string("a quoted field is not closed");
+                if (resume.pos != std::string::npos)
+                    return done(Step::Row);
+                pos = quoteAt;   // the rest of its line is the row's
+                line = quoteLine;
+                return pastLineBreak() ? done(Step::Row) : Step::TooLong;
+            }
+            if (!atLineEnd(pos) && data[pos] != ',')
+                row.problem = "text after a field's closing quote";
+        } else {
+            const std::size_t from = pos;
+            for (; in.has(pos); ++pos) {
+                const char c = data[pos];
+                if (c == ',' || c == '\n' || (c == '\r' && in.has(pos + 1) && data[pos + 1] == '\n'))
+                    break;
+                if (pos - from == MaxFieldBytes) {
+                    row.problem = FieldTooLong;
+                    break;
+                }
+            }
+            if (row.problem.empty()) {
+                value.assign(data + from, pos - from);
+                if (value.find('"') != std::string::npos)
+                    row.problem = "a quote inside a field that is not quoted";
+            }
+        }
+        if (pos - start > MaxRowBytes)
+            return Step::TooLong;
+        if (!row.problem.empty())   // the rest of the line is the row's
+            return pastLineBreak() ? done(Step::Row) : Step::TooLong;
+        if (in.has(pos) && data[pos] == ',') {
+            ++pos;
+            if (atLineEnd(pos)) {   // a last field left empty
+                fields.next();
+                break;
+            }
+            continue;
+        }
+        break;
+    }
+    skipLineEnd();
+    return done(Step::Row);
+}
+
+// One TSV line from `rowPos`, as csvRow.
+Step tsvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& fields, ImportRow& row, Resume&) {
+    const char* const data = in.data();
+    const std::size_t pos = rowPos;
+    const std::size_t limit = std::min(in.size(), pos + MaxRowBytes + 1);
+    const void* nl = std::memchr(data + pos, '\n', limit - pos);
+    std::size_t end = in.size();
+    if (nl)
+        end = std::size_t(static_cast<const char*>(nl) - data);
+    else if (in.size() - pos > MaxRowBytes)
+        return Step::TooLong;
+    else if (!in.ended())
+        throw NeedMore{};
+    std::string_view text(data + pos, end - pos);
+    rowPos = nl ? end + 1 : end;
+    const std::size_t line = rowLine++;
+    if (!text.empty() && text.back() == '\r')
+        text.remove_suffix(1);
+    if (text.empty())
+        return Step::Blank;
+
+    startRow(row, line);
+    fields.count = 0;
+    std::string* field = &fields.next();
+    for (std::size_t i = 0; i < text.size() && row.problem.empty(); ++i) {
+        const char c = text[i];
+        if (c == '\t') {
+            field = &fields.next();
+        } else if (c != '\\') {
+            *field += c;
+        } else if (i + 1 == text.size()) {
+            row.problem = "a backslash at the end of the line";
+        } else {
+            switch (text[++i]) {
+            case '\\': *field += '\\'; break;
+            case 't': *field += '\t'; break;
+            case 'n': *field += '\n'; break;
+            case 'r': *field += '\r'; break;
+            default: row.problem = std::string("an unknown escape \"\\") + text[i] + "\"";
+            }
+        }
+        if (field->size() > MaxFieldBytes)
+            row.problem = FieldTooLong;
+    }
+    return Step::Row;
+}
+
+template <typename ReadRow>
+ImportFile readTable(Input& in, const RowSink& each, ReadRow readRow) {
+    TableRows rows(each);
+    Fields fields;
+    ImportRow row;
+    Resume resume;
+    std::size_t pos = 0, line = 1;
+    for (;;) {
+        Step step;
+        try {
+            if (!in.has(pos))
+                break;
+            step = readRow(in, pos, line, fields, row, resume);
+        } catch (const NeedMore&) {
+            in.more(pos);
+            pos = 0;
+            continue;
+        }
+        if (step == Step::TooLong) {
+            rows.fail(line, RowTooLong);
+            break;
+        }
+        if (step == Step::Blank)
+            continue;
+        if (!rows.take(row, fields))
+            break;
+        if (rows.malformed() && resume.pos != std::string::npos) {
+            pos = resume.pos;
+            line = resume.line;
+        }
+    }
+    return rows.finish();
+}
+
+// The whole of a string, as one piece.
+class StringSource : public ByteSource {
+public:
+    explicit StringSource(std::string_view data) : data_(data) {}
+    std::size_t read(char* into, std::size_t room) override {
+        const std::size_t n = std::min(room, data_.size());
+        std::memcpy(into, data_.data(), n);
+        data_.remove_prefix(n);
+        return n;
+    }
+
+private:
+    std::string_view data_;
+};
+
+}  // namespace
+
+ImportFile readRecords(Format format, ByteSource& source, const std::function<void(ImportRow&)>& each) {
+    if (format == Format::Text) {
+        ImportFile file;
+        file.problem = "plain text cannot be imported; use CSV, TSV or JSON";
+        return file;
+    }
+    Input in(source);
+    switch (format) {
+    case Format::Csv: return readTable(in, each, csvRow);
+    case Format::Tsv: return readTable(in, each, tsvRow);
+    case Format::Json: return reading::readJson(in, each);
+    case Format::Text: break;
+    }
+    return {};
+}
+
+ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each) {
+    StringSource source(data);
+    return readRecords(format, source, each);
+}
+
+ImportFile readRecords(Format format, std::string_view data) {
+    std::vector<ImportRow> rows;
+    ImportFile file = readRecords(format, data, [&](ImportRow& row) { rows.push_back(row); });
+    file.rows = std::move(rows);
+    return file;
+}
+
+ImportFile readJsonByGeneralParser(std::string_view data) {
+    std::vector<ImportRow> rows;
+    StringSource source(data);
+    Input in(source);
+    ImportFile file = reading::readGeneralJson(in, [&](ImportRow& row) { rows.push_back(row); });
+    file.rows = std::move(rows);
+    return file;
+}
+
+}  // namespace vrindel::cli
