@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "ConflictFile.h"
 #include "RecordText.h"
 
 namespace vrindel::cli {
@@ -76,17 +77,8 @@ void RecordWriter::field(std::string_view s) {
         }
         break;
     case Format::Csv:
-        if (s.find_first_of(",\"\r\n") == std::string_view::npos) {
-            buffer_ += s;
-        } else {
-            buffer_ += '"';
-            for (char c : s) {
-                if (c == '"')
-                    buffer_ += '"';
-                buffer_ += c;
-            }
-            buffer_ += '"';
-        }
+        // The same quoting as the conflict files the window writes.
+        appendCsvField(buffer_, s);
         break;
     case Format::Tsv:
         for (char c : s) {
