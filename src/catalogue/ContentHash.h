@@ -60,11 +60,12 @@ private:
         h = (h ^ word) * Prime;
         return h ^ (h >> 29);
     }
+    // One multiplication a word: the fold of the high bits waits for digest().
     void mixBlock(const unsigned char* in) {
         for (int lane = 0; lane < 4; ++lane) {
             std::uint64_t word;
             std::memcpy(&word, in + 8 * lane, 8);
-            lanes_[lane] = mix(lanes_[lane], word);
+            lanes_[lane] = (lanes_[lane] ^ word) * Prime;
         }
     }
 
