@@ -93,9 +93,9 @@ install: programs
 # .buildinfo and the .changes end up in $(DIST), and lintian checks the .debs.
 PKG_STAGE := $(BUILD)/debian-package
 PKG_SOURCE := $(PKG_STAGE)/vrindel
-# lintian advises against root; as root (CI) it runs as nobody, on copies of
-# the .debs in a folder of its own, since nobody may not enter the tree when
-# it lies in a private folder (a clone under /root).
+# lintian advises against root; as root (CI) it runs as nobody, in a folder
+# of its own with copies of the .debs, since nobody may not enter the tree
+# when it lies in a private folder (a clone under /root).
 LINTIAN := $(if $(SUDO),,setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=/tmp) lintian
 
 package-deps:
@@ -113,9 +113,9 @@ package: package-deps
 	mkdir -p $(DIST)
 	cp $(PKG_STAGE)/*.deb $(PKG_STAGE)/*.buildinfo $(PKG_STAGE)/*.changes $(DIST)/
 	@lint=$$(mktemp -d) && chmod 755 "$$lint" && cp $(PKG_STAGE)/*.deb "$$lint"/ && chmod 644 "$$lint"/*.deb && \
-	  echo "lintian --info --pedantic --fail-on error,warning" $$(cd "$$lint" && echo *.deb) && \
-	  $(LINTIAN) --info --pedantic --fail-on error,warning "$$lint"/*.deb; \
-	  status=$$?; rm -rf "$$lint"; exit $$status
+	  cd "$$lint" && echo "lintian --info --pedantic --fail-on error,warning" *.deb && \
+	  $(LINTIAN) --info --pedantic --fail-on error,warning *.deb; \
+	  status=$$?; cd / && rm -rf "$$lint"; exit $$status
 	@ls -1 $(DIST)/*.deb
 
 # Generates the catalogues on first use (in $(BUILD)/bench-data) and prints
