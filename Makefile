@@ -10,11 +10,15 @@ WERROR     ?= ON
 PREFIX     ?= /usr/local
 DIST       ?= dist
 
-PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev \
-            libgmock-dev libbenchmark-dev fonts-dejavu-core desktop-file-utils \
-            appstream dpkg-dev libglib2.0-bin man-db \
-            libcli11-dev nlohmann-json3-dev libacl1-dev libattr1-dev libxcb1-dev xvfb openbox x11-utils \
-            fusefat dosfstools exfat-fuse exfatprogs
+# What building and running the two programs needs (`make run`), then what
+# the tests and benchmarks add (`make test`): a virtual display with a window
+# manager, the desktop data's validators, FAT and exFAT for removable media.
+RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev \
+                libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core
+TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
+                 libglib2.0-bin man-db shared-mime-info xvfb openbox x11-utils \
+                 fusefat dosfstools exfat-fuse exfatprogs
+PACKAGES := $(RUN_PACKAGES) $(TEST_PACKAGES)
 SANITIZE_PACKAGES := clang libclang-rt-14-dev
 # What builds and checks a Debian package; the package's own build
 # dependencies come from debian/control.
@@ -22,8 +26,8 @@ PACKAGE_TOOLS := build-essential debhelper devscripts equivs lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test check install bench clean package package-deps sanitize-deps sanitize \
-        fuzz soak
+.PHONY: all deps run-deps build programs run test check install bench clean package package-deps \
+        sanitize-deps sanitize fuzz soak
 
 all: build
 
@@ -38,19 +42,39 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
+run-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(RUN_PACKAGES)"
+
 # Configured again when this file or one of its options changes, so that
-# they reach a build folder that already exists.
-CONFIGURED := $(BUILD)/.configured-$(BUILD_TYPE)-werror-$(WERROR)
+# they reach a build folder that already exists. The whole tree (tests and
+# benchmarks too) is configured once their packages are there; `make run`
+# alone configures the programs only, and a later `make test` configures the
+# rest.
+CONFIG_NAME := $(BUILD)/.configured-$(BUILD_TYPE)-werror-$(WERROR)
+CONFIGURED := $(CONFIG_NAME)-all
+CONFIGURED_PROGRAMS := $(CONFIG_NAME)-programs
+RUN_CONFIGURED := $(or $(wildcard $(CONFIGURED)),$(CONFIGURED_PROGRAMS))
 
 $(CONFIGURED): Makefile | deps
 	@rm -f $(BUILD)/.configured-*
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVRINDEL_WERROR=$(WERROR)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVRINDEL_WERROR=$(WERROR) \
+	  -DVRINDEL_BUILD_TESTS=ON -DVRINDEL_BUILD_BENCH=ON
+	@touch $@
+
+$(CONFIGURED_PROGRAMS): Makefile | run-deps
+	@rm -f $(BUILD)/.configured-*
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVRINDEL_WERROR=$(WERROR) \
+	  -DVRINDEL_BUILD_TESTS=OFF -DVRINDEL_BUILD_BENCH=OFF
 	@touch $@
 
 build: deps $(CONFIGURED)
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# vrindel and vrindel-cli only.
+programs: run-deps $(RUN_CONFIGURED)
+	cmake --build $(BUILD) -j $(JOBS) --target vrindel vrindel-cli
+
+run: programs
 	./$(BUILD)/bin/vrindel
 
 test: build
@@ -59,7 +83,7 @@ test: build
 check: test
 
 # make install [PREFIX=/usr/local] [DESTDIR=/staging/root]
-install: build
+install: programs
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 # --- Debian package ---------------------------------------------------------
@@ -69,7 +93,9 @@ install: build
 # .buildinfo and the .changes end up in $(DIST), and lintian checks the .debs.
 PKG_STAGE := $(BUILD)/debian-package
 PKG_SOURCE := $(PKG_STAGE)/vrindel
-# lintian advises against root; as root (CI) it runs as nobody.
+# lintian advises against root; as root (CI) it runs as nobody, in a folder
+# of its own with copies of the .debs, since nobody may not enter the tree
+# when it lies in a private folder (a clone under /root).
 LINTIAN := $(if $(SUDO),,setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=/tmp) lintian
 
 package-deps:
@@ -86,7 +112,10 @@ package: package-deps
 	cd $(PKG_SOURCE) && dpkg-buildpackage -us -uc -b
 	mkdir -p $(DIST)
 	cp $(PKG_STAGE)/*.deb $(PKG_STAGE)/*.buildinfo $(PKG_STAGE)/*.changes $(DIST)/
-	$(LINTIAN) --info --pedantic --fail-on error,warning $(PKG_STAGE)/*.deb
+	@lint=$$(mktemp -d) && chmod 755 "$$lint" && cp $(PKG_STAGE)/*.deb "$$lint"/ && chmod 644 "$$lint"/*.deb && \
+	  cd "$$lint" && echo "lintian --info --pedantic --fail-on error,warning" *.deb && \
+	  $(LINTIAN) --info --pedantic --fail-on error,warning *.deb; \
+	  status=$$?; cd / && rm -rf "$$lint"; exit $$status
 	@ls -1 $(DIST)/*.deb
 
 # Generates the catalogues on first use (in $(BUILD)/bench-data) and prints

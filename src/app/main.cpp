@@ -1,9 +1,19 @@
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QIcon>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "MainUnit.h"
 #include "MessageBoxes.h"
@@ -11,36 +21,161 @@
 
 namespace {
 
-constexpr const char* usage = "usage: vrindel [--help | --version]\n";
+constexpr const char* usage = "usage: vrindel [--menu] [FOLDER] | --help | --version\n";
 
 constexpr const char* help =
-    "usage: vrindel [--help | --version]\n"
+    "usage: vrindel [--menu] [FOLDER] | --help | --version\n"
     "\n"
     "Keeps a catalogue of things and where each one is stored, in one window\n"
     "(in Slovak). The records are read from Zoznam.dat and the three switches\n"
-    "from Options.dat, both in the current directory, when the window opens,\n"
-    "and both files are written back when it is closed.\n"
+    "from Options.dat when the window opens (each is created when missing),\n"
+    "and both are written back when it is closed.\n"
     "\n"
+    "Both files are in FOLDER, or beside the Zoznam.dat given instead of a\n"
+    "folder; without one, in the current directory.\n"
+    "\n"
+    "  --menu     without FOLDER, work where the desktop menu does: in\n"
+    "             $XDG_DATA_HOME/vrindel (~/.local/share/vrindel), created\n"
+    "             when missing, or in the home folder if ~/Zoznam.dat exists\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
-    "See vrindel(1); vrindel-cli(1) reads and edits the catalogue from a shell.\n";
+    "The window needs a graphical session; vrindel-cli(1) reads and edits the\n"
+    "catalogue from a shell. See vrindel(1).\n";
 
-// What the command line asks for: nothing (the window), help, the version,
-// or something the program does not take. Decided before Qt exists, so that
-// --help works without a display.
-int commandLineExit(int argc, char* argv[]) {
-    if (argc <= 1) return -1;
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(help, stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
+constexpr const char* catalogueName = "Zoznam.dat";
+
+int print(const char* text) {
+    std::fputs(text, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// What the command line asks for.
+struct Request {
+    bool menu = false;
+    std::optional<std::string> path;  // as given, byte for byte
+};
+
+// Decided before Qt exists, so that --help works without a display. Qt never
+// sees these arguments: its own options (-reverse, -style, -platform...)
+// must not change the window, and a single dash is never a long option here.
+std::optional<int> parseCommandLine(int argc, char* argv[], Request& request) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+
+    QCommandLineParser parser;
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(QStringLiteral("version"));
+    const QCommandLineOption menuOption(QStringLiteral("menu"));
+    parser.addOptions({helpOption, versionOption, menuOption});
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QString());
+
+    const bool parsed = parser.parse(arguments);
+    const QStringList positional = parser.positionalArguments();
+    const bool alone = argc == 2;
+    if (parsed && alone && parser.isSet(helpOption)) return print(help);
+    if (parsed && alone && parser.isSet(versionOption)) return print("vrindel 2.1\n");
+    if (!parsed || parser.isSet(helpOption) || parser.isSet(versionOption) || positional.size() > 1 ||
+        (positional.size() == 1 && positional.front().isEmpty())) {
+        std::fputs(usage, stderr);
+        return 2;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::fputs("vrindel 2.1\n", stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
+    request.menu = parser.isSet(menuOption);
+    if (positional.size() == 1) {
+        // The path's own bytes, not their decoding: a file name need not be
+        // valid UTF-8. Only a path after "--" can read like an option, and it
+        // comes after any option it reads like.
+        for (int i = argc - 1; i > 0; --i)
+            if (QString::fromLocal8Bit(argv[i]) == positional.front()) {
+                request.path = argv[i];
+                break;
+            }
     }
-    std::fputs(usage, stderr);
-    return 2;
+    return std::nullopt;
+}
+
+// 0 when `path` is a folder, else why not (an errno value).
+int folderError(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+// The folder a path on the command line means: the folder itself, or the one
+// that holds (or is to hold) the Zoznam.dat named. Sets `problem` otherwise.
+std::string folderOf(const std::string& path, std::string& problem) {
+    const int error = folderError(path);
+    if (error == 0) return path;
+    const auto slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name != catalogueName) {
+        problem = path + ": " + (error == ENOTDIR ? "neither a folder nor a Zoznam.dat" : std::strerror(error));
+        return {};
+    }
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (const int folderProblem = folderError(folder); folderProblem != 0) {
+        problem = folder + ": " + std::strerror(folderProblem);
+        return {};
+    }
+    return folder;
+}
+
+std::string homeFolder() {
+    return QFile::encodeName(QDir::homePath()).toStdString();
+}
+
+// From the menu, a catalogue already in the home folder stays there, so that
+// nobody's records seem to vanish; otherwise the catalogue gets a folder of
+// its own under the XDG data folder instead of cluttering the home folder.
+std::string menuFolder(bool& create) {
+    const std::string home = homeFolder();
+    struct stat st {};
+    if (::lstat((home + "/" + catalogueName).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return home;
+    create = true;
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    // Relative values are to be ignored.
+    if (dataHome && dataHome[0] == '/') return std::string(dataHome) + "/vrindel";
+    return home + "/.local/share/vrindel";
+}
+
+// Every missing folder on the way, private to the user as the XDG base
+// directories are meant to be.
+void createFolders(const std::string& path) {
+    for (std::size_t end = path.find('/', 1); ; end = path.find('/', end + 1)) {
+        (void)::mkdir(path.substr(0, end).c_str(), 0700);
+        if (end == std::string::npos) break;
+    }
+}
+
+// Qt ends the program with a fatal message when the windowing system cannot
+// be reached, and aborts. While the application object is being made, its
+// messages are held back: on that failure the user gets one line instead of
+// Qt's report and a core dump, and otherwise they are passed on.
+struct HeldMessage {
+    QtMsgType type;
+    std::string category;
+    QString text;
+};
+std::vector<HeldMessage> heldMessages;
+
+[[noreturn]] void noGraphicalSession() {
+    std::string tried;
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"})
+        if (const char* value = std::getenv(name); value && *value)
+            tried += std::string(tried.empty() ? "" : ", ") + name + "=" + value;
+    const std::string reason = tried.empty() ? "none is set (no DISPLAY or WAYLAND_DISPLAY)"
+                                             : "none could be reached (" + tried + ")";
+    std::fprintf(stderr,
+                 "vrindel: the window needs a graphical session, and %s; vrindel-cli works with the catalogue "
+                 "from a shell (vrindel-cli --help)\n",
+                 reason.c_str());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+void holdMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) noGraphicalSession();
+    heldMessages.push_back({type, context.category ? context.category : "", text});
 }
 
 // Every size the desktop may ask for, each rendered from the drawing, so that
@@ -55,15 +190,33 @@ QIcon programIcon() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (const int exit = commandLineExit(argc, argv); exit >= 0) return exit;
+    Request request;
+    if (const auto exit = parseCommandLine(argc, argv, request)) return *exit;
 
-    // Qt sees the program's name only: its own options (-reverse, -style,
-    // -platform...) must not change the window. QApplication keeps a reference
-    // to the count and the array, so both live as long as it does.
+    // A folder named on the command line is checked before anything else, so
+    // that a mistyped one is told even without a display.
+    std::string problem;
+    bool create = false;
+    const std::string folder = request.path ? folderOf(*request.path, problem)
+                               : request.menu ? menuFolder(create)
+                                              : std::string();
+    if (!problem.empty() && !request.menu) {
+        std::fprintf(stderr, "vrindel: %s\n", problem.c_str());
+        return 1;
+    }
+
+    // QApplication keeps a reference to the count and the array, so both
+    // live as long as it does; it sees only the program's name.
     static char fallbackName[] = "vrindel";
     int qtArgc = 1;
     char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
+    const QtMessageHandler qtHandler = qInstallMessageHandler(holdMessage);
     QApplication app(qtArgc, qtArgv);
+    qInstallMessageHandler(qtHandler);
+    for (const HeldMessage& m : heldMessages)
+        qt_message_output(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.c_str()), m.text);
+    heldMessages.clear();
+
     // The application title, "Vrindel 2.1", is the window's caption. No
     // display name is set: Qt would append it to every caption that does not
     // already end in it, the message boxes' "Vrindel" among them.
@@ -74,6 +227,20 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(programIcon());
 
     ModalMessageBoxes boxes;
+    if (problem.empty() && !folder.empty()) {
+        if (create) createFolders(folder);
+        if (::chdir(folder.c_str()) != 0) problem = folder + ": " + std::strerror(errno);
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "vrindel: %s\n", problem.c_str());
+        // From the menu or a file manager there is no terminal to read it.
+        if (request.menu)
+            boxes.error(QStringLiteral("Vrindel"),
+                        QStringLiteral("Priečinok so zoznamom sa nedá otvoriť:\n%1")
+                            .arg(QString::fromLocal8Bit(problem)));
+        return 1;
+    }
+
     TMainForm form(boxes);
     // Another window has this catalogue: it was said, and nothing was touched.
     if (form.refused())

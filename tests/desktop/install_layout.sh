@@ -3,12 +3,14 @@
 # package uses and checks that every file lands where desktops look for it,
 # that nothing else is installed, and that the installed tree holds together:
 # the metainfo's launchable, the desktop entry and its icon at every size, a
-# manual page for every program that renders without a warning.
+# manual page for every program that renders without a warning, and the
+# catalogue's file type: a desktop's databases made from the installed tree
+# give a Zoznam.dat that type and open it with the program.
 #
-# usage: install_layout.sh BUILD_DIR APP_ID APPSTREAMCLI "ICON_SIZES" "PROGRAMS"
+# usage: install_layout.sh BUILD_DIR APP_ID APPSTREAMCLI "ICON_SIZES" "PROGRAMS" GIO UPDATE_MIME_DATABASE
 set -uo pipefail
 
-build=$1 id=$2 appstreamcli=$3
+build=$1 id=$2 appstreamcli=$3 gio=$6 update_mime_database=$7
 read -r -a sizes <<<"$4"
 read -r -a programs <<<"$5"
 dest=$(mktemp -d)
@@ -25,6 +27,7 @@ rm -f "$dest.log"
 expected=(
   "usr/share/applications/$id.desktop"
   "usr/share/metainfo/$id.metainfo.xml"
+  "usr/share/mime/packages/$id.xml"
   usr/share/icons/hicolor/scalable/apps/vrindel.svg
 )
 for p in "${programs[@]}"; do
@@ -86,6 +89,37 @@ fi
 # validate-tree checks the metainfo against the desktop entry it launches.
 if ! out=$("$appstreamcli" validate-tree --no-net --strict "$dest" 2>&1); then
   echo "$out"; fail "appstreamcli validate-tree"
+fi
+
+# What a package's triggers make of the installed files, then the type of
+# catalogue files and the program they open with, as GLib's file managers
+# see them. The files have content: GLib calls every empty file text/plain.
+type=application/x-vrindel-catalogue
+if ! out=$("$update_mime_database" "$dest/usr/share/mime" 2>&1 &&
+           update-desktop-database "$dest/usr/share/applications" 2>&1); then
+  fail "the desktop's databases could not be made: $out"
+else
+  desktop_env=(env -i LC_ALL=C.UTF-8 PATH="$dest/usr/bin:/usr/bin:/bin" HOME="$dest/home"
+               XDG_DATA_HOME="$dest/home/data" XDG_CONFIG_HOME="$dest/home/config"
+               XDG_DATA_DIRS="$dest/usr/share:/usr/share")
+  mkdir -p "$dest/files/box"
+  while read -r name expected; do
+    head -c 64 /dev/zero >"$dest/files/$name"
+    got=$("${desktop_env[@]}" "$gio" info -a standard::content-type "$dest/files/$name" |
+          sed -n 's/^ *standard::content-type: //p')
+    if [ "$expected" = yes ] && [ "$got" != "$type" ]; then
+      fail "$name has the type \"$got\", not $type"
+    elif [ "$expected" = no ] && [ "$got" = "$type" ]; then
+      fail "$name has the catalogue's type"
+    fi
+  done <<'NAMES'
+box/Zoznam.dat yes
+zoznam.dat no
+Zoznam.dat.bak no
+Options.dat no
+NAMES
+  default=$("${desktop_env[@]}" "$gio" mime "$type" | sed -n 's/^Default application for .*: //p')
+  [ "$default" = "$id.desktop" ] || fail "a catalogue opens with \"$default\", not $id.desktop"
 fi
 
 if [ "$failures" -ne 0 ]; then

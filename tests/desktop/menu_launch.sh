@@ -1,38 +1,87 @@
 #!/usr/bin/env bash
-# Starts the program from its desktop entry the way a GLib-based menu does
-# (gio launch) and checks the folder it starts in: the catalogue files are
-# opened relative to it, and the documented place is the home folder. A
-# stand-in "vrindel" found first on PATH records where it was started.
+# Starts the program from its desktop entry the way a GLib-based menu and
+# file manager do (gio launch, with and without a file) in a scratch home
+# folder, on Qt's offscreen platform, and checks the folder it works in: the
+# XDG data folder's "vrindel", created private when missing, unless the home
+# folder already holds a Zoznam.dat; the opened file's folder when there is one.
 #
-# usage: menu_launch.sh DESKTOP_FILE GIO
+# usage: menu_launch.sh DESKTOP_FILE GIO PROGRAM
 set -uo pipefail
 
-entry=$1 gio=$2
+entry=$(realpath "$1") gio=$2 program=$(realpath "$3")
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-mkdir -p "$tmp/home" "$tmp/bin" "$tmp/elsewhere"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# The entry runs "vrindel" from PATH: this one tells its process id, then
+# becomes the program.
+mkdir -p "$tmp/bin" "$tmp/elsewhere"
 cat >"$tmp/bin/vrindel" <<STUB
 #!/bin/sh
-pwd >"$tmp/started-in.part" && mv "$tmp/started-in.part" "$tmp/started-in"
+echo \$\$ >"$tmp/pid.part" && mv "$tmp/pid.part" "$tmp/pid"
+exec "$program" "\$@"
 STUB
 chmod +x "$tmp/bin/vrindel"
 
-# Launch from a folder that is not home, with a clean environment.
-if ! (cd "$tmp/elsewhere" &&
-      env -i PATH="$tmp/bin:/usr/bin:/bin" HOME="$tmp/home" "$gio" launch "$entry"); then
-  echo "FAIL: gio launch $entry"; exit 1
-fi
+# launch HOME XDG_DATA_HOME EXPECTED [FILE]: from a folder that is not home,
+# with a clean environment.
+launch() {
+  local home=$1 data=$2 expected=$3
+  shift 3
+  rm -f "$tmp/pid"
+  if ! (cd "$tmp/elsewhere" &&
+        env -i PATH="$tmp/bin:/usr/bin:/bin" HOME="$home" ${data:+XDG_DATA_HOME="$data"} \
+          QT_QPA_PLATFORM=offscreen "$gio" launch "$entry" "$@" >/dev/null 2>&1); then
+    fail "gio launch $entry $*"; return
+  fi
+  local pid="" _ fd
+  for _ in $(seq 100); do
+    [ -f "$tmp/pid" ] && pid=$(cat "$tmp/pid") && break
+    sleep 0.1
+  done
+  [ -n "$pid" ] || { fail "the desktop entry did not start vrindel"; return; }
+  pids+=("$pid")
+  # Up once it holds the catalogue's folder open (its lock).
+  for _ in $(seq 100); do
+    for fd in "/proc/$pid/fd/"*; do
+      [ "$(readlink "$fd")" = "$expected" ] && break 2
+    done
+    sleep 0.1
+  done
+  local cwd
+  cwd=$(readlink "/proc/$pid/cwd")
+  [ "$cwd" = "$expected" ] || fail "HOME=$home XDG_DATA_HOME=$data $*: works in \"$cwd\", expected $expected"
+  kill -KILL "$pid" 2>/dev/null
+}
 
-# gio returns once the child is spawned; give it a moment to report.
-for _ in $(seq 100); do
-  [ -f "$tmp/started-in" ] && break
-  sleep 0.1
-done
-if [ ! -f "$tmp/started-in" ]; then
-  echo "FAIL: the desktop entry did not start vrindel"; exit 1
+mkdir -p "$tmp/new"
+launch "$tmp/new" "" "$tmp/new/.local/share/vrindel"
+mode=$(stat -c %a "$tmp/new/.local/share/vrindel" 2>/dev/null)
+[ "$mode" = 700 ] || fail "the created folder has mode $mode, not 700"
+
+mkdir -p "$tmp/xdg-home"
+launch "$tmp/xdg-home" "$tmp/xdg-data" "$tmp/xdg-data/vrindel"
+# A relative XDG_DATA_HOME is to be ignored.
+launch "$tmp/xdg-home" "data" "$tmp/xdg-home/.local/share/vrindel"
+
+# A catalogue in the home folder stays where it is.
+mkdir -p "$tmp/old/.local/share/vrindel"
+: >"$tmp/old/Zoznam.dat"
+launch "$tmp/old" "$tmp/old/data" "$tmp/old"
+[ ! -e "$tmp/old/data" ] || fail "a menu start with ~/Zoznam.dat created the XDG folder"
+
+# A file manager opens a catalogue where it lies.
+mkdir -p "$tmp/box"
+: >"$tmp/box/Zoznam.dat"
+launch "$tmp/new" "" "$tmp/box" "$tmp/box/Zoznam.dat"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"; exit 1
 fi
-started_in=$(cat "$tmp/started-in")
-if [ "$started_in" != "$(cd "$tmp/home" && pwd -P)" ]; then
-  echo "FAIL: started in $started_in, expected the home folder $tmp/home"; exit 1
-fi
-echo "the menu starts vrindel in the home folder"
+echo "the menu starts vrindel in its folder"
