@@ -3,6 +3,7 @@
 #include "CollationSort.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -185,6 +186,7 @@ void Catalogue::setSorted(bool on) {
     misplaced_ = -1;
     irregular_ = false;
     sorted_ = on;
+    ++arrangement_;
     keepRoomInLists();
 }
 
@@ -308,6 +310,10 @@ void Catalogue::deleteAtDisplay(int i) {
         misplaced_ = -1;
     else if (misplaced_ > i)
         --misplaced_;
+    // With a neighbour gone, the entry renamed in place may be in order now;
+    // searched as out of order it would take new names on the wrong side.
+    if (misplaced_ >= 0 && std::abs(misplaced_ - i) <= 1 && fitsAt(std::size_t(misplaced_)))
+        misplaced_ = -1;
     if (selection_ == i)
         selection_ = -1;
     else if (selection_ > i)
@@ -321,6 +327,10 @@ void Catalogue::deleteAtDisplay(int i) {
 }
 
 void Catalogue::renameAtDisplay(int i, std::string_view newName) {
+    renameAtDisplay(i, newName, newName);
+}
+
+void Catalogue::renameAtDisplay(int i, std::string_view newName, std::string_view storedName) {
     const RecordText old = displayAt(i);
     const int j = findInStorage(old.view());
     if (j < 0)
@@ -332,11 +342,16 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName) {
 
     removed_.push_back(texts_[s.name]);
     changed_ = true;
-    const TextId n = newText(newName, 2);
+    const RecordText shown(newName), stored(storedName);
+    const bool same = shown.view() == stored.view();
+    const TextId n = newText(shown.view(), same ? 2 : 1);
+    const TextId sn = same ? n : newText(stored.view(), 1);
+    if (!same)
+        mirrorsStorage_ = false;
     eraseFromIndex(storageIndex_, entry(s.seq, s.name));
     release(s.name);
-    s.name = n;
-    insertIntoIndex(storageIndex_, entry(s.seq, n));
+    s.name = sn;
+    insertIntoIndex(storageIndex_, entry(s.seq, sn));
 
     if (!sorted_)
         eraseFromIndex(displayIndex_, d);
@@ -355,10 +370,13 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName) {
         irregular_ = true;
         return;
     }
-    const std::size_t at = std::size_t(i);
-    const bool fits = (at == 0 || compare(display_[at - 1].name, n) <= 0) &&
-                      (at + 1 == display_.size() || compare(n, display_[at + 1].name) <= 0);
-    misplaced_ = fits ? -1 : i;
+    misplaced_ = fitsAt(std::size_t(i)) ? -1 : i;
+}
+
+bool Catalogue::fitsAt(std::size_t at) const {
+    const TextId n = display_[at].name;
+    return (at == 0 || compare(display_[at - 1].name, n) <= 0) &&
+           (at + 1 == display_.size() || compare(n, display_[at + 1].name) <= 0);
 }
 
 void Catalogue::relocateAtDisplay(int i, std::string_view location) {
@@ -370,6 +388,8 @@ void Catalogue::relocateAtDisplay(int i, std::string_view location) {
     const TextId l = newText(location, 1);
     release(s.location);
     s.location = l;
+    // A new location is a change the close must save like any other.
+    changed_ = true;
 }
 
 std::vector<std::pair<int, int>> Catalogue::repeatedNames() const {
@@ -459,6 +479,7 @@ void Catalogue::clear() {
     bookmark_ = -1;
     changed_ = false;
     removed_.clear();
+    ++arrangement_;
 }
 
 void Catalogue::showStorageOrder() {
@@ -480,6 +501,7 @@ void Catalogue::showStorageOrder() {
     mirrorsStorage_ = true;
     selection_ = -1;
     topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+    ++arrangement_;
     keepRoomInLists();
 }
 
@@ -528,6 +550,7 @@ void Catalogue::resortAfterRename() {
                   display_.begin() + std::ptrdiff_t(at));
     display_[lo] = moving;
     misplaced_ = -1;
+    ++arrangement_;
 
     // Selection, bookmark and top index as the step-by-step rebuild leaves
     // them: the record is selected in storage order first, then in name order.

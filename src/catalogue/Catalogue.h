@@ -83,9 +83,33 @@ public:
     void deleteAtDisplay(int i);                        // the caller selects afterwards
     // The display entry is replaced in place, even in sorted mode.
     void renameAtDisplay(int i, std::string_view name);
+    // The same, with the stored name spelt apart from the shown one: taking
+    // back a rename restores both spellings of a name listed twice.
+    void renameAtDisplay(int i, std::string_view name, std::string_view storedName);
     // The record of display entry i (its name's first match in storage)
     // gets another location; the lists do not move.
     void relocateAtDisplay(int i, std::string_view location);
+
+    // What deleteAtDisplay(i) takes out, so that restore() can put it back.
+    struct Removal {
+        int display = -1;    // the display entry's index
+        int storage = -1;    // the record's storage index
+        RecordText shown;    // the display entry's text
+        RecordText name;     // the stored name, which may differ in case
+        RecordText location;
+        std::uint32_t arrangement = 0;   // see arrangement()
+    };
+    Removal removalAt(int i) const;                     // ListError as deleteAtDisplay
+    // Changes whenever the display list is rearranged as a whole (a switch
+    // of the sort mode, a copy of the storage order, a re-sort), so that a
+    // restore can tell whether an old display index still means its place.
+    std::uint32_t arrangement() const { return arrangement_; }
+    // Puts a deleted record back at its storage index, and its display
+    // entry at its index, or, when the list has been rearranged since, where
+    // the list's order puts it. Returns the display index; the selection
+    // stays on the entry it was on. ListError for a storage index outside
+    // 0..storageCount().
+    int restore(const Removal& removal);
     // Every storage name that matches an earlier one, as pairs of storage
     // indexes (the later one, the first one), the later ones ascending.
     // Entered through the window, names never repeat; a file written by
@@ -144,6 +168,14 @@ private:
     std::size_t storagePositionOfSeq(std::uint32_t seq) const;
 
     std::size_t sortedInsertPosition(std::string_view name) const;  // sorted mode only
+    bool fitsAt(std::size_t at) const;   // display entry at is in name order with its neighbours
+    // An order key between those of list[at - 1] and list[at], spreading
+    // the keys of the list (and its index) apart first when none is free.
+    std::uint32_t seqBefore(std::vector<Stored>& list, std::size_t at);
+    std::uint32_t seqBefore(std::vector<Entry>& list, std::size_t at);
+    void spreadStorageSeqs();
+    void spreadDisplaySeqs();
+    std::uint32_t spread(std::size_t size) const;
     int findInSortedDisplay(std::string_view name) const;
     void renumberIfNeeded();
     void keepRoomInLists() const;
@@ -185,6 +217,7 @@ private:
 
     bool changed_ = false;
     std::vector<RecordText> removed_;
+    std::uint32_t arrangement_ = 0;
 };
 
 }  // namespace vrindel
