@@ -13,7 +13,7 @@ DIST       ?= dist
 PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev \
             libgmock-dev libbenchmark-dev fonts-dejavu-core desktop-file-utils \
             appstream dpkg-dev libglib2.0-bin man-db \
-            libcli11-dev nlohmann-json3-dev libacl1-dev libattr1-dev libxcb1-dev xvfb openbox x11-utils \
+            libcli11-dev nlohmann-json3-dev libacl1-dev libattr1-dev libxcb1-dev xvfb openbox x11-utils qt6-translations-l10n \
             fusefat dosfstools exfat-fuse exfatprogs
 SANITIZE_PACKAGES := clang libclang-rt-14-dev
 # What builds and checks a Debian package; the package's own build

@@ -3,6 +3,7 @@
 #include "ZoznamView.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,15 +21,22 @@
 namespace {
 
 constexpr qint64 TypeAheadPause = 500;  // milliseconds
+constexpr int DragScrollInterval = 50;  // milliseconds a row while dragging beyond an edge
 
 }  // namespace
 
 ZoznamView::ZoznamView(TMainForm& form, QWidget* parent) : QAbstractItemView(parent), form_(form) {
     ZoznamAccessible::install();
     verticalScrollBar()->setSingleStep(1);
+    // The list opens its own menu (ZoznamContextMenu): Qt's would come on
+    // the press of the right button, before a drag could be told apart.
+    setContextMenuPolicy(Qt::NoContextMenu);
+    viewport()->setContextMenuPolicy(Qt::NoContextMenu);
     // Qt would give the focus on a press of any button before the view sees
     // it; the left button's press takes it in mousePressEvent instead.
     setFocusPolicy(Qt::TabFocus);
+    dragScroller_.setInterval(DragScrollInterval);
+    connect(&dragScroller_, &QTimer::timeout, this, [this] { dragScroll(); });
 }
 
 void ZoznamView::setModel(QAbstractItemModel* model) {
@@ -56,7 +64,9 @@ int ZoznamView::verticalOffset() const {
 }
 
 int ZoznamView::rowAt(int y) const {
-    if (y < 0)
+    // A point below the viewport is on no row: the rows beyond it are not
+    // shown, and taking one would highlight a record nobody sees.
+    if (y < 0 || y >= viewport()->height())
         return -1;
     const int row = topRow() + y / ItemHeight;
     return row < rowCount() ? row : -1;
@@ -278,24 +288,80 @@ void ZoznamView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         setFocus(Qt::MouseFocusReason);
         QAbstractItemView::mousePressEvent(event);
+        dragging_ = true;
     } else {
         event->accept();
     }
+    if (event->button() == Qt::RightButton)
+        rightPressedAt_ = event->position().toPoint();
     const Qt::MouseButton button = event->button();
     form_.run([&] { form_.ZoznamMouseDown(button); });
 }
 
 void ZoznamView::mouseMoveEvent(QMouseEvent* event) {
-    QAbstractItemView::mouseMoveEvent(event);
+    // Qt's own drag selection and auto-scroll are left out: they move the
+    // highlight apart from the current row once the pointer leaves the list.
+    if (dragging_ && (event->buttons() & Qt::LeftButton))
+        dragTo(event->position().toPoint().y());
+    else
+        QAbstractItemView::mouseMoveEvent(event);
     form_.run([&] { form_.ZoznamMouseMove(); });
 }
 
 void ZoznamView::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
+        dragging_ = false;
+        dragScroller_.stop();
         QAbstractItemView::mouseReleaseEvent(event);
-    else
+    } else {
         event->accept();
+    }
     form_.run([&] { form_.ZoznamMouseUp(); });
+    // A right click that ends where it began opens the list's menu; a
+    // right-button drag stays what it always was, nothing. The selection
+    // does not move either way.
+    if (event->button() == Qt::RightButton && rightPressedAt_ &&
+        (event->position().toPoint() - *rightPressedAt_).manhattanLength() <= QApplication::startDragDistance())
+        form_.ZoznamContextMenu(event->globalPosition().toPoint());
+    if (event->button() == Qt::RightButton)
+        rightPressedAt_.reset();
+}
+
+void ZoznamView::selectRow(int row) {
+    const QModelIndex index = model()->index(row, 0, rootIndex());
+    if (index != currentIndex())
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+}
+
+void ZoznamView::dragTo(int y) {
+    dragY_ = y;
+    const int rows = rowCount();
+    const bool beyond = y < 0 || y >= viewport()->height();
+    if (beyond && !dragScroller_.isActive())
+        dragScroller_.start();
+    else if (!beyond)
+        dragScroller_.stop();
+    if (rows == 0)
+        return;
+    const int top = topRow();
+    const int lastShown = std::min(rows - 1, top + visibleRows() - 1);
+    const int row = y < 0 ? top : beyond ? lastShown : std::min(rows - 1, top + y / ItemHeight);
+    selectRow(row);
+}
+
+void ZoznamView::dragScroll() {
+    if (!dragging_) {
+        dragScroller_.stop();
+        return;
+    }
+    const int rows = rowCount();
+    if (rows == 0)
+        return;
+    const int top = topRow();
+    const int row = dragY_ < 0 ? std::max(0, top - 1) : std::min(rows - 1, top + visibleRows());
+    // The current row's change scrolls it into view, one row.
+    selectRow(row);
+    form_.run([&] { form_.ZoznamMouseMove(); });
 }
 
 void ZoznamView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -313,9 +379,25 @@ void ZoznamView::currentChanged(const QModelIndex& current, const QModelIndex& p
 
 void ZoznamView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
     QAbstractItemView::selectionChanged(selected, deselected);
+    // The highlighted row is the current row, which is the record shown and
+    // the one Delete removes; whatever Qt selects besides, it goes back.
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && !selected.isEmpty() && !selectionModel()->isSelected(current)) {
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
+        return;
+    }
     // One row at most is selected.
     if (!selected.isEmpty())
         ZoznamAccessible::rowEvent(this, selected.first().top(), QAccessible::Selection);
+}
+
+void ZoznamView::focusOutEvent(QFocusEvent* event) {
+    // A box raised meanwhile takes the button's release with it.
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) {
+        dragging_ = false;
+        dragScroller_.stop();
+    }
+    QAbstractItemView::focusOutEvent(event);
 }
 
 void ZoznamView::resizeEvent(QResizeEvent* event) {

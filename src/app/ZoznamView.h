@@ -4,6 +4,9 @@
 
 #include <QAbstractItemView>
 #include <QElapsedTimer>
+#include <QTimer>
+
+#include <optional>
 
 class TMainForm;
 
@@ -46,6 +49,7 @@ protected:
                                                          const QEvent* event = nullptr) const override;
     void keyboardSearch(const QString&) override {}
     void resizeEvent(QResizeEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void updateGeometries() override;
@@ -67,7 +71,20 @@ private:
     // A typed letter or Backspace searches the names; false for other keys.
     bool typeAhead(QKeyEvent* event);
 
+    // A drag with the left button selects the row under the pointer, the
+    // last one below the rows, and beyond the top or the bottom edge the
+    // edge row while the list scrolls towards the pointer, one row a tick.
+    // Always through the current row, so that the highlight, the details and
+    // the record a Delete removes are one.
+    void dragTo(int y);
+    void dragScroll();
+    void selectRow(int row);
+
     TMainForm& form_;
+    bool dragging_ = false;
+    std::optional<QPoint> rightPressedAt_;
+    int dragY_ = 0;
+    QTimer dragScroller_;
     QMetaObject::Connection removed_;
     QString typed_;             // type-ahead search text
     QElapsedTimer lastTyped_;

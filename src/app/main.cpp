@@ -1,12 +1,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QLocale>
 
 #include <cstdio>
 #include <cstring>
 
 #include "MainUnit.h"
 #include "MessageBoxes.h"
+#include "QtTranslations.h"
 #include "SessionEnd.h"
 
 namespace {
@@ -72,6 +74,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.vrindel.Vrindel"));
     QApplication::setWindowIcon(programIcon());
+    // The window speaks Slovak; what Qt itself shows follows the locale.
+    installQtTranslations(QLocale());
 
     ModalMessageBoxes boxes;
     TMainForm form(boxes);
