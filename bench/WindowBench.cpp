@@ -22,7 +22,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 #include <QLabel>
 #include <QWindow>
 

@@ -7,24 +7,24 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeView>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include "RecordTextInput.h"
 
 // --- The records found --------------------------------------------------------------
 
-FoundModel::FoundModel(const vrindel::Catalogue& catalogue, QObject* parent)
-    : QAbstractTableModel(parent), catalogue_(catalogue) {}
+FoundModel::FoundModel(const vrindel::Catalogue& catalogue, const vrindel::SearchIndex& index, QObject* parent)
+    : QAbstractTableModel(parent), catalogue_(catalogue), index_(index) {}
 
-void FoundModel::setFound(const std::vector<int>& storageIndexes) {
+void FoundModel::setFound(const std::vector<int>& positions) {
     beginResetModel();
-    found_ = storageIndexes;
+    found_ = &positions;
     endResetModel();
 }
 
 int FoundModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(found_.size());
+    return parent.isValid() || !found_ ? 0 : int(found_->size());
 }
 
 int FoundModel::columnCount(const QModelIndex& parent) const {
@@ -32,9 +32,9 @@ int FoundModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant FoundModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= int(found_.size()) || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+    if (!index.isValid() || index.row() >= rowCount() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
-    const int j = found_[std::size_t(index.row())];
+    const int j = storageIndex(index.row());
     return fromRecord(index.column() == 0 ? catalogue_.storageName(j) : catalogue_.storageLocation(j));
 }
 
@@ -69,19 +69,24 @@ FindDialog::FindDialog(const vrindel::Catalogue& catalogue, QWidget* parent)
     text_->setAccessibleName(QStringLiteral("Hľadaný text"));
     label->setBuddy(text_);
 
-    model_ = new FoundModel(catalogue, this);
-    results_ = new QTreeView(this);
+    model_ = new FoundModel(catalogue, index_, this);
+    // A table whose rows are all of one height: nothing is laid out per
+    // row, so a million matches cost what ten do.
+    results_ = new QTableView(this);
     results_->setAccessibleName(QStringLiteral("Nájdené záznamy"));
-    results_->setRootIsDecorated(false);
-    results_->setItemsExpandable(false);
-    results_->setUniformRowHeights(true);
-    results_->setAllColumnsShowFocus(true);
+    results_->setShowGrid(false);
+    results_->setWordWrap(false);
+    results_->setCornerButtonEnabled(false);
     results_->setSelectionMode(QAbstractItemView::SingleSelection);
     results_->setSelectionBehavior(QAbstractItemView::SelectRows);
     results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    results_->setTabKeyNavigation(false);
+    results_->verticalHeader()->hide();
+    results_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    results_->verticalHeader()->setDefaultSectionSize(results_->fontMetrics().height() + 4);
+    results_->horizontalHeader()->setHighlightSections(false);
+    results_->horizontalHeader()->setStretchLastSection(true);
     results_->setModel(model_);
-    results_->header()->setStretchLastSection(true);
-    results_->header()->setSectionsMovable(false);
     results_->setColumnWidth(0, 230);
 
     count_ = new QLabel(this);
@@ -103,7 +108,7 @@ FindDialog::FindDialog(const vrindel::Catalogue& catalogue, QWidget* parent)
 }
 
 void FindDialog::search() {
-    model_->setFound(index_.find(text_->text().toStdString()));
+    model_->setFound(index_.matches(text_->text().toStdString()));
     const int found = model_->rowCount();
     if (found > 0)
         results_->setCurrentIndex(model_->index(0, 0));

@@ -15,16 +15,18 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTreeView;
+class QTableView;
 
 // The records found, one row each, read from the catalogue when shown: a
 // million matches cost a vector of indexes, not a million rows of text.
 class FoundModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit FoundModel(const vrindel::Catalogue& catalogue, QObject* parent = nullptr);
-    void setFound(const std::vector<int>& storageIndexes);
-    int storageIndex(int row) const { return found_[std::size_t(row)]; }
+    FoundModel(const vrindel::Catalogue& catalogue, const vrindel::SearchIndex& index, QObject* parent = nullptr);
+    // The index's positions found; the list is read, not copied, and must
+    // stay as it is until the next call.
+    void setFound(const std::vector<int>& positions);
+    int storageIndex(int row) const { return index_.storageIndexAt((*found_)[std::size_t(row)]); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -33,7 +35,8 @@ public:
 
 private:
     const vrindel::Catalogue& catalogue_;
-    std::vector<int> found_;
+    const vrindel::SearchIndex& index_;
+    const std::vector<int>* found_ = nullptr;
 };
 
 class FindDialog : public QDialog {
@@ -43,7 +46,7 @@ public:
     FindDialog(const vrindel::Catalogue& catalogue, QWidget* parent);
 
     QLineEdit* text() const { return text_; }
-    QTreeView* results() const { return results_; }
+    QTableView* results() const { return results_; }
     QLabel* count() const { return count_; }
     // The storage index of the record chosen, -1 until one is.
     int chosen() const { return chosen_; }
@@ -61,7 +64,7 @@ private:
     vrindel::SearchIndex index_;
     FoundModel* model_ = nullptr;
     QLineEdit* text_ = nullptr;
-    QTreeView* results_ = nullptr;
+    QTableView* results_ = nullptr;
     QLabel* count_ = nullptr;
     int chosen_ = -1;
 };

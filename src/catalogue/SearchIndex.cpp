@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <unicode/unistr.h>
+
 #include "CollationSort.h"
 
 namespace vrindel {
@@ -33,6 +35,28 @@ SearchIndex::SearchIndex(const Catalogue& catalogue, const std::vector<int>& ord
         }
     }
     starts_.push_back(std::uint32_t(text_.size()));
+    masks_.resize(order_.size());
+    for (std::size_t k = 0; k < order_.size(); ++k)
+        masks_[k] = maskOf(std::string_view(text_.data() + starts_[k], starts_[k + 1] - starts_[k]));
+}
+
+// Code c (1 on) sets bit (c - 1) mod 128; the separator 0 sets none.
+SearchIndex::Mask SearchIndex::maskOf(std::string_view codes) {
+    Mask m;
+    for (unsigned char c : codes) {
+        if (c == 0)
+            continue;
+        const unsigned bit = (c - 1u) % 128u;
+        (bit < 64 ? m.low : m.high) |= std::uint64_t(1) << (bit % 64);
+    }
+    return m;
+}
+
+bool SearchIndex::bitShared(unsigned char code) const {
+    // Codes 1 to alphabet size are in use.
+    const std::size_t used = std::min<std::size_t>(alphabet_.size(), 255);
+    const unsigned bit = (code - 1u) % 128u;
+    return used > 128 && (bit + 129u <= used || code > 128);
 }
 
 std::string SearchIndex::encode(const std::u16string& folded) const {
@@ -49,25 +73,50 @@ bool SearchIndex::contains(std::size_t record, std::string_view wanted) const {
     return texts.find(wanted) != std::string_view::npos;
 }
 
-const std::vector<int>& SearchIndex::find(std::string_view utf8) {
-    const TextSearch search(utf8);
-    const std::string wanted = encode(search.folded());
+std::vector<int> SearchIndex::find(std::string_view utf8) {
+    std::vector<int> storage;
+    for (int k : matches(utf8))
+        storage.push_back(storageIndexAt(k));
+    return storage;
+}
+
+const std::vector<int>& SearchIndex::matches(std::string_view utf8) {
+    // Only the text sought is folded here; the records were folded once.
+    const icu::UnicodeString query =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
+    const std::string wanted =
+        encode(TextSearch::fold(std::u16string_view(query.getBuffer(), std::size_t(query.length()))));
     const bool shared = alphabet_.size() >= 255;
     std::vector<int> found;
     if (wanted.find('\0') != std::string::npos) {
         // A unit that no record holds.
     } else if (searched_ && !shared && !lastWanted_.empty() && wanted.find(lastWanted_) != std::string::npos) {
         // Whatever holds the longer text holds the shorter one too.
-        for (int k : found_)
-            if (contains(std::size_t(k), wanted))
+        const Mask want = maskOf(wanted);
+        for (int k : found_) {
+            const Mask& has = masks_[std::size_t(k)];
+            if ((has.low & want.low) == want.low && (has.high & want.high) == want.high &&
+                contains(std::size_t(k), wanted))
                 found.push_back(k);
+        }
     } else {
-        // One pass over the block in two halves: find the text, note its
-        // record, go on at the next record.
+        // One pass in two halves. A single unit with a bit of its own is
+        // found by the records' masks alone; a longer text is looked for in
+        // the block of texts, going on at the next record after each find.
+        const bool byMask = wanted.size() == 1 && !bitShared(static_cast<unsigned char>(wanted[0]));
+        const Mask want = maskOf(wanted);
         std::vector<int> parts[2];
         const std::size_t n = order_.size();
         auto scan = [&](unsigned part, std::size_t from, std::size_t to) {
             std::vector<int>& out = parts[part];
+            if (byMask) {
+                for (std::size_t record = from; record < to; ++record) {
+                    const Mask& has = masks_[record];
+                    if ((has.low & want.low) | (has.high & want.high))
+                        out.push_back(int(record));
+                }
+                return;
+            }
             const std::string_view block(text_.data(), starts_[to]);
             std::size_t record = from;
             std::size_t at = starts_[from];
@@ -75,9 +124,9 @@ const std::vector<int>& SearchIndex::find(std::string_view utf8) {
                 const std::size_t hit = block.find(wanted, at);
                 if (hit == std::string_view::npos)
                     break;
-                record = std::size_t(std::upper_bound(starts_.begin() + std::ptrdiff_t(record),
-                                                      starts_.begin() + std::ptrdiff_t(to) + 1, std::uint32_t(hit)) -
-                                     starts_.begin()) - 1;
+                // Hits come in order: walk to the hit's record.
+                while (starts_[record + 1] <= hit)
+                    ++record;
                 out.push_back(int(record));
                 ++record;
                 at = starts_[record];
@@ -92,6 +141,7 @@ const std::vector<int>& SearchIndex::find(std::string_view utf8) {
     }
     if (shared) {
         // Codes shared by several units may match more than the text.
+        const TextSearch search(utf8);
         found.erase(std::remove_if(found.begin(), found.end(),
                                    [&](int k) {
                                        const int j = order_[std::size_t(k)];
@@ -103,11 +153,7 @@ const std::vector<int>& SearchIndex::find(std::string_view utf8) {
     found_ = std::move(found);
     lastWanted_ = wanted;
     searched_ = true;
-    result_.clear();
-    result_.reserve(found_.size());
-    for (int k : found_)
-        result_.push_back(order_[std::size_t(k)]);
-    return result_;
+    return found_;
 }
 
 }  // namespace vrindel

@@ -12,7 +12,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 
 #include <memory>
 
@@ -38,7 +38,7 @@ void key(QWidget* target, int k, Qt::KeyboardModifiers modifiers = Qt::NoModifie
     QTest::keyClick(target, Qt::Key(k), modifiers);
 }
 
-QStringList rows(QTreeView* view) {
+QStringList rows(QTableView* view) {
     QStringList out;
     for (int r = 0; r < view->model()->rowCount(); ++r)
         out << view->model()->index(r, 0).data().toString() + u'|' + view->model()->index(r, 1).data().toString();
@@ -130,7 +130,7 @@ private slots:
         find = openDialog<FindDialog>(form);
         QVERIFY(find);
         QTest::keyClicks(find->text(), QStringLiteral("skrin"));
-        QTreeView* results = find->results();
+        QTableView* results = find->results();
         QVERIFY(QTest::qWaitForWindowExposed(find));
         QApplication::processEvents();
         const QRect first = results->visualRect(results->model()->index(0, 0));
