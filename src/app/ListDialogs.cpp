@@ -90,7 +90,6 @@ FindDialog::FindDialog(const vrindel::Catalogue& catalogue, QWidget* parent)
     results_->setColumnWidth(0, 230);
 
     count_ = new QLabel(this);
-    count_->setAccessibleName(QStringLiteral("Počet nájdených záznamov"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label);
