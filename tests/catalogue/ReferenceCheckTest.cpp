@@ -258,7 +258,11 @@ public:
         // long.
         const int grow = n < 8 ? 30 : n > 90 ? 2 : 10;
         const int shrink = n > 90 ? 30 : 12;
-        const int weights[] = {grow, grow, shrink, 16, 4, 6, 3, 4, 10, 6, 3, 2, n > 60 ? 1 : 0, 5, 14, 7};
+        // Undo and redo compare whole lists: left to the small lists, so that
+        // the large batches' run stays what it was.
+        const int history = n > 1000 ? 0 : 1;
+        const int weights[] = {grow, grow, shrink, 16, 4, 6, 3, 4, 10, 6, 3, 2, n > 60 ? 1 : 0,
+                               5 * history, 14 * history, 7 * history};
         std::discrete_distribution<int> choose(std::begin(weights), std::end(weights));
         bool deferCompare = false;
         switch (choose(rng_)) {
