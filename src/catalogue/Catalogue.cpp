@@ -20,6 +20,29 @@ std::uint32_t foldedHead(std::string_view text) {
     return head;
 }
 
+// The three searches of a sorted display list that may hold one entry out
+// of order (renamed in place) share this: a lower bound over the list with
+// the entry at `skip` left out (skip at or past the end: none). `before`
+// holds for a prefix of the other entries; returns that prefix's length.
+template <class List, class Before>
+std::size_t boundLeavingOut(const List& list, std::size_t skip, Before before) {
+    const std::size_t count = skip < list.size() ? list.size() - 1 : list.size();
+    std::size_t lo = 0, hi = count;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (before(list[mid >= skip ? mid + 1 : mid]))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+// The position in the whole list of the k-th entry when `skip` is left out.
+std::size_t withSkipped(std::size_t k, std::size_t skip) {
+    return k >= skip ? k + 1 : k;
+}
+
 }  // namespace
 
 Catalogue::Catalogue(const Collation& collation) : collation_(collation) {}
@@ -106,19 +129,11 @@ int Catalogue::findInSortedDisplay(std::string_view name) const {
     // Binary search over the sorted entries, leaving out the one renamed in
     // place; that one is checked on its own.
     const std::size_t m = misplaced_ < 0 ? n : std::size_t(misplaced_);
-    const std::size_t count = misplaced_ < 0 ? n : n - 1;
-    auto raw = [&](std::size_t k) { return k >= m ? k + 1 : k; };
-    std::size_t lo = 0, hi = count;
-    while (lo < hi) {
-        std::size_t mid = lo + (hi - lo) / 2;
-        if (compare(name, display_[raw(mid)].name) > 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    const std::size_t count = m < n ? n - 1 : n;
+    const std::size_t lo = boundLeavingOut(display_, m, [&](const Entry& e) { return compare(name, e.name) > 0; });
     int found = -1;
-    if (lo < count && compare(name, display_[raw(lo)].name) == 0)
-        found = int(raw(lo));
+    if (lo < count && compare(name, display_[withSkipped(lo, m)].name) == 0)
+        found = int(withSkipped(lo, m));
     if (m < n && compare(name, display_[m].name) == 0 && (found < 0 || int(m) < found))
         found = int(m);
     return found;
@@ -128,19 +143,10 @@ int Catalogue::findInSortedDisplay(std::string_view name) const {
 // longer in order is searched as if it were, as a list control would.
 std::size_t Catalogue::sortedInsertPosition(std::string_view name) const {
     const std::size_t n = display_.size();
-    const bool skip = !irregular_ && misplaced_ >= 0;
-    const std::size_t m = skip ? std::size_t(misplaced_) : n;
-    const std::size_t count = skip ? n - 1 : n;
-    auto raw = [&](std::size_t k) { return k >= m ? k + 1 : k; };
-    std::size_t lo = 0, hi = count;
-    while (lo < hi) {
-        std::size_t mid = lo + (hi - lo) / 2;
-        if (compare(name, display_[raw(mid)].name) >= 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo < count ? raw(lo) : n;
+    const std::size_t m = !irregular_ && misplaced_ >= 0 ? std::size_t(misplaced_) : n;
+    const std::size_t count = m < n ? n - 1 : n;
+    const std::size_t lo = boundLeavingOut(display_, m, [&](const Entry& e) { return compare(name, e.name) >= 0; });
+    return lo < count ? withSkipped(lo, m) : n;
 }
 
 void Catalogue::setSelection(int i) {
@@ -528,17 +534,9 @@ void Catalogue::resortAfterRename() {
     const std::size_t at = std::size_t(m);
     const TextId id = display_[at].name;
     const std::size_t count = n - 1;
-    auto raw = [&](std::size_t k) { return k >= at ? k + 1 : k; };
-    std::size_t lo = 0, hi = count;
-    while (lo < hi) {
-        std::size_t mid = lo + (hi - lo) / 2;
-        if (compare(id, display_[raw(mid)].name) > 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if ((lo < count && compare(id, display_[raw(lo)].name) == 0) ||
-        (lo > 0 && compare(display_[raw(lo - 1)].name, id) == 0))
+    const std::size_t lo = boundLeavingOut(display_, at, [&](const Entry& e) { return compare(id, e.name) > 0; });
+    if ((lo < count && compare(id, display_[withSkipped(lo, at)].name) == 0) ||
+        (lo > 0 && compare(display_[withSkipped(lo - 1, at)].name, id) == 0))
         return resortLiterally();
 
     const Entry moving = display_[at];

@@ -200,8 +200,11 @@ private:
     mutable std::uint32_t nextSeq_ = 0;
 
     bool sorted_ = false;
+    // The display list, its indexes and the two positions kept in it are
+    // brought up to date lazily after a bulk load (settle() const), hence
+    // mutable.
     // Sorted mode: one entry renamed in place may sit outside name order...
-    int misplaced_ = -1;
+    mutable int misplaced_ = -1;
     // ...and after anything more unusual the list is searched end to end.
     bool irregular_ = false;
     // Whether the display names are the storage names (same texts, same
@@ -209,7 +212,7 @@ private:
     // instead of rebuilding the list.
     bool mirrorsStorage_ = true;
 
-    int selection_ = -1;
+    mutable int selection_ = -1;
     int topIndex_ = 0;
     int visibleRows_ = 18;
     int bookmark_ = -1;
