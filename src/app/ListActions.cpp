@@ -10,6 +10,9 @@
 #include <QLineEdit>
 #include <QMenu>
 
+#include <optional>
+#include <string>
+
 #include "FormSync.h"
 #include "ListDialogs.h"
 #include "RecordTextInput.h"
@@ -145,4 +148,47 @@ void TMainForm::ZoznamContextMenu(const QPoint& globalPos) {
     item(QStringLiteral("&Späť"), QKeySequence(Qt::CTRL | Qt::Key_Z), history_.canUndo(), &TMainForm::ZoznamUndo);
     item(QStringLiteral("&Znova"), QKeySequence(Qt::CTRL | Qt::Key_Y), history_.canRedo(), &TMainForm::ZoznamRedo);
     menu->popup(globalPos);
+}
+
+// --- The list's host: what the view reports, run as events run ----------------------------------
+
+QString TMainForm::rowText(int row) const {
+    return fromRecord(catalogue_.displayAt(row));
+}
+
+void TMainForm::listMouseDown(Qt::MouseButton button) {
+    run([&] { ZoznamMouseDown(button); });
+}
+
+void TMainForm::listMouseMove() {
+    run([&] { ZoznamMouseMove(); });
+}
+
+void TMainForm::listMouseUp() {
+    run([&] { ZoznamMouseUp(); });
+}
+
+void TMainForm::listRowChosen(int row) {
+    userMovedSelection(row);
+}
+
+void TMainForm::listTypedAhead(const QString& typed) {
+    run([&] {
+        // Backspace that empties the search text goes back to the first entry.
+        if (typed.isEmpty()) {
+            selectByUser(0);
+            return;
+        }
+        const std::optional<std::string> prefix = vrindel::toWindows1250(typed.toStdU16String());
+        if (prefix)
+            selectByUser(catalogue_.findPrefixInDisplay(*prefix));
+    });
+}
+
+void TMainForm::listRowsShown(int rows) {
+    catalogue_.setVisibleRows(rows);
+}
+
+void TMainForm::listMenuAt(const QPoint& globalPos) {
+    ZoznamContextMenu(globalPos);
 }

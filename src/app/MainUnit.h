@@ -36,10 +36,9 @@ class KeyRouter;
 class MessageBoxes;
 class ZoznamModel;
 
-class TMainForm : public QWidget, private vrindel::FileMessages {
+class TMainForm : public QWidget, private vrindel::FileMessages, private ZoznamHost {
     Q_OBJECT
     friend class KeyRouter;
-    friend class ZoznamView;
 
 public:
     // Runs FormCreate before returning; the caller shows the window. When
@@ -130,6 +129,16 @@ private:
     // FileMessages: the two messages of the catalogue file.
     void listFileMissing() override;
     void listFileDamaged() override;
+
+    // ZoznamHost: the list's events, each run as an event's handler.
+    QString rowText(int row) const override;
+    void listMouseDown(Qt::MouseButton button) override;
+    void listMouseMove() override;
+    void listMouseUp() override;
+    void listRowChosen(int row) override;
+    void listTypedAhead(const QString& typed) override;
+    void listRowsShown(int rows) override;
+    void listMenuAt(const QPoint& globalPos) override;
 
     void buildControls();
     void wireSignals();

@@ -14,7 +14,6 @@
 #include <optional>
 #include <string>
 
-#include "MainUnit.h"
 #include "RecordTextInput.h"
 #include "ZoznamAccessible.h"
 
@@ -25,7 +24,7 @@ constexpr int DragScrollInterval = 50;  // milliseconds a row while dragging bey
 
 }  // namespace
 
-ZoznamView::ZoznamView(TMainForm& form, QWidget* parent) : QAbstractItemView(parent), form_(form) {
+ZoznamView::ZoznamView(ZoznamHost& host, QWidget* parent) : QAbstractItemView(parent), host_(host) {
     ZoznamAccessible::install();
     verticalScrollBar()->setSingleStep(1);
     // The list opens its own menu (ZoznamContextMenu): Qt's would come on
@@ -212,7 +211,7 @@ void ZoznamView::paintEvent(QPaintEvent* event) {
             painter.fillRect(rect, colours.brush(group, QPalette::Highlight));
         painter.setPen(colours.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
         painter.drawText(rect.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         fromRecord(form_.catalogue_.displayAt(row)));
+                         host_.rowText(row));
         if (focus && index == current) {
             QStyleOptionFocusRect frame;
             frame.initFrom(this);
@@ -295,7 +294,7 @@ void ZoznamView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::RightButton)
         rightPressedAt_ = event->position().toPoint();
     const Qt::MouseButton button = event->button();
-    form_.run([&] { form_.ZoznamMouseDown(button); });
+    host_.listMouseDown(button);
 }
 
 void ZoznamView::mouseMoveEvent(QMouseEvent* event) {
@@ -305,7 +304,7 @@ void ZoznamView::mouseMoveEvent(QMouseEvent* event) {
         dragTo(event->position().toPoint().y());
     else
         QAbstractItemView::mouseMoveEvent(event);
-    form_.run([&] { form_.ZoznamMouseMove(); });
+    host_.listMouseMove();
 }
 
 void ZoznamView::mouseReleaseEvent(QMouseEvent* event) {
@@ -316,13 +315,13 @@ void ZoznamView::mouseReleaseEvent(QMouseEvent* event) {
     } else {
         event->accept();
     }
-    form_.run([&] { form_.ZoznamMouseUp(); });
+    host_.listMouseUp();
     // A right click that ends where it began opens the list's menu; a
     // right-button drag stays what it always was, nothing. The selection
     // does not move either way.
     if (event->button() == Qt::RightButton && rightPressedAt_ &&
         (event->position().toPoint() - *rightPressedAt_).manhattanLength() <= QApplication::startDragDistance())
-        form_.ZoznamContextMenu(event->globalPosition().toPoint());
+        host_.listMenuAt(event->globalPosition().toPoint());
     if (event->button() == Qt::RightButton)
         rightPressedAt_.reset();
 }
@@ -361,7 +360,7 @@ void ZoznamView::dragScroll() {
     const int row = dragY_ < 0 ? std::max(0, top - 1) : std::min(rows - 1, top + visibleRows());
     // The current row's change scrolls it into view, one row.
     selectRow(row);
-    form_.run([&] { form_.ZoznamMouseMove(); });
+    host_.listMouseMove();
 }
 
 void ZoznamView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -374,7 +373,7 @@ void ZoznamView::currentChanged(const QModelIndex& current, const QModelIndex& p
     if (current.isValid() && hasFocus())
         ZoznamAccessible::rowEvent(this, current.row(), QAccessible::Focus);
     if (current.isValid())
-        form_.userMovedSelection(current.row());
+        host_.listRowChosen(current.row());
 }
 
 void ZoznamView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
@@ -403,7 +402,7 @@ void ZoznamView::focusOutEvent(QFocusEvent* event) {
 void ZoznamView::resizeEvent(QResizeEvent* event) {
     QAbstractItemView::resizeEvent(event);
     updateGeometries();
-    form_.catalogue_.setVisibleRows(visibleRows());
+    host_.listRowsShown(visibleRows());
 }
 
 bool ZoznamView::typeAhead(QKeyEvent* event) {
@@ -414,24 +413,16 @@ bool ZoznamView::typeAhead(QKeyEvent* event) {
     if (!backspace && (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); })))
         return false;
 
-    form_.run([&] {
-        if (!lastTyped_.isValid() || lastTyped_.elapsed() >= TypeAheadPause)
-            typed_.clear();
-        lastTyped_.start();
-        if (backspace) {
-            if (typed_.isEmpty())
-                return;
-            typed_.chop(1);
-            if (typed_.isEmpty()) {
-                form_.selectByUser(0);
-                return;
-            }
-        } else {
-            typed_ += text;
-        }
-        const std::optional<std::string> prefix = vrindel::toWindows1250(typed_.toStdU16String());
-        if (prefix)
-            form_.selectByUser(form_.catalogue_.findPrefixInDisplay(*prefix));
-    });
+    if (!lastTyped_.isValid() || lastTyped_.elapsed() >= TypeAheadPause)
+        typed_.clear();
+    lastTyped_.start();
+    if (backspace) {
+        if (typed_.isEmpty())
+            return true;
+        typed_.chop(1);
+    } else {
+        typed_ += text;
+    }
+    host_.listTypedAhead(typed_);
     return true;
 }

@@ -8,7 +8,25 @@
 
 #include <optional>
 
-class TMainForm;
+// What the list asks of the window that holds it, and tells it: the view
+// knows nothing else of the window (TMainForm answers, wired where it makes
+// the list). The window runs each of these as an event's handler.
+class ZoznamHost {
+public:
+    virtual QString rowText(int row) const = 0;
+    virtual void listMouseDown(Qt::MouseButton button) = 0;
+    virtual void listMouseMove() = 0;
+    virtual void listMouseUp() = 0;
+    // The user moved the current row (mouse, keys).
+    virtual void listRowChosen(int row) = 0;
+    // Typed letters so far; empty when Backspace took the last one.
+    virtual void listTypedAhead(const QString& typed) = 0;
+    virtual void listRowsShown(int rows) = 0;
+    virtual void listMenuAt(const QPoint& globalPos) = 0;
+
+protected:
+    ~ZoznamHost() = default;
+};
 
 // Rows 13 pixels high, one selected at most. The view works out every row's place from its
 // number, so that a row inserted or removed costs the same with ten names
@@ -25,7 +43,7 @@ class ZoznamView : public QAbstractItemView {
 public:
     static constexpr int ItemHeight = 13;
 
-    ZoznamView(TMainForm& form, QWidget* parent);
+    ZoznamView(ZoznamHost& host, QWidget* parent);
     // Brings the scroll range up to date now.
     void layoutNow();
     // Rows wholly in view.
@@ -80,7 +98,7 @@ private:
     void dragScroll();
     void selectRow(int row);
 
-    TMainForm& form_;
+    ZoznamHost& host_;
     bool dragging_ = false;
     std::optional<QPoint> rightPressedAt_;
     int dragY_ = 0;
