@@ -14,7 +14,7 @@ DIST       ?= dist
 # the tests and benchmarks add (`make test`): a virtual display with a window
 # manager, the desktop data's validators, FAT and exFAT for removable media.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev \
-                libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core
+                libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core qt6-translations-l10n
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
                  libglib2.0-bin man-db shared-mime-info xvfb openbox x11-utils \
                  fusefat dosfstools exfat-fuse exfatprogs

@@ -16,6 +16,8 @@
 #include "BenchData.h"
 #include "CatalogueFiles.h"
 #include "CatalogueSession.h"
+#include "EditHistory.h"
+#include "SearchIndex.h"
 
 using namespace vrindel;
 using namespace vrindel::bench;
@@ -326,5 +328,38 @@ void type_ahead(benchmark::State& state) {
 }
 BENCHMARK(type_ahead<true>)->Name("type_ahead_sorted")->Apply(sizes);
 BENCHMARK(type_ahead<false>)->Name("type_ahead_unsorted")->Apply(sizes);
+
+
+// Finding by any part of a name or location, as the find dialog does for a
+// keystroke: the first letter scans every record, the next ones only what
+// the text before them found.
+void find_letter(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
+    SearchIndex index(catalogue, catalogue.storageInNameOrder());
+    const std::string texts[] = {"a", "k", "m", "\xc5\xa1" /* š */, "e"};
+    std::size_t i = 0, found = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        index.matches("");   // a fresh start: every letter below is a first letter
+        state.ResumeTiming();
+        found = index.matches(texts[i++ % std::size(texts)]).size();
+    }
+    state.counters["found"] = double(found);
+}
+BENCHMARK(find_letter)->Name("find_first_letter")->Apply(sizes);
+
+// A deleted record put back in the middle of storage and of the sorted list.
+void undo_delete(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
+    EditHistory history(catalogue);
+    int n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        history.deleteAtDisplay(catalogue.displayCount() / 2 + n++ % 100);
+        state.ResumeTiming();
+        history.undo();
+    }
+}
+BENCHMARK(undo_delete)->Apply(sizes);
 
 }  // namespace

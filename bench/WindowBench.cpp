@@ -22,6 +22,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTableView>
+#include <QLabel>
 #include <QWindow>
 
 #include <cstdio>
@@ -31,6 +33,7 @@
 #include <string>
 
 #include "BenchData.h"
+#include "ListDialogs.h"
 #include "CatalogueFiles.h"
 #include "MainUnit.h"
 #include "MessageBoxes.h"
@@ -448,6 +451,89 @@ void dragStep(State& state, bool sorted) {
     failed(state, w);
 }
 
+// --- Find, undo ------------------------------------------------------------------------
+
+// The find dialog over the whole catalogue, opened by Ctrl+F untimed.
+FindDialog* openFind(TMainForm& form) {
+    form.Zoznam->setFocus();
+    key(form.Zoznam, Qt::Key_F, Qt::ControlModifier);
+    handleEvents();
+    auto* dialog = form.findChild<FindDialog*>();
+    if (dialog)
+        settle(*dialog);
+    return dialog;
+}
+
+void closeFind(FindDialog* dialog) {
+    key(dialog->text(), Qt::Key_Escape);
+    handleEvents();
+}
+
+// A keystroke in the find dialog's edit until the results and the count
+// line are updated and drawn. `typedBefore` letters of the text are typed
+// untimed first: 0 times the first letter (which finds the most), 9 the
+// tenth (searched among what the ninth found).
+void findKeystroke(State& state, bool sorted, int typedBefore) {
+    Window& w = window(state.range(0), sorted);
+    TMainForm& form = *w.form;
+    // Ten letters of a name from the middle of the list: the tenth finds it.
+    QString wanted = text(form.catalogue().displayAt(form.catalogue().displayCount() / 2));
+    wanted = wanted.left(10).leftJustified(10, u' ');
+    FindDialog* dialog = openFind(form);
+    if (!dialog) {
+        state.SkipWithError("Ctrl+F opened no dialog");
+        return;
+    }
+    const QString start = typedBefore == 0 ? QStringLiteral("a") : wanted;
+    long found = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        dialog->text()->setText(start.left(typedBefore));
+        dialog->text()->end(false);
+        handleEvents();
+        state.ResumeTiming();
+
+        typeChar(dialog->text(), start[typedBefore]);
+        handleEvents();
+
+        state.PauseTiming();
+        found = dialog->results()->model()->rowCount();
+        state.ResumeTiming();
+    }
+    state.counters["found"] = double(found);
+    if (found == 0 || dialog->count()->text().isEmpty())
+        state.SkipWithError("the find found nothing");
+    closeFind(dialog);
+    failed(state, w);
+}
+
+// Ctrl+Z in the list after a Delete in the middle: the record goes back to
+// its place in storage order and in the list. The delete is done untimed.
+void undoDelete(State& state, bool sorted) {
+    Window& w = window(state.range(0), sorted);
+    TMainForm& form = *w.form;
+    const int before = form.catalogue().recordCount();
+    for (auto _ : state) {
+        state.PauseTiming();
+        selectRow(form, form.catalogue().displayCount() / 2 + int(state.iterations() % 100));
+        form.Zoznam->setFocus();
+        key(form.Zoznam, Qt::Key_Delete);
+        handleEvents();
+        state.ResumeTiming();
+
+        key(form.Zoznam, Qt::Key_Z, Qt::ControlModifier);
+        handleEvents();
+
+        state.PauseTiming();
+        if (form.catalogue().recordCount() != before) {
+            state.SkipWithError("the delete was not taken back");
+            break;
+        }
+        state.ResumeTiming();
+    }
+    failed(state, w);
+}
+
 // Closing the window: both files written and flushed to the disk. The
 // window is shown again untimed.
 void closeWindow(State& state) {
@@ -505,6 +591,11 @@ void registerAll() {
         reg("window_delete_unsorted", [](State& s) { deleteMiddle(s, false); });
         reg("window_type_ahead_unsorted", [](State& s) { typeAhead(s, false); });
         reg("window_drag_step_unsorted", [](State& s) { dragStep(s, false); });
+        reg("window_find_first_letter_sorted", [](State& s) { findKeystroke(s, true, 0); }, large ? 20 : 0);
+        reg("window_find_tenth_letter_sorted", [](State& s) { findKeystroke(s, true, 9); }, large ? 20 : 0);
+        reg("window_find_first_letter_unsorted", [](State& s) { findKeystroke(s, false, 0); }, large ? 20 : 0);
+        reg("window_undo_delete_sorted", [](State& s) { undoDelete(s, true); }, large ? 50 : 0);
+        reg("window_undo_delete_unsorted", [](State& s) { undoDelete(s, false); }, large ? 50 : 0);
     }
 }
 

@@ -158,6 +158,31 @@ bool KeyRouter::routeKey(QKeyEvent* event) {
             }
         }
 
+        // The list's further actions, on keys the window leaves free: find
+        // wherever the focus is, the rest in the list. In the edits, Ctrl+Z
+        // stays the edit's own.
+        const bool ctrl = modifiers == Qt::ControlModifier;
+        if (key == Qt::Key_F && ctrl) {
+            taken = true;
+            form_.ZoznamFind();
+            return;
+        }
+        if (target == form_.Zoznam) {
+            taken = true;
+            if (key == Qt::Key_Z && ctrl)
+                form_.ZoznamUndo();
+            else if ((key == Qt::Key_Y && ctrl) || (key == Qt::Key_Z && modifiers == (Qt::ControlModifier | Qt::ShiftModifier)))
+                form_.ZoznamRedo();
+            else if (key == Qt::Key_F2 && plain)
+                form_.ZoznamRelocate();
+            else if ((key == Qt::Key_Menu && plain) || (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier))
+                form_.ZoznamContextMenu(form_.contextMenuPoint());
+            else
+                taken = false;
+            if (taken)
+                return;
+        }
+
         // Everything else reaches the focused control's key-down handler,
         // before the control handles the key itself.
         const int code = virtualKey(event);
@@ -167,6 +192,12 @@ bool KeyRouter::routeKey(QKeyEvent* event) {
             form_.NewPolozkaKeyDown(code);
         else if (target == form_.Polozka)
             form_.PolozkaKeyDown(code);
+
+        // Write is drawn as the default button, which would make Qt click it
+        // on any Enter while it has the focus; a button takes only the plain
+        // one, above.
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && qobject_cast<QPushButton*>(target))
+            taken = true;
 
         // An Alt chord that no control took is no text: an edit never types
         // it. (Ctrl+Alt may be AltGr, which types.)

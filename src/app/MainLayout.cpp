@@ -106,6 +106,9 @@ void TMainForm::buildControls() {
     NewPoznamka = edit(303, 67);
     Write = button(QStringLiteral("Z&apísať"), 456, 96);
     Clear = button(QStringLiteral("&Vyčistiť"), 304, 96);
+    // Drawn and announced as the default button; the Enter itself is routed
+    // by the window (KeyRouter), not by Qt's default-button rules.
+    Write->setDefault(true);
     Zoradit = checkBox(QStringLiteral("Z&oradiť zoznam"), 304, 132, 113, bold);
     DelPlaceBox = checkBox(QStringLiteral("Zmazať &umiestnenie"), 304, 148, 137, bold);
     Polozka = edit(304, 196);

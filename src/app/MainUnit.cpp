@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "Errors.h"
+#include "FormSync.h"
 #include "KeyRouter.h"
 #include "MessageBoxes.h"
 #include "RecordText.h"
@@ -32,38 +33,12 @@ namespace {
 // The window's own messages about its files, UTF-8.
 constexpr const char* AlreadyOpenText = "Zoznam v tomto prie\u010dinku je u\u017e otvoren\u00fd v inom okne programu.";
 constexpr const char* SaveFailedQuestion = "Zoznam sa nepodarilo ulo\u017ei\u0165. Zavrie\u0165 program bez ulo\u017eenia?";
+constexpr const char* OptionsFailedQuestion =
+    "Nastavenia (Options.dat) sa nepodarilo ulo\u017ei\u0165. Zavrie\u0165 program bez ulo\u017eenia?";
 constexpr const char* UnreadQuestion =
     "S\u00fabor so zoznamom sa nepodarilo pre\u010d\u00edta\u0165, zmeny sa neulo\u017eia. Zavrie\u0165 program?";
 constexpr const char* CloseWithoutSaving = "Zavrie\u0165 bez ulo\u017eenia";
 constexpr const char* KeepOpen = "Necha\u0165 otvoren\u00e9";
-
-// Marks the view as being set from the catalogue, so that what the view
-// reports meanwhile is not taken for the user's doing.
-class Syncing {
-public:
-    explicit Syncing(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
-    ~Syncing() { flag_ = was_; }
-    Syncing(const Syncing&) = delete;
-    Syncing& operator=(const Syncing&) = delete;
-
-private:
-    bool& flag_;
-    bool was_;
-};
-
-// Brackets a change of the display list for the view, even when the change
-// fails half-way.
-class ModelReset {
-public:
-    ModelReset(ZoznamModel& model, bool& syncing) : model_(model), syncing_(syncing) { model_.beginReset(); }
-    ~ModelReset() { model_.endReset(); }
-    ModelReset(const ModelReset&) = delete;
-    ModelReset& operator=(const ModelReset&) = delete;
-
-private:
-    ZoznamModel& model_;
-    Syncing syncing_;
-};
 
 }  // namespace
 
@@ -296,6 +271,7 @@ void TMainForm::FormCreate() {
     {
         const ModelReset reset(*model_, syncing_);
         catalogue_.clear();
+        history_.clear();
     }
     showSelection();
     ListFile.assign(vrindel::ListFileName);
@@ -342,11 +318,14 @@ void TMainForm::FormClose() {
     // A catalogue that exists but could not be read at start-up is left as
     // it is: the empty list shown instead is not the catalogue. Records
     // another program added meanwhile are kept.
+    optionsFailed_ = false;
     session_.saveChangedCatalogue(catalogue_);
     vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
+    optionsFailed_ = true;   // until the switches are saved too
     tellOfConflicts();
     session_.saveOptions(switches());
     vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
+    optionsFailed_ = false;
 }
 
 QString TMainForm::saveFiles() {
@@ -410,7 +389,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    if (++failedCloses_ >= 2 && userClosesWithoutSaving(SaveFailedQuestion))
+    // The question names what failed: the switches may fail alone.
+    if (++failedCloses_ >= 2 && userClosesWithoutSaving(optionsFailed_ ? OptionsFailedQuestion : SaveFailedQuestion))
         event->accept();
     else
         event->ignore();
@@ -486,7 +466,7 @@ void TMainForm::ZoznamKeyDown(int key) {
     {
         const Syncing syncing(syncing_);
         model_->beginRemove(i);
-        catalogue_.deleteAtDisplay(i);
+        history_.deleteAtDisplay(i);
         model_->endRemove();
     }
     setStatusCount();
@@ -559,7 +539,7 @@ void TMainForm::WriteClick() {
     {
         const Syncing syncing(syncing_);
         model_->beginInsert(catalogue_.insertPosition(name));
-        catalogue_.add(name, location);
+        history_.add(name, location);
         model_->endInsert();
     }
     showSelection();
@@ -619,7 +599,7 @@ void TMainForm::PolozkaKeyDown(int key) {
 
     // The record keeps its location: the one Poznamka shows, which cannot
     // be edited.
-    catalogue_.renameAtDisplay(i, name);
+    history_.renameAtDisplay(i, name);
     model_->rowsChanged(i, i);
     catalogue_.setSelection(catalogue_.findInDisplay(name));
     showSelection();

@@ -21,6 +21,7 @@
 #include "Catalogue.h"
 #include "CatalogueFiles.h"
 #include "CatalogueSession.h"
+#include "EditHistory.h"
 #include "FileLayer.h"
 #include "StatusBar.h"
 #include "ZoznamView.h"
@@ -35,10 +36,9 @@ class KeyRouter;
 class MessageBoxes;
 class ZoznamModel;
 
-class TMainForm : public QWidget, private vrindel::FileMessages {
+class TMainForm : public QWidget, private vrindel::FileMessages, private ZoznamHost {
     Q_OBJECT
     friend class KeyRouter;
-    friend class ZoznamView;
 
 public:
     // Runs FormCreate before returning; the caller shows the window. When
@@ -93,6 +93,19 @@ public:
     void ZoraditClick();
     void PolozkaKeyDown(int key);
 
+    // --- The list's further actions, behind keys and its context menu ------------
+    void ZoznamFind();                           // Ctrl+F: the "Hľadať" dialog
+    void ZoznamUndo();                           // Ctrl+Z
+    void ZoznamRedo();                           // Ctrl+Y, Ctrl+Shift+Z
+    void ZoznamRelocate();                       // F2: the "Zmeniť umiestnenie" dialog
+    // The menu of these actions at a point of the screen; Menu, Shift+F10
+    // and a right click on the list open it.
+    void ZoznamContextMenu(const QPoint& globalPos);
+    // Where the keyboard's context menu opens: at the selected row.
+    QPoint contextMenuPoint() const;
+    // Every add, delete, rename and relocate since start-up.
+    const vrindel::EditHistory& history() const { return history_; }
+
     // Runs a handler as an event runs it: at the outermost level an error
     // ends it and is shown by the generic error message. Returns whether the
     // handler ran to its end.
@@ -120,6 +133,16 @@ private:
     void tellOfRecovery();
     void tellOfConflicts();
 
+    // ZoznamHost: the list's events, each run as an event's handler.
+    QString rowText(int row) const override;
+    void listMouseDown(Qt::MouseButton button) override;
+    void listMouseMove() override;
+    void listMouseUp() override;
+    void listRowChosen(int row) override;
+    void listTypedAhead(const QString& typed) override;
+    void listRowsShown(int rows) override;
+    void listMenuAt(const QPoint& globalPos) override;
+
     void buildControls();
     void wireSignals();
 
@@ -142,6 +165,11 @@ private:
     void selectByUser(int row);
     void rememberTopIndex();
 
+    // After an undo or a redo, or a record chosen in the find dialog.
+    void showStep(const vrindel::EditHistory::Step& step);
+    void selectStored(int j);
+    void relocateSelected(const QString& location);
+
     void setStatusCount();
     void setStatusPosition();          // "0 / 0" for an empty list
     void setStatusSelection();         // the selection's index plus one, always
@@ -155,6 +183,7 @@ private:
 
     MessageBoxes& boxes_;
     vrindel::Catalogue catalogue_;
+    vrindel::EditHistory history_{catalogue_};
     ZoznamModel* model_ = nullptr;
 
     int depth_ = 0;             // handlers running
@@ -163,6 +192,7 @@ private:
     bool refused_ = false;
     bool ending_ = false;
     int failedCloses_ = 0;
+    bool optionsFailed_ = false;    // the last close failed at the switches, not the catalogue
     bool unsavedAccepted_ = false;  // the user let the changes to an unread catalogue go
     // The first position: centred on the primary screen by the outer frame.
     void centreByFrame();

@@ -85,24 +85,30 @@ QValidator::State RecordTextValidator::validate(QString& input, int& pos) const 
         inserted.truncate(lineEnd - inserted.begin());
         told << QStringLiteral("Vložil sa len prvý riadok textu.");
     }
-    if (std::any_of(inserted.begin(), inserted.end(), control)) {
+    // Composed first, so that a letter and its accent count as one, and cut
+    // to the room left before anything is judged: a character that the cut
+    // drops cannot spoil what it keeps.
+    QString head = (input.left(before) + inserted).normalized(QString::NormalizationForm_C);
+    const QString tail = input.right(after);
+    bool cut = false;
+    if (head.size() + tail.size() > MaxLength) {
+        head.truncate(std::max(before, MaxLength - tail.size()));
+        cut = true;
+    }
+    const QStringView added = QStringView(head).mid(std::min(before, head.size()));
+    if (std::any_of(added.begin(), added.end(), control)) {
         tell(edit_, QStringLiteral("Text obsahuje riadiace znaky, preto sa nevložil."));
         return Invalid;
     }
-    // Composed first, so that a letter and its accent count as one.
-    QString head = (input.left(before) + inserted).normalized(QString::NormalizationForm_C);
-    const QString tail = input.right(after);
     if (!std::all_of(head.begin(), head.end(), storable)) {
         tell(edit_, QStringLiteral("Text obsahuje znaky, ktoré sa do zoznamu nedajú uložiť (%1), preto sa nevložil.")
                         .arg(unstorable(head)));
         return Invalid;
     }
-    if (head.size() + tail.size() > MaxLength) {
-        head.truncate(std::max(before, MaxLength - tail.size()));
+    if (cut)
         told << (head + tail == old ? QStringLiteral("Zmestí sa najviac %1 znakov.")
                                     : QStringLiteral("Zmestí sa najviac %1 znakov, zvyšok sa nevložil."))
                     .arg(MaxLength);
-    }
     if (!told.isEmpty())
         tell(edit_, told.join(u' '));
     if (head + tail == old)

@@ -3,6 +3,7 @@
 #include "ZoznamView.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -13,22 +14,28 @@
 #include <optional>
 #include <string>
 
-#include "MainUnit.h"
 #include "RecordTextInput.h"
 #include "ZoznamAccessible.h"
 
 namespace {
 
 constexpr qint64 TypeAheadPause = 500;  // milliseconds
+constexpr int DragScrollInterval = 50;  // milliseconds a row while dragging beyond an edge
 
 }  // namespace
 
-ZoznamView::ZoznamView(TMainForm& form, QWidget* parent) : QAbstractItemView(parent), form_(form) {
+ZoznamView::ZoznamView(ZoznamHost& host, QWidget* parent) : QAbstractItemView(parent), host_(host) {
     ZoznamAccessible::install();
     verticalScrollBar()->setSingleStep(1);
+    // The list opens its own menu (ZoznamContextMenu): Qt's would come on
+    // the press of the right button, before a drag could be told apart.
+    setContextMenuPolicy(Qt::NoContextMenu);
+    viewport()->setContextMenuPolicy(Qt::NoContextMenu);
     // Qt would give the focus on a press of any button before the view sees
     // it; the left button's press takes it in mousePressEvent instead.
     setFocusPolicy(Qt::TabFocus);
+    dragScroller_.setInterval(DragScrollInterval);
+    connect(&dragScroller_, &QTimer::timeout, this, [this] { dragScroll(); });
 }
 
 void ZoznamView::setModel(QAbstractItemModel* model) {
@@ -56,7 +63,9 @@ int ZoznamView::verticalOffset() const {
 }
 
 int ZoznamView::rowAt(int y) const {
-    if (y < 0)
+    // A point below the viewport is on no row: the rows beyond it are not
+    // shown, and taking one would highlight a record nobody sees.
+    if (y < 0 || y >= viewport()->height())
         return -1;
     const int row = topRow() + y / ItemHeight;
     return row < rowCount() ? row : -1;
@@ -202,7 +211,7 @@ void ZoznamView::paintEvent(QPaintEvent* event) {
             painter.fillRect(rect, colours.brush(group, QPalette::Highlight));
         painter.setPen(colours.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
         painter.drawText(rect.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         fromRecord(form_.catalogue_.displayAt(row)));
+                         host_.rowText(row));
         if (focus && index == current) {
             QStyleOptionFocusRect frame;
             frame.initFrom(this);
@@ -278,24 +287,80 @@ void ZoznamView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         setFocus(Qt::MouseFocusReason);
         QAbstractItemView::mousePressEvent(event);
+        dragging_ = true;
     } else {
         event->accept();
     }
+    if (event->button() == Qt::RightButton)
+        rightPressedAt_ = event->position().toPoint();
     const Qt::MouseButton button = event->button();
-    form_.run([&] { form_.ZoznamMouseDown(button); });
+    host_.listMouseDown(button);
 }
 
 void ZoznamView::mouseMoveEvent(QMouseEvent* event) {
-    QAbstractItemView::mouseMoveEvent(event);
-    form_.run([&] { form_.ZoznamMouseMove(); });
+    // Qt's own drag selection and auto-scroll are left out: they move the
+    // highlight apart from the current row once the pointer leaves the list.
+    if (dragging_ && (event->buttons() & Qt::LeftButton))
+        dragTo(event->position().toPoint().y());
+    else
+        QAbstractItemView::mouseMoveEvent(event);
+    host_.listMouseMove();
 }
 
 void ZoznamView::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
+        dragging_ = false;
+        dragScroller_.stop();
         QAbstractItemView::mouseReleaseEvent(event);
-    else
+    } else {
         event->accept();
-    form_.run([&] { form_.ZoznamMouseUp(); });
+    }
+    host_.listMouseUp();
+    // A right click that ends where it began opens the list's menu; a
+    // right-button drag stays what it always was, nothing. The selection
+    // does not move either way.
+    if (event->button() == Qt::RightButton && rightPressedAt_ &&
+        (event->position().toPoint() - *rightPressedAt_).manhattanLength() <= QApplication::startDragDistance())
+        host_.listMenuAt(event->globalPosition().toPoint());
+    if (event->button() == Qt::RightButton)
+        rightPressedAt_.reset();
+}
+
+void ZoznamView::selectRow(int row) {
+    const QModelIndex index = model()->index(row, 0, rootIndex());
+    if (index != currentIndex())
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+}
+
+void ZoznamView::dragTo(int y) {
+    dragY_ = y;
+    const int rows = rowCount();
+    const bool beyond = y < 0 || y >= viewport()->height();
+    if (beyond && !dragScroller_.isActive())
+        dragScroller_.start();
+    else if (!beyond)
+        dragScroller_.stop();
+    if (rows == 0)
+        return;
+    const int top = topRow();
+    const int lastShown = std::min(rows - 1, top + visibleRows() - 1);
+    const int row = y < 0 ? top : beyond ? lastShown : std::min(rows - 1, top + y / ItemHeight);
+    selectRow(row);
+}
+
+void ZoznamView::dragScroll() {
+    if (!dragging_) {
+        dragScroller_.stop();
+        return;
+    }
+    const int rows = rowCount();
+    if (rows == 0)
+        return;
+    const int top = topRow();
+    const int row = dragY_ < 0 ? std::max(0, top - 1) : std::min(rows - 1, top + visibleRows());
+    // The current row's change scrolls it into view, one row.
+    selectRow(row);
+    host_.listMouseMove();
 }
 
 void ZoznamView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -308,20 +373,36 @@ void ZoznamView::currentChanged(const QModelIndex& current, const QModelIndex& p
     if (current.isValid() && hasFocus())
         ZoznamAccessible::rowEvent(this, current.row(), QAccessible::Focus);
     if (current.isValid())
-        form_.userMovedSelection(current.row());
+        host_.listRowChosen(current.row());
 }
 
 void ZoznamView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
     QAbstractItemView::selectionChanged(selected, deselected);
+    // The highlighted row is the current row, which is the record shown and
+    // the one Delete removes; whatever Qt selects besides, it goes back.
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && !selected.isEmpty() && !selectionModel()->isSelected(current)) {
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
+        return;
+    }
     // One row at most is selected.
     if (!selected.isEmpty())
         ZoznamAccessible::rowEvent(this, selected.first().top(), QAccessible::Selection);
 }
 
+void ZoznamView::focusOutEvent(QFocusEvent* event) {
+    // A box raised meanwhile takes the button's release with it.
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) {
+        dragging_ = false;
+        dragScroller_.stop();
+    }
+    QAbstractItemView::focusOutEvent(event);
+}
+
 void ZoznamView::resizeEvent(QResizeEvent* event) {
     QAbstractItemView::resizeEvent(event);
     updateGeometries();
-    form_.catalogue_.setVisibleRows(visibleRows());
+    host_.listRowsShown(visibleRows());
 }
 
 bool ZoznamView::typeAhead(QKeyEvent* event) {
@@ -332,24 +413,16 @@ bool ZoznamView::typeAhead(QKeyEvent* event) {
     if (!backspace && (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); })))
         return false;
 
-    form_.run([&] {
-        if (!lastTyped_.isValid() || lastTyped_.elapsed() >= TypeAheadPause)
-            typed_.clear();
-        lastTyped_.start();
-        if (backspace) {
-            if (typed_.isEmpty())
-                return;
-            typed_.chop(1);
-            if (typed_.isEmpty()) {
-                form_.selectByUser(0);
-                return;
-            }
-        } else {
-            typed_ += text;
-        }
-        const std::optional<std::string> prefix = vrindel::toWindows1250(typed_.toStdU16String());
-        if (prefix)
-            form_.selectByUser(form_.catalogue_.findPrefixInDisplay(*prefix));
-    });
+    if (!lastTyped_.isValid() || lastTyped_.elapsed() >= TypeAheadPause)
+        typed_.clear();
+    lastTyped_.start();
+    if (backspace) {
+        if (typed_.isEmpty())
+            return true;
+        typed_.chop(1);
+    } else {
+        typed_ += text;
+    }
+    host_.listTypedAhead(typed_);
     return true;
 }

@@ -4,8 +4,29 @@
 
 #include <QAbstractItemView>
 #include <QElapsedTimer>
+#include <QTimer>
 
-class TMainForm;
+#include <optional>
+
+// What the list asks of the window that holds it, and tells it: the view
+// knows nothing else of the window (TMainForm answers, wired where it makes
+// the list). The window runs each of these as an event's handler.
+class ZoznamHost {
+public:
+    virtual QString rowText(int row) const = 0;
+    virtual void listMouseDown(Qt::MouseButton button) = 0;
+    virtual void listMouseMove() = 0;
+    virtual void listMouseUp() = 0;
+    // The user moved the current row (mouse, keys).
+    virtual void listRowChosen(int row) = 0;
+    // Typed letters so far; empty when Backspace took the last one.
+    virtual void listTypedAhead(const QString& typed) = 0;
+    virtual void listRowsShown(int rows) = 0;
+    virtual void listMenuAt(const QPoint& globalPos) = 0;
+
+protected:
+    ~ZoznamHost() = default;
+};
 
 // Rows 13 pixels high, one selected at most. The view works out every row's place from its
 // number, so that a row inserted or removed costs the same with ten names
@@ -22,7 +43,7 @@ class ZoznamView : public QAbstractItemView {
 public:
     static constexpr int ItemHeight = 13;
 
-    ZoznamView(TMainForm& form, QWidget* parent);
+    ZoznamView(ZoznamHost& host, QWidget* parent);
     // Brings the scroll range up to date now.
     void layoutNow();
     // Rows wholly in view.
@@ -46,6 +67,7 @@ protected:
                                                          const QEvent* event = nullptr) const override;
     void keyboardSearch(const QString&) override {}
     void resizeEvent(QResizeEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void updateGeometries() override;
@@ -67,7 +89,20 @@ private:
     // A typed letter or Backspace searches the names; false for other keys.
     bool typeAhead(QKeyEvent* event);
 
-    TMainForm& form_;
+    // A drag with the left button selects the row under the pointer, the
+    // last one below the rows, and beyond the top or the bottom edge the
+    // edge row while the list scrolls towards the pointer, one row a tick.
+    // Always through the current row, so that the highlight, the details and
+    // the record a Delete removes are one.
+    void dragTo(int y);
+    void dragScroll();
+    void selectRow(int row);
+
+    ZoznamHost& host_;
+    bool dragging_ = false;
+    std::optional<QPoint> rightPressedAt_;
+    int dragY_ = 0;
+    QTimer dragScroller_;
     QMetaObject::Connection removed_;
     QString typed_;             // type-ahead search text
     QElapsedTimer lastTyped_;

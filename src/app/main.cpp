@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
+#include <QLocale>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include "MainUnit.h"
 #include "MessageBoxes.h"
+#include "QtTranslations.h"
 #include "SessionEnd.h"
 
 namespace {
@@ -225,6 +227,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.vrindel.Vrindel"));
     QApplication::setWindowIcon(programIcon());
+    // The window speaks Slovak; what Qt itself shows follows the locale.
+    installQtTranslations(QLocale());
 
     ModalMessageBoxes boxes;
     if (problem.empty() && !folder.empty()) {

@@ -3,6 +3,7 @@
 #include "CollationSort.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -17,6 +18,29 @@ std::uint32_t foldedHead(std::string_view text) {
     for (std::size_t i = 0; i < 4; ++i)
         head = (head << 8) | (i < text.size() ? fold[static_cast<unsigned char>(text[i])] : 0u);
     return head;
+}
+
+// The three searches of a sorted display list that may hold one entry out
+// of order (renamed in place) share this: a lower bound over the list with
+// the entry at `skip` left out (skip at or past the end: none). `before`
+// holds for a prefix of the other entries; returns that prefix's length.
+template <class List, class Before>
+std::size_t boundLeavingOut(const List& list, std::size_t skip, Before before) {
+    const std::size_t count = skip < list.size() ? list.size() - 1 : list.size();
+    std::size_t lo = 0, hi = count;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (before(list[mid >= skip ? mid + 1 : mid]))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+// The position in the whole list of the k-th entry when `skip` is left out.
+std::size_t withSkipped(std::size_t k, std::size_t skip) {
+    return k >= skip ? k + 1 : k;
 }
 
 }  // namespace
@@ -105,19 +129,11 @@ int Catalogue::findInSortedDisplay(std::string_view name) const {
     // Binary search over the sorted entries, leaving out the one renamed in
     // place; that one is checked on its own.
     const std::size_t m = misplaced_ < 0 ? n : std::size_t(misplaced_);
-    const std::size_t count = misplaced_ < 0 ? n : n - 1;
-    auto raw = [&](std::size_t k) { return k >= m ? k + 1 : k; };
-    std::size_t lo = 0, hi = count;
-    while (lo < hi) {
-        std::size_t mid = lo + (hi - lo) / 2;
-        if (compare(name, display_[raw(mid)].name) > 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    const std::size_t count = m < n ? n - 1 : n;
+    const std::size_t lo = boundLeavingOut(display_, m, [&](const Entry& e) { return compare(name, e.name) > 0; });
     int found = -1;
-    if (lo < count && compare(name, display_[raw(lo)].name) == 0)
-        found = int(raw(lo));
+    if (lo < count && compare(name, display_[withSkipped(lo, m)].name) == 0)
+        found = int(withSkipped(lo, m));
     if (m < n && compare(name, display_[m].name) == 0 && (found < 0 || int(m) < found))
         found = int(m);
     return found;
@@ -127,19 +143,10 @@ int Catalogue::findInSortedDisplay(std::string_view name) const {
 // longer in order is searched as if it were, as a list control would.
 std::size_t Catalogue::sortedInsertPosition(std::string_view name) const {
     const std::size_t n = display_.size();
-    const bool skip = !irregular_ && misplaced_ >= 0;
-    const std::size_t m = skip ? std::size_t(misplaced_) : n;
-    const std::size_t count = skip ? n - 1 : n;
-    auto raw = [&](std::size_t k) { return k >= m ? k + 1 : k; };
-    std::size_t lo = 0, hi = count;
-    while (lo < hi) {
-        std::size_t mid = lo + (hi - lo) / 2;
-        if (compare(name, display_[raw(mid)].name) >= 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo < count ? raw(lo) : n;
+    const std::size_t m = !irregular_ && misplaced_ >= 0 ? std::size_t(misplaced_) : n;
+    const std::size_t count = m < n ? n - 1 : n;
+    const std::size_t lo = boundLeavingOut(display_, m, [&](const Entry& e) { return compare(name, e.name) >= 0; });
+    return lo < count ? withSkipped(lo, m) : n;
 }
 
 void Catalogue::setSelection(int i) {
@@ -185,6 +192,7 @@ void Catalogue::setSorted(bool on) {
     misplaced_ = -1;
     irregular_ = false;
     sorted_ = on;
+    ++arrangement_;
     keepRoomInLists();
 }
 
@@ -308,6 +316,10 @@ void Catalogue::deleteAtDisplay(int i) {
         misplaced_ = -1;
     else if (misplaced_ > i)
         --misplaced_;
+    // With a neighbour gone, the entry renamed in place may be in order now;
+    // searched as out of order it would take new names on the wrong side.
+    if (misplaced_ >= 0 && std::abs(misplaced_ - i) <= 1 && fitsAt(std::size_t(misplaced_)))
+        misplaced_ = -1;
     if (selection_ == i)
         selection_ = -1;
     else if (selection_ > i)
@@ -321,6 +333,10 @@ void Catalogue::deleteAtDisplay(int i) {
 }
 
 void Catalogue::renameAtDisplay(int i, std::string_view newName) {
+    renameAtDisplay(i, newName, newName);
+}
+
+void Catalogue::renameAtDisplay(int i, std::string_view newName, std::string_view storedName) {
     const RecordText old = displayAt(i);
     const int j = findInStorage(old.view());
     if (j < 0)
@@ -332,11 +348,16 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName) {
 
     removed_.push_back(texts_[s.name]);
     changed_ = true;
-    const TextId n = newText(newName, 2);
+    const RecordText shown(newName), stored(storedName);
+    const bool same = shown.view() == stored.view();
+    const TextId n = newText(shown.view(), same ? 2 : 1);
+    const TextId sn = same ? n : newText(stored.view(), 1);
+    if (!same)
+        mirrorsStorage_ = false;
     eraseFromIndex(storageIndex_, entry(s.seq, s.name));
     release(s.name);
-    s.name = n;
-    insertIntoIndex(storageIndex_, entry(s.seq, n));
+    s.name = sn;
+    insertIntoIndex(storageIndex_, entry(s.seq, sn));
 
     if (!sorted_)
         eraseFromIndex(displayIndex_, d);
@@ -355,10 +376,13 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName) {
         irregular_ = true;
         return;
     }
-    const std::size_t at = std::size_t(i);
-    const bool fits = (at == 0 || compare(display_[at - 1].name, n) <= 0) &&
-                      (at + 1 == display_.size() || compare(n, display_[at + 1].name) <= 0);
-    misplaced_ = fits ? -1 : i;
+    misplaced_ = fitsAt(std::size_t(i)) ? -1 : i;
+}
+
+bool Catalogue::fitsAt(std::size_t at) const {
+    const TextId n = display_[at].name;
+    return (at == 0 || compare(display_[at - 1].name, n) <= 0) &&
+           (at + 1 == display_.size() || compare(n, display_[at + 1].name) <= 0);
 }
 
 void Catalogue::relocateAtDisplay(int i, std::string_view location) {
@@ -370,6 +394,8 @@ void Catalogue::relocateAtDisplay(int i, std::string_view location) {
     const TextId l = newText(location, 1);
     release(s.location);
     s.location = l;
+    // A new location is a change the close must save like any other.
+    changed_ = true;
 }
 
 std::vector<std::pair<int, int>> Catalogue::repeatedNames() const {
@@ -459,6 +485,7 @@ void Catalogue::clear() {
     bookmark_ = -1;
     changed_ = false;
     removed_.clear();
+    ++arrangement_;
 }
 
 void Catalogue::showStorageOrder() {
@@ -480,6 +507,7 @@ void Catalogue::showStorageOrder() {
     mirrorsStorage_ = true;
     selection_ = -1;
     topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+    ++arrangement_;
     keepRoomInLists();
 }
 
@@ -506,17 +534,9 @@ void Catalogue::resortAfterRename() {
     const std::size_t at = std::size_t(m);
     const TextId id = display_[at].name;
     const std::size_t count = n - 1;
-    auto raw = [&](std::size_t k) { return k >= at ? k + 1 : k; };
-    std::size_t lo = 0, hi = count;
-    while (lo < hi) {
-        std::size_t mid = lo + (hi - lo) / 2;
-        if (compare(id, display_[raw(mid)].name) > 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if ((lo < count && compare(id, display_[raw(lo)].name) == 0) ||
-        (lo > 0 && compare(display_[raw(lo - 1)].name, id) == 0))
+    const std::size_t lo = boundLeavingOut(display_, at, [&](const Entry& e) { return compare(id, e.name) > 0; });
+    if ((lo < count && compare(id, display_[withSkipped(lo, at)].name) == 0) ||
+        (lo > 0 && compare(display_[withSkipped(lo - 1, at)].name, id) == 0))
         return resortLiterally();
 
     const Entry moving = display_[at];
@@ -528,6 +548,7 @@ void Catalogue::resortAfterRename() {
                   display_.begin() + std::ptrdiff_t(at));
     display_[lo] = moving;
     misplaced_ = -1;
+    ++arrangement_;
 
     // Selection, bookmark and top index as the step-by-step rebuild leaves
     // them: the record is selected in storage order first, then in name order.

@@ -83,9 +83,33 @@ public:
     void deleteAtDisplay(int i);                        // the caller selects afterwards
     // The display entry is replaced in place, even in sorted mode.
     void renameAtDisplay(int i, std::string_view name);
+    // The same, with the stored name spelt apart from the shown one: taking
+    // back a rename restores both spellings of a name listed twice.
+    void renameAtDisplay(int i, std::string_view name, std::string_view storedName);
     // The record of display entry i (its name's first match in storage)
     // gets another location; the lists do not move.
     void relocateAtDisplay(int i, std::string_view location);
+
+    // What deleteAtDisplay(i) takes out, so that restore() can put it back.
+    struct Removal {
+        int display = -1;    // the display entry's index
+        int storage = -1;    // the record's storage index
+        RecordText shown;    // the display entry's text
+        RecordText name;     // the stored name, which may differ in case
+        RecordText location;
+        std::uint32_t arrangement = 0;   // see arrangement()
+    };
+    Removal removalAt(int i) const;                     // ListError as deleteAtDisplay
+    // Changes whenever the display list is rearranged as a whole (a switch
+    // of the sort mode, a copy of the storage order, a re-sort), so that a
+    // restore can tell whether an old display index still means its place.
+    std::uint32_t arrangement() const { return arrangement_; }
+    // Puts a deleted record back at its storage index, and its display
+    // entry at its index, or, when the list has been rearranged since, where
+    // the list's order puts it. Returns the display index; the selection
+    // stays on the entry it was on. ListError for a storage index outside
+    // 0..storageCount().
+    int restore(const Removal& removal);
     // Every storage name that matches an earlier one, as pairs of storage
     // indexes (the later one, the first one), the later ones ascending.
     // Entered through the window, names never repeat; a file written by
@@ -144,6 +168,14 @@ private:
     std::size_t storagePositionOfSeq(std::uint32_t seq) const;
 
     std::size_t sortedInsertPosition(std::string_view name) const;  // sorted mode only
+    bool fitsAt(std::size_t at) const;   // display entry at is in name order with its neighbours
+    // An order key between those of list[at - 1] and list[at], spreading
+    // the keys of the list (and its index) apart first when none is free.
+    std::uint32_t seqBefore(std::vector<Stored>& list, std::size_t at);
+    std::uint32_t seqBefore(std::vector<Entry>& list, std::size_t at);
+    void spreadStorageSeqs();
+    void spreadDisplaySeqs();
+    std::uint32_t spread(std::size_t size) const;
     int findInSortedDisplay(std::string_view name) const;
     void renumberIfNeeded();
     void keepRoomInLists() const;
@@ -168,8 +200,11 @@ private:
     mutable std::uint32_t nextSeq_ = 0;
 
     bool sorted_ = false;
+    // The display list, its indexes and the two positions kept in it are
+    // brought up to date lazily after a bulk load (settle() const), hence
+    // mutable.
     // Sorted mode: one entry renamed in place may sit outside name order...
-    int misplaced_ = -1;
+    mutable int misplaced_ = -1;
     // ...and after anything more unusual the list is searched end to end.
     bool irregular_ = false;
     // Whether the display names are the storage names (same texts, same
@@ -177,7 +212,7 @@ private:
     // instead of rebuilding the list.
     bool mirrorsStorage_ = true;
 
-    int selection_ = -1;
+    mutable int selection_ = -1;
     int topIndex_ = 0;
     int visibleRows_ = 18;
     int bookmark_ = -1;
@@ -185,6 +220,7 @@ private:
 
     bool changed_ = false;
     std::vector<RecordText> removed_;
+    std::uint32_t arrangement_ = 0;
 };
 
 }  // namespace vrindel

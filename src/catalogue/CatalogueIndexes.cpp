@@ -86,7 +86,6 @@ void Catalogue::mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch)
 void Catalogue::settle() const {
     if (pendingFrom_ == storage_.size())
         return;
-    auto* self = const_cast<Catalogue*>(this);
     std::vector<Entry> batch(storage_.size() - pendingFrom_);
     auto fill = [&](unsigned, std::size_t from, std::size_t to) {
         for (std::size_t k = from; k < to; ++k)
@@ -103,7 +102,7 @@ void Catalogue::settle() const {
     sortBatch(batch);
 
     if (!sorted_) {
-        self->mergeInto(displayIndex_, std::vector<Entry>(batch));
+        mergeInto(displayIndex_, std::vector<Entry>(batch));
     } else if (display_.empty()) {
         display_ = batch;
     } else if (!irregular_ && misplaced_ < 0) {
@@ -111,22 +110,22 @@ void Catalogue::settle() const {
         // filed before it, which come after their equals.
         if (selection_ >= 0) {
             const TextId selected = display_[std::size_t(selection_)].name;
-            self->selection_ += int(std::partition_point(batch.begin(), batch.end(), [&](const Entry& e) {
+            selection_ += int(std::partition_point(batch.begin(), batch.end(), [&](const Entry& e) {
                                         return compare(e.name, selected) < 0;
                                     }) - batch.begin());
         }
-        self->mergeInto(display_, std::vector<Entry>(batch));
+        mergeInto(display_, std::vector<Entry>(batch));
     } else {
         for (const Entry& e : batch) {
             std::size_t p = sortedInsertPosition(text(e.name));
             display_.insert(display_.begin() + std::ptrdiff_t(p), e);
             if (misplaced_ >= 0 && std::size_t(misplaced_) >= p)
-                ++self->misplaced_;
+                ++misplaced_;
             if (selection_ >= 0 && std::size_t(selection_) >= p)
-                ++self->selection_;
+                ++selection_;
         }
     }
-    self->mergeInto(storageIndex_, std::move(batch));
+    mergeInto(storageIndex_, std::move(batch));
     keepRoomInLists();
 }
 

@@ -21,6 +21,12 @@ public:
     // folded. Exposed for the query side only.
     static std::u16string fold(std::u16string_view text);
 
+    // The text sought, folded, and what each Windows-1250 byte folds to: a
+    // record text contains the text sought when the concatenation of its
+    // bytes' folds contains it (SearchIndex keeps those folds ready).
+    const std::u16string& folded() const { return wanted_; }
+    const std::u16string& byteFold(unsigned char b) const { return byteFolds_[b]; }
+
 private:
     std::u16string wanted_;
     // Each Windows-1250 byte folded once; a byte may fold to several units.

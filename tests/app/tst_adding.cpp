@@ -276,6 +276,21 @@ private slots:
         typeText(form, QStringLiteral("x"));
         QCOMPARE(form.NewPolozka->text(), QString(30, QChar(u'a')) + QChar(u'č'));
 
+        // What the cut drops is not held against what it keeps: a paste whose
+        // 32nd character the file could not store, or a control character
+        // there, still gives its first 31.
+        for (const QString& beyond : {QStringLiteral("ø"), QStringLiteral("\t"), QStringLiteral("жΩ")}) {
+            form.NewPoznamka->setFocus();
+            form.NewPoznamka->clear();
+            QCOMPARE(paste(form, QString(31, QChar(u'A')) + beyond),
+                     QStringLiteral("Zmestí sa najviac 31 znakov, zvyšok sa nevložil."));
+            QCOMPARE(form.NewPoznamka->text(), QString(31, QChar(u'A')));
+            // One that the cut keeps still refuses the paste whole.
+            form.NewPoznamka->clear();
+            QVERIFY(paste(form, QString(30, QChar(u'A')) + beyond).contains(QStringLiteral("preto sa nevložil")));
+            QVERIFY(form.NewPoznamka->text().isEmpty());
+        }
+
         // So does the selected record's name.
         form.Polozka->setFocus();
         form.Polozka->selectAll();

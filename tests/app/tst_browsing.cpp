@@ -174,6 +174,55 @@ private slots:
         QCOMPARE(form.catalogue().selection(), 5);
     }
 
+    // Beyond the list's edge the drag goes on: the list scrolls towards the
+    // pointer, and whatever row it stops on is highlighted, shown, counted
+    // in the status and is what Delete removes.
+    void aDragBeyondTheListKeepsOneRecord_data() {
+        QTest::addColumn<int>("startRow");
+        QTest::addColumn<int>("beyond");   // pixels past the edge; negative: above the top
+        QTest::addColumn<int>("holdMs");
+        QTest::newRow("10 px below, briefly") << 0 << 10 << 300;
+        QTest::newRow("40 px below, long") << 0 << 40 << 2000;
+        QTest::newRow("above the top") << 40 << -15 << 400;
+    }
+    void aDragBeyondTheListKeepsOneRecord() {
+        QFETCH(int, startRow);
+        QFETCH(int, beyond);
+        QFETCH(int, holdMs);
+        TMainForm& form = window_->open(numbered(60), false, false, true);
+        QVERIFY(showWindow(form));
+        QWidget* viewport = form.Zoznam->viewport();
+        if (startRow > 0) {
+            form.Zoznam->verticalScrollBar()->setValue(startRow);
+        }
+        const int first = form.Zoznam->verticalScrollBar()->value();
+        sendMouse(viewport, QEvent::MouseButtonPress, rowCentre(form, first), Qt::LeftButton, Qt::LeftButton);
+        for (int k = 1; k <= 3; ++k)
+            sendMouse(viewport, QEvent::MouseMove, rowCentre(form, first + k), Qt::NoButton, Qt::LeftButton);
+        const QPoint out(rowCentre(form, first).x(), beyond > 0 ? viewport->height() + beyond : beyond);
+        sendMouse(viewport, QEvent::MouseMove, out, Qt::NoButton, Qt::LeftButton);
+        QTest::qWait(holdMs);
+        sendMouse(viewport, QEvent::MouseButtonRelease, out, Qt::LeftButton, Qt::NoButton);
+        QTest::qWait(200);   // nothing goes on after the release
+
+        const int selected = form.catalogue().selection();
+        const QString name = QStringLiteral("Položka %1").arg(selected + 1, 2, 10, QLatin1Char('0'));
+        QCOMPARE(selectedName(form), name);
+        QCOMPARE(form.Zoznam->currentIndex().row(), selected);
+        QCOMPARE(form.Polozka->text(), name);
+        QCOMPARE(form.Status->panelText(1), QStringLiteral("%1 / 60").arg(selected + 1));
+        // The list scrolled towards the pointer, and the row is in view.
+        const int top = form.Zoznam->verticalScrollBar()->value();
+        QVERIFY(beyond > 0 ? top > first : top < first);
+        QVERIFY(selected >= top && selected < top + form.Zoznam->visibleRows());
+
+        press(form, Qt::Key_Delete);
+        QVERIFY(!listedNames(form).contains(name));
+        QCOMPARE(listedNames(form).size(), 59);
+        QCOMPARE(form.catalogue().selection(), selected);
+        QCOMPARE(selectedName(form), form.Polozka->text());
+    }
+
     void rightDragLeavesTheSelectionAlone() {
         TMainForm& form = window_->open(numbered(8), false, false, true);
         QVERIFY(showWindow(form));

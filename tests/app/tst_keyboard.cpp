@@ -81,6 +81,9 @@ private slots:
 
         fillEntry(form);
         form.Write->setFocus();
+        // Drawn as the default button, Write still takes only a plain Enter.
+        press(form, Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(listedNames(form).size(), 2);
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form).size(), 3);
         QCOMPARE(form.focusWidget(), form.NewPolozka);

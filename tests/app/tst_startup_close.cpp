@@ -28,6 +28,8 @@ namespace {
 
 const QString UnreadQuestion = QStringLiteral("Súbor so zoznamom sa nepodarilo prečítať, zmeny sa neuložia. Zavrieť program?");
 const QString SaveFailedQuestion = QStringLiteral("Zoznam sa nepodarilo uložiť. Zavrieť program bez uloženia?");
+const QString OptionsFailedQuestion =
+    QStringLiteral("Nastavenia (Options.dat) sa nepodarilo uložiť. Zavrieť program bez uloženia?");
 
 void addRecord(TMainForm& form, const QString& name, const QString& location) {
     form.NewPolozka->setFocus();
@@ -569,6 +571,10 @@ private slots:
         QTest::newRow("working folder deleted")
             << "deleted" << QStringList{}
             << QStringList{denied, denied, SaveFailedQuestion, denied, SaveFailedQuestion};
+        // Only the switches fail: the question names them, not the list.
+        QTest::newRow("Options.dat turned into a folder")
+            << "options gone" << QStringList{}
+            << QStringList{denied, denied, OptionsFailedQuestion, denied, OptionsFailedQuestion};
         QTest::newRow("read-only file system")
             << "read-only" << QStringList{} << QStringList{denied, denied, SaveFailedQuestion, denied, SaveFailedQuestion};
     }
@@ -601,6 +607,11 @@ private slots:
         const QString folder = QDir::currentPath();
         if (trap == "deleted") {
             QVERIFY(QDir(folder).removeRecursively());
+        } else if (trap == "options gone") {
+            // A switch changed, so that the switches are written at all.
+            form.DelPlaceBox->toggle();
+            QVERIFY(QFile::remove(QStringLiteral("Options.dat")));
+            QVERIFY(QDir().mkdir(QStringLiteral("Options.dat")));
         } else if (trap == "read-only") {
             fs.reset();
             fs.failOn(Call::Open, 1, EROFS, 1000);
@@ -624,6 +635,9 @@ private slots:
             QVERIFY(QFileInfo(QStringLiteral("Zoznam.dat")).isDir());
         if (trap == "loop")
             QVERIFY(QFileInfo(QStringLiteral("Zoznam.dat")).isSymLink());
+        if (trap == "options gone")
+            QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
+                     QList<Record>({{"Prvý", "1"}, {"Nový", "2"}}));
         if (trap == "folder options" || trap == "read-only")
             QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), list);
         if (trap == "deleted")

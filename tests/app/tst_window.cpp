@@ -9,9 +9,11 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTranslator>
 #include <QWindow>
 
 #include <cstdlib>
@@ -20,6 +22,7 @@
 #include "AppTestSupport.h"
 #include "MainUnit.h"
 #include "MessageBoxes.h"
+#include "QtTranslations.h"
 
 namespace {
 
@@ -155,9 +158,29 @@ private slots:
         for (QWidget* w : std::initializer_list<QWidget*>{form.DelExt, form.Write, form.Clear, form.Zoradit,
                                                            form.DelPlaceBox})
             QCOMPARE(w->cursor().shape(), Qt::PointingHandCursor);
+        // Write looks and reads as the window's default button, Clear not.
+        QVERIFY(form.Write->isDefault());
+        QVERIFY(!form.Clear->isDefault() && !form.Clear->autoDefault());
+        QVERIFY(QAccessible::queryAccessibleInterface(form.Write)->state().defaultButton);
+        QVERIFY(!QAccessible::queryAccessibleInterface(form.Clear)->state().defaultButton);
         QVERIFY(form.Poznamka->isReadOnly());
         QVERIFY(!(form.Poznamka->focusPolicy() & Qt::TabFocus));
         QVERIFY(form.Zoznam->visualRect(form.Zoznam->model()->index(0, 0)).height() == 13);
+    }
+
+    void qtsOwnTextsFollowASlovakLocale() {
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        const std::unique_ptr<QTranslator> slovak(installQtTranslations(QLocale(QLocale::Slovak, QLocale::Slovakia)));
+        QVERIFY2(slovak, "Qt's Slovak translations (qt6-translations-l10n) are missing");
+        const std::unique_ptr<QMenu> menu(form.NewPolozka->createStandardContextMenu());
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                texts << action->text();
+        QVERIFY(!texts.isEmpty());
+        for (const char* english : {"&Undo", "&Redo", "Cu&t", "&Copy", "&Paste", "Select All"})
+            QVERIFY2(!texts.contains(QString::fromLatin1(english)), english);
     }
 
     void tabOrder() {

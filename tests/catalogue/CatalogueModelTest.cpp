@@ -7,6 +7,8 @@
 #include <climits>
 
 #include "Catalogue.h"
+#include "SearchIndex.h"
+#include "TextSearch.h"
 #include "TestSupport.h"
 
 namespace vrindel {
@@ -606,6 +608,86 @@ TEST(CatalogueSelection, StaysInViewAndTheTopIndexStaysInTheList) {
     EXPECT_EQ(c.topIndex(), 5);
     c.deleteAtDisplay(5);
     EXPECT_LE(c.topIndex(), c.displayCount() - 1);
+}
+
+
+// --- Putting a deleted record back --------------------------------------------------
+
+// The same place at the front, again and again: the order keys between two
+// neighbours run out and are spread apart, in storage and in the display
+// list, and every list stays what it was.
+TEST(CatalogueRestore, TheSamePlaceAgainAndAgainInBothModes) {
+    for (bool sorted : {false, true}) {
+        SCOPED_TRACE(sorted ? "sorted" : "unsorted");
+        Catalogue c;
+        c.setSorted(sorted);
+        load(c, {{"d", "4"}, {"B", "2"}, {"a", "1"}, {"C", "3"}, {"b", "5"}});
+        c.setSelection(2);
+        const Names display = displayNames(c), storage = storageNames(c), locations = storageLocations(c);
+        const std::string selected = c.displayAt(2).str();
+        for (int round = 0; round < 80; ++round) {
+            const int i = round % 2 == 0 ? 0 : 4;
+            const Catalogue::Removal r = c.removalAt(i);
+            c.deleteAtDisplay(i);
+            EXPECT_EQ(c.restore(r), i);
+            ASSERT_EQ(displayNames(c), display) << "round " << round;
+            ASSERT_EQ(storageNames(c), storage) << "round " << round;
+            ASSERT_EQ(storageLocations(c), locations) << "round " << round;
+            // Found through the indexes as before.
+            ASSERT_EQ(c.findInStorage(r.name.view()), r.storage);
+            ASSERT_EQ(c.displayAt(c.selection()).str(), selected);
+            expectAligned(c);
+        }
+        // Added afterwards, a record goes last in storage as ever.
+        c.add("e", "6");
+        EXPECT_EQ(storageNames(c).back(), "e");
+        EXPECT_GE(c.findInDisplay("E"), 0);
+        EXPECT_EQ(listErrorOf([&] { c.restore(Catalogue::Removal{0, 99, RecordText("x"), RecordText("x"), RecordText("")}); }),
+                  "List index out of bounds (99)");
+    }
+}
+
+// After the sort mode changed, the record goes where the new order puts it.
+TEST(CatalogueRestore, AfterASwitchOfTheSortModeTheOrderDecides) {
+    Catalogue c;
+    load(c, {{"c", "3"}, {"a", "1"}, {"b", "2"}});
+    const Catalogue::Removal r = c.removalAt(0);
+    c.deleteAtDisplay(0);
+    c.setSorted(true);
+    EXPECT_EQ(c.restore(r), 2);
+    EXPECT_EQ(displayNames(c), (Names{"a", "b", "c"}));
+    EXPECT_EQ(storageNames(c), (Names{"c", "a", "b"}));
+    EXPECT_EQ(c.locationOfDisplay(2).str(), "3");
+}
+
+// --- Searching inside names and locations ------------------------------------------
+
+// The index finds exactly what TextSearch finds, record by record, as the
+// text grows (looked for among the earlier finds), shrinks and changes.
+TEST(CatalogueSearch, FindsWhatTextSearchFindsAsTheTextChanges) {
+    Catalogue c;
+    const char* records[][2] = {{"Šachy.zip", "CD 1"},   {"sadza", "Pivnica"},  {"Čistiareň", "CD 10"},
+                                {"Straße", "CD 12"},     {"Film", "Garáž"},      {"Cudzie", "cd 2"},
+                                {"SACHY", "Skriňa"},     {"kniha", "CD 1 / 3"}, {"Ŕe…", "police ŠÁ"}};
+    for (const auto& r : records)
+        c.appendLoaded(cp(r[0]), cp(r[1]));
+    std::vector<int> order(std::size_t(c.storageCount()));
+    for (int j = 0; j < c.storageCount(); ++j)
+        order[std::size_t(j)] = c.storageCount() - 1 - j;   // any order is kept
+    SearchIndex index(c, order);
+    for (const char* text : {"", "s", "sa", "sac", "sach", "sa", "cd 1", "cd 10", "cd 1", "ss", "strasse", "fil",
+                             "ra", "rá", "e...", "ø", "SA", "šá", "x", "cist", "1 / 3", " "}) {
+        const TextSearch search(text);
+        std::vector<int> expected;
+        for (int j : order)
+            if (search.foundIn(c.storageName(j).view()) || search.foundIn(c.storageLocation(j).view()))
+                expected.push_back(j);
+        EXPECT_EQ(index.find(text), expected) << "text [" << text << "]";
+    }
+    // What a person expects of it.
+    EXPECT_EQ(index.find("sa"), (std::vector<int>{8, 6, 1, 0}));
+    EXPECT_EQ(index.find("cd 1"), (std::vector<int>{7, 3, 2, 0}));
+    EXPECT_EQ(index.find("ø"), std::vector<int>{});
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "Catalogue.h"
+#include "EditHistory.h"
 #include "TestSupport.h"
 
 namespace vrindel {
@@ -228,6 +229,7 @@ public:
     struct Stats {
         int steps = 0, resorts = 0, fastResortCandidates = 0, caseDuplicateSteps = 0, outOfOrderSteps = 0;
         int adds = 0, deletes = 0, renames = 0, batches = 0, listErrors = 0, looseInserts = 0;
+        int relocates = 0, undos = 0, redos = 0, exactDisplays = 0, deletesRestored = 0;
     } stats;
 
     // Every list, the selection, the bookmark, the top index and the count.
@@ -256,7 +258,11 @@ public:
         // long.
         const int grow = n < 8 ? 30 : n > 90 ? 2 : 10;
         const int shrink = n > 90 ? 30 : 12;
-        const int weights[] = {grow, grow, shrink, 16, 4, 6, 3, 4, 10, 6, 3, 2, n > 60 ? 1 : 0};
+        // Undo and redo compare whole lists: left to the small lists, so that
+        // the large batches' run stays what it was.
+        const int history = n > 1000 ? 0 : 1;
+        const int weights[] = {grow, grow, shrink, 16, 4, 6, 3, 4, 10, 6, 3, 2, n > 60 ? 1 : 0,
+                               5 * history, 14 * history, 7 * history};
         std::discrete_distribution<int> choose(std::begin(weights), std::end(weights));
         bool deferCompare = false;
         switch (choose(rng_)) {
@@ -273,15 +279,53 @@ public:
         case 10: scroll(); break;
         case 11: bookmark(); break;
         case 12: clear(); break;
+        case 13: relocate(); break;
+        case 14: undo(); break;
+        case 15: redo(); break;
         }
         if (!deferCompare)
             compareAll();
+    }
+
+    // Takes back every edit since the last load: the storage lists, and so
+    // the file a save writes, are what they were.
+    void undoAll() {
+        while (!undoStack_.empty() && !::testing::Test::HasFatalFailure())
+            undo();
+        EXPECT_FALSE(history_.canUndo());
     }
 
 private:
     std::mt19937 rng_;
     Catalogue cat_;
     Reference ref_;
+    // Edits go through the history, as the window makes them; the lists
+    // before each edit are kept to check what an undo gives back.
+    EditHistory history_{cat_};
+    struct Snapshot {
+        Names storage, locations, display;
+        std::int32_t count;
+        bool arranged = false;    // the display list was rearranged since
+        EditHistory::Kind kind;
+    };
+    std::vector<Snapshot> undoStack_, redoStack_;
+    Snapshot snapshot(EditHistory::Kind kind) const {
+        return {ref_.storage, ref_.locations, ref_.display, ref_.count, false, kind};
+    }
+    void edited(Snapshot before) {
+        undoStack_.push_back(std::move(before));
+        redoStack_.clear();
+    }
+    void rearranged() {
+        for (auto* stack : {&undoStack_, &redoStack_})
+            for (Snapshot& s : *stack)
+                s.arranged = true;
+    }
+    void historyGone() {
+        history_.clear();
+        undoStack_.clear();
+        redoStack_.clear();
+    }
     std::deque<std::string> log_;
     int nextLocation_ = 0;
 
@@ -390,6 +434,7 @@ private:
         ++stats.batches;
         const int k = chance(0.05) ? pick(40) : 1 + pick(8);
         note(test::numbered("load ", k));
+        historyGone();   // the window loads only before any edit
         Names names, places;
         for (int b = 0; b < k; ++b) {
             names.push_back(randomName());
@@ -445,7 +490,8 @@ private:
         ++stats.adds;
         const bool exact = !ref_.sorted || ref_.inOrder();
         const Names before = ref_.display;
-        cat_.add(name, location);
+        edited(snapshot(EditHistory::Kind::Add));
+        history_.add(name, location);
         ref_.storage.push_back(stored);
         ref_.locations.push_back(Reference::cut(location));
         ++ref_.count;
@@ -470,7 +516,10 @@ private:
         if (chance(0.03))
             i = chance(0.5) ? -1 : n;
         note(test::numbered("delete ", i));
-        both([&] { cat_.deleteAtDisplay(i); }, [&] { ref_.deleteAtDisplay(i); });
+        Snapshot before = snapshot(EditHistory::Kind::Delete);
+        both([&] { history_.deleteAtDisplay(i); }, [&] { ref_.deleteAtDisplay(i); });
+        if (ref_.count != before.count)
+            edited(std::move(before));
         if (::testing::Test::HasFatalFailure() || !chance(0.8))
             return;
         ++stats.deletes;
@@ -494,7 +543,10 @@ private:
         if (listed >= 0)
             return;
         ++stats.renames;
-        both([&] { cat_.renameAtDisplay(i, name); }, [&] { ref_.renameAtDisplay(i, name); });
+        Snapshot before = snapshot(EditHistory::Kind::Rename);
+        both([&] { history_.renameAtDisplay(i, name); }, [&] { ref_.renameAtDisplay(i, name); });
+        if (i >= 0 && i < n)
+            edited(std::move(before));
         if (::testing::Test::HasFatalFailure() || i < 0 || i >= n || !chance(0.85))
             return;
         cat_.setSelection(cat_.findInDisplay(stored));
@@ -502,6 +554,7 @@ private:
         if (ref_.sorted && chance(0.75)) {
             note("  re-sort");
             ++stats.resorts;
+            rearranged();
             if (ref_.selection == i)
                 ++stats.fastResortCandidates;
             both([&] { cat_.resortAfterRename(); }, [&] { ref_.resortAfterRename(); });
@@ -511,6 +564,7 @@ private:
     void switchRaw() {
         const bool on = chance(0.5);
         note(std::string("sort mode ") + (on ? "on" : "off"));
+        rearranged();
         cat_.setSorted(on);
         ref_.setSorted(on);
     }
@@ -519,6 +573,7 @@ private:
     void zoraditClick() {
         const bool on = !ref_.sorted || chance(0.1);
         note(std::string("check box ") + (on ? "on" : "off"));
+        rearranged();
         auto onCatalogue = [&] {
             if (cat_.displayCount() > 0) {
                 if (on) {
@@ -554,6 +609,7 @@ private:
 
     void showStorageOrder() {
         note("show storage order");
+        rearranged();
         cat_.showStorageOrder();
         ref_.showStorageOrder();
     }
@@ -561,6 +617,7 @@ private:
     void resort() {
         note("re-sort");
         ++stats.resorts;
+        rearranged();
         both([&] { cat_.resortAfterRename(); }, [&] { ref_.resortAfterRename(); });
     }
 
@@ -594,11 +651,87 @@ private:
 
     void clear() {
         note("clear");
+        historyGone();
         cat_.clear();
         cat_.setRecordCount(0);
         ref_.clear();
         ref_.count = 0;
     }
+
+    void relocate() {
+        const int n = int(ref_.display.size());
+        if (n == 0)
+            return;
+        const int i = ref_.selection >= 0 ? ref_.selection : pick(n);
+        const std::string location = randomLocation();
+        note(test::numbered("relocate ", i) + " to [" + location + "]");
+        ++stats.relocates;
+        edited(snapshot(EditHistory::Kind::Relocate));
+        history_.relocateAtDisplay(i, location);
+        ref_.locations[std::size_t(ref_.find(ref_.storage, ref_.display[std::size_t(i)]))] = Reference::cut(location);
+    }
+
+    // An undo or a redo: the storage lists exactly as the snapshot has them,
+    // the display list too while nothing rearranged it, else the same names.
+    // Selection, top index and bookmark are the window's business here.
+    void travel(bool back) {
+        auto& from = back ? undoStack_ : redoStack_;
+        auto& to = back ? redoStack_ : undoStack_;
+        note(back ? "undo" : "redo");
+        if (from.empty()) {
+            ASSERT_FALSE(back ? history_.canUndo() : history_.canRedo()) << history();
+            const EditHistory::Step none = back ? history_.undo() : history_.redo();
+            ASSERT_EQ(none.display, -1) << history();
+            return;
+        }
+        Snapshot target = std::move(from.back());
+        from.pop_back();
+        Snapshot current = snapshot(target.kind);
+        EditHistory::Step step;
+        try {
+            step = back ? history_.undo() : history_.redo();
+        } catch (const ListError& e) {
+            FAIL() << (back ? "undo: " : "redo: ") << e.what() << history();
+        }
+        ASSERT_EQ(step.kind, target.kind) << history();
+        ASSERT_EQ(storageNames(cat_), target.storage) << history();
+        ASSERT_EQ(storageLocations(cat_), target.locations) << history();
+        ASSERT_EQ(cat_.recordCount(), target.count) << history();
+        if (step.kind == EditHistory::Kind::Rename && cat_.sorted()) {
+            // As the window does after a rename, taken back or done again.
+            cat_.setSelection(step.display);
+            cat_.resortAfterRename();
+        }
+        Names now = displayNames(cat_);
+        if (!target.arranged && step.kind != EditHistory::Kind::Rename) {
+            ASSERT_EQ(now, target.display) << history();
+            ++stats.exactDisplays;
+            if (back && step.kind == EditHistory::Kind::Delete)
+                ++stats.deletesRestored;
+        } else {
+            // Rearranged since (a copy of the storage order may have changed
+            // the spellings of names listed twice): one entry per record.
+            ASSERT_EQ(now.size(), target.display.size()) << history();
+            for (const std::string& name : now)
+                ASSERT_GE(ref_.find(target.storage, name), 0) << history();
+        }
+        if (!step.removed) {
+            ASSERT_GE(step.display, 0) << history();
+            ASSERT_LT(step.display, int(now.size())) << history();
+        }
+        current.arranged = target.arranged;
+        to.push_back(std::move(current));
+        ref_.storage = target.storage;
+        ref_.locations = target.locations;
+        ref_.count = target.count;
+        ref_.display = now;
+        ref_.selection = cat_.selection();
+        ref_.top = cat_.topIndex();
+        ref_.bookmark = cat_.bookmark();
+        ++(back ? stats.undos : stats.redos);
+    }
+    void undo() { travel(true); }
+    void redo() { travel(false); }
 };
 
 class ReferenceCheck : public ::testing::TestWithParam<RunSettings> {};
@@ -608,6 +741,8 @@ TEST_P(ReferenceCheck, AgreesAfterEveryStep) {
     d.compareAll();
     for (int s = 0; s < GetParam().steps && !HasFailure(); ++s)
         d.step();
+    d.compareAll();
+    d.undoAll();
     d.compareAll();
 
     // The run went where it should: the cases the shortcuts must get right
@@ -628,6 +763,14 @@ TEST_P(ReferenceCheck, AgreesAfterEveryStep) {
     EXPECT_GT(st.outOfOrderSteps, 80);
     EXPECT_GT(st.looseInserts, 10);
     EXPECT_GT(st.listErrors, 30);
+    std::cout << "relocates " << st.relocates << ", undos " << st.undos << ", redos " << st.redos
+              << ", exact display lists after them " << st.exactDisplays << ", deletes taken back "
+              << st.deletesRestored << "\n";
+    EXPECT_GT(st.relocates, 50);
+    EXPECT_GT(st.undos, 200);
+    EXPECT_GT(st.redos, 30);
+    EXPECT_GT(st.exactDisplays, 100);
+    EXPECT_GT(st.deletesRestored, 30);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ReferenceCheck,
