@@ -21,8 +21,9 @@
 
 namespace vrindel {
 
-// One field of a CSV row, quoted where it must be.
-void appendCsvField(std::string& out, std::string_view utf8);
+// One field of a CSV row, quoted where it must be: a quote, a line break
+// (a bare CR too, which a spreadsheet takes for one) or the delimiter.
+void appendCsvField(std::string& out, std::string_view utf8, char delimiter = ',');
 
 // Writes the records, synced, and returns the file's full path. Raises
 // IoError; nothing is left behind then.

@@ -227,7 +227,7 @@ void Command::save(Change& change, const Catalogue& catalogue) {
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
                                   const std::function<bool(std::string_view, std::string_view)>& keep,
-                                  Progress* progress) {
+                                  Progress* progress, CsvStyle csv) {
     const std::size_t count = std::size_t(catalogue.storageCount());
     std::vector<int> order;
     if (sorted) {
@@ -239,7 +239,7 @@ std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, boo
         refuseCatalogueAsStandardOutput();
     if (progress)
         progress->stage("writing", count);
-    RecordWriter writer(format, out);
+    RecordWriter writer(format, out, csv);
     std::size_t written = 0;
     for (std::size_t k = 0; k < count; ++k) {
         const int j = sorted ? order[k] : int(k);

@@ -19,4 +19,9 @@ Converted toRecordText(std::string_view utf8, const char* what);
 // The same into `out`, whose room is used again: for a million rows.
 void toRecordText(std::string_view utf8, const char* what, Converted& out);
 
+// A text as a message may print it to a terminal: control characters (C0,
+// DEL, C1) as \xNN, as `list` shows them, so that a record cannot move the
+// cursor or retitle the terminal.
+std::string printable(std::string_view utf8);
+
 }  // namespace vrindel::cli
