@@ -261,6 +261,8 @@ std::string Command::storable(const std::string& utf8, const char* what) {
     if (utf8.empty())
         throw Failure(exitcode::Problems, std::string("the ") + what + " is empty; nothing was changed");
     Converted text = toRecordText(utf8, what);
+    if (text.problem.empty())
+        text.problem = controlProblem(text.bytes, what);
     if (!text.problem.empty())
         throw Failure(exitcode::Problems, text.problem + "; nothing was changed");
     return text.bytes;

@@ -143,5 +143,6 @@ std::unique_ptr<Command> makeDelete(CLI::App& app);
 std::unique_ptr<Command> makeExport(CLI::App& app);
 std::unique_ptr<Command> makeImport(CLI::App& app);
 std::unique_ptr<Command> makeCheck(CLI::App& app);
+std::unique_ptr<Command> makeScan(CLI::App& app);
 
 }  // namespace vrindel::cli

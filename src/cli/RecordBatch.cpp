@@ -15,6 +15,8 @@ void RecordBatch::take(std::string_view utf8Name, std::string_view utf8Location)
     const std::size_t r = rows_++;
     toRecordText(utf8Name, "name", name_);
     toRecordText(utf8Location, "location", location_);
+    if (refuseControls_ && name_.problem.empty())
+        name_.problem = controlProblem(name_.bytes, "name");
     if (!name_.problem.empty() || !location_.problem.empty()) {
         problems_.emplace_back(r, !name_.problem.empty() ? name_.problem : location_.problem);
         return;
@@ -73,6 +75,15 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
         std::inplace_merge(problems_.begin(), problems_.begin() + std::ptrdiff_t(badRows), problems_.end(),
                            [](const auto& a, const auto& b) { return a.first < b.first; });
     added_ = std::size_t(std::count(drop_.begin(), drop_.end(), false));
+}
+
+std::vector<std::size_t> RecordBatch::addedRows() const {
+    std::vector<std::size_t> rows;
+    rows.reserve(added_);
+    for (std::size_t k = 0; k < rowOf_.size(); ++k)
+        if (!drop_[k])
+            rows.push_back(rowOf_[k]);
+    return rows;
 }
 
 Catalogue RecordBatch::result(const Catalogue& catalogue) const {

@@ -28,6 +28,9 @@ class RecordBatch {
 public:
     // Room for about `rows` rows, so that a million are not copied as they come.
     void reserve(std::size_t rows);
+    // New texts, as the window takes them: no control characters. A file
+    // of records keeps every byte, so that an export comes back whole.
+    void refuseControlCharacters() { refuseControls_ = true; }
 
     // Step 1. A row the reader found malformed comes with its problem.
     void take(std::string_view utf8Name, std::string_view utf8Location);
@@ -45,6 +48,8 @@ public:
     // Every row refused, with why, in the order of the rows.
     const std::vector<std::pair<std::size_t, std::string>>& problems() const { return problems_; }
     std::size_t added() const { return added_; }
+    // The rows that are added, in their order.
+    std::vector<std::size_t> addedRows() const;
     std::size_t relocated() const { return relocated_; }
     // Whether the catalogue compare() filled holds rows to leave out: then
     // result() is what to save.
@@ -59,6 +64,7 @@ private:
     std::string texts_;                // the storable rows' texts, each after its length
     std::vector<std::pair<std::size_t, std::string>> problems_;
     Converted name_, location_;        // room used again row after row
+    bool refuseControls_ = false;
 
     int before_ = 0;                   // the catalogue's own records
     std::vector<bool> drop_;           // storable row k is not added

@@ -113,6 +113,14 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out) {
     return limited();
 }
 
+std::string controlProblem(std::string_view bytes, const char* what) {
+    const std::size_t at = findControlCharacter(bytes);
+    if (at == std::string_view::npos)
+        return {};
+    return std::string("the ") + what + " holds a control character (" +
+           describe(fromWindows1250(static_cast<unsigned char>(bytes[at]))) + "), which the window refuses";
+}
+
 std::string printable(std::string_view s) {
     static const char digits[] = "0123456789abcdef";
     std::string out;

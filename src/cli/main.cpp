@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::unique_ptr<Command>> commands;
     for (auto make : {makeList, makeFind, makeAdd, makeRename, makeRelocate, makeDelete, makeExport, makeImport,
-                      makeCheck})
+                      makeScan, makeCheck})
         commands.push_back(make(app));
 
     try {

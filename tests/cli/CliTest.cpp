@@ -275,6 +275,50 @@ TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
     EXPECT_EQ(readBytes(catalogue()), before);
 }
 
+// A folder catalogued in one go: every file whose name can be stored,
+// each other one named with its path and left out whole, never cut short.
+TEST_F(Cli, ScanAddsEachFileAndLeavesOutWhatItCannotStoreWhole) {
+    makeCatalogue({{"Chata.zip", "CD 1"}});
+    const std::string before = readBytes(catalogue());
+    const std::string longest(27, 'n'), tooLong(28, 'l');   // with ".zip", 31 and 32 characters
+    std::filesystem::create_directories(dir.file("disc/sub"));
+    for (const char* name : {"Šachy.zip", "a.RAR", "readme.txt", "chata.zip", "Ωmega.zip", "sub/deep.zip",
+                                   "sub/ŠACHY.zip", "esc\x1b]0;x\x07.zip"})
+        writeBytes(dir.file(std::string("disc/") + name), "");
+    writeBytes(dir.file("disc/" + longest + ".zip"), "");
+    writeBytes(dir.file("disc/" + tooLong + ".zip"), "");
+
+    Result r = run({"scan", "disc"});
+    EXPECT_EQ(r.code, 2);   // a folder on a filesystem without a label
+    EXPECT_NE(r.err.find("give --location"), std::string::npos) << r.err;
+    r = run({"scan", "disc", "--location", "CD 12", "-r", "--extensions", "zip,rar", "--dry-run"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Would add 4 records"), std::string::npos) << r.out;
+    EXPECT_EQ(readBytes(catalogue()), before);
+
+    r = run({"scan", "disc", "--location", "CD 12", "-r", "--extensions", "zip,rar"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    // A folder's files before its folders', each in the order of its bytes.
+    EXPECT_EQ(readBytes(catalogue()), before + record("a.RAR") + record("CD 12") + record(longest + ".zip") +
+                                          record("CD 12") + record(cp("Šachy.zip")) + record("CD 12") +
+                                          record("deep.zip") + record("CD 12"));
+    for (const std::string& expected :
+         {"disc/" + tooLong + ".zip: the name is 32 characters long (at most 31); left out",
+          std::string("disc/chata.zip: the name is already listed (as \"Chata.zip\")"),
+          std::string("disc/Ωmega.zip: the name holds \"Ω\""),
+          std::string("disc/sub/ŠACHY.zip: the name is twice in the folder (first at disc/Šachy.zip)"),
+          std::string("disc/esc\\x1b]0;x\\x07.zip: the name holds a control character (U+001B)")})
+        EXPECT_NE(r.err.find(expected), std::string::npos) << expected << " in\n" << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos);   // never sent to the terminal
+
+    // The names of `find` or `ls`, one a line: a path's last part is the name.
+    const std::string scanned = readBytes(catalogue());
+    r = run({"import", "--lines", "--location", "CD 3", "--skip-invalid", "-"}, "./x/Hry.zip\n\nchata.zip\r\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("standard input:3: the name is already listed"), std::string::npos) << r.err;
+    EXPECT_EQ(readBytes(catalogue()), scanned + record("Hry.zip") + record("CD 3"));
+}
+
 // Endless input ends with an error on its line, soon and in little memory:
 // each reader gives up at its bound rather than reading on for ever.
 TEST_F(Cli, EndlessInputEndsWithAnErrorAndItsLine) {
@@ -349,6 +393,8 @@ TEST_F(Cli, ChangesFollowTheWindowsRules) {
         {{"relocate", "šachy", "Skriňa"}, 0, "", {{"Chata", "CD 1"}, {"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
         {{"relocate", "Sachy", "x"}, 1, "no record named \"Sachy\"", {{"Chata", "CD 1"}, {"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
         {{"delete", "CHATA"}, 0, "", {{"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
+        {{"add", "a\tb", "x"}, 1, "the name holds a control character (U+0009)", {{"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
+        {{"relocate", "dom", "x\x1b]0;y\x07"}, 1, "the location holds a control character (U+001B)", {{"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
