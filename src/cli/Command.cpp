@@ -272,13 +272,20 @@ int Command::findRecord(const Catalogue& catalogue, const std::string& utf8Name)
     const Converted name = toRecordText(utf8Name, "name");
     const int i = name.problem.empty() ? catalogue.findInDisplay(name.bytes) : -1;
     if (i < 0)
-        throw Failure(exitcode::Problems, shown(ListFileName) + ": no record named \"" + utf8Name + "\"; nothing was changed");
+        throw Failure(exitcode::Problems, shown(ListFileName) + ": no record named \"" + printable(utf8Name) + "\"; nothing was changed");
     return i;
 }
 
 void Command::addFormatOption(Format& format, const std::string& help, bool text) {
-    app_->add_option("--format", format, help)
-        ->transform(CLI::CheckedTransformer(formatNames(), CLI::ignore_case))
+    // Taken by name only: neither CLI11's internal numbers ("3" for json)
+    // nor its table of them reach the user.
+    std::vector<std::string> names;
+    for (const auto& entry : formatNames())
+        names.push_back(entry.first);   // text too: a command that takes none says why
+    app_->add_option_function<std::string>(
+            "--format", [&format](const std::string& name) { format = formatNames().at(CLI::detail::to_lower(name)); },
+            help)
+        ->check(CLI::IsMember(names, CLI::ignore_case))
         ->option_text(text ? "text|csv|tsv|json" : "csv|tsv|json");
 }
 

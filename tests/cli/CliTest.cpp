@@ -570,6 +570,8 @@ TEST_F(Cli, CheckReportsWhatTheWindowWouldStumbleOn) {
 TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
     makeCatalogue({{"Chata", "CD 1"}});
     writeBytes(dir.file("records.txt"), "name,location\n");
+    std::filesystem::create_directory(dir.file("sub"));
+    writeBytes(dir.file("sub/Zoznam.dat"), "");
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -577,9 +579,15 @@ TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
     };
     const Case cases[] = {
         {{}, 2, "A subcommand is required"},
-        {{"frobnicate"}, 2, "A subcommand is required"},
+        {{"frobnicate"}, 2, "vrindel-cli: \"frobnicate\" is not a command (vrindel-cli help lists them)"},
+        {{"-C", ".", "lsit"}, 2, "\"lsit\" is not a command; did you mean \"list\"?"},
+        {{"help", "imprt"}, 2, "did you mean \"import\"?"},
+        {{"help", "import"}, 0, "Usage: vrindel-cli import"},
+        {{"find", "--help"}, 0, "\"sa\" finds \"Šachy\""},
+        {{"list", "--format", "3"}, 2, "vrindel-cli: --format: 3 not in {csv,json,text,tsv}"},
+        {{"-C", "sub", "delete", "x\x1b]0;t\x07"}, 1, "sub/Zoznam.dat: no record named \"x\\x1b]0;t\\x07\""},
         {{"add", "Dom"}, 2, "LOCATION is required"},
-        {{"list", "--format", "xml"}, 2, "xml"},
+        {{"list", "--format", "xml"}, 2, "vrindel-cli: --format: xml not in {csv,json,text,tsv}"},
         {{"list", "--bogus"}, 2, "--bogus"},
         {{"import", "records.txt"}, 2, "records.txt: cannot tell the format from the name; give --format"},
         {{"export", "-o", "Zoznam.dat"}, 2, "that is the catalogue itself"},
