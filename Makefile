@@ -15,6 +15,8 @@ PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev \
             appstream dpkg-dev libglib2.0-bin man-db \
             libcli11-dev nlohmann-json3-dev libacl1-dev libattr1-dev libxcb1-dev xvfb openbox x11-utils \
             fusefat dosfstools exfat-fuse exfatprogs
+# Shell completion is checked in each shell it is for.
+PACKAGES += bash-completion zsh fish
 SANITIZE_PACKAGES := clang libclang-rt-14-dev
 # What builds and checks a Debian package; the package's own build
 # dependencies come from debian/control.
