@@ -42,9 +42,9 @@ int createNew(FileSystem& fs, int folder, const std::string& stem, std::string& 
 
 }  // namespace
 
-void appendCsvField(std::string& out, std::string_view utf8, char delimiter) {
-    const char special[] = {delimiter, '"', '\r', '\n', '\0'};
-    if (utf8.find_first_of(special) == std::string_view::npos) {
+void appendCsvField(std::string& out, std::string_view utf8, std::string_view separators) {
+    if (utf8.find_first_of("\"\r\n") == std::string_view::npos &&
+        utf8.find_first_of(separators) == std::string_view::npos) {
         out += utf8;
         return;
     }

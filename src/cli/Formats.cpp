@@ -83,7 +83,7 @@ void RecordWriter::field(std::string_view s) {
         break;
     case Format::Csv:
         // The same quoting as the conflict files the window writes.
-        appendCsvField(buffer_, s, csv_.delimiter);
+        appendCsvField(buffer_, s, csv_.quoteFor);
         break;
     case Format::Tsv:
         for (char c : s) {

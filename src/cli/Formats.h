@@ -26,12 +26,16 @@ std::optional<Format> formatOfFile(std::string_view path);
 
 // How a CSV file is laid out beyond RFC 4180's defaults. A spreadsheet in a
 // Slovak (or most other European) locale takes `;` as its delimiter and
-// reads a text file as UTF-8 only after a byte order mark.
+// reads a text file as UTF-8 only after a byte order mark; one whose import
+// settings tick several separators at once (Calc remembers comma, semicolon
+// and tab) splits an unquoted field at any of them, so such a file quotes
+// a field holding any of them.
 struct CsvStyle {
     char delimiter = ',';
     bool byteOrderMark = false;
+    const char* quoteFor = ",";   // what makes a field quoted besides quotes and line breaks
 };
-inline constexpr CsvStyle SpreadsheetCsv{';', true};
+inline constexpr CsvStyle SpreadsheetCsv{';', true, ";,\t"};
 
 // Writes records to a stream, buffered. Texts are given as stored
 // (Windows-1250).

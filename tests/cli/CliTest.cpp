@@ -261,14 +261,14 @@ TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
     }
 
     // What goes back to the spreadsheet: semicolons, a byte order mark, CRLF,
-    // a field quoted where it holds the delimiter or a bare CR; and it comes
-    // in again unchanged.
+    // a field quoted where it holds a separator a spreadsheet may split at
+    // (the comma too) or a bare CR; and it comes in again unchanged.
     makeCatalogue({{"Hry, staré", "Polica; 2"}, {"Šachy", "a\rb"}});
     const std::string before = readBytes(catalogue());
     Result r = run({"export", "--spreadsheet", "-o", "out.csv"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readBytes(dir.file("out.csv")),
-              "\xEF\xBB\xBFname;location\r\nHry, star\xC3\xA9;\"Polica; 2\"\r\n\xC5\xA0" "achy;\"a\rb\"\r\n");
+              "\xEF\xBB\xBFname;location\r\n\"Hry, star\xC3\xA9\";\"Polica; 2\"\r\n\xC5\xA0" "achy;\"a\rb\"\r\n");
     std::filesystem::remove(catalogue());
     r = run({"import", "out.csv"});
     EXPECT_EQ(r.code, 0) << r.err;
@@ -557,6 +557,8 @@ TEST_F(Cli, CheckReportsWhatTheWindowWouldStumbleOn) {
         {"twice", record("Chata") + record("a") + record("CHATA") + record("b"), "record 2: the name \"CHATA\" is listed twice (first as record 1"},
         {"control", record("Ch\x01" "ata") + record("a"), "record 1: the name holds a control character (U+0001)"},
         {"undefined", record("a") + record("\x81"), "record 1: the location holds a control character (U+0081)"},
+        {"escape twice", record("a\x1b]0;t\x07") + record("a") + record("A\x1b]0;t\x07") + record("b"),
+         "record 2: the name \"A\\x1b]0;t\\x07\" is listed twice (first as record 1, \"a\\x1b]0;t\\x07\")"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -564,6 +566,7 @@ TEST_F(Cli, CheckReportsWhatTheWindowWouldStumbleOn) {
         const Result r = run({"check"});
         EXPECT_EQ(r.code, *c.expected ? 1 : 0) << r.out;
         EXPECT_NE(r.out.find(*c.expected ? c.expected : "no problems found"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find('\x1b'), std::string::npos);   // a record cannot retitle the terminal
     }
 }
 
