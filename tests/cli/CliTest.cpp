@@ -263,12 +263,12 @@ TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
     // What goes back to the spreadsheet: semicolons, a byte order mark, CRLF,
     // a field quoted where it holds a separator a spreadsheet may split at
     // (the comma too) or a bare CR; and it comes in again unchanged.
-    makeCatalogue({{"Hry, staré", "Polica; 2"}, {"Šachy", "a\rb"}});
+    makeCatalogue({{"Hry, staré", "Polica; 2"}, {"Šachy", "a\rb"}, {"x\ty", "z"}});
     const std::string before = readBytes(catalogue());
     Result r = run({"export", "--spreadsheet", "-o", "out.csv"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readBytes(dir.file("out.csv")),
-              "\xEF\xBB\xBFname;location\r\n\"Hry, star\xC3\xA9\";\"Polica; 2\"\r\n\xC5\xA0" "achy;\"a\rb\"\r\n");
+              "\xEF\xBB\xBFname;location\r\n\"Hry, star\xC3\xA9\";\"Polica; 2\"\r\n\xC5\xA0" "achy;\"a\rb\"\r\n\"x\ty\";z\r\n");
     std::filesystem::remove(catalogue());
     r = run({"import", "out.csv"});
     EXPECT_EQ(r.code, 0) << r.err;
