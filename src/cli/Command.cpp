@@ -78,7 +78,9 @@ std::string shown(const std::string& name) {
     return folder_ + (folder_.back() == '/' ? "" : "/") + name;
 }
 
-void warn(const std::string& message) { std::fprintf(stderr, "vrindel-cli: %s\n", message.c_str()); }
+// Whatever a message quotes (a record text, a file's name, a byte a reader
+// stumbled on) reaches the terminal with its control characters shown.
+void warn(const std::string& message) { std::fprintf(stderr, "vrindel-cli: %s\n", printable(message).c_str()); }
 
 void refuseCatalogueAsStandardOutput() {
     struct stat out {}, list {};

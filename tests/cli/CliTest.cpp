@@ -178,6 +178,7 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         {"utf8.csv", "\xEF\xBB\xBFname,location\nok,a\n\xC3,b\n", "utf8.csv:3: the name is not valid UTF-8"},
         {"header.csv", "meno,miesto\nok,a\n", "header.csv:1: the first line must be a header"},
         {"escape.tsv", "name\tlocation\nok\ta\nb\\x\tc\n", "escape.tsv:3: an unknown escape \"\\x\""},
+        {"control.tsv", "name\tlocation\nok\ta\nb\\\x1b\tc\n", "control.tsv:3: an unknown escape \"\\\\x1b\""},
         {"number.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n {\"name\": 5, \"location\": \"b\"}\n]", "number.json:3: \"name\" is a number, not a string"},
         {"missing.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n\n {\"name\": \"b\"}]", "missing.json:4: no \"location\""},
         {"element.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n \"b\"]", "element.json:3: an element is a string, not an object"},
