@@ -20,7 +20,7 @@ bool storable(QChar c) {
 
 // C0 and C1 control characters and DEL.
 bool control(QChar c) {
-    return c.category() == QChar::Other_Control;
+    return vrindel::isControlCharacter(c.unicode());
 }
 
 // The characters of a text that the file cannot store, each once, in quotes.

@@ -164,4 +164,11 @@ std::optional<std::string> utf8ToWindows1250(std::string_view utf8) {
     return toWindows1250(units);
 }
 
+std::size_t findControlCharacter(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (isControlCharacter(fromWindows1250(static_cast<unsigned char>(bytes[i]))))
+            return i;
+    return std::string_view::npos;
+}
+
 }  // namespace vrindel

@@ -52,6 +52,14 @@ const unsigned char* caseFoldTable();
 // Whether a character can be stored in a record text.
 inline bool canStore(char16_t ch) { return toWindows1250(ch).has_value(); }
 
+// The control characters (C0, DEL, C1): a record text may hold them, from a
+// file written by other means, but nothing that enters a new text takes
+// them, as they would move a terminal's cursor or vanish in the list.
+inline bool isControlCharacter(char16_t ch) { return ch < 0x20 || (ch >= 0x7F && ch < 0xA0); }
+// The first byte of a Windows-1250 text that is a control character, or
+// npos.
+std::size_t findControlCharacter(std::string_view bytes);
+
 // UTF-8 convenience for tests and tools.
 std::string windows1250ToUtf8(std::string_view bytes);
 std::optional<std::string> utf8ToWindows1250(std::string_view utf8);

@@ -23,8 +23,8 @@ public:
         readForChanging(change, true);
         const int listed = change.catalogue.findInDisplay(name);
         if (listed >= 0)
-            throw Failure(exitcode::Problems, "\"" + name_ + "\" is already listed (as \"" +
-                                                  windows1250ToUtf8(change.catalogue.displayAt(listed).view()) +
+            throw Failure(exitcode::Problems, "\"" + printable(name_) + "\" is already listed (as \"" +
+                                                  printable(windows1250ToUtf8(change.catalogue.displayAt(listed).view())) +
                                                   "\"); nothing was changed");
         change.catalogue.add(name, location);
         save(change);

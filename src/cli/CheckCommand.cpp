@@ -3,6 +3,7 @@
 
 #include "CatalogueFiles.h"
 #include "Command.h"
+#include "Texts.h"
 
 namespace vrindel::cli {
 
@@ -60,7 +61,7 @@ public:
             const std::string_view text = record.substr(1, std::min<std::size_t>(length, MaxTextLength));
             for (unsigned char c : text) {
                 const char16_t ch = fromWindows1250(c);
-                if (ch < 0x20 || (ch >= 0x7F && ch < 0xA0)) {
+                if (isControlCharacter(ch)) {
                     char code[8];
                     std::snprintf(code, sizeof code, "%04X", unsigned(ch));
                     report(which + " holds a control character (U+" + code + ")");
@@ -70,8 +71,9 @@ public:
         }
         for (const auto& [later, first] : catalogue.repeatedNames())
             report("record " + std::to_string(later + 1) + ": the name \"" +
-                   windows1250ToUtf8(catalogue.storageName(later).view()) + "\" is listed twice (first as record " +
-                   std::to_string(first + 1) + ", \"" + windows1250ToUtf8(catalogue.storageName(first).view()) +
+                   printable(windows1250ToUtf8(catalogue.storageName(later).view())) +
+                   "\" is listed twice (first as record " + std::to_string(first + 1) + ", \"" +
+                   printable(windows1250ToUtf8(catalogue.storageName(first).view())) +
                    "\"); the window shows that one's location for both");
         if (records % 2 == 1)
             report("damaged: the last name (record " + std::to_string(records / 2 + 1) +

@@ -78,7 +78,9 @@ std::string shown(const std::string& name) {
     return folder_ + (folder_.back() == '/' ? "" : "/") + name;
 }
 
-void warn(const std::string& message) { std::fprintf(stderr, "vrindel-cli: %s\n", message.c_str()); }
+// Whatever a message quotes (a record text, a file's name, a byte a reader
+// stumbled on) reaches the terminal with its control characters shown.
+void warn(const std::string& message) { std::fprintf(stderr, "vrindel-cli: %s\n", printable(message).c_str()); }
 
 void refuseCatalogueAsStandardOutput() {
     struct stat out {}, list {};
@@ -227,7 +229,7 @@ void Command::save(Change& change, const Catalogue& catalogue) {
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
                                   const std::function<bool(std::string_view, std::string_view)>& keep,
-                                  Progress* progress) {
+                                  Progress* progress, CsvStyle csv) {
     const std::size_t count = std::size_t(catalogue.storageCount());
     std::vector<int> order;
     if (sorted) {
@@ -239,7 +241,7 @@ std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, boo
         refuseCatalogueAsStandardOutput();
     if (progress)
         progress->stage("writing", count);
-    RecordWriter writer(format, out);
+    RecordWriter writer(format, out, csv);
     std::size_t written = 0;
     for (std::size_t k = 0; k < count; ++k) {
         const int j = sorted ? order[k] : int(k);
@@ -261,6 +263,8 @@ std::string Command::storable(const std::string& utf8, const char* what) {
     if (utf8.empty())
         throw Failure(exitcode::Problems, std::string("the ") + what + " is empty; nothing was changed");
     Converted text = toRecordText(utf8, what);
+    if (text.problem.empty())
+        text.problem = controlProblem(text.bytes, what);
     if (!text.problem.empty())
         throw Failure(exitcode::Problems, text.problem + "; nothing was changed");
     return text.bytes;
@@ -270,13 +274,20 @@ int Command::findRecord(const Catalogue& catalogue, const std::string& utf8Name)
     const Converted name = toRecordText(utf8Name, "name");
     const int i = name.problem.empty() ? catalogue.findInDisplay(name.bytes) : -1;
     if (i < 0)
-        throw Failure(exitcode::Problems, shown(ListFileName) + ": no record named \"" + utf8Name + "\"; nothing was changed");
+        throw Failure(exitcode::Problems, shown(ListFileName) + ": no record named \"" + printable(utf8Name) + "\"; nothing was changed");
     return i;
 }
 
 void Command::addFormatOption(Format& format, const std::string& help, bool text) {
-    app_->add_option("--format", format, help)
-        ->transform(CLI::CheckedTransformer(formatNames(), CLI::ignore_case))
+    // Taken by name only: neither CLI11's internal numbers ("3" for json)
+    // nor its table of them reach the user.
+    std::vector<std::string> names;
+    for (const auto& entry : formatNames())
+        names.push_back(entry.first);   // text too: a command that takes none says why
+    app_->add_option_function<std::string>(
+            "--format", [&format](const std::string& name) { format = formatNames().at(CLI::detail::to_lower(name)); },
+            help)
+        ->check(CLI::IsMember(names, CLI::ignore_case))
         ->option_text(text ? "text|csv|tsv|json" : "csv|tsv|json");
 }
 

@@ -118,7 +118,7 @@ protected:
     // storage order or in the sorted view's order; returns how many.
     static std::size_t writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
                                     const std::function<bool(std::string_view, std::string_view)>& keep = {},
-                                    Progress* progress = nullptr);
+                                    Progress* progress = nullptr, CsvStyle csv = {});
     // A text for a record, or the command ends with the reason (exit 1);
     // the window stores neither an empty name nor an empty location.
     static std::string storable(const std::string& utf8, const char* what);
@@ -143,5 +143,6 @@ std::unique_ptr<Command> makeDelete(CLI::App& app);
 std::unique_ptr<Command> makeExport(CLI::App& app);
 std::unique_ptr<Command> makeImport(CLI::App& app);
 std::unique_ptr<Command> makeCheck(CLI::App& app);
+std::unique_ptr<Command> makeScan(CLI::App& app);
 
 }  // namespace vrindel::cli

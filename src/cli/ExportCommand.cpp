@@ -24,10 +24,14 @@ public:
         : Command(parent, "export", "Write every record as CSV, TSV or JSON",
                   "UTF-8; CSV per RFC 4180 with the header \"name,location\"; TSV with the header\n"
                   "\"name<TAB>location\" and \\t \\n \\r \\\\ for what a field cannot hold; JSON as an array\n"
-                  "of {\"name\", \"location\"}. Every byte of a text comes back through import.") {
+                  "of {\"name\", \"location\"}. Every byte of a text comes back through import.\n"
+                  "--spreadsheet writes the CSV a spreadsheet in a Slovak locale opens as it is:\n"
+                  "\"name;location\", UTF-8 with a byte order mark, CRLF.") {
         app_->add_option("-o,--output", output_, "the file to write (default: standard output)")->option_text("FILE");
         addSortedOption(sorted_);
         addFormatOption(format_, "csv, tsv or json (default: from the output's extension, else csv)", false);
+        app_->add_flag("--spreadsheet,--excel", spreadsheet_,
+                       "CSV for a spreadsheet: `;` between fields, UTF-8 with a byte order mark");
     }
 
     int run() override {
@@ -35,6 +39,8 @@ public:
             format_ = formatOfFile(output_).value_or(Format::Csv);
         if (format_ == Format::Text)
             throw Failure(exitcode::Usage, "export writes csv, tsv or json; `list` prints text");
+        if (spreadsheet_ && format_ != Format::Csv)
+            throw Failure(exitcode::Usage, "--spreadsheet writes CSV; leave out --format or give --format csv");
         const bool toFile = !output_.empty() && output_ != "-";
         if (toFile && sameFile(output_, ListFileName))
             throw Failure(exitcode::Usage, output_ + ": that is the catalogue itself; nothing was written");
@@ -52,7 +58,8 @@ public:
         readForLooking(catalogue);
 
         try {
-            writeRecords(catalogue, format_, sorted_, toFile ? file->stream() : stdout, {}, &progress);
+            writeRecords(catalogue, format_, sorted_, toFile ? file->stream() : stdout, {}, &progress,
+                         spreadsheet_ ? SpreadsheetCsv : CsvStyle{});
         } catch (const Failure&) {
             const int err = errno;
             if (toFile)
@@ -67,6 +74,7 @@ public:
 private:
     std::string output_;
     bool sorted_ = false;
+    bool spreadsheet_ = false;
     Format format_ = Format::Csv;
 };
 

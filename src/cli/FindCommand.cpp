@@ -10,7 +10,7 @@ public:
     explicit FindCommand(CLI::App& parent)
         : Command(parent, "find",
                   "Print the records whose name or location contains TEXT",
-                  "Letter case and accents are ignored: \"sa\" finds \"Å achy\", \"cist\" finds \"ÄistiareÅ\".\n"
+                  "Letter case and accents are ignored: \"sa\" finds \"Šachy\", \"cist\" finds \"Čistiareň\".\n"
                   "Exit 1 when no record matches.") {
         app_->add_option("TEXT", text_, "the text to look for")->required();
         addSortedOption(sorted_);

@@ -50,14 +50,19 @@ bool isC1(std::string_view s, std::size_t i) {
 
 }  // namespace
 
-RecordWriter::RecordWriter(Format format, std::FILE* out) : format_(format), out_(out) {
+RecordWriter::RecordWriter(Format format, std::FILE* out, CsvStyle csv) : format_(format), csv_(csv), out_(out) {
     buffer_.reserve(BufferSize + 1024);
-    if (format_ == Format::Csv)
-        buffer_ += "name,location\r\n";
-    else if (format_ == Format::Tsv)
+    if (format_ == Format::Csv) {
+        if (csv_.byteOrderMark)
+            buffer_ += "\xEF\xBB\xBF";
+        buffer_ += "name";
+        buffer_ += csv_.delimiter;
+        buffer_ += "location\r\n";
+    } else if (format_ == Format::Tsv) {
         buffer_ += "name\tlocation\n";
-    else if (format_ == Format::Json)
+    } else if (format_ == Format::Json) {
         buffer_ += "[";
+    }
 }
 
 RecordWriter::~RecordWriter() = default;
@@ -78,7 +83,7 @@ void RecordWriter::field(std::string_view s) {
         break;
     case Format::Csv:
         // The same quoting as the conflict files the window writes.
-        appendCsvField(buffer_, s);
+        appendCsvField(buffer_, s, csv_.quoteFor);
         break;
     case Format::Tsv:
         for (char c : s) {
@@ -131,7 +136,7 @@ void RecordWriter::record(std::string_view name, std::string_view location) {
     }
     case Format::Csv:
         field(utf8_);
-        buffer_ += ',';
+        buffer_ += csv_.delimiter;
         field(windows1250ToUtf8(location));
         buffer_ += "\r\n";
         break;

@@ -24,11 +24,24 @@ const std::map<std::string, Format>& formatNames();
 // From a file name's extension (.csv, .tsv, .tab, .json), if it tells.
 std::optional<Format> formatOfFile(std::string_view path);
 
+// How a CSV file is laid out beyond RFC 4180's defaults. A spreadsheet in a
+// Slovak (or most other European) locale takes `;` as its delimiter and
+// reads a text file as UTF-8 only after a byte order mark; one whose import
+// settings tick several separators at once (Calc remembers comma, semicolon
+// and tab) splits an unquoted field at any of them, so such a file quotes
+// a field holding any of them.
+struct CsvStyle {
+    char delimiter = ',';
+    bool byteOrderMark = false;
+    const char* quoteFor = ",";   // what makes a field quoted besides quotes and line breaks
+};
+inline constexpr CsvStyle SpreadsheetCsv{';', true, ";,\t"};
+
 // Writes records to a stream, buffered. Texts are given as stored
 // (Windows-1250).
 class RecordWriter {
 public:
-    RecordWriter(Format format, std::FILE* out);
+    RecordWriter(Format format, std::FILE* out, CsvStyle csv = {});
     ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
@@ -43,6 +56,7 @@ private:
     void field(std::string_view utf8);
 
     Format format_;
+    CsvStyle csv_;
     std::FILE* out_;
     std::string buffer_;
     std::string utf8_;
@@ -88,9 +102,26 @@ public:
 inline constexpr std::size_t MaxFieldBytes = 4096;
 inline constexpr std::size_t MaxRowBytes = 65536;
 
+// How the bytes of a CSV or TSV file are text. Auto: UTF-8 when the file
+// starts with a byte order mark or its first piece (256 KiB) is valid
+// UTF-8, Windows-1250 otherwise, as a spreadsheet saves it in a Central
+// European locale. JSON is always UTF-8.
+enum class Encoding { Auto, Utf8, Windows1250 };
+
+// What a spreadsheet may have chosen for a CSV file. A delimiter of 0 is
+// found on the header line: whichever of `,` `;` and tab it holds most
+// often outside quotes (`,` when it holds none).
+struct TableDialect {
+    char delimiter = 0;
+    Encoding encoding = Encoding::Auto;
+};
+
+// The delimiter a header line uses, by the rule above.
+char sniffDelimiter(std::string_view headerLine);
+
 // Never throws on any input; a UTF-8 byte order mark at the start is
 // skipped.
-ImportFile readRecords(Format format, std::string_view data);
+ImportFile readRecords(Format format, std::string_view data, const TableDialect& dialect = {});
 
 // The same one row at a time, for a million rows: `each` gets every row in
 // the order of the file, in an object it is given again for the next row.
@@ -100,11 +131,13 @@ ImportFile readRecords(Format format, std::string_view data);
 // not within MaxFieldBytes) is a problem of its row, and the reading goes
 // on at the line after the quote's own: every row after it is read again,
 // and so is imported or reported, never swallowed by the quote.
-ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each);
+ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each,
+                       const TableDialect& dialect = {});
 // Only read errors of the source are thrown. JSON keeps what it has read
 // until the end, for the general parser reading again from the start when
 // the quick reader stops at something it leaves to it.
-ImportFile readRecords(Format format, ByteSource& source, const std::function<void(ImportRow&)>& each);
+ImportFile readRecords(Format format, ByteSource& source, const std::function<void(ImportRow&)>& each,
+                       const TableDialect& dialect = {});
 
 // JSON by the general parser alone, for a check that the quick reader of
 // flat records reads every file as it does.

@@ -1,8 +1,9 @@
-#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "CatalogueFiles.h"
 #include "Command.h"
+#include "RecordBatch.h"
 #include "Texts.h"
 
 namespace vrindel::cli {
@@ -13,18 +14,76 @@ class ImportCommand : public Command {
 public:
     explicit ImportCommand(CLI::App& parent)
         : Command(parent, "import",
-                  "Append the records of a CSV, TSV or JSON file",
+                  "Append the records of a CSV, TSV or JSON file, or a list of names",
                   "FILE - reads standard input. A folder without a catalogue gets a new one.\n"
+                  "A CSV file may come from a spreadsheet: `,` `;` or tab between fields (found on the\n"
+                  "header line), UTF-8 with or without a byte order mark or else Windows-1250, and the\n"
+                  "columns named name/location or názov (položka)/umiestnenie, in any case, accents or not.\n"
                   "Every row that cannot be stored (too long, a character Windows-1250 lacks, a name\n"
                   "already listed or twice in the file, a malformed row) is reported with its line;\n"
-                  "unless --skip-invalid, one such row means nothing is written (exit 1).") {
+                  "unless --skip-invalid, one such row means nothing is written (exit 1).\n"
+                  "Examples:\n"
+                  "  vrindel-cli import zoznam.csv --dry-run\n"
+                  "  vrindel-cli import upravene.csv --update\n"
+                  "  ls /media/cd | vrindel-cli import --lines --location 'CD 12' -") {
         app_->add_option("FILE", input_, "the file to read")->required();
         addFormatOption(format_, "csv, tsv or json (default: from the file's extension)", false);
+        app_->add_option("--delimiter", delimiter_, "a CSV file's delimiter: , ; or tab (default: found on the header line)")
+            ->option_text(",|;|tab");
+        app_->add_option("--encoding", encoding_,
+                         "utf-8 or windows-1250 (default: utf-8 when the bytes are UTF-8, else windows-1250)")
+            ->check(CLI::IsMember({"utf-8", "windows-1250"}, CLI::ignore_case))
+            ->option_text("utf-8|windows-1250");
+        app_->add_flag("--lines", lines_,
+                       "FILE holds one name a line (from ls or find: a path's last part is the name), "
+                       "all at the --location given");
+        app_->add_option("--location", location_, "the location of every name read with --lines")->option_text("LABEL");
+        app_->add_flag("--update", update_,
+                       "a row whose name is listed gives that record its location instead of being refused");
         app_->add_flag("--dry-run", dryRun_, "check every row and say what would be imported; write nothing");
-        app_->add_flag("--skip-invalid", skipInvalid_, "import the good rows, leaving out the ones reported");
+        app_->add_flag("--skip-invalid", skipInvalid_,
+                       "import the good rows, leaving out the ones reported (exit 0 when that is done)");
     }
 
     int run() override {
+        checkOptions();
+        Progress progress("import");
+        InputFile input(input_, inputName());
+
+        // 1. The rows, each on its own.
+        progress.stage("checking rows", input.size());
+        RecordBatch batch;
+        batch.reserve(input.size() / 16);
+        std::vector<std::size_t> lineOf;   // row -> line
+        lineOf.reserve(input.size() / 16);
+        if (lines_)
+            readNames(input, batch, lineOf, progress);
+        else
+            readRows(input, batch, lineOf, progress);
+
+        // 2. The rows against the catalogue: locked for the write, or only
+        // read for a dry run.
+        Change change;
+        openCatalogue(change, progress);
+        progress.stage("comparing names");
+        batch.compare(change.catalogue, update_, [&](std::size_t first) {
+            return "the name is twice in the file (first on line " + std::to_string(lineOf[first]) + ")";
+        });
+        return finish(change, batch, lineOf, progress);
+    }
+
+private:
+    void checkOptions() {
+        if (lines_) {
+            if (!app_->count("--location"))
+                throw Failure(exitcode::Usage, "--lines needs --location LABEL: where the names are kept");
+            if (app_->count("--format") || app_->count("--delimiter") || app_->count("--encoding"))
+                throw Failure(exitcode::Usage, "--lines reads names, one a line, in UTF-8; it takes no --format, "
+                                               "--delimiter or --encoding");
+            return;
+        }
+        if (app_->count("--location"))
+            throw Failure(exitcode::Usage, "--location goes with --lines; a table's rows have their own");
         if (!app_->count("--format")) {
             const auto guessed = formatOfFile(input_);
             if (!guessed)
@@ -33,51 +92,93 @@ public:
         }
         if (format_ == Format::Text)
             throw Failure(exitcode::Usage, "import reads csv, tsv or json");
+        dialect_ = tableDialect();
+    }
 
-        Progress progress("import");
-        InputFile input(input_, inputName());
+    TableDialect tableDialect() const {
+        TableDialect dialect;
+        if (app_->count("--delimiter")) {
+            if (format_ != Format::Csv)
+                throw Failure(exitcode::Usage, "--delimiter is for CSV files");
+            if (delimiter_ == "," || delimiter_ == ";")
+                dialect.delimiter = delimiter_[0];
+            else if (delimiter_ == "tab" || delimiter_ == "\t" || delimiter_ == "\\t")
+                dialect.delimiter = '\t';
+            else
+                throw Failure(exitcode::Usage, "--delimiter: give , ; or tab");
+        }
+        if (app_->count("--encoding")) {
+            if (format_ == Format::Json)
+                throw Failure(exitcode::Usage, "--encoding is for CSV and TSV files; JSON is UTF-8");
+            dialect.encoding = CLI::detail::to_lower(encoding_) == "utf-8" ? Encoding::Utf8 : Encoding::Windows1250;
+        }
+        return dialect;
+    }
 
-        // Each row on its own as it is read: well formed, storable. The
-        // texts that can be stored wait in `texts`, each after its length,
-        // until the catalogue is read.
-        progress.stage("checking rows", input.size());
-        // Room for what a regular file can hold is only address space until
-        // it is used; growing would copy it all again and again.
-        std::vector<std::size_t> lineOf;               // row -> line
-        std::vector<std::size_t> rowOf;                // storage index - before -> row
-        std::vector<std::pair<std::size_t, std::string>> problems;   // (row, why), one per row
-        std::string texts;
-        lineOf.reserve(input.size() / 16);
-        rowOf.reserve(input.size() / 16);
-        texts.reserve(input.size());
-        Converted name, location;
-        const ImportFile file = readRecords(format_, input, [&](ImportRow& row) {
-            const std::size_t r = lineOf.size();
-            lineOf.push_back(row.line);
-            if (row.problem.empty()) {
-                toRecordText(row.name, "name", name);
-                toRecordText(row.location, "location", location);
-                if (!name.problem.empty() || !location.problem.empty()) {
-                    problems.emplace_back(r, !name.problem.empty() ? name.problem : location.problem);
-                } else {
-                    for (const Converted* text : {&name, &location}) {
-                        texts += char(text->bytes.size());
-                        texts += text->bytes;
-                    }
-                    rowOf.push_back(r);
-                }
-            } else {
-                problems.emplace_back(r, std::move(row.problem));
-            }
-            if ((r & 0xFFF) == 0)
-                progress.advance(input.bytesRead());
-        });
+    // A CSV, TSV or JSON file. A problem of the whole file ends the command.
+    void readRows(InputFile& input, RecordBatch& batch, std::vector<std::size_t>& lineOf, Progress& progress) {
+        const ImportFile file = readRecords(
+            format_, input,
+            [&](ImportRow& row) {
+                lineOf.push_back(row.line);
+                if (row.problem.empty())
+                    batch.take(row.name, row.location);
+                else
+                    batch.reject(std::move(row.problem));
+                if ((batch.rows() & 0xFFF) == 0)
+                    progress.advance(input.bytesRead());
+            },
+            dialect_);
         if (!file.problem.empty())
             throw Failure(exitcode::Problems, where(file.problemLine) + file.problem + "; nothing was imported");
-        const std::size_t rows = lineOf.size();
+    }
 
-        // The catalogue: locked for the write, or only read for a dry run.
-        Change change;
+    // One name a line, blank lines left out; a line without end is a
+    // problem of its own and never held whole.
+    void readNames(InputFile& input, RecordBatch& batch, std::vector<std::size_t>& lineOf, Progress& progress) {
+        std::string piece(1 << 16, '\0'), line;
+        std::size_t number = 1;
+        bool tooLong = false;
+        auto endLine = [&] {
+            std::string_view text(line);
+            if (!text.empty() && text.back() == '\r')
+                text.remove_suffix(1);
+            if (const std::size_t slash = text.find_last_of('/'); slash != std::string_view::npos)
+                text.remove_prefix(slash + 1);
+            if (tooLong) {
+                lineOf.push_back(number);
+                batch.reject("a line longer than " + std::to_string(MaxFieldBytes) + " bytes");
+            } else if (!text.empty()) {
+                lineOf.push_back(number);
+                batch.take(text, location_);
+            }
+            line.clear();
+            tooLong = false;
+            ++number;
+        };
+        while (const std::size_t got = input.read(piece.data(), piece.size())) {
+            for (std::size_t at = 0; at < got;) {
+                const void* nl = std::memchr(piece.data() + at, '\n', got - at);
+                const std::size_t end = nl ? std::size_t(static_cast<const char*>(nl) - piece.data()) : got;
+                if (!tooLong)
+                    line.append(piece, at, end - at);
+                if (line.size() > MaxFieldBytes) {
+                    tooLong = true;
+                    line.clear();
+                }
+                at = end;
+                if (nl) {
+                    endLine();
+                    ++at;
+                }
+            }
+            progress.advance(input.bytesRead());
+        }
+        if (!line.empty() || tooLong)
+            endLine();
+    }
+
+    void openCatalogue(Change& change, Progress& progress) {
         if (dryRun_) {
             FileVar listFile;
             listFile.assign(ListFileName);
@@ -87,73 +188,41 @@ public:
             progress.stage("reading the catalogue");
             readForChanging(change, true);
         }
-        Catalogue& catalogue = change.catalogue;
-        const int before = catalogue.storageCount();
-        catalogue.reserve(rowOf.size());
-        for (std::size_t at = 0; at < texts.size();) {
-            const std::size_t nameLength = std::uint8_t(texts[at]);
-            const std::string_view nameBytes(texts.data() + at + 1, nameLength);
-            at += 1 + nameLength;
-            const std::size_t locationLength = std::uint8_t(texts[at]);
-            catalogue.appendLoaded(nameBytes, std::string_view(texts.data() + at + 1, locationLength));
-            at += 1 + locationLength;
-        }
+    }
 
-        // Then the names against the catalogue and each other, by the
-        // window's comparison; the first of equal names in the file stays.
-        progress.stage("comparing names");
-        std::vector<bool> drop(rowOf.size(), false);
-        const std::size_t badRows = problems.size();
-        for (const auto& [later, first] : catalogue.repeatedNames()) {
-            if (later < before)
-                continue;   // the catalogue's own, not this import's
-            const std::size_t k = std::size_t(later - before);
-            drop[k] = true;
-            if (first < before)
-                problems.emplace_back(rowOf[k], "the name is already listed (as \"" +
-                                                    windows1250ToUtf8(catalogue.storageName(first).view()) + "\")");
-            else
-                problems.emplace_back(rowOf[k], "the name is twice in the file (first on line " +
-                                                    std::to_string(lineOf[rowOf[std::size_t(first - before)]]) + ")");
-        }
-        if (problems.size() > badRows)   // in the order of the file
-            std::inplace_merge(problems.begin(), problems.begin() + std::ptrdiff_t(badRows), problems.end(),
-                               [](const auto& a, const auto& b) { return a.first < b.first; });
-        const std::size_t rejected = problems.size();
-        for (const auto& [row, problem] : problems)
+    // 3. Every refused row told; the rest saved, unless a refused row
+    // stops it all.
+    int finish(Change& change, const RecordBatch& batch, const std::vector<std::size_t>& lineOf, Progress& progress) {
+        const std::size_t rejected = batch.problems().size();
+        for (const auto& [row, problem] : batch.problems())
             warn(where(lineOf[row]) + problem);
-
-        const std::size_t accepted = rows - rejected;
         if (rejected > 0 && !skipInvalid_) {
             warn(where(0) + std::to_string(rejected) + (rejected == 1 ? " row" : " rows") +
                  " cannot be stored; nothing was imported (--skip-invalid imports the others)");
             return exitcode::Problems;
         }
-        if (dryRun_) {
-            std::printf("Would import %zu %s into %s.\n", accepted, accepted == 1 ? "record" : "records",
-                        shown(ListFileName).c_str());
-            return rejected > 0 ? exitcode::Problems : exitcode::Ok;
-        }
-
-        if (rejected > 0) {
-            // Built again without the rows reported.
-            Catalogue kept;
-            kept.reserve(std::size_t(before) + accepted);
-            for (int j = 0; j < catalogue.storageCount(); ++j)
-                if (j < before || !drop[std::size_t(j - before)])
-                    kept.appendLoaded(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
+        if (!dryRun_) {
             progress.stage("saving");
-            save(change, kept);
-        } else {
-            progress.stage("saving");
-            save(change);
+            if (batch.leavesOut())
+                save(change, batch.result(change.catalogue));
+            else
+                save(change);
         }
-        std::printf("Imported %zu %s into %s.\n", accepted, accepted == 1 ? "record" : "records",
-                    shown(ListFileName).c_str());
-        return rejected > 0 ? exitcode::Problems : exitcode::Ok;
+        std::printf("%s\n", summary(batch).c_str());
+        // What was asked is done: every row imported, or with --skip-invalid
+        // every row imported or reported.
+        return exitcode::Ok;
     }
 
-private:
+    std::string summary(const RecordBatch& batch) const {
+        auto records = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); };
+        std::string text = (dryRun_ ? "Would import " : "Imported ") + records(batch.added());
+        if (update_)
+            text += std::string(dryRun_ ? " and change" : " and changed") + " the location of " +
+                    records(batch.relocated());
+        return text + (update_ ? " in " : " into ") + shown(ListFileName) + ".";
+    }
+
     std::string inputName() const { return input_ == "-" ? "standard input" : input_; }
     std::string where(std::size_t line) const {
         return inputName() + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
@@ -161,6 +230,12 @@ private:
 
     std::string input_;
     Format format_ = Format::Csv;
+    TableDialect dialect_;
+    std::string delimiter_;
+    std::string encoding_;
+    std::string location_;
+    bool lines_ = false;
+    bool update_ = false;
     bool dryRun_ = false;
     bool skipInvalid_ = false;
 };

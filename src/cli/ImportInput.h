@@ -25,6 +25,10 @@ public:
     // For a reader that keeps all it reads: room for the whole input, where
     // its size is known, so that the buffer is not copied as it grows.
     void keepAll() { buffer_.reserve(source_.sizeHint() + PieceSize); }
+    // Reads on until a whole piece is buffered or the input ends, for a
+    // look at the start of the input before any row is read.
+    void fill();
+    bool byteOrderMark() const { return byteOrderMark_; }
 
     const char* data() const { return buffer_.data(); }
     std::size_t size() const { return buffer_.size(); }
@@ -50,6 +54,7 @@ private:
     ByteSource& source_;
     std::string buffer_;
     bool ended_ = false;
+    bool byteOrderMark_ = false;
 };
 
 inline void startRow(ImportRow& row, std::size_t line) {

@@ -25,7 +25,7 @@ public:
         const int listed = change.catalogue.findInDisplay(newName);
         if (listed >= 0 && listed != i)
             throw Failure(exitcode::Problems, "\"" + newName_ + "\" is already listed (as \"" +
-                                                  windows1250ToUtf8(change.catalogue.displayAt(listed).view()) +
+                                                  printable(windows1250ToUtf8(change.catalogue.displayAt(listed).view())) +
                                                   "\"); nothing was changed");
         change.catalogue.renameAtDisplay(i, newName);
         save(change);

@@ -1,12 +1,17 @@
 // The CSV and TSV readers, the input they share with the JSON reader, and
 // the way into all three.
 
+#include <unicode/coll.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
-#include <cctype>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "ImportInput.h"
+#include "RecordText.h"
 
 namespace vrindel::cli {
 
@@ -16,8 +21,20 @@ Input::Input(ByteSource& source) : source_(source) {
     buffer_.reserve(PieceSize + MaxRowBytes);
     while (buffer_.size() < 3 && !ended_)
         more(0);
-    if (buffer_.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    if (buffer_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         buffer_.erase(0, 3);
+        byteOrderMark_ = true;
+    }
+}
+
+void Input::fill() {
+    while (buffer_.size() < PieceSize && !ended_) {
+        const std::size_t had = buffer_.size();
+        buffer_.resize(had + PieceSize);
+        const std::size_t got = source_.read(buffer_.data() + had, PieceSize);
+        buffer_.resize(had + got);
+        ended_ = got == 0;
+    }
 }
 
 void Input::more(std::size_t keep) {
@@ -38,14 +55,42 @@ using reading::NeedMore;
 using reading::RowSink;
 using reading::startRow;
 
-std::string lowerTrimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return out;
+enum class Column { Name, Location, Other };
+
+// What a header cell names: English or Slovak, in any case, with or without
+// accents ("Názov", "NAZOV", "položka"), by ICU's Slovak collation at primary
+// strength, which tells letters apart and nothing else.
+Column columnNamed(std::string_view cell) {
+    while (!cell.empty() && (cell.front() == ' ' || cell.front() == '\t'))
+        cell.remove_prefix(1);
+    while (!cell.empty() && (cell.back() == ' ' || cell.back() == '\t'))
+        cell.remove_suffix(1);
+    if (cell.empty() || cell.size() > 32)
+        return Column::Other;
+    static const std::unique_ptr<icu::Collator> collator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(icu::Locale("sk"), status));
+        if (U_FAILURE(status))
+            c.reset();
+        else
+            c->setStrength(icu::Collator::PRIMARY);
+        return c;
+    }();
+    static const std::pair<const char*, Column> names[] = {
+        {"name", Column::Name}, {"názov", Column::Name}, {"položka", Column::Name},
+        {"location", Column::Location}, {"umiestnenie", Column::Location}};
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(cell.data(), int32_t(cell.size())));
+    for (const auto& [known, column] : names) {
+        if (!collator) {   // no collation data: English in any ASCII case
+            if (text.caseCompare(icu::UnicodeString::fromUTF8(known), U_FOLD_CASE_DEFAULT) == 0)
+                return column;
+            continue;
+        }
+        UErrorCode status = U_ZERO_ERROR;
+        if (collator->compare(text, icu::UnicodeString::fromUTF8(known), status) == UCOL_EQUAL && U_SUCCESS(status))
+            return column;
+    }
+    return Column::Other;
 }
 
 // The fields of one row; their strings are used again row after row.
@@ -72,10 +117,10 @@ struct Columns {
     bool read(const Fields& header) {
         count = header.count;
         for (std::size_t k = 0; k < header.count; ++k) {
-            const std::string h = lowerTrimmed(header.text[k]);
-            if (h == "name" && name == std::string::npos)
+            const Column column = columnNamed(header.text[k]);
+            if (column == Column::Name && name == std::string::npos)
                 name = k;
-            else if (h == "location" && location == std::string::npos)
+            else if (column == Column::Location && location == std::string::npos)
                 location = k;
         }
         return name != std::string::npos && location != std::string::npos;
@@ -94,7 +139,8 @@ struct Columns {
     }
 };
 
-const char* const HeaderProblem = "the first line must be a header naming the columns \"name\" and \"location\"";
+const char* const HeaderProblem = "the first line must be a header naming the columns \"name\" and \"location\" "
+                                  "(or \"názov\" and \"umiestnenie\")";
 const std::string FieldTooLong = "a field longer than " + std::to_string(MaxFieldBytes) + " bytes";
 const std::string RowTooLong =
     "a row runs on for more than " + std::to_string(MaxRowBytes) + " bytes without ending";
@@ -103,10 +149,13 @@ const std::string RowTooLong =
 // the columns, every later one is a record.
 class TableRows {
 public:
-    explicit TableRows(const RowSink& each) : each_(each) {}
+    TableRows(const RowSink& each, bool windows1250) : each_(each), windows1250_(windows1250) {}
 
     // False when the header is wrong: nothing after it is read.
     bool take(ImportRow& row, Fields& fields) {
+        if (windows1250_ && row.problem.empty())
+            for (std::size_t k = 0; k < fields.count; ++k)
+                fields.text[k] = windows1250ToUtf8(fields.text[k]);
         if (haveHeader_) {
             columns_.fill(row, fields);
             malformed_ = !row.problem.empty();
@@ -137,6 +186,7 @@ public:
 
 private:
     const RowSink& each_;
+    bool windows1250_;
     Columns columns_;
     bool haveHeader_ = false;
     bool malformed_ = false;
@@ -158,7 +208,7 @@ struct Resume {
 // `rowLine` move on only when it returns; NeedMore leaves them where the
 // row starts.
 Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& fields, ImportRow& row,
-            Resume& resume) {
+            Resume& resume, char delimiter) {
     const char* const data = in.data();
     std::size_t pos = rowPos, line = rowLine;
     auto atLineEnd = [&](std::size_t p) {
@@ -248,13 +298,13 @@ Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
                 line = quoteLine;
                 return pastLineBreak() ? done(Step::Row) : Step::TooLong;
             }
-            if (!atLineEnd(pos) && data[pos] != ',')
+            if (!atLineEnd(pos) && data[pos] != delimiter)
                 row.problem = "text after a field's closing quote";
         } else {
             const std::size_t from = pos;
             for (; in.has(pos); ++pos) {
                 const char c = data[pos];
-                if (c == ',' || c == '\n' || (c == '\r' && in.has(pos + 1) && data[pos + 1] == '\n'))
+                if (c == delimiter || c == '\n' || (c == '\r' && in.has(pos + 1) && data[pos + 1] == '\n'))
                     break;
                 if (pos - from == MaxFieldBytes) {
                     row.problem = FieldTooLong;
@@ -271,7 +321,7 @@ Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
             return Step::TooLong;
         if (!row.problem.empty())   // the rest of the line is the row's
             return pastLineBreak() ? done(Step::Row) : Step::TooLong;
-        if (in.has(pos) && data[pos] == ',') {
+        if (in.has(pos) && data[pos] == delimiter) {
             ++pos;
             if (atLineEnd(pos)) {   // a last field left empty
                 fields.next();
@@ -332,9 +382,37 @@ Step tsvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
     return Step::Row;
 }
 
+// Whether the bytes are UTF-8, a sequence cut off at their end allowed
+// when more input follows.
+bool validUtf8(std::string_view bytes, bool whole) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const int32_t length = int32_t(bytes.size());
+    for (int32_t i = 0; i < length;) {
+        if (s[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const int32_t at = i;
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0)
+            return !whole && at + 4 > length && i == length;
+    }
+    return true;
+}
+
+bool readAsWindows1250(Input& in, Encoding encoding) {
+    if (encoding != Encoding::Auto)
+        return encoding == Encoding::Windows1250;
+    if (in.byteOrderMark())
+        return false;
+    in.fill();
+    return !validUtf8(std::string_view(in.data(), in.size()), in.ended());
+}
+
 template <typename ReadRow>
-ImportFile readTable(Input& in, const RowSink& each, ReadRow readRow) {
-    TableRows rows(each);
+ImportFile readTable(Input& in, const RowSink& each, bool windows1250, ReadRow readRow) {
+    TableRows rows(each, windows1250);
     Fields fields;
     ImportRow row;
     Resume resume;
@@ -383,7 +461,32 @@ private:
 
 }  // namespace
 
-ImportFile readRecords(Format format, ByteSource& source, const std::function<void(ImportRow&)>& each) {
+char sniffDelimiter(std::string_view headerLine) {
+    std::size_t comma = 0, semicolon = 0, tab = 0;
+    bool quoted = false;
+    for (const char c : headerLine) {
+        if (c == '"')
+            quoted = !quoted;
+        else if (quoted)
+            continue;
+        else if (c == '\n')
+            break;
+        else if (c == ',')
+            ++comma;
+        else if (c == ';')
+            ++semicolon;
+        else if (c == '\t')
+            ++tab;
+    }
+    if (semicolon > comma && semicolon >= tab)
+        return ';';
+    if (tab > comma && tab > semicolon)
+        return '\t';
+    return ',';
+}
+
+ImportFile readRecords(Format format, ByteSource& source, const std::function<void(ImportRow&)>& each,
+                       const TableDialect& dialect) {
     if (format == Format::Text) {
         ImportFile file;
         file.problem = "plain text cannot be imported; use CSV, TSV or JSON";
@@ -391,22 +494,35 @@ ImportFile readRecords(Format format, ByteSource& source, const std::function<vo
     }
     Input in(source);
     switch (format) {
-    case Format::Csv: return readTable(in, each, csvRow);
-    case Format::Tsv: return readTable(in, each, tsvRow);
+    case Format::Csv: {
+        const bool windows1250 = readAsWindows1250(in, dialect.encoding);
+        char delimiter = dialect.delimiter;
+        if (delimiter == 0) {
+            in.fill();   // the header line is within the first piece, or too long to be one
+            delimiter = sniffDelimiter(std::string_view(in.data(), std::min(in.size(), MaxRowBytes)));
+        }
+        return readTable(in, each, windows1250,
+                         [delimiter](const Input& input, std::size_t& pos, std::size_t& line, Fields& fields,
+                                     ImportRow& row, Resume& resume) {
+                             return csvRow(input, pos, line, fields, row, resume, delimiter);
+                         });
+    }
+    case Format::Tsv: return readTable(in, each, readAsWindows1250(in, dialect.encoding), tsvRow);
     case Format::Json: return reading::readJson(in, each);
     case Format::Text: break;
     }
     return {};
 }
 
-ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each) {
+ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each,
+                       const TableDialect& dialect) {
     StringSource source(data);
-    return readRecords(format, source, each);
+    return readRecords(format, source, each, dialect);
 }
 
-ImportFile readRecords(Format format, std::string_view data) {
+ImportFile readRecords(Format format, std::string_view data, const TableDialect& dialect) {
     std::vector<ImportRow> rows;
-    ImportFile file = readRecords(format, data, [&](ImportRow& row) { rows.push_back(row); });
+    ImportFile file = readRecords(format, data, [&](ImportRow& row) { rows.push_back(row); }, dialect);
     file.rows = std::move(rows);
     return file;
 }

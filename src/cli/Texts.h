@@ -19,4 +19,14 @@ Converted toRecordText(std::string_view utf8, const char* what);
 // The same into `out`, whose room is used again: for a million rows.
 void toRecordText(std::string_view utf8, const char* what, Converted& out);
 
+// Why a new text (typed on the command line, a file's name) is refused
+// for a control character it holds, as the window refuses it; empty when
+// it holds none. `bytes` are Windows-1250.
+std::string controlProblem(std::string_view bytes, const char* what);
+
+// A text as a message may print it to a terminal: control characters (C0,
+// DEL, C1) as \xNN, as `list` shows them, so that a record cannot move the
+// cursor or retitle the terminal.
+std::string printable(std::string_view utf8);
+
 }  // namespace vrindel::cli

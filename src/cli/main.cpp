@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -11,8 +12,65 @@
 
 using namespace vrindel::cli;
 
+namespace {
+
+// Edits (insert, delete, replace, swap two neighbours) from one word to the other.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// Ends the program (exit 2) for a word where a command should be, naming
+// the command it is most likely a slip for.
+int notACommand(const CLI::App& app, const std::string& word) {
+    std::string best;
+    std::size_t bestDistance = 3;   // more edits than two is another word
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+        const std::string& name = sub->get_name();
+        const std::size_t d = name.rfind(word, 0) == 0 && word.size() >= 2 ? 1 : editDistance(word, name);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = name;
+        }
+    }
+    warn("\"" + word + "\" is not a command" + (best.empty() ? "" : "; did you mean \"" + best + "\"?") +
+         " (vrindel-cli help lists them)");
+    return exitcode::Usage;
+}
+
+// The word where the command should be, if any: after the options that
+// come before it.
+int commandWordAt(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-C" || arg == "--directory")
+            ++i;
+        else if (arg.empty() || arg[0] != '-')
+            return i;
+        else if (arg == "--")
+            return i + 1 < argc ? i + 1 : 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     CLI::App app{"The Vrindel catalogue (Zoznam.dat in the current folder) from the command line.", "vrindel-cli"};
+    // CLI11's own messages as every other of the program's: named, on one line.
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string("vrindel-cli: ") + e.what() + "\nRun \"vrindel-cli --help\" for more information.\n";
+    });
     app.set_version_flag("--version", "vrindel-cli 2.1", "print the version and exit");
     app.require_subcommand(1);
     app.fallthrough(false);
@@ -20,17 +78,43 @@ int main(int argc, char** argv) {
     app.add_option("-C,--directory", folder, "work on the catalogue in DIR, as if started there")->option_text("DIR");
     app.footer("Exit codes: 0 success, 1 nothing found or problems reported, 2 wrong usage, 3 file error,\n"
                "4 the catalogue is open in a window or another command (a change is refused).\n"
-               "See vrindel-cli(1).");
+               "\"vrindel-cli help COMMAND\" tells more of each. See vrindel-cli(1).");
 
     std::vector<std::unique_ptr<Command>> commands;
     for (auto make : {makeList, makeFind, makeAdd, makeRename, makeRelocate, makeDelete, makeExport, makeImport,
-                      makeCheck})
+                      makeScan, makeCheck})
         commands.push_back(make(app));
+    CLI::App* help = app.add_subcommand("help", "Tell what a command does (or list the commands)");
+    std::string topic;
+    help->add_option("COMMAND", topic, "the command to tell of");
+
+    if (const int at = commandWordAt(argc, argv); at > 0) {
+        const std::string word = argv[at];
+        try {
+            app.get_subcommand(word);
+        } catch (const CLI::OptionNotFound&) {
+            return notACommand(app, word);
+        }
+    }
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? exitcode::Ok : exitcode::Usage;
+    }
+
+    if (help->parsed()) {
+        if (topic.empty()) {
+            // Not app.help(), which tells of the command chosen: "help" itself.
+            std::fputs(app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal).c_str(), stdout);
+            return exitcode::Ok;
+        }
+        try {
+            std::fputs(app.get_subcommand(topic)->help("vrindel-cli").c_str(), stdout);
+        } catch (const CLI::OptionNotFound&) {
+            return notACommand(app, topic);
+        }
+        return exitcode::Ok;
     }
 
     try {

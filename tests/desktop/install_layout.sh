@@ -33,6 +33,12 @@ expected=(
 for p in "${programs[@]}"; do
   expected+=("usr/bin/$p" "usr/share/man/man1/$p.1")
 done
+# Shell completion where bash, zsh and fish look for a command's own.
+case " ${programs[*]} " in
+  *" vrindel-cli "*)
+    expected+=(usr/share/bash-completion/completions/vrindel-cli usr/share/zsh/vendor-completions/_vrindel-cli
+               usr/share/fish/vendor_completions.d/vrindel-cli.fish) ;;
+esac
 for s in "${sizes[@]}"; do
   expected+=("usr/share/icons/hicolor/${s}x$s/apps/vrindel.png")
 done

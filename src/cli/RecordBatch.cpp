@@ -1,0 +1,98 @@
+#include "RecordBatch.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+
+namespace vrindel::cli {
+
+void RecordBatch::reserve(std::size_t rows) {
+    rowOf_.reserve(rows);
+    texts_.reserve(rows * 16);
+}
+
+void RecordBatch::take(std::string_view utf8Name, std::string_view utf8Location) {
+    const std::size_t r = rows_++;
+    toRecordText(utf8Name, "name", name_);
+    toRecordText(utf8Location, "location", location_);
+    if (refuseControls_ && name_.problem.empty())
+        name_.problem = controlProblem(name_.bytes, "name");
+    if (!name_.problem.empty() || !location_.problem.empty()) {
+        problems_.emplace_back(r, !name_.problem.empty() ? name_.problem : location_.problem);
+        return;
+    }
+    for (const Converted* text : {&name_, &location_}) {
+        texts_ += char(text->bytes.size());
+        texts_ += text->bytes;
+    }
+    rowOf_.push_back(r);
+}
+
+void RecordBatch::reject(std::string problem) { problems_.emplace_back(rows_++, std::move(problem)); }
+
+void RecordBatch::compare(Catalogue& catalogue, bool update,
+                          const std::function<std::string(std::size_t first)>& twice) {
+    before_ = catalogue.storageCount();
+    catalogue.reserve(rowOf_.size());
+    for (std::size_t at = 0; at < texts_.size();) {
+        const std::size_t nameLength = std::uint8_t(texts_[at]);
+        const std::string_view name(texts_.data() + at + 1, nameLength);
+        at += 1 + nameLength;
+        const std::size_t locationLength = std::uint8_t(texts_[at]);
+        catalogue.appendLoaded(name, std::string_view(texts_.data() + at + 1, locationLength));
+        at += 1 + locationLength;
+    }
+
+    // The first of equal names among the rows stays; so does the
+    // catalogue's own record, which an update reaches by its name.
+    drop_.assign(rowOf_.size(), false);
+    const std::size_t badRows = problems_.size();
+    std::unordered_map<int, std::size_t> updatedBy;   // listed record -> row that moved it
+    for (const auto& [later, first] : catalogue.repeatedNames()) {
+        if (later < before_)
+            continue;   // the catalogue's own, not these rows'
+        const std::size_t k = std::size_t(later - before_);
+        drop_[k] = true;
+        leavesOut_ = true;
+        if (first >= before_) {
+            problems_.emplace_back(rowOf_[k], twice(rowOf_[std::size_t(first - before_)]));
+        } else if (!update) {
+            problems_.emplace_back(rowOf_[k], "the name is already listed (as \"" +
+                                                  printable(windows1250ToUtf8(catalogue.storageName(first).view())) +
+                                                  "\"); --update changes its location");
+        } else if (const auto [it, isNew] = updatedBy.emplace(first, rowOf_[k]); !isNew) {
+            problems_.emplace_back(rowOf_[k], twice(it->second));
+        } else {
+            const RecordText location = catalogue.storageLocation(later);
+            if (!(catalogue.storageLocation(first) == location)) {
+                catalogue.relocateAtDisplay(catalogue.findInDisplay(catalogue.storageName(first).view()),
+                                            location.view());
+                ++relocated_;
+            }
+        }
+    }
+    if (problems_.size() > badRows)   // in the order of the rows
+        std::inplace_merge(problems_.begin(), problems_.begin() + std::ptrdiff_t(badRows), problems_.end(),
+                           [](const auto& a, const auto& b) { return a.first < b.first; });
+    added_ = std::size_t(std::count(drop_.begin(), drop_.end(), false));
+}
+
+std::vector<std::size_t> RecordBatch::addedRows() const {
+    std::vector<std::size_t> rows;
+    rows.reserve(added_);
+    for (std::size_t k = 0; k < rowOf_.size(); ++k)
+        if (!drop_[k])
+            rows.push_back(rowOf_[k]);
+    return rows;
+}
+
+Catalogue RecordBatch::result(const Catalogue& catalogue) const {
+    Catalogue kept;
+    kept.reserve(std::size_t(before_) + added_);
+    for (int j = 0; j < catalogue.storageCount(); ++j)
+        if (j < before_ || !drop_[std::size_t(j - before_)])
+            kept.appendLoaded(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
+    return kept;
+}
+
+}  // namespace vrindel::cli

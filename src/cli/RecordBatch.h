@@ -1,0 +1,76 @@
+#pragma once
+// What `import` and `scan` share: records that come from outside (the rows
+// of a file, the files of a folder), taken in three steps that each can be
+// read on its own:
+//
+//   1. take()     each row on its own: well formed, storable
+//   2. compare()  the rows against the catalogue and each other, by the
+//                 window's name match
+//   3. result()   the catalogue to save: the rows that passed, and with
+//                 --update the new locations of names already listed
+//
+// A row is known by its number; the command says what a number means to a
+// person (a line of a file, a path).
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Catalogue.h"
+#include "Texts.h"
+
+namespace vrindel::cli {
+
+class RecordBatch {
+public:
+    // Room for about `rows` rows, so that a million are not copied as they come.
+    void reserve(std::size_t rows);
+    // New texts, as the window takes them: no control characters. A file
+    // of records keeps every byte, so that an export comes back whole.
+    void refuseControlCharacters() { refuseControls_ = true; }
+
+    // Step 1. A row the reader found malformed comes with its problem.
+    void take(std::string_view utf8Name, std::string_view utf8Location);
+    void reject(std::string problem);
+    std::size_t rows() const { return rows_; }
+
+    // Step 2. Appends the rows that can be stored to `catalogue` (which
+    // must hold only its own records yet) and finds every name that is
+    // listed already or twice among the rows. With `update`, a row naming
+    // a listed record gives that record its location instead of being
+    // refused; a second row for the same record is refused. `twice` words
+    // the problem of a row whose name an earlier row (given) already had.
+    void compare(Catalogue& catalogue, bool update, const std::function<std::string(std::size_t first)>& twice);
+
+    // Every row refused, with why, in the order of the rows.
+    const std::vector<std::pair<std::size_t, std::string>>& problems() const { return problems_; }
+    std::size_t added() const { return added_; }
+    // The rows that are added, in their order.
+    std::vector<std::size_t> addedRows() const;
+    std::size_t relocated() const { return relocated_; }
+    // Whether the catalogue compare() filled holds rows to leave out: then
+    // result() is what to save.
+    bool leavesOut() const { return leavesOut_; }
+    // Step 3. The catalogue's own records (with their new locations) and
+    // the rows added.
+    Catalogue result(const Catalogue& catalogue) const;
+
+private:
+    std::size_t rows_ = 0;
+    std::vector<std::size_t> rowOf_;   // storable row k -> row
+    std::string texts_;                // the storable rows' texts, each after its length
+    std::vector<std::pair<std::size_t, std::string>> problems_;
+    Converted name_, location_;        // room used again row after row
+    bool refuseControls_ = false;
+
+    int before_ = 0;                   // the catalogue's own records
+    std::vector<bool> drop_;           // storable row k is not added
+    bool leavesOut_ = false;
+    std::size_t added_ = 0;
+    std::size_t relocated_ = 0;
+};
+
+}  // namespace vrindel::cli

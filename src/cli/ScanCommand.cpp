@@ -1,0 +1,189 @@
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "CatalogueFiles.h"
+#include "Command.h"
+#include "RecordBatch.h"
+#include "Texts.h"
+
+namespace vrindel::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A label as udev writes it into a link's name: "\x20" for a space and
+// every byte that a file name should not hold.
+std::string unescapeLabel(const std::string& name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 3]))) {
+            out += char(std::stoi(name.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += name[i];
+        }
+    }
+    return out;
+}
+
+// The label of the filesystem `dir` is on, where the system lists one:
+// the device of each /dev/disk/by-label link against the folder's own.
+std::string volumeLabel(const std::string& dir, const char* byLabel = "/dev/disk/by-label") {
+    struct stat folder {};
+    if (::stat(dir.c_str(), &folder) != 0)
+        return {};
+    std::error_code ec;
+    for (const auto& link : fs::directory_iterator(byLabel, ec)) {
+        struct stat device {};
+        if (::stat(link.path().c_str(), &device) == 0 && S_ISBLK(device.st_mode) && device.st_rdev == folder.st_dev)
+            return unescapeLabel(link.path().filename().string());
+    }
+    return {};
+}
+
+class ScanCommand : public Command {
+public:
+    explicit ScanCommand(CLI::App& parent)
+        : Command(parent, "scan", "Add a record for each file in a folder (a disc, a stick, a shelf of archives)",
+                  "The name is the file's name, whole; the location is --location, or else the label of\n"
+                  "the disc or partition DIR is on. A name longer than 31 characters, one that\n"
+                  "Windows-1250 cannot store, or one already listed (or twice in the folder) is reported\n"
+                  "with its path and left out, never cut short; the others are added (exit 0).\n"
+                  "Examples:\n"
+                  "  vrindel-cli scan /media/cdrom --dry-run\n"
+                  "  vrindel-cli scan ~/Archiv --location 'Polica 2' --recursive --extensions zip,rar,7z") {
+        app_->add_option("DIR", dir_, "the folder to look into")->required();
+        app_->add_option("--location", location_, "where the files are kept (default: the volume label)")
+            ->option_text("LABEL");
+        app_->add_flag("-r,--recursive", recursive_, "look into the folders within it too");
+        app_->add_option("--extensions", extensions_, "only files with these extensions, letter case ignored")
+            ->delimiter(',')
+            ->option_text("zip,rar,...");
+        app_->add_flag("--update", update_, "a file whose name is listed gives that record the location");
+        app_->add_flag("--dry-run", dryRun_, "say what would be added; write nothing");
+    }
+
+    int run() override {
+        std::string location = location_;
+        if (!app_->count("--location")) {
+            location = volumeLabel(dir_);
+            if (location.empty())
+                throw Failure(exitcode::Usage, dir_ + ": the filesystem there has no label to use; give --location LABEL");
+        }
+        const std::string stored = storable(location, "location");   // ends the command when it cannot be stored
+
+        Progress progress("scan");
+        progress.stage("looking for files");
+        // A folder's own files first, then its folders', each by name.
+        std::vector<std::string> paths = files();
+        std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
+            const fs::path pa(a), pb(b);
+            const int parents = pa.parent_path().compare(pb.parent_path());
+            return parents != 0 ? parents < 0 : pa.filename() < pb.filename();
+        });
+
+        RecordBatch batch;
+        batch.reserve(paths.size());
+        batch.refuseControlCharacters();
+        for (const std::string& path : paths)
+            batch.take(fs::path(path).filename().string(), location);
+
+        Change change;
+        if (dryRun_) {
+            FileVar listFile;
+            listFile.assign(ListFileName);
+            if (listFile.exists())
+                readForLooking(change.catalogue);
+        } else {
+            readForChanging(change, true);
+        }
+        batch.compare(change.catalogue, update_, [&](std::size_t first) {
+            return "the name is twice in the folder (first at " + printable(paths[first]) + ")";
+        });
+        for (const auto& [row, problem] : batch.problems())
+            warn(printable(paths[row]) + ": " + problem + "; left out");
+
+        auto records = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); };
+        const std::string relocated =
+            update_ ? ", " + records(batch.relocated()) + (dryRun_ ? " would move to \"" : " moved to \"") +
+                          printable(windows1250ToUtf8(stored)) + "\""
+                    : std::string();
+        if (dryRun_) {
+            for (const std::size_t row : batch.addedRows())
+                std::printf("%s\n", printable(paths[row]).c_str());
+            std::printf("Would add %s at \"%s\" to %s%s.\n", records(batch.added()).c_str(),
+                        printable(windows1250ToUtf8(stored)).c_str(), shown(ListFileName).c_str(), relocated.c_str());
+            return exitcode::Ok;
+        }
+        progress.stage("saving");
+        if (batch.leavesOut())
+            save(change, batch.result(change.catalogue));
+        else
+            save(change);
+        std::printf("Added %s at \"%s\" to %s%s.\n", records(batch.added()).c_str(),
+                    printable(windows1250ToUtf8(stored)).c_str(), shown(ListFileName).c_str(), relocated.c_str());
+        return exitcode::Ok;
+    }
+
+private:
+    bool wanted(const fs::path& file) const {
+        if (extensions_.empty())
+            return true;
+        std::string ext = file.extension().string();
+        if (ext.empty())
+            return false;
+        ext.erase(0, 1);
+        return std::any_of(extensions_.begin(), extensions_.end(), [&](std::string e) {
+            if (!e.empty() && e.front() == '.')
+                e.erase(0, 1);
+            return CLI::detail::to_lower(e) == CLI::detail::to_lower(ext);
+        });
+    }
+
+    // The regular files (links to one included), a folder that cannot be
+    // read told and passed by.
+    std::vector<std::string> files() const {
+        std::error_code ec;
+        if (!fs::is_directory(dir_, ec))
+            throw Failure(exitcode::FileError, dir_ + ": " + (ec ? ec.message() : std::string("not a folder")));
+        std::vector<std::string> found;
+        auto consider = [&](const fs::directory_entry& entry) {
+            std::error_code e;
+            if (entry.is_regular_file(e) && wanted(entry.path()))
+                found.push_back(entry.path().string());
+        };
+        if (recursive_) {
+            fs::recursive_directory_iterator it(dir_, fs::directory_options::skip_permission_denied, ec), end;
+            for (; !ec && it != end; it.increment(ec))
+                consider(*it);
+        } else {
+            fs::directory_iterator it(dir_, ec), end;
+            for (; !ec && it != end; it.increment(ec))
+                consider(*it);
+        }
+        if (ec)
+            throw Failure(exitcode::FileError, dir_ + ": cannot read: " + ec.message());
+        return found;
+    }
+
+    std::string dir_;
+    std::string location_;
+    std::vector<std::string> extensions_;
+    bool recursive_ = false;
+    bool update_ = false;
+    bool dryRun_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeScan(CLI::App& app) { return std::make_unique<ScanCommand>(app); }
+
+}  // namespace vrindel::cli

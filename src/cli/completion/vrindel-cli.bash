@@ -1,0 +1,66 @@
+# bash completion for vrindel-cli                           -*- shell-script -*-
+
+_vrindel_cli() {
+    local cur prev words cword
+    _init_completion || return
+
+    local commands="list find add rename relocate delete export import scan check help"
+    local command="" i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            -C | --directory) ((i++)) ;;
+            -*) ;;
+            *) command=${words[i]}; break ;;
+        esac
+    done
+
+    case $prev in
+        -C | --directory)
+            _filedir -d; return ;;
+        -o | --output)
+            _filedir; return ;;
+        --format)
+            if [[ $command == list || $command == find ]]; then
+                COMPREPLY=($(compgen -W "text csv tsv json" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "csv tsv json" -- "$cur"))
+            fi
+            return ;;
+        --delimiter)
+            COMPREPLY=($(compgen -W ", ';' tab" -- "$cur")); return ;;
+        --encoding)
+            COMPREPLY=($(compgen -W "utf-8 windows-1250" -- "$cur")); return ;;
+        --location | --extensions)
+            return ;;
+    esac
+
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "-C --directory -h --help --version" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        fi
+        return
+    fi
+
+    local options="-h --help"
+    case $command in
+        list) options+=" --sorted --format" ;;
+        find) options+=" --sorted --format" ;;
+        export) options+=" -o --output --sorted --format --spreadsheet --excel" ;;
+        import) options+=" --format --delimiter --encoding --lines --location --update --dry-run --skip-invalid" ;;
+        scan) options+=" --location -r --recursive --extensions --update --dry-run" ;;
+        help)
+            COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    elif [[ $command == import ]]; then
+        _filedir
+    elif [[ $command == scan ]]; then
+        _filedir -d
+    fi
+} &&
+    complete -F _vrindel_cli vrindel-cli
+
+# ex: filetype=sh
