@@ -8,33 +8,12 @@ namespace {
 
 using RecordBuffer = unsigned char[ListRecordSize];
 
-std::string_view textOf(const RecordBuffer& record) { return recordText(record); }
-
 void writeText(FileVar& file, const RecordText& text) {
     // A record text is laid out as a record: its length, then its bytes,
     // zeros after them.
     static_assert(sizeof(RecordText) == ListRecordSize);
     file.writeRecord(&text);
 }
-
-// Closes a file that is being read when an error leaves a procedure.
-class ClosingOnError {
-public:
-    explicit ClosingOnError(FileVar& file) : file_(file) {}
-    ~ClosingOnError() {
-        if (file_.isOpen()) {
-            try {
-                file_.close();
-            } catch (const IoError&) {
-            }
-        }
-    }
-    ClosingOnError(const ClosingOnError&) = delete;
-    ClosingOnError& operator=(const ClosingOnError&) = delete;
-
-private:
-    FileVar& file_;
-};
 
 }  // namespace
 
@@ -91,7 +70,7 @@ bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messag
             damaged = true;
             break;
         }
-        catalogue.appendLoaded(textOf(name), textOf(location));
+        catalogue.appendLoaded(recordText(name), recordText(location));
         ++loaded;
     }
     // Only a file that ends in a name without its location may stop short
@@ -110,11 +89,11 @@ void readRecords(FileVar& listFile, const std::function<void(std::string_view, s
     while (!listFile.eof()) {
         listFile.readRecord(name);
         if (listFile.eof()) {
-            each(textOf(name), {});
+            each(recordText(name), {});
             break;
         }
         listFile.readRecord(location);
-        each(textOf(name), textOf(location));
+        each(recordText(name), recordText(location));
     }
     listFile.close();
 }

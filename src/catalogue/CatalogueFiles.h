@@ -41,6 +41,25 @@ struct Switches {
     bool operator==(const Switches&) const = default;
 };
 
+// Closes a file that is being read when an error leaves a procedure.
+class ClosingOnError {
+public:
+    explicit ClosingOnError(FileVar& file) : file_(file) {}
+    ~ClosingOnError() {
+        if (file_.isOpen()) {
+            try {
+                file_.close();
+            } catch (const IoError&) {
+            }
+        }
+    }
+    ClosingOnError(const ClosingOnError&) = delete;
+    ClosingOnError& operator=(const ClosingOnError&) = delete;
+
+private:
+    FileVar& file_;
+};
+
 // The text a record of "Zoznam.dat" holds.
 std::string_view recordText(const unsigned char (&record)[ListRecordSize]);
 

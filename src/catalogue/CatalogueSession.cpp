@@ -157,39 +157,32 @@ void CatalogueSession::mergeFromDisk(const Catalogue& catalogue) {
     bool appended = false;
     if (seen.identity.present && seen.bytes % Pair == 0) {
         listFile_.reset(ListRecordSize);
-        try {
-            if (std::uint64_t(listFile_.identity().size) >= seen.bytes) {
-                ContentHash prefix;
-                unsigned char name[ListRecordSize], location[ListRecordSize];
-                std::uint64_t at = 0;
-                appended = true;
-                while (!listFile_.eof()) {
-                    listFile_.readRecord(name);
-                    const bool whole = !listFile_.eof();
-                    if (whole)
-                        listFile_.readRecord(location);
-                    if (at < seen.bytes) {
-                        prefix.update(name, sizeof name);
-                        prefix.update(location, sizeof location);
-                        at += Pair;
-                        if (at == seen.bytes && prefix.digest() != seen.digest) {
-                            appended = false;
-                            break;
-                        }
-                        continue;
+        const ClosingOnError closing(listFile_);
+        if (std::uint64_t(listFile_.identity().size) >= seen.bytes) {
+            ContentHash prefix;
+            unsigned char name[ListRecordSize], location[ListRecordSize];
+            std::uint64_t at = 0;
+            appended = true;
+            while (!listFile_.eof()) {
+                listFile_.readRecord(name);
+                const bool whole = !listFile_.eof();
+                if (whole)
+                    listFile_.readRecord(location);
+                if (at < seen.bytes) {
+                    prefix.update(name, sizeof name);
+                    prefix.update(location, sizeof location);
+                    at += Pair;
+                    if (at == seen.bytes && prefix.digest() != seen.digest) {
+                        appended = false;
+                        break;
                     }
-                    consider(recordText(name), whole ? recordText(location) : std::string_view());
+                    continue;
                 }
-                // Shorter by now than what was seen: not an append.
-                if (at < seen.bytes)
-                    appended = false;
+                consider(recordText(name), whole ? recordText(location) : std::string_view());
             }
-        } catch (...) {
-            try {
-                listFile_.close();
-            } catch (const IoError&) {
-            }
-            throw;
+            // Shorter by now than what was seen: not an append.
+            if (at < seen.bytes)
+                appended = false;
         }
         listFile_.close();
     }
