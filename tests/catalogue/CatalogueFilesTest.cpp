@@ -22,6 +22,7 @@
 
 #include "CatalogueFiles.h"
 #include "CatalogueSession.h"
+#include "ConflictFile.h"
 #include "FaultyFileSystem.h"
 #include "TestSupport.h"
 
@@ -1009,6 +1010,13 @@ TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
         EXPECT_EQ(others(), conflictFiles);
         std::filesystem::remove(conflictFiles[0]);
     }
+    // Two written within the same second: the second never replaces the first.
+    const HeldFile here = HeldFile::resolve(systemFileSystem(), ListFileName);
+    const std::string first = writeConflictFile(systemFileSystem(), here, {{RecordText("a"), RecordText("1")}});
+    const std::string second = writeConflictFile(systemFileSystem(), here, {{RecordText("b"), RecordText("2")}});
+    EXPECT_NE(first, second);
+    EXPECT_EQ(readBytes(first), "name,location\r\na,1\r\n");
+    EXPECT_EQ(readBytes(second), "name,location\r\nb,2\r\n");
 }
 
 // A save in place killed at any of its steps: the next session that opens
