@@ -1,5 +1,6 @@
 // vrindel-cli: the catalogue of the folder at hand ("Zoznam.dat"), outside
-// the window. A terminal tool: its messages are English, on standard error.
+// the window. A terminal tool: its messages go to standard error, in the
+// user's language where a translation is installed, else in English.
 
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "Command.h"
 #include "Errors.h"
+#include "Messages.h"
 
 using namespace vrindel::cli;
 
@@ -66,6 +68,7 @@ int commandWordAt(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    startMessages();
     CLI::App app{"The Vrindel catalogue (Zoznam.dat in the current folder) from the command line.", "vrindel-cli"};
     // CLI11's own messages as every other of the program's: named, on one line.
     app.failure_message([](const CLI::App*, const CLI::Error& e) {

@@ -1,0 +1,41 @@
+#include "Messages.h"
+
+#include <unistd.h>
+
+#include <clocale>
+#include <filesystem>
+#include <system_error>
+
+#ifndef VRINDEL_LOCALEDIR
+#define VRINDEL_LOCALEDIR "/usr/share/locale"
+#endif
+
+namespace vrindel::cli {
+
+namespace {
+constexpr const char* Domain = "vrindel-cli";
+}
+
+void startMessages() {
+    // Only the language and the characters: numbers, collation and the
+    // rest stay C, so that nothing the program writes for other programs
+    // (CSV, JSON) changes with the user's locale.
+    std::setlocale(LC_CTYPE, "");
+    std::setlocale(LC_MESSAGES, "");
+    std::error_code ignored;
+    const std::filesystem::path beside =
+        std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path().parent_path() / "share/locale";
+    ::bindtextdomain(Domain, std::filesystem::is_directory(beside, ignored) ? beside.c_str() : VRINDEL_LOCALEDIR);
+    ::bind_textdomain_codeset(Domain, "UTF-8");
+    ::textdomain(Domain);
+}
+
+std::string filled(const char* translated, const char* original, fmt::format_args values) {
+    try {
+        return fmt::vformat(translated, values);
+    } catch (const fmt::format_error&) {
+        return fmt::vformat(original, values);
+    }
+}
+
+}  // namespace vrindel::cli
