@@ -2,6 +2,10 @@
 
 #include <cerrno>
 
+// Marks a text that vrindel-cli's translations carry; the window shows
+// these as they are.
+#define N_(text) text
+
 namespace vrindel {
 
 ListError ListError::outOfBounds(long long index) {
@@ -10,17 +14,17 @@ ListError ListError::outOfBounds(long long index) {
 
 std::string ioErrorText(int code) {
     switch (code) {
-    case io::FileNotFound: return "File not found";
-    case io::InvalidFilename: return "Invalid filename";
-    case io::TooManyOpenFiles: return "Too many open files";
-    case io::AccessDenied: return "File access denied";
-    case io::ReadPastEnd: return "Read beyond end of file";
-    case io::DiskFull: return "Disk full";
-    case io::InvalidNumericInput: return "Invalid numeric input";
-    case io::FileChanged: return "File was replaced by another program";
-    case io::FileTooLarge: return "File too large";
-    case io::ChangedMeanwhile: return "File was changed by another program";
-    case io::KeepsChanging: return "File keeps being changed by another program";
+    case io::FileNotFound: return N_("File not found");
+    case io::InvalidFilename: return N_("Invalid filename");
+    case io::TooManyOpenFiles: return N_("Too many open files");
+    case io::AccessDenied: return N_("File access denied");
+    case io::ReadPastEnd: return N_("Read beyond end of file");
+    case io::DiskFull: return N_("Disk full");
+    case io::InvalidNumericInput: return N_("Invalid numeric input");
+    case io::FileChanged: return N_("File was replaced by another program");
+    case io::FileTooLarge: return N_("File too large");
+    case io::ChangedMeanwhile: return N_("File was changed by another program");
+    case io::KeepsChanging: return N_("File keeps being changed by another program");
     default: return "I/O error " + std::to_string(code);
     }
 }

@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "Messages.h"
 #include "Texts.h"
 
 namespace vrindel::cli {
@@ -9,11 +10,11 @@ class AddCommand : public Command {
 public:
     explicit AddCommand(CLI::App& parent)
         : Command(parent, "add",
-                  "Add a record",
-                  "As the window adds: at most 31 characters each, only what Windows-1250 holds,\n"
-                  "and a name not yet listed (letter case ignored, as the window compares).") {
-        app_->add_option("NAME", name_, "the record's name")->required();
-        app_->add_option("LOCATION", location_, "where it is kept")->required();
+                  _("Add a record"),
+                  _("As the window adds: at most 31 characters each, only what Windows-1250 holds,\n"
+                    "and a name not yet listed (letter case ignored, as the window compares).")) {
+        app_->add_option("NAME", name_, _("the record's name"))->required();
+        app_->add_option("LOCATION", location_, _("where it is kept"))->required();
     }
 
     int run() override {
@@ -23,9 +24,9 @@ public:
         readForChanging(change, true);
         const int listed = change.catalogue.findInDisplay(name);
         if (listed >= 0)
-            throw Failure(exitcode::Problems, "\"" + printable(name_) + "\" is already listed (as \"" +
-                                                  printable(windows1250ToUtf8(change.catalogue.displayAt(listed).view())) +
-                                                  "\"); nothing was changed");
+            throw Failure(exitcode::Problems,
+                          tr("\"{0}\" is already listed (as \"{1}\"); nothing was changed", printable(name_),
+                             printable(windows1250ToUtf8(change.catalogue.displayAt(listed).view()))));
         change.catalogue.add(name, location);
         save(change);
         return exitcode::Ok;

@@ -3,6 +3,7 @@
 
 #include "CatalogueFiles.h"
 #include "Command.h"
+#include "Messages.h"
 #include "Texts.h"
 
 namespace vrindel::cli {
@@ -13,10 +14,10 @@ class CheckCommand : public Command {
 public:
     explicit CheckCommand(CLI::App& parent)
         : Command(parent, "check",
-                  "Report what is wrong with the catalogue file",
-                  "Reads the catalogue as the window would and reports its size and records, a damaged\n"
-                  "end, length bytes above 31, names listed twice and control characters.\n"
-                  "Exit 0 when it is clean, 1 when it found something.") {}
+                  _("Report what is wrong with the catalogue file"),
+                  _("Reads the catalogue as the window would and reports its size and records, a damaged\n"
+                    "end, length bytes above 31, names listed twice and control characters.\n"
+                    "Exit 0 when it is clean, 1 when it found something.")) {}
 
     int run() override {
         const std::string file = shown(ListFileName);
@@ -26,7 +27,7 @@ public:
         listFile.setReadingOnly(true);
         listFile.assign(ListFileName);
         if (!listFile.exists())
-            throw Failure(exitcode::FileError, file + ": no catalogue in this folder");
+            throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", file));
         Catalogue catalogue;
         readForLooking(catalogue);
         std::string bytes;
@@ -39,54 +40,64 @@ public:
                 listFile.readRecord(bytes.data() + at);
             listFile.close();
         } catch (const IoError& e) {
-            throw Failure(exitcode::FileError, file + ": cannot read: " + e.what());
+            throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", file, reason(e)));
         }
 
         const std::size_t records = bytes.size() / ListRecordSize;
-        std::printf("%s: %llu bytes, %d records\n", file.c_str(), static_cast<unsigned long long>(size),
-                    catalogue.storageCount());
+        const auto count = unsigned(catalogue.storageCount());
+        const auto line = [](const std::string& text) { std::printf("%s\n", printable(text).c_str()); };
+        // TRANSLATORS: {1} is the file's size in bytes; the plural form goes
+        // by the records ({2}), so the bytes may want a form that fits any number.
+        line(trn("{0}: {1} bytes, {2} record", "{0}: {1} bytes, {2} records", count, file, size, count));
         std::size_t problems = 0;
         auto report = [&](const std::string& text) {
-            std::printf("%s: %s\n", file.c_str(), text.c_str());
+            line(file + ": " + text);
             ++problems;
         };
 
         for (std::size_t r = 0; r < records; ++r) {
             const std::string_view record = std::string_view(bytes).substr(r * ListRecordSize, ListRecordSize);
             const unsigned length = static_cast<unsigned char>(record[0]);
-            const std::string which = "record " + std::to_string(r / 2 + 1) + ": the " + (r % 2 ? "location" : "name");
+            const std::size_t number = r / 2 + 1;
+            const bool location = r % 2 == 1;
             if (length > MaxTextLength)
-                report(which + "'s length byte is " + std::to_string(length) +
-                       ", above 31; the window reads only its first 31 characters");
+                report(location ? tr("record {0}: the location's length byte is {1}, above 31; the window reads only "
+                                     "its first 31 characters",
+                                     number, length)
+                                : tr("record {0}: the name's length byte is {1}, above 31; the window reads only its "
+                                     "first 31 characters",
+                                     number, length));
             const std::string_view text = record.substr(1, std::min<std::size_t>(length, MaxTextLength));
             for (unsigned char c : text) {
                 const char16_t ch = fromWindows1250(c);
                 if (isControlCharacter(ch)) {
                     char code[8];
                     std::snprintf(code, sizeof code, "%04X", unsigned(ch));
-                    report(which + " holds a control character (U+" + code + ")");
+                    report(location ? tr("record {0}: the location holds a control character (U+{1})", number, code)
+                                    : tr("record {0}: the name holds a control character (U+{1})", number, code));
                     break;
                 }
             }
         }
         for (const auto& [later, first] : catalogue.repeatedNames())
-            report("record " + std::to_string(later + 1) + ": the name \"" +
-                   printable(windows1250ToUtf8(catalogue.storageName(later).view())) +
-                   "\" is listed twice (first as record " + std::to_string(first + 1) + ", \"" +
-                   printable(windows1250ToUtf8(catalogue.storageName(first).view())) +
-                   "\"); the window shows that one's location for both");
+            report(tr("record {0}: the name \"{1}\" is listed twice (first as record {2}, \"{3}\"); the window shows "
+                      "that one's location for both",
+                      later + 1, windows1250ToUtf8(catalogue.storageName(later).view()), first + 1,
+                      windows1250ToUtf8(catalogue.storageName(first).view())));
         if (records % 2 == 1)
-            report("damaged: the last name (record " + std::to_string(records / 2 + 1) +
-                   ") has no location; the window reports the file damaged and leaves that name out");
+            report(tr("damaged: the last name (record {0}) has no location; the window reports the file damaged and "
+                      "leaves that name out",
+                      records / 2 + 1));
         if (size % ListRecordSize != 0)
-            report("the last " + std::to_string(size % ListRecordSize) +
-                   " bytes are less than a whole record; the window leaves them out and a save drops them");
+            report(tr("the last {0} bytes are less than a whole record; the window leaves them out and a save drops "
+                      "them",
+                      size % ListRecordSize));
 
         if (problems == 0) {
-            std::printf("%s: no problems found\n", file.c_str());
+            line(tr("{0}: no problems found", file));
             return exitcode::Ok;
         }
-        std::printf("%s: %zu %s\n", file.c_str(), problems, problems == 1 ? "problem" : "problems");
+        line(trn("{0}: {1} problem", "{0}: {1} problems", problems, file, problems));
         return exitcode::Problems;
     }
 };

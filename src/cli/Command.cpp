@@ -10,6 +10,7 @@
 
 #include "CatalogueFiles.h"
 #include "FileLayer.h"
+#include "Messages.h"
 #include "Texts.h"
 
 namespace vrindel::cli {
@@ -62,7 +63,7 @@ ReadResult readCatalogueFile(Catalogue& catalogue) {
     try {
         result.whole = readCatalogue(listFile, catalogue, messages);
     } catch (const IoError& e) {
-        throw Failure(exitcode::FileError, shown(ListFileName) + ": cannot read: " + e.what());
+        throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
     }
     result.damaged = messages.damaged;
     return result;
@@ -86,19 +87,19 @@ void refuseCatalogueAsStandardOutput() {
     struct stat out {}, list {};
     if (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && ::stat(ListFileName, &list) == 0 &&
         out.st_dev == list.st_dev && out.st_ino == list.st_ino)
-        throw Failure(exitcode::Usage, "standard output is the catalogue itself; nothing was written");
+        throw Failure(exitcode::Usage, _("standard output is the catalogue itself; nothing was written"));
 }
 
 InputFile::InputFile(const std::string& path, const std::string& shownName)
     : standardInput_(path == "-"), shownName_(shownName) {
     fd_ = standardInput_ ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0)
-        throw Failure(exitcode::FileError, shownName_ + ": cannot open: " + std::strerror(errno));
+        throw Failure(exitcode::FileError, tr("{0}: cannot open: {1}", shownName_, std::strerror(errno)));
     struct stat st {};
     if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
         if (!standardInput_)
             ::close(fd_);
-        throw Failure(exitcode::FileError, shownName_ + ": cannot read: " + std::strerror(EISDIR));
+        throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shownName_, std::strerror(EISDIR)));
     }
     if (S_ISREG(st.st_mode))
         size_ = std::size_t(st.st_size);
@@ -117,23 +118,26 @@ std::size_t InputFile::read(char* into, std::size_t room) {
             return std::size_t(n);
         }
         if (errno != EINTR)
-            throw Failure(exitcode::FileError, shownName_ + ": cannot read: " + std::strerror(errno));
+            throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shownName_, std::strerror(errno)));
     }
 }
 
 Command::Command(CLI::App& parent, const std::string& name, const std::string& summary, const std::string& more)
     : app_(parent.add_subcommand(name, summary)) {
+    app_->group(_("Subcommands"));
+    app_->get_help_ptr()->group(_("Options"));   // made before the parent's option group reached it
     if (!more.empty())
         app_->footer(more);
 }
 
 void Command::tellOfRecovery(const JournalRecovery& recovery) {
     if (recovery.rolledBack)
-        warn(shown(ListFileName) + ": a save that was cut short has been undone from its journal (" + recovery.journal +
-             "); the catalogue is as it was before that save");
+        warn(tr("{0}: a save that was cut short has been undone from its journal ({1}); the catalogue is as it was "
+                "before that save",
+                shown(ListFileName), recovery.journal));
     else if (recovery.stuck)
-        warn(shown(ListFileName) + ": a save was cut short and could not be undone (" + recovery.reason +
-             "); its journal " + recovery.journal + " is kept for the next try");
+        warn(tr("{0}: a save was cut short and could not be undone ({1}); its journal {2} is kept for the next try",
+                shown(ListFileName), recovery.reason, recovery.journal));
 }
 
 void Command::readForLooking(Catalogue& catalogue) {
@@ -149,13 +153,15 @@ void Command::readForLooking(Catalogue& catalogue) {
     }
     const ReadResult read = readCatalogueFile(catalogue);
     if (read.missing)
-        throw Failure(exitcode::FileError, shown(ListFileName) + ": no catalogue in this folder");
+        throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+    const auto count = unsigned(catalogue.storageCount());
     if (read.damaged)
-        warn(shown(ListFileName) + ": damaged: it ends in the middle of a record; the " +
-             std::to_string(catalogue.storageCount()) + " records before the damage follow");
+        warn(trn("{0}: damaged: it ends in the middle of a record; the {1} record before the damage follows",
+                 "{0}: damaged: it ends in the middle of a record; the {1} records before the damage follow", count,
+                 shown(ListFileName), count));
     else if (!read.whole)
-        warn(shown(ListFileName) + ": could be read only in part; " + std::to_string(catalogue.storageCount()) +
-             " records follow");
+        warn(trn("{0}: could be read only in part; {1} record follows",
+                 "{0}: could be read only in part; {1} records follow", count, shown(ListFileName), count));
 }
 
 Command::Change::Change() {
@@ -169,22 +175,21 @@ void Command::readForChanging(Change& change, bool mayCreate) {
         tellOfRecovery(change.session.recovery());
         break;
     case CatalogueLock::State::Busy:
-        throw Failure(exitcode::Busy, shown(ListFileName) +
-                                          ": the catalogue is open in a Vrindel window or in another command; "
-                                          "nothing was changed");
+        throw Failure(exitcode::Busy, tr("{0}: the catalogue is open in a Vrindel window or in another command; "
+                                         "nothing was changed",
+                                         shown(ListFileName)));
     case CatalogueLock::State::Unlocked:
         // A name that leads to no usable file says why, as a read would.
         if (const int err = change.listFile.place().openError(); err != 0)
             throw Failure(exitcode::FileError,
-                          shown(ListFileName) + ": cannot read: " + IoError::fromErrno(err).what());
-        throw Failure(exitcode::FileError, shown(ListFileName) +
-                                               ": cannot lock the catalogue (its folder cannot be read and no file "
-                                               "is there to lock: " +
-                                               std::strerror(change.session.heldLock().error()) + "); nothing was changed");
+                          tr("{0}: cannot read: {1}", shown(ListFileName), reason(IoError::fromErrno(err))));
+        throw Failure(exitcode::FileError, tr("{0}: cannot lock the catalogue (its folder cannot be read and no file "
+                                              "is there to lock: {1}); nothing was changed",
+                                              shown(ListFileName), std::strerror(change.session.heldLock().error())));
     }
     if (!change.listFile.exists()) {
         if (!mayCreate)
-            throw Failure(exitcode::FileError, shown(ListFileName) + ": no catalogue in this folder");
+            throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
         change.session.startEmpty();
         return;
     }
@@ -194,16 +199,19 @@ void Command::readForChanging(Change& change, bool mayCreate) {
         whole = change.session.readCatalogue(change.catalogue, messages);
     } catch (const IoError& e) {
         if (e.code() == io::AccessDenied && readableOnly())
-            throw Failure(exitcode::FileError, shown(ListFileName) +
-                                                   ": read-only: a change needs write access to the catalogue (" +
-                                                   e.what() + "); nothing was changed");
-        throw Failure(exitcode::FileError, shown(ListFileName) + ": cannot read: " + e.what());
+            throw Failure(exitcode::FileError,
+                          tr("{0}: read-only: a change needs write access to the catalogue ({1}); nothing was changed",
+                             shown(ListFileName), reason(e)));
+        throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
     }
     if (messages.damaged || !whole || !change.session.catalogueRead())
         throw Failure(exitcode::FileError,
-                      shown(ListFileName) + ": damaged" +
-                          (messages.damaged ? std::string(" (it ends in the middle of a record)") : std::string()) +
-                          "; nothing was changed, so that no record is lost. `vrindel-cli check` tells more.");
+                      messages.damaged ? tr("{0}: damaged (it ends in the middle of a record); nothing was changed, so "
+                                            "that no record is lost. `vrindel-cli check` tells more.",
+                                            shown(ListFileName))
+                                       : tr("{0}: damaged; nothing was changed, so that no record is lost. "
+                                            "`vrindel-cli check` tells more.",
+                                            shown(ListFileName)));
 }
 
 void Command::save(Change& change, const Catalogue& catalogue) {
@@ -211,20 +219,24 @@ void Command::save(Change& change, const Catalogue& catalogue) {
         change.session.saveCatalogue(catalogue);
     } catch (const IoError& e) {
         throw Failure(exitcode::FileError,
-                      shown(ListFileName) + ": cannot save: " + e.what() +
-                          (change.listFile.rollbackPending()
-                               ? "; it will be put back as it was when the catalogue is next opened"
-                               : "; the file is as it was"));
+                      change.listFile.rollbackPending()
+                          ? tr("{0}: cannot save: {1}; it will be put back as it was when the catalogue is next opened",
+                               shown(ListFileName), reason(e))
+                          : tr("{0}: cannot save: {1}; the file is as it was", shown(ListFileName), reason(e)));
     }
-    warnUnsyncedFolder("vrindel-cli", change.session.unsyncedFolder());
+    if (const int err = change.session.unsyncedFolder())
+        warn(tr("saved, but the folder could not be synced ({0}); the save may not survive a power cut",
+                std::strerror(err)));
     if (const std::size_t conflicts = change.session.conflictRecords())
-        warn(shown(ListFileName) + ": " + std::to_string(conflicts) +
-             (conflicts == 1 ? " record" : " records") +
-             " another program wrote meanwhile could not be merged; they are in " + change.session.conflictFile() +
-             " (vrindel-cli import reads them back)");
+        warn(trn("{0}: {1} record another program wrote meanwhile could not be merged; it is in {2} "
+                 "(vrindel-cli import reads it back)",
+                 "{0}: {1} records another program wrote meanwhile could not be merged; they are in {2} "
+                 "(vrindel-cli import reads them back)",
+                 conflicts, shown(ListFileName), conflicts, change.session.conflictFile()));
     if (const std::size_t merged = change.session.mergedRecords())
-        warn(shown(ListFileName) + ": another program added " + std::to_string(merged) +
-             (merged == 1 ? " record" : " records") + " meanwhile; kept after this command's own");
+        warn(trn("{0}: another program added {1} record meanwhile; kept after this command's own",
+                 "{0}: another program added {1} records meanwhile; kept after this command's own", merged,
+                 shown(ListFileName), merged));
 }
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
@@ -234,13 +246,13 @@ std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, boo
     std::vector<int> order;
     if (sorted) {
         if (progress)
-            progress->stage("sorting");
+            progress->stage(_("sorting"));
         order = catalogue.storageInNameOrder();
     }
     if (out == stdout)
         refuseCatalogueAsStandardOutput();
     if (progress)
-        progress->stage("writing", count);
+        progress->stage(_("writing"), count);
     RecordWriter writer(format, out, csv);
     std::size_t written = 0;
     for (std::size_t k = 0; k < count; ++k) {
@@ -255,18 +267,20 @@ std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, boo
             progress->advance(k);
     }
     if (!writer.finish())
-        throw Failure(exitcode::FileError, std::string("cannot write the output: ") + std::strerror(errno));
+        throw Failure(exitcode::FileError, tr("cannot write the output: {0}", std::strerror(errno)));
     return written;
 }
 
 std::string Command::storable(const std::string& utf8, const char* what) {
     if (utf8.empty())
-        throw Failure(exitcode::Problems, std::string("the ") + what + " is empty; nothing was changed");
+        throw Failure(exitcode::Problems, std::string_view(what) == "location" ? _("the location is empty; nothing was changed")
+                                          : std::string_view(what) == "new name" ? _("the new name is empty; nothing was changed")
+                                                                                 : _("the name is empty; nothing was changed"));
     Converted text = toRecordText(utf8, what);
     if (text.problem.empty())
         text.problem = controlProblem(text.bytes, what);
     if (!text.problem.empty())
-        throw Failure(exitcode::Problems, text.problem + "; nothing was changed");
+        throw Failure(exitcode::Problems, tr("{0}; nothing was changed", text.problem));
     return text.bytes;
 }
 
@@ -274,7 +288,8 @@ int Command::findRecord(const Catalogue& catalogue, const std::string& utf8Name)
     const Converted name = toRecordText(utf8Name, "name");
     const int i = name.problem.empty() ? catalogue.findInDisplay(name.bytes) : -1;
     if (i < 0)
-        throw Failure(exitcode::Problems, shown(ListFileName) + ": no record named \"" + printable(utf8Name) + "\"; nothing was changed");
+        throw Failure(exitcode::Problems,
+                      tr("{0}: no record named \"{1}\"; nothing was changed", shown(ListFileName), printable(utf8Name)));
     return i;
 }
 
@@ -292,7 +307,7 @@ void Command::addFormatOption(Format& format, const std::string& help, bool text
 }
 
 void Command::addSortedOption(bool& sorted) {
-    app_->add_flag("--sorted", sorted, "in the window's name order instead of the order of entry");
+    app_->add_flag("--sorted", sorted, _("in the window's name order instead of the order of entry"));
 }
 
 }  // namespace vrindel::cli

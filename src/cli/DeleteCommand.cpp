@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "Messages.h"
 
 namespace vrindel::cli {
 
@@ -7,9 +8,9 @@ namespace {
 class DeleteCommand : public Command {
 public:
     explicit DeleteCommand(CLI::App& parent)
-        : Command(parent, "delete", "Delete a record",
-                  "NAME is matched as the window matches names: whole, letter case ignored.") {
-        app_->add_option("NAME", name_, "the record's name")->required();
+        : Command(parent, "delete", _("Delete a record"),
+                  _("NAME is matched as the window matches names: whole, letter case ignored.")) {
+        app_->add_option("NAME", name_, _("the record's name"))->required();
     }
 
     int run() override {

@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "Messages.h"
 #include "TextSearch.h"
 
 namespace vrindel::cli {
@@ -9,12 +10,12 @@ class FindCommand : public Command {
 public:
     explicit FindCommand(CLI::App& parent)
         : Command(parent, "find",
-                  "Print the records whose name or location contains TEXT",
-                  "Letter case and accents are ignored: \"sa\" finds \"Šachy\", \"cist\" finds \"Čistiareň\".\n"
-                  "Exit 1 when no record matches.") {
-        app_->add_option("TEXT", text_, "the text to look for")->required();
+                  _("Print the records whose name or location contains TEXT"),
+                  _("Letter case and accents are ignored: \"sa\" finds \"Šachy\", \"cist\" finds \"Čistiareň\".\n"
+                    "Exit 1 when no record matches.")) {
+        app_->add_option("TEXT", text_, _("the text to look for"))->required();
         addSortedOption(sorted_);
-        addFormatOption(format_, "output format (default: text)");
+        addFormatOption(format_, _("output format (default: text)"));
     }
 
     int run() override {

@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "Messages.h"
 
 namespace vrindel::cli {
 
@@ -7,9 +8,9 @@ namespace {
 class ListCommand : public Command {
 public:
     explicit ListCommand(CLI::App& parent)
-        : Command(parent, "list", "Print every record") {
+        : Command(parent, "list", _("Print every record")) {
         addSortedOption(sorted_);
-        addFormatOption(format_, "output format (default: text)");
+        addFormatOption(format_, _("output format (default: text)"));
     }
 
     int run() override {

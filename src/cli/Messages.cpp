@@ -30,6 +30,14 @@ void startMessages() {
     ::textdomain(Domain);
 }
 
+std::string reason(const IoError& error) {
+    // The file layer's texts are in the catalogue; a code it has no text
+    // for comes as "I/O error N".
+    if (std::string(error.what()) == "I/O error " + std::to_string(error.code()))
+        return tr("I/O error {0}", error.code());
+    return ::gettext(error.what());
+}
+
 std::string filled(const char* translated, const char* original, fmt::format_args values) {
     try {
         return fmt::vformat(translated, values);

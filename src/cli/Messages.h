@@ -11,6 +11,8 @@
 
 #include <fmt/format.h>
 
+#include "Errors.h"
+
 // A text to translate, translated here.
 #define _(text) ::gettext(text)
 // A text to translate, translated where it is used (an entry of a table).
@@ -30,6 +32,9 @@ template <typename... Values>
 std::string tr(const char* text, const Values&... values) {
     return filled(::gettext(text), text, fmt::make_format_args(values...));
 }
+
+// The reason an IoError gives, in the user's language.
+std::string reason(const IoError& error);
 
 // A message about `count` things, in the plural form the language takes
 // for that number; `count` is among its values where it shows.

@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "Messages.h"
 #include "Texts.h"
 
 namespace vrindel::cli {
@@ -8,10 +9,10 @@ namespace {
 class RelocateCommand : public Command {
 public:
     explicit RelocateCommand(CLI::App& parent)
-        : Command(parent, "relocate", "Change a record's location",
-                  "NAME is matched as the window matches names: whole, letter case ignored.") {
-        app_->add_option("NAME", name_, "the record's name")->required();
-        app_->add_option("LOCATION", location_, "its new location")->required();
+        : Command(parent, "relocate", _("Change a record's location"),
+                  _("NAME is matched as the window matches names: whole, letter case ignored.")) {
+        app_->add_option("NAME", name_, _("the record's name"))->required();
+        app_->add_option("LOCATION", location_, _("its new location"))->required();
     }
 
     int run() override {

@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "Messages.h"
 #include "Texts.h"
 
 namespace vrindel::cli {
@@ -8,10 +9,10 @@ namespace {
 class RenameCommand : public Command {
 public:
     explicit RenameCommand(CLI::App& parent)
-        : Command(parent, "rename", "Rename a record; it keeps its location",
-                  "NAME is matched as the window matches names: whole, letter case ignored.") {
-        app_->add_option("NAME", name_, "the record's name")->required();
-        app_->add_option("NEW", newName_, "its new name, not yet listed")->required();
+        : Command(parent, "rename", _("Rename a record; it keeps its location"),
+                  _("NAME is matched as the window matches names: whole, letter case ignored.")) {
+        app_->add_option("NAME", name_, _("the record's name"))->required();
+        app_->add_option("NEW", newName_, _("its new name, not yet listed"))->required();
     }
 
     int run() override {
@@ -24,9 +25,9 @@ public:
         // to "Chata") without a second record ever matching it.
         const int listed = change.catalogue.findInDisplay(newName);
         if (listed >= 0 && listed != i)
-            throw Failure(exitcode::Problems, "\"" + newName_ + "\" is already listed (as \"" +
-                                                  printable(windows1250ToUtf8(change.catalogue.displayAt(listed).view())) +
-                                                  "\"); nothing was changed");
+            throw Failure(exitcode::Problems,
+                          tr("\"{0}\" is already listed (as \"{1}\"); nothing was changed", printable(newName_),
+                             printable(windows1250ToUtf8(change.catalogue.displayAt(listed).view()))));
         change.catalogue.renameAtDisplay(i, newName);
         save(change);
         return exitcode::Ok;

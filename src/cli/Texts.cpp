@@ -8,11 +8,50 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "Messages.h"
 #include "RecordText.h"
 
 namespace vrindel::cli {
 
 namespace {
+
+// What can be wrong with a text, a sentence for each of the texts a
+// command names: a translation may need another form of the words around
+// "name" than around "location".
+struct Problems {
+    const char* invalid;
+    const char* tooLong;
+    const char* uncomposable;
+    const char* unstorable;
+    const char* control;
+};
+
+constexpr Problems NameProblems{
+    N_("the name is not valid UTF-8"),
+    N_("the name is {0} characters long (at most {1})"),
+    N_("the name cannot be composed"),
+    N_("the name holds {0}, which Windows-1250 cannot store"),
+    N_("the name holds a control character ({0}), which the window refuses"),
+};
+constexpr Problems LocationProblems{
+    N_("the location is not valid UTF-8"),
+    N_("the location is {0} characters long (at most {1})"),
+    N_("the location cannot be composed"),
+    N_("the location holds {0}, which Windows-1250 cannot store"),
+    N_("the location holds a control character ({0}), which the window refuses"),
+};
+constexpr Problems NewNameProblems{
+    N_("the new name is not valid UTF-8"),
+    N_("the new name is {0} characters long (at most {1})"),
+    N_("the new name cannot be composed"),
+    N_("the new name holds {0}, which Windows-1250 cannot store"),
+    N_("the new name holds a control character ({0}), which the window refuses"),
+};
+
+const Problems& problemsOf(const char* what) {
+    const std::string_view text = what;
+    return text == "location" ? LocationProblems : text == "new name" ? NewNameProblems : NameProblems;
+}
 
 std::string describe(UChar32 c) {
     char code[16];
@@ -68,7 +107,7 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out) {
         UChar32 c;
         U8_NEXT(in, i, n, c);
         if (c < 0) {
-            out.problem = std::string("the ") + what + " is not valid UTF-8";
+            out.problem = _(problemsOf(what).invalid);
             out.bytes.clear();
             return;
         }
@@ -80,8 +119,7 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out) {
     out.bytes.resize(length);
     auto limited = [&] {
         if (out.bytes.size() > MaxTextLength) {
-            out.problem = std::string("the ") + what + " is " + std::to_string(out.bytes.size()) +
-                          " characters long (at most " + std::to_string(MaxTextLength) + ")";
+            out.problem = tr(problemsOf(what).tooLong, out.bytes.size(), MaxTextLength);
             out.bytes.clear();
         }
     };
@@ -95,7 +133,7 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out) {
     if (U_SUCCESS(status) && nfc->spanQuickCheckYes(text, status) < text.length() && U_SUCCESS(status))
         text = nfc->normalize(text, status);
     if (U_FAILURE(status)) {
-        out.problem = std::string("the ") + what + " cannot be composed";
+        out.problem = _(problemsOf(what).uncomposable);
         return;
     }
     out.bytes.reserve(std::size_t(text.length()));
@@ -104,7 +142,7 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out) {
         k += U16_LENGTH(c);
         const auto byte = c <= 0xFFFF ? toWindows1250(char16_t(c)) : std::nullopt;
         if (!byte) {
-            out.problem = std::string("the ") + what + " holds " + describe(c) + ", which Windows-1250 cannot store";
+            out.problem = tr(problemsOf(what).unstorable, describe(c));
             out.bytes.clear();
             return;
         }
@@ -117,8 +155,7 @@ std::string controlProblem(std::string_view bytes, const char* what) {
     const std::size_t at = findControlCharacter(bytes);
     if (at == std::string_view::npos)
         return {};
-    return std::string("the ") + what + " holds a control character (" +
-           describe(fromWindows1250(static_cast<unsigned char>(bytes[at]))) + "), which the window refuses";
+    return tr(problemsOf(what).control, describe(fromWindows1250(static_cast<unsigned char>(bytes[at]))));
 }
 
 std::string printable(std::string_view s) {

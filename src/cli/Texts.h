@@ -12,7 +12,7 @@ struct Converted {
     std::string problem;   // otherwise why not, e.g. "the name is 40 characters long (at most 31)"
 };
 
-// `what` names the text in the problem: "name" or "location". Composed
+// `what` names the text in the problem: "name", "location" or "new name". Composed
 // first (a letter typed as a base and a combining accent is one
 // character), then mapped to Windows-1250 by the library's table.
 Converted toRecordText(std::string_view utf8, const char* what);

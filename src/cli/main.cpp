@@ -45,9 +45,38 @@ int notACommand(const CLI::App& app, const std::string& word) {
             best = name;
         }
     }
-    warn("\"" + word + "\" is not a command" + (best.empty() ? "" : "; did you mean \"" + best + "\"?") +
-         " (vrindel-cli help lists them)");
+    warn(best.empty() ? tr("\"{0}\" is not a command (vrindel-cli help lists them)", word)
+                      : tr("\"{0}\" is not a command; did you mean \"{1}\"? (vrindel-cli help lists them)", word, best));
     return exitcode::Usage;
+}
+
+// A message of the command-line parser in the user's language, for the
+// mistakes people make most; any other as the parser words it.
+std::string parserMessage(const CLI::Error& e) {
+    const std::string text = e.what();
+    const std::string type = e.get_name();
+    auto after = [&](const std::string& prefix) {
+        return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : std::string();
+    };
+    auto endsWith = [&](const std::string& suffix) {
+        return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    if (type == "RequiredError" && endsWith(" is required"))
+        return tr("{0} is required", text.substr(0, text.size() - std::string(" is required").size()));
+    if (type == "ExtrasError") {
+        if (const std::string one = after("The following argument was not expected: "); !one.empty())
+            return tr("The following argument was not expected: {0}", one);
+        if (const std::string many = after("The following arguments were not expected: "); !many.empty())
+            return tr("The following arguments were not expected: {0}", many);
+    }
+    if (type == "ValidationError") {
+        const std::size_t colon = text.find(": ");
+        const std::size_t notIn = text.find(" not in {");
+        if (colon != std::string::npos && notIn != std::string::npos && notIn > colon && text.back() == '}')
+            return tr("{0}: {1} not in {{{2}}}", text.substr(0, colon), text.substr(colon + 2, notIn - colon - 2),
+                      text.substr(notIn + 9, text.size() - notIn - 10));
+    }
+    return text;
 }
 
 // The word where the command should be, if any: after the options that
@@ -69,27 +98,39 @@ int commandWordAt(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     startMessages();
-    CLI::App app{"The Vrindel catalogue (Zoznam.dat in the current folder) from the command line.", "vrindel-cli"};
+    CLI::App app{_("The Vrindel catalogue (Zoznam.dat in the current folder) from the command line."), "vrindel-cli"};
     // CLI11's own messages as every other of the program's: named, on one line.
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
-        return std::string("vrindel-cli: ") + e.what() + "\nRun \"vrindel-cli --help\" for more information.\n";
+        return "vrindel-cli: " + parserMessage(e) + "\n" + _("Run \"vrindel-cli --help\" for more information.") + "\n";
     });
-    app.set_version_flag("--version", "vrindel-cli 2.1", "print the version and exit");
+    // The help's own words, for every command: they share the formatter,
+    // and each copies the help flag and the option group when it is made.
+    const auto formatter = app.get_formatter();
+    formatter->label("Usage", _("Usage"));
+    formatter->label("OPTIONS", _("OPTIONS"));
+    formatter->label("SUBCOMMAND", _("SUBCOMMAND"));
+    formatter->label("Positionals", _("Positionals"));
+    formatter->label("REQUIRED", _("REQUIRED"));
+    app.option_defaults()->group(_("Options"));
+    app.set_help_flag("-h,--help", _("Print this help message and exit"));
+    app.set_version_flag("--version", "vrindel-cli 2.1", _("print the version and exit"));
     app.require_subcommand(1);
     app.fallthrough(false);
     std::string folder;
-    app.add_option("-C,--directory", folder, "work on the catalogue in DIR, as if started there")->option_text("DIR");
-    app.footer("Exit codes: 0 success, 1 nothing found or problems reported, 2 wrong usage, 3 file error,\n"
-               "4 the catalogue is open in a window or another command (a change is refused).\n"
-               "\"vrindel-cli help COMMAND\" tells more of each. See vrindel-cli(1).");
+    app.add_option("-C,--directory", folder, _("work on the catalogue in DIR, as if started there"))->option_text("DIR");
+    app.footer(_("Exit codes: 0 success, 1 nothing found or problems reported, 2 wrong usage, 3 file error,\n"
+                 "4 the catalogue is open in a window or another command (a change is refused).\n"
+                 "\"vrindel-cli help COMMAND\" tells more of each. See vrindel-cli(1)."));
 
     std::vector<std::unique_ptr<Command>> commands;
     for (auto make : {makeList, makeFind, makeAdd, makeRename, makeRelocate, makeDelete, makeExport, makeImport,
                       makeScan, makeCheck})
         commands.push_back(make(app));
-    CLI::App* help = app.add_subcommand("help", "Tell what a command does (or list the commands)");
+    CLI::App* help = app.add_subcommand("help", _("Tell what a command does (or list the commands)"));
+    help->group(_("Subcommands"));
+    help->get_help_ptr()->group(_("Options"));
     std::string topic;
-    help->add_option("COMMAND", topic, "the command to tell of");
+    help->add_option("COMMAND", topic, _("the command to tell of"));
 
     if (const int at = commandWordAt(argc, argv); at > 0) {
         const std::string word = argv[at];
@@ -122,7 +163,7 @@ int main(int argc, char** argv) {
 
     try {
         if (!folder.empty() && ::chdir(folder.c_str()) != 0)
-            throw Failure(exitcode::FileError, folder + ": cannot enter: " + std::strerror(errno));
+            throw Failure(exitcode::FileError, tr("{0}: cannot enter: {1}", folder, std::strerror(errno)));
         setFolder(folder);
         for (const auto& command : commands)
             if (command->chosen())
@@ -131,7 +172,7 @@ int main(int argc, char** argv) {
         warn(f.what());
         return f.code();
     } catch (const vrindel::IoError& e) {
-        warn(e.what());
+        warn(reason(e));
         return exitcode::FileError;
     } catch (const std::exception& e) {
         warn(e.what());
