@@ -45,6 +45,8 @@ protected:
         std::string command = "cd ";
         command += quoted(dir.path().string());
         command += " && ";
+        command += language;
+        command += ' ';
         command += as;
         command += quoted(VRINDEL_CLI);
         for (const auto& a : args) {
@@ -71,6 +73,9 @@ protected:
 
     ScratchDir dir;
     std::string as;   // put before the program: another user, say
+    // The messages' language; English unless a test says otherwise, whatever
+    // the locale the tests run in.
+    std::string language = "LC_ALL=C.UTF-8 LANGUAGE=";
 };
 
 // A million records, unique under the catalogue's comparison (a number
@@ -608,6 +613,56 @@ TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
         EXPECT_EQ(c.code == 0 ? r.err : r.out, "");
     }
     EXPECT_EQ(readBytes(catalogue()), record("Chata") + record("CD 1"));
+}
+
+TEST_F(Cli, MessagesAreInTheUsersLanguageAndDataIsNot) {
+    // A real Slovak locale where one can be made; else the language alone,
+    // which gettext also follows.
+    const std::string locales = dir.file(".locales");
+    std::filesystem::create_directory(locales);
+    const bool made = std::system(("localedef -i sk_SK -f UTF-8 " + quoted(locales + "/sk_SK.UTF-8") +
+                                   " >/dev/null 2>&1").c_str()) == 0;
+    const std::string slovak =
+        made ? "LOCPATH=" + quoted(locales) + " LC_ALL= LANGUAGE= LANG=sk_SK.UTF-8" : "LC_ALL=C.UTF-8 LANGUAGE=sk";
+    makeCatalogue({{"Alfa", "CD 1"}, {"Šachy", "Skriňa"}});
+    const std::string english = language;
+    const Result csv = run({"list", "--format", "csv"});
+    const Result json = run({"list", "--format", "json", "--sorted"});
+    language = slovak;
+    EXPECT_EQ(run({"list", "--format", "csv"}).out, csv.out);
+    EXPECT_EQ(run({"list", "--format", "json", "--sorted"}).out, json.out);
+
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* expected;   // in standard output and error together
+    };
+    const Case cases[] = {
+        {{"add", "alfa", "x"}, 1, "vrindel-cli: „alfa“ už v zozname je (ako „Alfa“); nič sa nezmenilo"},
+        {{"lsit"}, 2, "„lsit“ nie je príkaz; mysleli ste „list“?"},
+        {{"help", "add"}, 0, "Použitie: vrindel-cli add [VOĽBY] NAME LOCATION"},
+        {{"add", "Dom"}, 2, "LOCATION je povinný údaj"},
+        {{"-C", "sub", "delete", "x\x1b]0;t\x07"}, 1, "sub/Zoznam.dat: žiadny záznam s názvom „x\\x1b]0;t\\x07“"},
+        // The three plural forms: 1, 2 to 4, 5 and more.
+        {{"-C", "one", "check"}, 0, "one/Zoznam.dat: veľkosť 64 B, 1 záznam\n"},
+        {{"-C", "three", "check"}, 0, "three/Zoznam.dat: veľkosť 192 B, 3 záznamy\n"},
+        {{"-C", "five", "check"}, 0, "five/Zoznam.dat: veľkosť 320 B, 5 záznamov\n"},
+    };
+    for (const auto& [folder, count] : {std::pair{"sub", 0}, {"one", 1}, {"three", 3}, {"five", 5}}) {
+        std::filesystem::create_directory(dir.file(folder));
+        std::string bytes;
+        for (char k = '0'; k < '0' + count; ++k)
+            bytes += record(std::string{'N', k}) + record("L");
+        writeBytes(dir.file(std::string(folder) + "/Zoznam.dat"), bytes);
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const Result r = run(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_NE((r.out + r.err).find(c.expected), std::string::npos) << r.out << r.err;
+    }
+    language = english;
+    EXPECT_NE(run({"add", "alfa", "x"}).err.find("\"alfa\" is already listed (as \"Alfa\")"), std::string::npos);
 }
 
 }  // namespace
