@@ -6,6 +6,7 @@
 
 #include "CatalogueFiles.h"
 #include "Command.h"
+#include "Messages.h"
 #include "OutputFile.h"
 
 namespace vrindel::cli {
@@ -21,29 +22,29 @@ bool sameFile(const std::string& a, const std::string& b) {
 class ExportCommand : public Command {
 public:
     explicit ExportCommand(CLI::App& parent)
-        : Command(parent, "export", "Write every record as CSV, TSV or JSON",
-                  "UTF-8; CSV per RFC 4180 with the header \"name,location\"; TSV with the header\n"
+        : Command(parent, "export", _("Write every record as CSV, TSV or JSON"),
+                  _("UTF-8; CSV per RFC 4180 with the header \"name,location\"; TSV with the header\n"
                   "\"name<TAB>location\" and \\t \\n \\r \\\\ for what a field cannot hold; JSON as an array\n"
                   "of {\"name\", \"location\"}. Every byte of a text comes back through import.\n"
                   "--spreadsheet writes the CSV a spreadsheet in a Slovak locale opens as it is:\n"
-                  "\"name;location\", UTF-8 with a byte order mark, CRLF.") {
-        app_->add_option("-o,--output", output_, "the file to write (default: standard output)")->option_text("FILE");
+                  "\"name;location\", UTF-8 with a byte order mark, CRLF.")) {
+        app_->add_option("-o,--output", output_, _("the file to write (default: standard output)"))->option_text("FILE");
         addSortedOption(sorted_);
-        addFormatOption(format_, "csv, tsv or json (default: from the output's extension, else csv)", false);
+        addFormatOption(format_, _("csv, tsv or json (default: from the output's extension, else csv)"), false);
         app_->add_flag("--spreadsheet,--excel", spreadsheet_,
-                       "CSV for a spreadsheet: `;` between fields, UTF-8 with a byte order mark");
+                       _("CSV for a spreadsheet: `;` between fields, UTF-8 with a byte order mark"));
     }
 
     int run() override {
         if (!app_->count("--format"))
             format_ = formatOfFile(output_).value_or(Format::Csv);
         if (format_ == Format::Text)
-            throw Failure(exitcode::Usage, "export writes csv, tsv or json; `list` prints text");
+            throw Failure(exitcode::Usage, _("export writes csv, tsv or json; `list` prints text"));
         if (spreadsheet_ && format_ != Format::Csv)
-            throw Failure(exitcode::Usage, "--spreadsheet writes CSV; leave out --format or give --format csv");
+            throw Failure(exitcode::Usage, _("--spreadsheet writes CSV; leave out --format or give --format csv"));
         const bool toFile = !output_.empty() && output_ != "-";
         if (toFile && sameFile(output_, ListFileName))
-            throw Failure(exitcode::Usage, output_ + ": that is the catalogue itself; nothing was written");
+            throw Failure(exitcode::Usage, tr("{0}: that is the catalogue itself; nothing was written", output_));
         if (!toFile)
             refuseCatalogueAsStandardOutput();
 
@@ -53,7 +54,7 @@ public:
         if (toFile)
             file.emplace(output_);
         Progress progress("export");
-        progress.stage("reading the catalogue");
+        progress.stage(_("reading the catalogue"));
         Catalogue catalogue;
         readForLooking(catalogue);
 
@@ -64,7 +65,7 @@ public:
             const int err = errno;
             if (toFile)
                 file->fail(err);
-            throw Failure(exitcode::FileError, std::string("standard output: cannot write: ") + std::strerror(err));
+            throw Failure(exitcode::FileError, tr("standard output: cannot write: {0}", std::strerror(err)));
         }
         if (toFile)
             file->commit();

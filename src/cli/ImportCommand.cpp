@@ -3,6 +3,7 @@
 
 #include "CatalogueFiles.h"
 #include "Command.h"
+#include "Messages.h"
 #include "RecordBatch.h"
 #include "Texts.h"
 
@@ -14,8 +15,8 @@ class ImportCommand : public Command {
 public:
     explicit ImportCommand(CLI::App& parent)
         : Command(parent, "import",
-                  "Append the records of a CSV, TSV or JSON file, or a list of names",
-                  "FILE - reads standard input. A folder without a catalogue gets a new one.\n"
+                  _("Append the records of a CSV, TSV or JSON file, or a list of names"),
+                  _("FILE - reads standard input. A folder without a catalogue gets a new one.\n"
                   "A CSV file may come from a spreadsheet: `,` `;` or tab between fields (found on the\n"
                   "header line), UTF-8 with or without a byte order mark or else Windows-1250, and the\n"
                   "columns named name/location or názov (položka)/umiestnenie, in any case, accents or not.\n"
@@ -25,24 +26,24 @@ public:
                   "Examples:\n"
                   "  vrindel-cli import zoznam.csv --dry-run\n"
                   "  vrindel-cli import upravene.csv --update\n"
-                  "  ls /media/cd | vrindel-cli import --lines --location 'CD 12' -") {
-        app_->add_option("FILE", input_, "the file to read")->required();
-        addFormatOption(format_, "csv, tsv or json (default: from the file's extension)", false);
-        app_->add_option("--delimiter", delimiter_, "a CSV file's delimiter: , ; or tab (default: found on the header line)")
+                  "  ls /media/cd | vrindel-cli import --lines --location 'CD 12' -")) {
+        app_->add_option("FILE", input_, _("the file to read"))->required();
+        addFormatOption(format_, _("csv, tsv or json (default: from the file's extension)"), false);
+        app_->add_option("--delimiter", delimiter_, _("a CSV file's delimiter: , ; or tab (default: found on the header line)"))
             ->option_text(",|;|tab");
         app_->add_option("--encoding", encoding_,
-                         "utf-8 or windows-1250 (default: utf-8 when the bytes are UTF-8, else windows-1250)")
+                         _("utf-8 or windows-1250 (default: utf-8 when the bytes are UTF-8, else windows-1250)"))
             ->check(CLI::IsMember({"utf-8", "windows-1250"}, CLI::ignore_case))
             ->option_text("utf-8|windows-1250");
         app_->add_flag("--lines", lines_,
-                       "FILE holds one name a line (from ls or find: a path's last part is the name), "
-                       "all at the --location given");
-        app_->add_option("--location", location_, "the location of every name read with --lines")->option_text("LABEL");
+                       _("FILE holds one name a line (from ls or find: a path's last part is the name), "
+                         "all at the --location given"));
+        app_->add_option("--location", location_, _("the location of every name read with --lines"))->option_text("LABEL");
         app_->add_flag("--update", update_,
-                       "a row whose name is listed gives that record its location instead of being refused");
-        app_->add_flag("--dry-run", dryRun_, "check every row and say what would be imported; write nothing");
+                       _("a row whose name is listed gives that record its location instead of being refused"));
+        app_->add_flag("--dry-run", dryRun_, _("check every row and say what would be imported; write nothing"));
         app_->add_flag("--skip-invalid", skipInvalid_,
-                       "import the good rows, leaving out the ones reported (exit 0 when that is done)");
+                       _("import the good rows, leaving out the ones reported (exit 0 when that is done)"));
     }
 
     int run() override {
@@ -51,7 +52,7 @@ public:
         InputFile input(input_, inputName());
 
         // 1. The rows, each on its own.
-        progress.stage("checking rows", input.size());
+        progress.stage(_("checking rows"), input.size());
         RecordBatch batch;
         batch.reserve(input.size() / 16);
         std::vector<std::size_t> lineOf;   // row -> line
@@ -65,9 +66,9 @@ public:
         // read for a dry run.
         Change change;
         openCatalogue(change, progress);
-        progress.stage("comparing names");
+        progress.stage(_("comparing names"));
         batch.compare(change.catalogue, update_, [&](std::size_t first) {
-            return "the name is twice in the file (first on line " + std::to_string(lineOf[first]) + ")";
+            return tr("the name is twice in the file (first on line {0})", lineOf[first]);
         });
         return finish(change, batch, lineOf, progress);
     }
@@ -76,22 +77,22 @@ private:
     void checkOptions() {
         if (lines_) {
             if (!app_->count("--location"))
-                throw Failure(exitcode::Usage, "--lines needs --location LABEL: where the names are kept");
+                throw Failure(exitcode::Usage, _("--lines needs --location LABEL: where the names are kept"));
             if (app_->count("--format") || app_->count("--delimiter") || app_->count("--encoding"))
-                throw Failure(exitcode::Usage, "--lines reads names, one a line, in UTF-8; it takes no --format, "
-                                               "--delimiter or --encoding");
+                throw Failure(exitcode::Usage, _("--lines reads names, one a line, in UTF-8; it takes no --format, "
+                                                 "--delimiter or --encoding"));
             return;
         }
         if (app_->count("--location"))
-            throw Failure(exitcode::Usage, "--location goes with --lines; a table's rows have their own");
+            throw Failure(exitcode::Usage, _("--location goes with --lines; a table's rows have their own"));
         if (!app_->count("--format")) {
             const auto guessed = formatOfFile(input_);
             if (!guessed)
-                throw Failure(exitcode::Usage, inputName() + ": cannot tell the format from the name; give --format");
+                throw Failure(exitcode::Usage, tr("{0}: cannot tell the format from the name; give --format", inputName()));
             format_ = *guessed;
         }
         if (format_ == Format::Text)
-            throw Failure(exitcode::Usage, "import reads csv, tsv or json");
+            throw Failure(exitcode::Usage, _("import reads csv, tsv or json"));
         dialect_ = tableDialect();
     }
 
@@ -99,17 +100,17 @@ private:
         TableDialect dialect;
         if (app_->count("--delimiter")) {
             if (format_ != Format::Csv)
-                throw Failure(exitcode::Usage, "--delimiter is for CSV files");
+                throw Failure(exitcode::Usage, _("--delimiter is for CSV files"));
             if (delimiter_ == "," || delimiter_ == ";")
                 dialect.delimiter = delimiter_[0];
             else if (delimiter_ == "tab" || delimiter_ == "\t" || delimiter_ == "\\t")
                 dialect.delimiter = '\t';
             else
-                throw Failure(exitcode::Usage, "--delimiter: give , ; or tab");
+                throw Failure(exitcode::Usage, _("--delimiter: give , ; or tab"));
         }
         if (app_->count("--encoding")) {
             if (format_ == Format::Json)
-                throw Failure(exitcode::Usage, "--encoding is for CSV and TSV files; JSON is UTF-8");
+                throw Failure(exitcode::Usage, _("--encoding is for CSV and TSV files; JSON is UTF-8"));
             dialect.encoding = CLI::detail::to_lower(encoding_) == "utf-8" ? Encoding::Utf8 : Encoding::Windows1250;
         }
         return dialect;
@@ -130,7 +131,7 @@ private:
             },
             dialect_);
         if (!file.problem.empty())
-            throw Failure(exitcode::Problems, where(file.problemLine) + file.problem + "; nothing was imported");
+            throw Failure(exitcode::Problems, tr("{0}: {1}; nothing was imported", at(file.problemLine), file.problem));
     }
 
     // One name a line, blank lines left out; a line without end is a
@@ -147,7 +148,7 @@ private:
                 text.remove_prefix(slash + 1);
             if (tooLong) {
                 lineOf.push_back(number);
-                batch.reject("a line longer than " + std::to_string(MaxFieldBytes) + " bytes");
+                batch.reject(tr("a line longer than {0} bytes", MaxFieldBytes));
             } else if (!text.empty()) {
                 lineOf.push_back(number);
                 batch.take(text, location_);
@@ -185,7 +186,7 @@ private:
             if (listFile.exists())
                 readForLooking(change.catalogue);
         } else {
-            progress.stage("reading the catalogue");
+            progress.stage(_("reading the catalogue"));
             readForChanging(change, true);
         }
     }
@@ -195,14 +196,15 @@ private:
     int finish(Change& change, const RecordBatch& batch, const std::vector<std::size_t>& lineOf, Progress& progress) {
         const std::size_t rejected = batch.problems().size();
         for (const auto& [row, problem] : batch.problems())
-            warn(where(lineOf[row]) + problem);
+            warn(at(lineOf[row]) + ": " + problem);
         if (rejected > 0 && !skipInvalid_) {
-            warn(where(0) + std::to_string(rejected) + (rejected == 1 ? " row" : " rows") +
-                 " cannot be stored; nothing was imported (--skip-invalid imports the others)");
+            warn(trn("{0}: {1} row cannot be stored; nothing was imported (--skip-invalid imports the others)",
+                     "{0}: {1} rows cannot be stored; nothing was imported (--skip-invalid imports the others)",
+                     rejected, inputName(), rejected));
             return exitcode::Problems;
         }
         if (!dryRun_) {
-            progress.stage("saving");
+            progress.stage(_("saving"));
             if (batch.leavesOut())
                 save(change, batch.result(change.catalogue));
             else
@@ -214,18 +216,31 @@ private:
         return exitcode::Ok;
     }
 
+    // Two counts in one sentence: the sentence takes the form of the
+    // first, and the second comes as a phrase written for this sentence
+    // alone, in the form (and case) of its own count.
     std::string summary(const RecordBatch& batch) const {
-        auto records = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); };
-        std::string text = (dryRun_ ? "Would import " : "Imported ") + records(batch.added());
-        if (update_)
-            text += std::string(dryRun_ ? " and change" : " and changed") + " the location of " +
-                    records(batch.relocated());
-        return text + (update_ ? " in " : " into ") + shown(ListFileName) + ".";
+        const std::size_t added = batch.added();
+        const std::string catalogue = shown(ListFileName);
+        if (!update_)
+            return dryRun_ ? trn("Would import {0} record into {1}.", "Would import {0} records into {1}.", added, added,
+                                 catalogue)
+                           : trn("Imported {0} record into {1}.", "Imported {0} records into {1}.", added, added,
+                                 catalogue);
+        const std::size_t relocated = batch.relocated();
+        // TRANSLATORS: {1} in "...and change(d) {1} in ..." of the import's summary.
+        const std::string moved = trn("the location of {0} record", "the location of {0} records", relocated, relocated);
+        return dryRun_ ? trn("Would import {0} record and change {1} in {2}.",
+                             "Would import {0} records and change {1} in {2}.", added, added, moved, catalogue)
+                       : trn("Imported {0} record and changed {1} in {2}.", "Imported {0} records and changed {1} in {2}.",
+                             added, added, moved, catalogue);
     }
 
-    std::string inputName() const { return input_ == "-" ? "standard input" : input_; }
-    std::string where(std::size_t line) const {
-        return inputName() + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
+    // How messages name the input: a file's name, or standard input.
+    std::string inputName() const { return input_ == "-" ? _("standard input") : input_; }
+    // The place of a problem: the input, and its line when there is one.
+    std::string at(std::size_t line) const {
+        return line > 0 ? inputName() + ":" + std::to_string(line) : inputName();
     }
 
     std::string input_;

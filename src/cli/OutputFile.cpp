@@ -10,6 +10,7 @@
 
 #include "Command.h"
 #include "FileSystem.h"
+#include "Messages.h"
 #include "Retry.h"
 
 namespace vrindel::cli {
@@ -17,17 +18,17 @@ namespace vrindel::cli {
 OutputFile::OutputFile(const std::string& path) : path_(path) {
     place_ = HeldFile::resolve(systemFileSystem(), path);
     if (place_.error())
-        throw Failure(exitcode::FileError, path_ + ": cannot create: " + std::strerror(place_.openError()));
+        throw Failure(exitcode::FileError, tr("{0}: cannot create: {1}", path_, std::strerror(place_.openError())));
     const int folder = place_.folder();
     struct stat old {};
     if (::fstatat(folder, place_.leaf().c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(old.st_mode))
-            throw Failure(exitcode::FileError, path_ +
-                                                   ": not a regular file; an export writes only to one "
-                                                   "(standard output: leave out -o); nothing was written");
+            throw Failure(exitcode::FileError, tr("{0}: not a regular file; an export writes only to one "
+                                                  "(standard output: leave out -o); nothing was written",
+                                                  path_));
         hadOld_ = true;
     } else if (errno != ENOENT) {
-        throw Failure(exitcode::FileError, path_ + ": cannot create: " + std::strerror(errno));
+        throw Failure(exitcode::FileError, tr("{0}: cannot create: {1}", path_, std::strerror(errno)));
     }
 
     // ".backup.csv.tmp-<pid>-<n>", hidden beside the target.
@@ -44,8 +45,8 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     if (fd < 0) {
         const int err = errno;
         temporary_.clear();
-        throw Failure(exitcode::FileError, path_ + ": cannot create a file beside it: " + std::strerror(err) +
-                                               "; nothing was written");
+        throw Failure(exitcode::FileError,
+                      tr("{0}: cannot create a file beside it: {1}; nothing was written", path_, std::strerror(err)));
     }
     if (hadOld_) {
         // The old file's owner and mode where this user may give them; its
@@ -78,8 +79,9 @@ void OutputFile::discard() noexcept {
 
 void OutputFile::fail(int err) {
     discard();
-    throw Failure(exitcode::FileError, path_ + ": cannot write: " + std::strerror(err) +
-                                           (hadOld_ ? "; the old file is as it was" : "; nothing was written"));
+    throw Failure(exitcode::FileError,
+                  hadOld_ ? tr("{0}: cannot write: {1}; the old file is as it was", path_, std::strerror(err))
+                          : tr("{0}: cannot write: {1}; nothing was written", path_, std::strerror(err)));
 }
 
 void OutputFile::commit() {
@@ -96,7 +98,7 @@ void OutputFile::commit() {
     const int folder = ::openat(place_.folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         if (retryInterrupted([&] { return ::fsync(folder); }) != 0 && errno == EIO)
-            warn(path_ + ": written, but its folder could not be synced: " + std::strerror(EIO));
+            warn(tr("{0}: written, but its folder could not be synced: {1}", path_, std::strerror(EIO)));
         ::close(folder);
     }
 }

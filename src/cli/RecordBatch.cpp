@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "Messages.h"
+
 namespace vrindel::cli {
 
 void RecordBatch::reserve(std::size_t rows) {
@@ -57,9 +59,9 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
         if (first >= before_) {
             problems_.emplace_back(rowOf_[k], twice(rowOf_[std::size_t(first - before_)]));
         } else if (!update) {
-            problems_.emplace_back(rowOf_[k], "the name is already listed (as \"" +
-                                                  printable(windows1250ToUtf8(catalogue.storageName(first).view())) +
-                                                  "\"); --update changes its location");
+            problems_.emplace_back(rowOf_[k],
+                                   tr("the name is already listed (as \"{0}\"); --update changes its location",
+                                      printable(windows1250ToUtf8(catalogue.storageName(first).view()))));
         } else if (const auto [it, isNew] = updatedBy.emplace(first, rowOf_[k]); !isNew) {
             problems_.emplace_back(rowOf_[k], twice(it->second));
         } else {

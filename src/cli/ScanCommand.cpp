@@ -9,6 +9,7 @@
 
 #include "CatalogueFiles.h"
 #include "Command.h"
+#include "Messages.h"
 #include "RecordBatch.h"
 #include "Texts.h"
 
@@ -52,23 +53,23 @@ std::string volumeLabel(const std::string& dir, const char* byLabel = "/dev/disk
 class ScanCommand : public Command {
 public:
     explicit ScanCommand(CLI::App& parent)
-        : Command(parent, "scan", "Add a record for each file in a folder (a disc, a stick, a shelf of archives)",
-                  "The name is the file's name, whole; the location is --location, or else the label of\n"
+        : Command(parent, "scan", _("Add a record for each file in a folder (a disc, a stick, a shelf of archives)"),
+                  _("The name is the file's name, whole; the location is --location, or else the label of\n"
                   "the disc or partition DIR is on. A name longer than 31 characters, one that\n"
                   "Windows-1250 cannot store, or one already listed (or twice in the folder) is reported\n"
                   "with its path and left out, never cut short; the others are added (exit 0).\n"
                   "Examples:\n"
                   "  vrindel-cli scan /media/cdrom --dry-run\n"
-                  "  vrindel-cli scan ~/Archiv --location 'Polica 2' --recursive --extensions zip,rar,7z") {
-        app_->add_option("DIR", dir_, "the folder to look into")->required();
-        app_->add_option("--location", location_, "where the files are kept (default: the volume label)")
+                  "  vrindel-cli scan ~/Archiv --location 'Polica 2' --recursive --extensions zip,rar,7z")) {
+        app_->add_option("DIR", dir_, _("the folder to look into"))->required();
+        app_->add_option("--location", location_, _("where the files are kept (default: the volume label)"))
             ->option_text("LABEL");
-        app_->add_flag("-r,--recursive", recursive_, "look into the folders within it too");
-        app_->add_option("--extensions", extensions_, "only files with these extensions, letter case ignored")
+        app_->add_flag("-r,--recursive", recursive_, _("look into the folders within it too"));
+        app_->add_option("--extensions", extensions_, _("only files with these extensions, letter case ignored"))
             ->delimiter(',')
             ->option_text("zip,rar,...");
-        app_->add_flag("--update", update_, "a file whose name is listed gives that record the location");
-        app_->add_flag("--dry-run", dryRun_, "say what would be added; write nothing");
+        app_->add_flag("--update", update_, _("a file whose name is listed gives that record the location"));
+        app_->add_flag("--dry-run", dryRun_, _("say what would be added; write nothing"));
     }
 
     int run() override {
@@ -76,12 +77,13 @@ public:
         if (!app_->count("--location")) {
             location = volumeLabel(dir_);
             if (location.empty())
-                throw Failure(exitcode::Usage, dir_ + ": the filesystem there has no label to use; give --location LABEL");
+                throw Failure(exitcode::Usage,
+                              tr("{0}: the filesystem there has no label to use; give --location LABEL", dir_));
         }
         const std::string stored = storable(location, "location");   // ends the command when it cannot be stored
 
         Progress progress("scan");
-        progress.stage("looking for files");
+        progress.stage(_("looking for files"));
         // A folder's own files first, then its folders', each by name.
         std::vector<std::string> paths = files();
         std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
@@ -106,34 +108,49 @@ public:
             readForChanging(change, true);
         }
         batch.compare(change.catalogue, update_, [&](std::size_t first) {
-            return "the name is twice in the folder (first at " + printable(paths[first]) + ")";
+            return tr("the name is twice in the folder (first at {0})", printable(paths[first]));
         });
         for (const auto& [row, problem] : batch.problems())
-            warn(printable(paths[row]) + ": " + problem + "; left out");
+            warn(tr("{0}: {1}; left out", printable(paths[row]), problem));
 
-        auto records = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); };
-        const std::string relocated =
-            update_ ? ", " + records(batch.relocated()) + (dryRun_ ? " would move to \"" : " moved to \"") +
-                          printable(windows1250ToUtf8(stored)) + "\""
-                    : std::string();
         if (dryRun_) {
             for (const std::size_t row : batch.addedRows())
                 std::printf("%s\n", printable(paths[row]).c_str());
-            std::printf("Would add %s at \"%s\" to %s%s.\n", records(batch.added()).c_str(),
-                        printable(windows1250ToUtf8(stored)).c_str(), shown(ListFileName).c_str(), relocated.c_str());
+            std::printf("%s\n", summary(batch, stored).c_str());
             return exitcode::Ok;
         }
-        progress.stage("saving");
+        progress.stage(_("saving"));
         if (batch.leavesOut())
             save(change, batch.result(change.catalogue));
         else
             save(change);
-        std::printf("Added %s at \"%s\" to %s%s.\n", records(batch.added()).c_str(),
-                    printable(windows1250ToUtf8(stored)).c_str(), shown(ListFileName).c_str(), relocated.c_str());
+        std::printf("%s\n", summary(batch, stored).c_str());
         return exitcode::Ok;
     }
 
 private:
+    // With --update a second count, told in a clause of its own.
+    std::string summary(const RecordBatch& batch, const std::string& stored) const {
+        const std::size_t added = batch.added();
+        const std::string location = printable(windows1250ToUtf8(stored));
+        const std::string catalogue = shown(ListFileName);
+        if (!update_)
+            return dryRun_ ? trn("Would add {0} record at \"{1}\" to {2}.", "Would add {0} records at \"{1}\" to {2}.",
+                                 added, added, location, catalogue)
+                           : trn("Added {0} record at \"{1}\" to {2}.", "Added {0} records at \"{1}\" to {2}.", added,
+                                 added, location, catalogue);
+        const std::size_t relocated = batch.relocated();
+        const std::string moved =
+            dryRun_ ? trn("{0} record would move to \"{1}\"", "{0} records would move to \"{1}\"", relocated, relocated,
+                          location)
+                    : trn("{0} record moved to \"{1}\"", "{0} records moved to \"{1}\"", relocated, relocated, location);
+        // TRANSLATORS: {3} is the clause "N records (would) move(d) to ...".
+        return dryRun_ ? trn("Would add {0} record at \"{1}\" to {2}, {3}.",
+                             "Would add {0} records at \"{1}\" to {2}, {3}.", added, added, location, catalogue, moved)
+                       : trn("Added {0} record at \"{1}\" to {2}, {3}.", "Added {0} records at \"{1}\" to {2}, {3}.",
+                             added, added, location, catalogue, moved);
+    }
+
     bool wanted(const fs::path& file) const {
         if (extensions_.empty())
             return true;
@@ -153,7 +170,7 @@ private:
     std::vector<std::string> files() const {
         std::error_code ec;
         if (!fs::is_directory(dir_, ec))
-            throw Failure(exitcode::FileError, dir_ + ": " + (ec ? ec.message() : std::string("not a folder")));
+            throw Failure(exitcode::FileError, ec ? dir_ + ": " + ec.message() : tr("{0}: not a folder", dir_));
         std::vector<std::string> found;
         auto consider = [&](const fs::directory_entry& entry) {
             std::error_code e;
@@ -170,7 +187,7 @@ private:
                 consider(*it);
         }
         if (ec)
-            throw Failure(exitcode::FileError, dir_ + ": cannot read: " + ec.message());
+            throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", dir_, ec.message()));
         return found;
     }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ImportInput.h"
+#include "Messages.h"
 #include "RecordText.h"
 
 namespace vrindel::cli {
@@ -130,8 +131,8 @@ struct Columns {
         if (!row.problem.empty())
             return;
         if (fields.count != count) {
-            row.problem = std::to_string(fields.count) + (fields.count == 1 ? " field" : " fields") +
-                          " where the header has " + std::to_string(count);
+            row.problem = trn("{0} field where the header has {1}", "{0} fields where the header has {1}", fields.count,
+                              fields.count, count);
             return;
         }
         row.name.swap(fields.text[name]);
@@ -139,11 +140,13 @@ struct Columns {
     }
 };
 
-const char* const HeaderProblem = "the first line must be a header naming the columns \"name\" and \"location\" "
-                                  "(or \"názov\" and \"umiestnenie\")";
-const std::string FieldTooLong = "a field longer than " + std::to_string(MaxFieldBytes) + " bytes";
-const std::string RowTooLong =
-    "a row runs on for more than " + std::to_string(MaxRowBytes) + " bytes without ending";
+// Worded when they happen, in the language of the messages.
+std::string headerProblem() {
+    return _("the first line must be a header naming the columns \"name\" and \"location\" "
+             "(or \"názov\" and \"umiestnenie\")");
+}
+std::string fieldTooLong() { return tr("a field longer than {0} bytes", MaxFieldBytes); }
+std::string rowTooLong() { return tr("a row runs on for more than {0} bytes without ending", MaxRowBytes); }
 
 // The lines of a CSV or TSV file once split into fields: the first names
 // the columns, every later one is a record.
@@ -163,7 +166,7 @@ public:
             return true;
         }
         if (!row.problem.empty() || !columns_.read(fields)) {
-            fail(row.line, HeaderProblem);
+            fail(row.line, headerProblem());
             return false;
         }
         haveHeader_ = true;
@@ -180,7 +183,7 @@ public:
 
     ImportFile finish() {
         if (!haveHeader_ && file_.problem.empty())
-            fail(1, HeaderProblem);
+            fail(1, headerProblem());
         return std::move(file_);
     }
 
@@ -290,8 +293,8 @@ Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
             }
             if (!closed) {
                 row.problem = value.size() > MaxFieldBytes
-                                  ? "a quoted field is not closed within " + std::to_string(MaxFieldBytes) + " bytes"
-                                  : std::string("a quoted field is not closed");
+                                  ? tr("a quoted field is not closed within {0} bytes", MaxFieldBytes)
+                                  : std::string(_("a quoted field is not closed"));
                 if (resume.pos != std::string::npos)
                     return done(Step::Row);
                 pos = quoteAt;   // the rest of its line is the row's
@@ -299,7 +302,7 @@ Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
                 return pastLineBreak() ? done(Step::Row) : Step::TooLong;
             }
             if (!atLineEnd(pos) && data[pos] != delimiter)
-                row.problem = "text after a field's closing quote";
+                row.problem = _("text after a field's closing quote");
         } else {
             const std::size_t from = pos;
             for (; in.has(pos); ++pos) {
@@ -307,14 +310,14 @@ Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
                 if (c == delimiter || c == '\n' || (c == '\r' && in.has(pos + 1) && data[pos + 1] == '\n'))
                     break;
                 if (pos - from == MaxFieldBytes) {
-                    row.problem = FieldTooLong;
+                    row.problem = fieldTooLong();
                     break;
                 }
             }
             if (row.problem.empty()) {
                 value.assign(data + from, pos - from);
                 if (value.find('"') != std::string::npos)
-                    row.problem = "a quote inside a field that is not quoted";
+                    row.problem = _("a quote inside a field that is not quoted");
             }
         }
         if (pos - start > MaxRowBytes)
@@ -366,18 +369,18 @@ Step tsvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
         } else if (c != '\\') {
             *field += c;
         } else if (i + 1 == text.size()) {
-            row.problem = "a backslash at the end of the line";
+            row.problem = _("a backslash at the end of the line");
         } else {
             switch (text[++i]) {
             case '\\': *field += '\\'; break;
             case 't': *field += '\t'; break;
             case 'n': *field += '\n'; break;
             case 'r': *field += '\r'; break;
-            default: row.problem = std::string("an unknown escape \"\\") + text[i] + "\"";
+            default: row.problem = tr("an unknown escape \"\\{0}\"", text[i]);
             }
         }
         if (field->size() > MaxFieldBytes)
-            row.problem = FieldTooLong;
+            row.problem = fieldTooLong();
     }
     return Step::Row;
 }
@@ -429,7 +432,7 @@ ImportFile readTable(Input& in, const RowSink& each, bool windows1250, ReadRow r
             continue;
         }
         if (step == Step::TooLong) {
-            rows.fail(line, RowTooLong);
+            rows.fail(line, rowTooLong());
             break;
         }
         if (step == Step::Blank)
@@ -489,7 +492,7 @@ ImportFile readRecords(Format format, ByteSource& source, const std::function<vo
                        const TableDialect& dialect) {
     if (format == Format::Text) {
         ImportFile file;
-        file.problem = "plain text cannot be imported; use CSV, TSV or JSON";
+        file.problem = _("plain text cannot be imported; use CSV, TSV or JSON");
         return file;
     }
     Input in(source);

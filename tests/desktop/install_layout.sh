@@ -33,11 +33,12 @@ expected=(
 for p in "${programs[@]}"; do
   expected+=("usr/bin/$p" "usr/share/man/man1/$p.1")
 done
-# Shell completion where bash, zsh and fish look for a command's own.
+# Shell completion where bash, zsh and fish look for a command's own, and
+# the command's Slovak messages where gettext looks for them.
 case " ${programs[*]} " in
   *" vrindel-cli "*)
     expected+=(usr/share/bash-completion/completions/vrindel-cli usr/share/zsh/vendor-completions/_vrindel-cli
-               usr/share/fish/vendor_completions.d/vrindel-cli.fish) ;;
+               usr/share/fish/vendor_completions.d/vrindel-cli.fish usr/share/locale/sk/LC_MESSAGES/vrindel-cli.mo) ;;
 esac
 for s in "${sizes[@]}"; do
   expected+=("usr/share/icons/hicolor/${s}x$s/apps/vrindel.png")
