@@ -65,7 +65,6 @@ public:
     std::size_t read(char* into, std::size_t room) override;
     // The size of a regular file, 0 for anything else.
     std::size_t size() const { return size_; }
-    std::size_t sizeHint() const override { return size_; }
     std::size_t bytesRead() const { return read_; }
 
 private:

@@ -82,16 +82,13 @@ struct ImportFile {
 };
 
 // A file to import, a piece at a time: the readers never hold more of it
-// than the rows they are reading (but see JSON below), so that an endless
-// input (/dev/zero, a pipe that never ends) is an error and not a machine
-// out of memory.
+// than the rows they are reading, so that an endless input (/dev/zero, a
+// pipe that never ends) is an error and not a machine out of memory.
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
     // Up to `room` bytes into `into`; 0 only at the end. A failure throws.
     virtual std::size_t read(char* into, std::size_t room) = 0;
-    // How many bytes there will be, when that is known (a regular file).
-    virtual std::size_t sizeHint() const { return 0; }
 };
 
 // The bounds that make a broken or endless input an error with its line
@@ -133,14 +130,8 @@ ImportFile readRecords(Format format, std::string_view data, const TableDialect&
 // and so is imported or reported, never swallowed by the quote.
 ImportFile readRecords(Format format, std::string_view data, const std::function<void(ImportRow&)>& each,
                        const TableDialect& dialect = {});
-// Only read errors of the source are thrown. JSON keeps what it has read
-// until the end, for the general parser reading again from the start when
-// the quick reader stops at something it leaves to it.
+// Only read errors of the source are thrown.
 ImportFile readRecords(Format format, ByteSource& source, const std::function<void(ImportRow&)>& each,
                        const TableDialect& dialect = {});
-
-// JSON by the general parser alone, for a check that the quick reader of
-// flat records reads every file as it does.
-ImportFile readJsonByGeneralParser(std::string_view data);
 
 }  // namespace vrindel::cli

@@ -22,9 +22,6 @@ class Input {
 public:
     // Reads the first piece, and leaves out a UTF-8 byte order mark.
     explicit Input(ByteSource& source);
-    // For a reader that keeps all it reads: room for the whole input, where
-    // its size is known, so that the buffer is not copied as it grows.
-    void keepAll() { buffer_.reserve(source_.sizeHint() + PieceSize); }
     // Reads on until a whole piece is buffered or the input ends, for a
     // look at the start of the input before any row is read.
     void fill();
@@ -65,6 +62,5 @@ inline void startRow(ImportRow& row, std::size_t line) {
 }
 
 ImportFile readJson(Input& input, const RowSink& each);
-ImportFile readGeneralJson(Input& input, const RowSink& each);
 
 }  // namespace vrindel::cli::reading

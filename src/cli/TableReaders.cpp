@@ -530,13 +530,4 @@ ImportFile readRecords(Format format, std::string_view data, const TableDialect&
     return file;
 }
 
-ImportFile readJsonByGeneralParser(std::string_view data) {
-    std::vector<ImportRow> rows;
-    StringSource source(data);
-    Input in(source);
-    ImportFile file = reading::readGeneralJson(in, [&](ImportRow& row) { rows.push_back(row); });
-    file.rows = std::move(rows);
-    return file;
-}
-
 }  // namespace vrindel::cli

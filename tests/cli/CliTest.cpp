@@ -167,6 +167,9 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         const char* expected;   // on standard error
     };
     const std::string longName(32, 'x');
+    std::string pieces;
+    for (int k = 0; k < 5; ++k)
+        pieces += " {\"name\": \"n" + std::to_string(k) + "\", \"location\": \"a\", \"note\": \"" + std::string(60000, 'x') + "\"},\n";
     const Case cases[] = {
         {"long.csv", "name,location\nok,a\n" + longName + ",b\n", "long.csv:3: the name is 32 characters long (at most 31)"},
         {"greek.csv", "name,location\r\nok,a\r\nΩmega,b\r\n", "greek.csv:3: the name holds \"Ω\" (U+03A9), which Windows-1250 cannot store"},
@@ -186,6 +189,10 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         {"control.tsv", "name\tlocation\nok\ta\nb\\\x1b\tc\n", "control.tsv:3: an unknown escape \"\\\\x1b\""},
         {"number.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n {\"name\": 5, \"location\": \"b\"}\n]", "number.json:3: \"name\" is a number, not a string"},
         {"missing.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n\n {\"name\": \"b\"}]", "missing.json:4: no \"location\""},
+        // Elements across the reader's 256 KiB pieces, each within the bound: counted on.
+        {"pieces.json", "[\n" + pieces + " {\"name\": \"b\"}]", "pieces.json:7: no \"location\""},
+        // A number element on its own line, not on the line break after it.
+        {"element2.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n 5\n]", "element2.json:3: an element is a number, not an object"},
         {"element.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n \"b\"]", "element.json:3: an element is a string, not an object"},
         {"syntax.json", "[\n {\"name\": \"ok\",\n \"location\": }]", "syntax.json:3: not valid JSON"},
         {"object.json", "{\"name\": \"ok\", \"location\": \"a\"}", "object.json:1: the file must hold one JSON array"},
