@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ImportInput.h"
+#include "Messages.h"
 
 namespace vrindel::cli::reading {
 
@@ -132,27 +133,27 @@ public:
     JsonRows(ImportFile& file, JsonStream& stream, const RowSink& each)
         : file_(file), stream_(stream), each_(each) {}
 
-    bool null() override { return value("null"); }
-    bool boolean(bool) override { return value("a true or false"); }
-    bool number_integer(number_integer_t) override { return value("a number", true); }
-    bool number_unsigned(number_unsigned_t) override { return value("a number", true); }
-    bool number_float(number_float_t, const string_t&) override { return value("a number", true); }
-    bool binary(binary_t&) override { return value("binary data"); }
+    bool null() override { return value(N_("null")); }
+    bool boolean(bool) override { return value(N_("a true or false")); }
+    bool number_integer(number_integer_t) override { return value(N_("a number"), true); }
+    bool number_unsigned(number_unsigned_t) override { return value(N_("a number"), true); }
+    bool number_float(number_float_t, const string_t&) override { return value(N_("a number"), true); }
+    bool binary(binary_t&) override { return value(N_("binary data")); }
     bool string(string_t& s) override {
         if (inRecord() && row_.problem.empty()) {
             std::string& field = key_ == Key::Name ? row_.name : row_.location;
             bool& seen = key_ == Key::Name ? nameSeen_ : locationSeen_;
             if (seen)
-                row_.problem = std::string("\"") + keyName() + "\" is given twice";
+                row_.problem = tr("\"{0}\" is given twice", keyName());
             seen = true;
             field.swap(s);
             return true;
         }
-        return value("a string");
+        return value(N_("a string"));
     }
-    bool start_object(std::size_t) override { return open("an object"); }
+    bool start_object(std::size_t) override { return open(N_("an object")); }
     bool end_object() override { return close(); }
-    bool start_array(std::size_t) override { return open("an array"); }
+    bool start_array(std::size_t) override { return open(N_("an array")); }
     bool end_array() override { return close(); }
     bool key(string_t& k) override {
         if (depth_ == 2)
@@ -160,11 +161,10 @@ public:
         return true;
     }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
-        file_.problem = "not valid JSON: ";
         // The library's text begins with its own prefix; keep the reason.
-        std::string what = e.what();
+        const std::string what = e.what();
         const std::size_t colon = what.find(": ");
-        file_.problem += colon == std::string::npos ? what : what.substr(colon + 2);
+        file_.problem = tr("not valid JSON: {0}", colon == std::string::npos ? what : what.substr(colon + 2));
         file_.problemLine = stream_.line();
         return false;
     }
@@ -186,10 +186,12 @@ private:
             return notArray(number);
         if (depth_ == 1) {
             startRow(row_, number ? stream_.lineBefore() : stream_.line());
-            row_.problem = std::string("an element is ") + what + ", not an object";
+            // TRANSLATORS: {0} is a kind of JSON value: null, a number, a string...
+            row_.problem = tr("an element is {0}, not an object", _(what));
             each_(row_);
         } else if (inRecord() && row_.problem.empty()) {
-            row_.problem = std::string("\"") + keyName() + "\" is " + what + ", not a string";
+            // TRANSLATORS: {0} is the key, "name" or "location"; {1} a kind of JSON value.
+            row_.problem = tr("\"{0}\" is {1}, not a string", keyName(), _(what));
         }
         return true;
     }
@@ -221,7 +223,7 @@ private:
         if (depth_ == 1) {
             if (object_) {
                 if (row_.problem.empty() && (!nameSeen_ || !locationSeen_))
-                    row_.problem = std::string("no \"") + (nameSeen_ ? "location" : "name") + "\"";
+                    row_.problem = tr("no \"{0}\"", nameSeen_ ? "location" : "name");
                 object_ = false;
                 each_(row_);
             }
@@ -230,7 +232,7 @@ private:
         return true;
     }
     bool notArray(bool number = false) {
-        file_.problem = "the file must hold one JSON array of objects with \"name\" and \"location\"";
+        file_.problem = _("the file must hold one JSON array of objects with \"name\" and \"location\"");
         file_.problemLine = number ? stream_.lineBefore() : stream_.line();
         return false;
     }
@@ -254,10 +256,10 @@ ImportFile readJson(Input& input, const RowSink& each) {
     JsonRows rows(file, stream, each);
     const bool ok = nlohmann::json::sax_parse(JsonStreamIterator(&stream), JsonStreamIterator(), &rows);
     if (stream.cut()) {
-        file.problem = "an element runs on for more than " + std::to_string(MaxRowBytes) + " bytes without ending";
+        file.problem = tr("an element runs on for more than {0} bytes without ending", MaxRowBytes);
         file.problemLine = stream.markLine();
     } else if (!ok && file.problem.empty()) {
-        file.problem = "not valid JSON";
+        file.problem = _("not valid JSON");
         file.problemLine = stream.line();
     }
     return file;
