@@ -96,7 +96,7 @@ std::string writeConflictFile(FileSystem& fs, const HeldFile& catalogue,
     if (fd >= 0) {
         path = heldPath(fs, catalogue);
         path = path.substr(0, path.size() - catalogue.leaf().size()) + name;
-    } else if (errno == EACCES || errno == EPERM || errno == EROFS) {
+    } else if (folderRefuses(errno)) {
         folder = openUserStateFolder(fs, true);
         if (folder < 0)
             throw IoError::fromErrno(errno);
@@ -119,14 +119,8 @@ std::string writeConflictFile(FileSystem& fs, const HeldFile& catalogue,
         closeFolder();
         throw IoError::fromErrno(failed);
     };
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = fs.write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            fail(n < 0 ? errno : ENOSPC);
-        done += std::size_t(n);
-    }
+    if (const int failed = writeAll(fs, fd, text.data(), text.size()))
+        fail(failed);
     if (retryInterrupted([&] { return fs.fsync(fd); }) != 0)
         fail(errno);
     if (fs.close(fd) != 0 && errno != EINTR) {

@@ -317,18 +317,8 @@ void FileVar::flushWrites() {
         flushInPlace();
         return;
     }
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        ssize_t n = fs_->write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            failRewrite(errno);
-        }
-        if (n == 0)
-            failRewrite(ENOSPC);   // nothing stored and no reason given: a full disk
-        done += std::size_t(n);
-    }
+    if (const int err = writeAll(*fs_, fd_, buffer_.data(), buffer_.size()))
+        failRewrite(err);   // ENOSPC too when nothing was stored and no reason given: a full disk
     buffer_.clear();
 }
 
@@ -343,17 +333,9 @@ void FileVar::flushInPlace() {
         if (at < oldSize_) {
             const std::size_t compared = std::size_t(std::min<std::uint64_t>(size, oldSize_ - at));
             scratch_.resize(compared);
-            std::size_t got = 0;
-            while (got < compared) {
-                const ssize_t n = fs_->pread(fd_, scratch_.data() + got, compared - got, off_t(at + got));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0)
-                    failRewrite(errno);
-                if (n == 0)
-                    break;
-                got += std::size_t(n);
-            }
+            const ssize_t got = preadAll(*fs_, fd_, scratch_.data(), compared, at);
+            if (got < 0)
+                failRewrite(errno);
             same = std::size_t(std::mismatch(data, data + got, scratch_.data()).first - data);
         }
         if (same == size) {
@@ -371,19 +353,9 @@ void FileVar::flushInPlace() {
         size -= same;
         at += same;
     }
-    while (size > 0) {
-        const ssize_t n = fs_->pwrite(fd_, data, size, off_t(at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            failRewrite(errno);
-        if (n == 0)
-            failRewrite(ENOSPC);
-        data += n;
-        size -= std::size_t(n);
-        at += std::uint64_t(n);
-    }
-    flushedTo_ = at;
+    if (const int err = pwriteAll(*fs_, fd_, data, size, at))
+        failRewrite(err);
+    flushedTo_ = at + size;
     buffer_.clear();
 }
 
@@ -511,16 +483,9 @@ void FileVar::syncFolder() {
     // The rename is durable only once the folder is. The save has happened
     // whatever this says: a failure is kept for the caller to mention, not
     // raised as a failed save that would invite saving again.
-    const int dir = openRetrying(place_.folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (dir < 0) {
-        folderSyncError_ = errno;
-        return;
-    }
-    const int r = retryInterrupted([&] { return fs_->fsync(dir); });
-    const int err = errno;
-    fs_->close(dir);
+    const int err = vrindel::syncFolder(*fs_, place_.folder());
     // Some file systems cannot sync a folder at all, and need not.
-    if (r != 0 && err != EINVAL && err != ENOTSUP && err != ENOSYS)
+    if (err != 0 && err != EINVAL && err != ENOTSUP && err != ENOSYS)
         folderSyncError_ = err;
 }
 

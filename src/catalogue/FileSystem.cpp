@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "Retry.h"
+
 namespace vrindel {
 
 namespace {
@@ -81,6 +83,60 @@ public:
 FileSystem& systemFileSystem() {
     static SystemFileSystem fs;
     return fs;
+}
+
+ssize_t preadAll(FileSystem& fs, int fd, void* data, std::size_t size, std::uint64_t at) {
+    auto* out = static_cast<char*>(data);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = fs.pread(fd, out + got, size - got, off_t(at + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    return ssize_t(got);
+}
+
+int writeAll(FileSystem& fs, int fd, const void* data, std::size_t size) {
+    const auto* in = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = fs.write(fd, in, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        in += n;
+        size -= std::size_t(n);
+    }
+    return 0;
+}
+
+int pwriteAll(FileSystem& fs, int fd, const void* data, std::size_t size, std::uint64_t at) {
+    const auto* in = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = fs.pwrite(fd, in, size, off_t(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        in += n;
+        at += std::uint64_t(n);
+        size -= std::size_t(n);
+    }
+    return 0;
+}
+
+int syncFolder(FileSystem& fs, int folder) {
+    const int fd = retryInterrupted([&] { return fs.open(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+    if (fd < 0)
+        return errno;
+    const int err = retryInterrupted([&] { return fs.fsync(fd); }) == 0 ? 0 : errno;
+    fs.close(fd);
+    return err;
 }
 
 }  // namespace vrindel

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vrindel {
@@ -51,5 +53,21 @@ public:
 
 // The real calls.
 FileSystem& systemFileSystem();
+
+// What every part of the file layer does with the calls, each call made
+// again after a signal.
+
+// Reads `size` bytes at `at`, fewer only at the file's end; -1 with errno
+// on failure.
+ssize_t preadAll(FileSystem& fs, int fd, void* data, std::size_t size, std::uint64_t at);
+// Writes all `size` bytes; 0, or the errno of the failure (ENOSPC for a
+// call that stored nothing and gave no reason).
+int writeAll(FileSystem& fs, int fd, const void* data, std::size_t size);
+int pwriteAll(FileSystem& fs, int fd, const void* data, std::size_t size, std::uint64_t at);
+// Makes the names in `folder` last a power cut: 0, or the errno of opening
+// or syncing it.
+int syncFolder(FileSystem& fs, int folder);
+// The folder refuses new files; a file in it may still be written.
+inline bool folderRefuses(int err) { return err == EACCES || err == EPERM || err == EROFS; }
 
 }  // namespace vrindel

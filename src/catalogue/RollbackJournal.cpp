@@ -23,8 +23,6 @@ constexpr char Magic[8] = {'V', 'R', 'J', 'R', 'N', 'L', '1', '\n'};
 constexpr std::size_t Chunk = 1 << 18;
 constexpr std::uint32_t MaxPath = 1 << 16;
 
-bool folderRefuses(int err) { return err == EACCES || err == EPERM || err == EROFS; }
-
 }  // namespace
 
 std::string userStateFolder() {
@@ -91,42 +89,8 @@ std::string stateName(const std::string& path, const struct ::stat& st) {
 void putU64(std::string& out, std::uint64_t v) { out.append(reinterpret_cast<const char*>(&v), 8); }
 
 void writeAll(FileSystem& fs, int fd, const void* data, std::size_t size, std::uint64_t at) {
-    const auto* in = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = fs.pwrite(fd, in, size, off_t(at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw IoError::fromErrno(n < 0 ? errno : ENOSPC);
-        in += n;
-        at += std::uint64_t(n);
-        size -= std::size_t(n);
-    }
-}
-
-// Reads exactly `size` bytes, or fewer only at the file's end; -1 on error.
-ssize_t readAll(FileSystem& fs, int fd, void* data, std::size_t size, std::uint64_t at) {
-    auto* out = static_cast<char*>(data);
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = fs.pread(fd, out + got, size - got, off_t(at + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += std::size_t(n);
-    }
-    return ssize_t(got);
-}
-
-void syncFolder(FileSystem& fs, int folder) {
-    const int fd = retryInterrupted([&] { return fs.open(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
-    if (fd < 0)
-        return;
-    retryInterrupted([&] { return fs.fsync(fd); });
-    fs.close(fd);
+    if (const int err = pwriteAll(fs, fd, data, size, at))
+        throw IoError::fromErrno(err);
 }
 
 struct Header {
@@ -139,7 +103,7 @@ enum class Parsed { Whole, Incomplete, Failed };
 
 Parsed readHeader(FileSystem& fs, int journal, Header& header) {
     char fixed[36];
-    const ssize_t n = readAll(fs, journal, fixed, sizeof fixed, 0);
+    const ssize_t n = preadAll(fs, journal, fixed, sizeof fixed, 0);
     if (n < 0)
         return Parsed::Failed;
     if (std::size_t(n) < sizeof fixed || std::memcmp(fixed, Magic, 8) != 0)
@@ -152,7 +116,7 @@ Parsed readHeader(FileSystem& fs, int journal, Header& header) {
     if (pathLength > MaxPath)
         return Parsed::Incomplete;
     std::string rest(pathLength + 8, '\0');
-    const ssize_t m = readAll(fs, journal, rest.data(), rest.size(), sizeof fixed);
+    const ssize_t m = preadAll(fs, journal, rest.data(), rest.size(), sizeof fixed);
     if (m < 0)
         return Parsed::Failed;
     if (std::size_t(m) < rest.size())
@@ -175,7 +139,7 @@ void applySegments(FileSystem& fs, int journal, int file, const Header& header) 
     std::vector<char> buffer(Chunk);
     for (std::uint64_t at = header.end;;) {
         std::uint64_t head[2];
-        if (readAll(fs, journal, head, sizeof head, at) != ssize_t(sizeof head))
+        if (preadAll(fs, journal, head, sizeof head, at) != ssize_t(sizeof head))
             break;
         const std::uint64_t offset = head[0], length = head[1];
         if (offset > header.length || length > header.length - offset)
@@ -187,7 +151,7 @@ void applySegments(FileSystem& fs, int journal, int file, const Header& header) 
         bool whole = true;
         for (std::uint64_t done = 0; done < length && whole;) {
             const std::size_t take = std::size_t(std::min<std::uint64_t>(Chunk, length - done));
-            const ssize_t n = readAll(fs, journal, buffer.data(), take, at + 16 + done);
+            const ssize_t n = preadAll(fs, journal, buffer.data(), take, at + 16 + done);
             if (n < 0)
                 throw IoError::fromErrno(errno);
             whole = std::size_t(n) == take;
@@ -195,11 +159,11 @@ void applySegments(FileSystem& fs, int journal, int file, const Header& header) 
             done += take;
         }
         std::uint64_t sum = 0;
-        if (!whole || readAll(fs, journal, &sum, 8, at + 16 + length) != 8 || sum != hash.digest())
+        if (!whole || preadAll(fs, journal, &sum, 8, at + 16 + length) != 8 || sum != hash.digest())
             break;
         for (std::uint64_t done = 0; done < length;) {
             const std::size_t take = std::size_t(std::min<std::uint64_t>(Chunk, length - done));
-            if (readAll(fs, journal, buffer.data(), take, at + 16 + done) != ssize_t(take))
+            if (preadAll(fs, journal, buffer.data(), take, at + 16 + done) != ssize_t(take))
                 throw IoError::fromErrno(errno ? errno : EIO);
             writeAll(fs, file, buffer.data(), take, offset + done);
             done += take;
@@ -323,7 +287,7 @@ void RollbackJournal::keepFrom(std::uint64_t from) {
     std::vector<char> buffer(Chunk);
     for (std::uint64_t done = 0; done < length;) {
         const std::size_t take = std::size_t(std::min<std::uint64_t>(Chunk, length - done));
-        const ssize_t n = readAll(*fs_, fileFd_, buffer.data(), take, from + done);
+        const ssize_t n = preadAll(*fs_, fileFd_, buffer.data(), take, from + done);
         if (n < 0)
             throw IoError::fromErrno(errno);
         if (std::size_t(n) < take)

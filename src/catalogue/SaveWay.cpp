@@ -29,9 +29,6 @@ std::string temporaryPrefix(const std::string& leaf) {
 
 std::string temporaryStem(const std::string& leaf) { return temporaryPrefix(leaf) + std::to_string(::getpid()) + "-"; }
 
-// The folder refuses new files: the old file can still be written into.
-bool folderRefuses(int err) { return err == EACCES || err == EPERM || err == EROFS; }
-
 // A file system that has no owners or modes (FAT, exFAT through FUSE)
 // answers so; there is nothing to keep then.
 bool nothingToKeep(int err) { return err == ENOSYS || err == EOPNOTSUPP || err == ENOTSUP; }

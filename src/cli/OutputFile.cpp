@@ -95,12 +95,8 @@ void OutputFile::commit() {
     temporary_.clear();
     // The rename lasts a power cut only once the folder is synced.
     // (File systems that cannot sync a folder say EINVAL: nothing to do.)
-    const int folder = ::openat(place_.folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        if (retryInterrupted([&] { return ::fsync(folder); }) != 0 && errno == EIO)
-            warn(tr("{0}: written, but its folder could not be synced: {1}", path_, std::strerror(EIO)));
-        ::close(folder);
-    }
+    if (syncFolder(systemFileSystem(), place_.folder()) == EIO)
+        warn(tr("{0}: written, but its folder could not be synced: {1}", path_, std::strerror(EIO)));
 }
 
 }  // namespace vrindel::cli
