@@ -129,6 +129,10 @@ std::string writeConflictFile(FileSystem& fs, const HeldFile& catalogue,
         closeFolder();
         throw IoError::fromErrno(failed);
     }
+    // Its name too must outlast a power cut before the catalogue changes,
+    // or the records it keeps could be gone while the save that left them
+    // out stays.
+    syncFolder(fs, folder);
     closeFolder();
     return path;
 }
