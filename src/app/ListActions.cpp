@@ -44,28 +44,19 @@ void TMainForm::selectStored(int j) {
 
 // --- Undo and redo --------------------------------------------------------------------------
 
-void TMainForm::ZoznamUndo() {
-    if (!history_.canUndo()) {
-        QApplication::beep();
-        return;
-    }
-    vrindel::EditHistory::Step step;
-    {
-        const ModelReset reset(*model_, syncing_);
-        step = history_.undo();
-    }
-    showStep(step);
-}
+void TMainForm::ZoznamUndo() { replayHistory(false); }
 
-void TMainForm::ZoznamRedo() {
-    if (!history_.canRedo()) {
+void TMainForm::ZoznamRedo() { replayHistory(true); }
+
+void TMainForm::replayHistory(bool redo) {
+    if (redo ? !history_.canRedo() : !history_.canUndo()) {
         QApplication::beep();
         return;
     }
     vrindel::EditHistory::Step step;
     {
         const ModelReset reset(*model_, syncing_);
-        step = history_.redo();
+        step = redo ? history_.redo() : history_.undo();
     }
     showStep(step);
 }
@@ -82,9 +73,8 @@ void TMainForm::showStep(const vrindel::EditHistory::Step& step) {
         catalogue_.resortAfterRename();
     }
     showSelection();
-    ShowInfo();
+    ShowInfo();   // the position in the status bar too
     setStatusCount();
-    setStatusPosition();
 }
 
 // --- Zmeniť umiestnenie -----------------------------------------------------------------------

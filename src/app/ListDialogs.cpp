@@ -100,7 +100,6 @@ FindDialog::FindDialog(const vrindel::Catalogue& catalogue, QWidget* parent)
 
     connect(text_, &QLineEdit::textChanged, this, [this] { search(); });
     connect(results_, &QAbstractItemView::activated, this, [this](const QModelIndex& index) { choose(index); });
-    connect(results_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) { choose(index); });
     text_->installEventFilter(this);
     results_->installEventFilter(this);
     search();

@@ -165,6 +165,8 @@ private:
     void selectByUser(int row);
     void rememberTopIndex();
 
+    // An undo, or a redo; a beep when there is none.
+    void replayHistory(bool redo);
     // After an undo or a redo, or a record chosen in the find dialog.
     void showStep(const vrindel::EditHistory::Step& step);
     void selectStored(int j);

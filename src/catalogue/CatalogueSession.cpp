@@ -287,8 +287,7 @@ void CatalogueSession::saveOptions(const Switches& switches) {
     holdFiles();
     if (!optionsRead_ || switches == optionsSeen_)
         return;
-    optionsFile_.requireHeldPlace();
-    vrindel::saveOptions(optionsFile_, switches);
+    vrindel::saveOptions(optionsFile_, switches);   // its rewrite checks the held place
     optionsSeen_ = switches;
     if (!unsynced_)
         unsynced_ = optionsFile_.folderSyncError();
