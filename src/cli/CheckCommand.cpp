@@ -68,15 +68,11 @@ public:
                                      "first 31 characters",
                                      number, length));
             const std::string_view text = record.substr(1, std::min<std::size_t>(length, MaxTextLength));
-            for (unsigned char c : text) {
-                const char16_t ch = fromWindows1250(c);
-                if (isControlCharacter(ch)) {
-                    char code[8];
-                    std::snprintf(code, sizeof code, "%04X", unsigned(ch));
-                    report(location ? tr("record {0}: the location holds a control character (U+{1})", number, code)
-                                    : tr("record {0}: the name holds a control character (U+{1})", number, code));
-                    break;
-                }
+            if (const std::size_t at = findControlCharacter(text); at != std::string_view::npos) {
+                char code[8];
+                std::snprintf(code, sizeof code, "%04X", unsigned(fromWindows1250(static_cast<unsigned char>(text[at]))));
+                report(location ? tr("record {0}: the location holds a control character (U+{1})", number, code)
+                                : tr("record {0}: the name holds a control character (U+{1})", number, code));
             }
         }
         for (const auto& [later, first] : catalogue.repeatedNames())

@@ -239,6 +239,24 @@ void Command::save(Change& change, const Catalogue& catalogue) {
                  shown(ListFileName), merged));
 }
 
+void Command::readForAdding(Change& change, bool dryRun) {
+    if (!dryRun) {
+        readForChanging(change, true);
+        return;
+    }
+    FileVar listFile;
+    listFile.assign(ListFileName);
+    if (listFile.exists())
+        readForLooking(change.catalogue);
+}
+
+void Command::save(Change& change, const RecordBatch& batch) {
+    if (batch.leavesOut())
+        save(change, batch.result(change.catalogue));
+    else
+        save(change);
+}
+
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
                                   const std::function<bool(std::string_view, std::string_view)>& keep,
                                   Progress* progress, CsvStyle csv) {

@@ -18,6 +18,7 @@
 #include "FileLayer.h"
 #include "Formats.h"
 #include "Progress.h"
+#include "RecordBatch.h"
 
 namespace vrindel::cli {
 
@@ -112,6 +113,11 @@ protected:
     // (or in place where it must), mode and owner kept.
     static void save(Change& change, const Catalogue& catalogue);
     static void save(Change& change) { save(change, change.catalogue); }
+    // For the commands that add many records at once (import, scan): the
+    // catalogue locked for the change, or only read for a dry run, a
+    // missing one being empty then; and the batch's records saved.
+    static void readForAdding(Change& change, bool dryRun);
+    static void save(Change& change, const RecordBatch& batch);
 
     // Writes the records that `keep` accepts (all when it is empty), in
     // storage order or in the sorted view's order; returns how many.

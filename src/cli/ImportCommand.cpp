@@ -180,15 +180,9 @@ private:
     }
 
     void openCatalogue(Change& change, Progress& progress) {
-        if (dryRun_) {
-            FileVar listFile;
-            listFile.assign(ListFileName);
-            if (listFile.exists())
-                readForLooking(change.catalogue);
-        } else {
+        if (!dryRun_)
             progress.stage(_("reading the catalogue"));
-            readForChanging(change, true);
-        }
+        readForAdding(change, dryRun_);
     }
 
     // 3. Every refused row told; the rest saved, unless a refused row
@@ -205,10 +199,7 @@ private:
         }
         if (!dryRun_) {
             progress.stage(_("saving"));
-            if (batch.leavesOut())
-                save(change, batch.result(change.catalogue));
-            else
-                save(change);
+            save(change, batch);
         }
         std::printf("%s\n", summary(batch).c_str());
         // What was asked is done: every row imported, or with --skip-invalid

@@ -48,6 +48,8 @@ public:
     static constexpr std::size_t PieceSize = 1 << 18;
 
 private:
+    void readPiece();   // one more piece onto the end of the buffer
+
     ByteSource& source_;
     std::string buffer_;
     bool ended_ = false;

@@ -99,14 +99,7 @@ public:
             batch.take(fs::path(path).filename().string(), location);
 
         Change change;
-        if (dryRun_) {
-            FileVar listFile;
-            listFile.assign(ListFileName);
-            if (listFile.exists())
-                readForLooking(change.catalogue);
-        } else {
-            readForChanging(change, true);
-        }
+        readForAdding(change, dryRun_);
         batch.compare(change.catalogue, update_, [&](std::size_t first) {
             return tr("the name is twice in the folder (first at {0})", printable(paths[first]));
         });
@@ -120,10 +113,7 @@ public:
             return exitcode::Ok;
         }
         progress.stage(_("saving"));
-        if (batch.leavesOut())
-            save(change, batch.result(change.catalogue));
-        else
-            save(change);
+        save(change, batch);
         std::printf("%s\n", summary(batch, stored).c_str());
         return exitcode::Ok;
     }

@@ -29,17 +29,16 @@ Input::Input(ByteSource& source) : source_(source) {
 }
 
 void Input::fill() {
-    while (buffer_.size() < PieceSize && !ended_) {
-        const std::size_t had = buffer_.size();
-        buffer_.resize(had + PieceSize);
-        const std::size_t got = source_.read(buffer_.data() + had, PieceSize);
-        buffer_.resize(had + got);
-        ended_ = got == 0;
-    }
+    while (buffer_.size() < PieceSize && !ended_)
+        readPiece();
 }
 
 void Input::more(std::size_t keep) {
     buffer_.erase(0, keep);
+    readPiece();
+}
+
+void Input::readPiece() {
     const std::size_t had = buffer_.size();
     buffer_.resize(had + PieceSize);
     const std::size_t got = source_.read(buffer_.data() + had, PieceSize);

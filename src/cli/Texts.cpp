@@ -58,7 +58,7 @@ std::string describe(UChar32 c) {
     std::snprintf(code, sizeof code, "U+%04X", unsigned(c));
     std::string shown;
     icu::UnicodeString(c).toUTF8String(shown);
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0))
+    if (c <= 0xFFFF && isControlCharacter(char16_t(c)))
         return code;
     return "\"" + shown + "\" (" + code + ")";
 }
