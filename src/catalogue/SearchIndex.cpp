@@ -82,10 +82,7 @@ std::vector<int> SearchIndex::find(std::string_view utf8) {
 
 const std::vector<int>& SearchIndex::matches(std::string_view utf8) {
     // Only the text sought is folded here; the records were folded once.
-    const icu::UnicodeString query =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
-    const std::string wanted =
-        encode(TextSearch::fold(std::u16string_view(query.getBuffer(), std::size_t(query.length()))));
+    const std::string wanted = encode(TextSearch::foldUtf8(utf8));
     const bool shared = alphabet_.size() >= 255;
     std::vector<int> found;
     if (wanted.find('\0') != std::string::npos) {

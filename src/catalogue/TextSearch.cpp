@@ -40,9 +40,12 @@ std::u16string TextSearch::fold(std::u16string_view text) {
     return out;
 }
 
-TextSearch::TextSearch(std::string_view utf8) {
-    icu::UnicodeString query = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
-    wanted_ = fold(std::u16string_view(query.getBuffer(), std::size_t(query.length())));
+std::u16string TextSearch::foldUtf8(std::string_view utf8) {
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
+    return fold(std::u16string_view(text.getBuffer(), std::size_t(text.length())));
+}
+
+TextSearch::TextSearch(std::string_view utf8) : wanted_(foldUtf8(utf8)) {
     for (int b = 0; b < 256; ++b) {
         const char16_t ch = fromWindows1250(static_cast<unsigned char>(b));
         byteFolds_[std::size_t(b)] = fold(std::u16string_view(&ch, 1));

@@ -20,11 +20,11 @@ public:
     // The folded form: compatibility decomposition, marks dropped, case
     // folded. Exposed for the query side only.
     static std::u16string fold(std::u16string_view text);
+    static std::u16string foldUtf8(std::string_view utf8);
 
-    // The text sought, folded, and what each Windows-1250 byte folds to: a
-    // record text contains the text sought when the concatenation of its
-    // bytes' folds contains it (SearchIndex keeps those folds ready).
-    const std::u16string& folded() const { return wanted_; }
+    // What each Windows-1250 byte folds to: a record text contains the
+    // text sought when the concatenation of its bytes' folds contains it
+    // (SearchIndex keeps those folds ready).
     const std::u16string& byteFold(unsigned char b) const { return byteFolds_[b]; }
 
 private:
