@@ -542,6 +542,18 @@ TEST_F(FailingSave, AShortWriteThatIsFollowedUpStoresEverything) {
     EXPECT_EQ(fs.injected(), 1);
     EXPECT_TRUE(readBytes(ListFileName) == nextFile);
     EXPECT_GE(fs.calls(Call::Write), 2);
+
+    // In place (the file has a second name), with every write of the
+    // journal and of the catalogue cut short: each goes on where it stopped.
+    writeBytes(ListFileName, oldFile);
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    fs.reset();
+    for (int nth = 1; nth <= 1000; ++nth)
+        fs.shortWriteOn(nth, 5, Call::Pwrite);
+    saveCatalogue(listFile, next);
+    EXPECT_TRUE(listFile.rewroteInPlace());
+    EXPECT_GE(fs.injected(), 2);
+    EXPECT_TRUE(readBytes("other.dat") == nextFile);
 }
 
 TEST_F(FailingSave, InterruptedCallsAreRetried) {

@@ -6,7 +6,7 @@ namespace vrindel {
 
 void FaultyFileSystem::failOn(Call call, int nth, int err, int times) { faults_[{call, nth}] = {err, times}; }
 
-void FaultyFileSystem::shortWriteOn(int nth, std::size_t bytes) { shortWrites_[nth] = bytes; }
+void FaultyFileSystem::shortWriteOn(int nth, std::size_t bytes, Call call) { shortWrites_[{call, nth}] = bytes; }
 
 void FaultyFileSystem::dieAt(int nth) {
     allCalls_ = 0;
@@ -56,7 +56,7 @@ ssize_t FaultyFileSystem::write(int fd, const void* b, std::size_t n) {
             errno = EIO;
         return -1;
     }
-    auto it = shortWrites_.find(calls(Call::Write));
+    auto it = shortWrites_.find({Call::Write, calls(Call::Write)});
     if (it != shortWrites_.end() && it->second < n) {
         ++injected_;
         n = it->second;
@@ -72,6 +72,11 @@ ssize_t FaultyFileSystem::pwrite(int fd, const void* b, std::size_t n, off_t at)
         if (dieAt_ > 0 && allCalls_ == dieAt_ && real_.pwrite(fd, b, n / 2, at) >= 0)
             errno = EIO;
         return -1;
+    }
+    auto it = shortWrites_.find({Call::Pwrite, calls(Call::Pwrite)});
+    if (it != shortWrites_.end() && it->second < n) {
+        ++injected_;
+        n = it->second;
     }
     return real_.pwrite(fd, b, n, at);
 }

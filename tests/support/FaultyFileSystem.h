@@ -16,7 +16,8 @@ public:
     explicit FaultyFileSystem(FileSystem& real = systemFileSystem()) : real_(real) {}
 
     void failOn(Call call, int nth, int err, int times = 1);
-    void shortWriteOn(int nth, std::size_t bytes);
+    // The nth write (or pwrite) stores only `bytes` of what it is given.
+    void shortWriteOn(int nth, std::size_t bytes, Call call = Call::Write);
     // As if the process were killed at its nth call of any kind, counted
     // from now: that call stores half of what it writes, if it writes, and
     // fails; so does every later call, so that nothing more reaches the disk.
@@ -57,7 +58,7 @@ private:
     FileSystem& real_;
     std::map<Call, int> counts_;
     std::map<std::pair<Call, int>, Fault> faults_;
-    std::map<int, std::size_t> shortWrites_;
+    std::map<std::pair<Call, int>, std::size_t> shortWrites_;
     int injected_ = 0;
     int allCalls_ = 0;
     int dieAt_ = 0;
