@@ -408,6 +408,7 @@ TEST_F(Cli, ChangesFollowTheWindowsRules) {
         {{"delete", "CHATA"}, 0, "", {{"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
         {{"add", "a\tb", "x"}, 1, "the name holds a control character (U+0009)", {{"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
         {{"relocate", "dom", "x\x1b]0;y\x07"}, 1, "the location holds a control character (U+001B)", {{"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
+        {{"rename", "dom", std::string(32, 'D')}, 1, "the new name is 32 characters long (at most 31)", {{"Šachy", "Skriňa"}, {"DOM", "Polica"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
