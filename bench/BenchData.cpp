@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <unordered_set>
 
-#include "Collation.h"
-#include "RecordText.h"
+#include "text/Collation.h"
+#include "text/RecordText.h"
 
 namespace vrindel::bench {
 

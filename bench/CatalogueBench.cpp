@@ -14,10 +14,10 @@
 #include <random>
 
 #include "BenchData.h"
-#include "CatalogueFiles.h"
-#include "CatalogueSession.h"
-#include "EditHistory.h"
-#include "SearchIndex.h"
+#include "store/format/CatalogueFiles.h"
+#include "store/CatalogueSession.h"
+#include "records/EditHistory.h"
+#include "search/SearchIndex.h"
 
 using namespace vrindel;
 using namespace vrindel::bench;

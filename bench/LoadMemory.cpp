@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "BenchData.h"
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 
 namespace {
 struct NoMessages : vrindel::FileMessages {

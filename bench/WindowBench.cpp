@@ -34,10 +34,10 @@
 
 #include "BenchData.h"
 #include "ListDialogs.h"
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 #include "MainUnit.h"
 #include "MessageBoxes.h"
-#include "RecordText.h"
+#include "text/RecordText.h"
 #include "TableReporter.h"
 #include "ZoznamModel.h"
 

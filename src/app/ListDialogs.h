@@ -9,8 +9,8 @@
 
 #include <vector>
 
-#include "Catalogue.h"
-#include "SearchIndex.h"
+#include "records/Catalogue.h"
+#include "search/SearchIndex.h"
 
 class QLabel;
 class QLineEdit;

@@ -13,7 +13,7 @@
 
 #include "KeyRouter.h"
 #include "MainUnit.h"
-#include "RecordText.h"
+#include "text/RecordText.h"
 #include "RecordTextInput.h"
 #include "StatusBar.h"
 #include "WindowAccessible.h"

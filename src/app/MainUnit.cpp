@@ -21,7 +21,7 @@
 #include "FormSync.h"
 #include "KeyRouter.h"
 #include "MessageBoxes.h"
-#include "RecordText.h"
+#include "text/RecordText.h"
 #include "RecordTextInput.h"
 #include "StatusBar.h"
 #include "WindowFrame.h"

@@ -18,11 +18,11 @@
 #include <functional>
 #include <memory>
 
-#include "Catalogue.h"
-#include "CatalogueFiles.h"
-#include "CatalogueSession.h"
-#include "EditHistory.h"
-#include "FileLayer.h"
+#include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
+#include "store/CatalogueSession.h"
+#include "records/EditHistory.h"
+#include "store/format/FileLayer.h"
 #include "StatusBar.h"
 #include "ZoznamView.h"
 

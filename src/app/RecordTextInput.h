@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "RecordText.h"
+#include "text/RecordText.h"
 
 class QLineEdit;
 

@@ -1,6 +1,6 @@
 #include "ZoznamModel.h"
 
-#include "RecordText.h"
+#include "text/RecordText.h"
 
 ZoznamModel::ZoznamModel(const vrindel::Catalogue& catalogue, QObject* parent)
     : QAbstractListModel(parent), catalogue_(catalogue) {}

@@ -6,7 +6,7 @@
 
 #include <QAbstractListModel>
 
-#include "Catalogue.h"
+#include "records/Catalogue.h"
 
 class ZoznamModel : public QAbstractListModel {
     Q_OBJECT

@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 #include "Command.h"
 #include "Messages.h"
 #include "Texts.h"

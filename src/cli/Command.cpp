@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CatalogueFiles.h"
-#include "FileLayer.h"
+#include "store/format/CatalogueFiles.h"
+#include "store/format/FileLayer.h"
 #include "Messages.h"
 #include "Texts.h"
 

@@ -12,10 +12,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Catalogue.h"
-#include "CatalogueLock.h"
-#include "CatalogueSession.h"
-#include "FileLayer.h"
+#include "records/Catalogue.h"
+#include "store/lock/CatalogueLock.h"
+#include "store/CatalogueSession.h"
+#include "store/format/FileLayer.h"
 #include "Formats.h"
 #include "Progress.h"
 #include "RecordBatch.h"

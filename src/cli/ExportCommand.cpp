@@ -4,7 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 #include "Command.h"
 #include "Messages.h"
 #include "OutputFile.h"

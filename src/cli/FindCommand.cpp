@@ -1,6 +1,6 @@
 #include "Command.h"
 #include "Messages.h"
-#include "TextSearch.h"
+#include "search/TextSearch.h"
 
 namespace vrindel::cli {
 

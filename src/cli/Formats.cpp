@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "ConflictFile.h"
-#include "RecordText.h"
+#include "store/merge/ConflictFile.h"
+#include "text/RecordText.h"
 
 namespace vrindel::cli {
 

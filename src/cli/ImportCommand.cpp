@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 #include "Command.h"
 #include "Messages.h"
 #include "RecordBatch.h"

@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "Command.h"
-#include "FileSystem.h"
+#include "store/io/FileSystem.h"
 #include "Messages.h"
-#include "Retry.h"
+#include "store/io/Retry.h"
 
 namespace vrindel::cli {
 

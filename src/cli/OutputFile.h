@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <string>
 
-#include "HeldFile.h"
+#include "store/held/HeldFile.h"
 
 namespace vrindel::cli {
 

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "Catalogue.h"
+#include "records/Catalogue.h"
 #include "Texts.h"
 
 namespace vrindel::cli {

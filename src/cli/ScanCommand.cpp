@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 #include "Command.h"
 #include "Messages.h"
 #include "RecordBatch.h"

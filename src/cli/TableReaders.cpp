@@ -12,7 +12,7 @@
 
 #include "ImportInput.h"
 #include "Messages.h"
-#include "RecordText.h"
+#include "text/RecordText.h"
 
 namespace vrindel::cli {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "Messages.h"
-#include "RecordText.h"
+#include "text/RecordText.h"
 
 namespace vrindel::cli {
 

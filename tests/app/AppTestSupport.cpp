@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include "MainUnit.h"
-#include "RecordText.h"
+#include "text/RecordText.h"
 #include "ZoznamModel.h"
 
 void RecordingBoxes::show(Icon icon, const QString& caption, const QString& text) {

@@ -6,9 +6,9 @@
 
 #include <random>
 
-#include "Catalogue.h"
-#include "Collation.h"
-#include "RecordText.h"
+#include "records/Catalogue.h"
+#include "text/Collation.h"
+#include "text/RecordText.h"
 
 namespace {
 

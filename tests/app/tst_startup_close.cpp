@@ -17,8 +17,8 @@
 
 #include "AppTestSupport.h"
 #include "FaultyFileSystem.h"
-#include "FileLayer.h"
-#include "CatalogueSession.h"
+#include "store/format/FileLayer.h"
+#include "store/CatalogueSession.h"
 #include "MainUnit.h"
 #include "SessionEnd.h"
 

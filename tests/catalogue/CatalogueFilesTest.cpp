@@ -20,9 +20,9 @@
 #include <functional>
 #include <iostream>
 
-#include "CatalogueFiles.h"
-#include "CatalogueSession.h"
-#include "ConflictFile.h"
+#include "store/format/CatalogueFiles.h"
+#include "store/CatalogueSession.h"
+#include "store/merge/ConflictFile.h"
 #include "FaultyFileSystem.h"
 #include "TestSupport.h"
 

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <climits>
 
-#include "Catalogue.h"
-#include "SearchIndex.h"
-#include "TextSearch.h"
+#include "records/Catalogue.h"
+#include "search/SearchIndex.h"
+#include "search/TextSearch.h"
 #include "TestSupport.h"
 
 namespace vrindel {

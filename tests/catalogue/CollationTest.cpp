@@ -11,9 +11,9 @@
 #include <random>
 #include <thread>
 
-#include "Catalogue.h"
-#include "Collation.h"
-#include "CollationSort.h"
+#include "records/Catalogue.h"
+#include "text/Collation.h"
+#include "text/CollationSort.h"
 #include "TestSupport.h"
 
 namespace vrindel {

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "FaultyFileSystem.h"
-#include "FileLayer.h"
+#include "store/format/FileLayer.h"
 #include "TestSupport.h"
 
 namespace vrindel {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <set>
 
-#include "RecordText.h"
+#include "text/RecordText.h"
 #include "TestSupport.h"
 
 namespace vrindel {

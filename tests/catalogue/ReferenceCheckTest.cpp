@@ -12,8 +12,8 @@
 #include <random>
 #include <sstream>
 
-#include "Catalogue.h"
-#include "EditHistory.h"
+#include "records/Catalogue.h"
+#include "records/EditHistory.h"
 #include "TestSupport.h"
 
 namespace vrindel {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "Catalogue.h"
-#include "CatalogueFiles.h"
-#include "RecordText.h"
+#include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
+#include "text/RecordText.h"
 
 namespace vrindel::test {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "CatalogueLock.h"
+#include "store/lock/CatalogueLock.h"
 #include "TestSupport.h"
 
 namespace vrindel::test {

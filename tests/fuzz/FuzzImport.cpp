@@ -16,7 +16,7 @@
 
 #include "Formats.h"
 #include "FuzzSupport.h"
-#include "RecordText.h"
+#include "text/RecordText.h"
 #include "Texts.h"
 
 using namespace vrindel;

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 #include "FuzzSupport.h"
 
 using namespace vrindel;

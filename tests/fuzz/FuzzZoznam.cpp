@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Catalogue.h"
-#include "CatalogueFiles.h"
-#include "Collation.h"
+#include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
+#include "text/Collation.h"
 #include "FuzzSupport.h"
 
 using namespace vrindel;

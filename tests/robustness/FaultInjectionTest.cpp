@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "Catalogue.h"
-#include "CatalogueFiles.h"
+#include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
 #include "FaultyFileSystem.h"
-#include "FileLayer.h"
+#include "store/format/FileLayer.h"
 #include "TestFiles.h"
 #include "TestSupport.h"
 

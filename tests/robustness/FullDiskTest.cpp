@@ -11,9 +11,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "Catalogue.h"
-#include "CatalogueFiles.h"
-#include "FileLayer.h"
+#include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
+#include "store/format/FileLayer.h"
 #include "TestFiles.h"
 
 using namespace vrindel;

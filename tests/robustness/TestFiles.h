@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 
 namespace vrindel::testing {
 

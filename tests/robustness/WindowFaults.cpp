@@ -14,9 +14,9 @@
 #include <cerrno>
 #include <map>
 
-#include "CatalogueFiles.h"
+#include "store/format/CatalogueFiles.h"
 #include "FaultyFileSystem.h"
-#include "FileLayer.h"
+#include "store/format/FileLayer.h"
 #include "WindowKit.h"
 
 using namespace kit;

@@ -8,9 +8,9 @@
 
 #include <stdexcept>
 
-#include "Catalogue.h"
-#include "CatalogueFiles.h"
-#include "RecordText.h"
+#include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
+#include "text/RecordText.h"
 
 namespace kit {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "Catalogue.h"
-#include "CatalogueFiles.h"
-#include "Collation.h"
+#include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
+#include "text/Collation.h"
 #include "WindowKit.h"
 #include "ZoznamModel.h"
 

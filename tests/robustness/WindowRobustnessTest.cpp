@@ -15,8 +15,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "Catalogue.h"
-#include "CatalogueFiles.h"
+#include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
 #include "WindowKit.h"
 #include "WindowTests.h"
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <utility>
 
-#include "FileSystem.h"
+#include "store/io/FileSystem.h"
 
 namespace vrindel {
 

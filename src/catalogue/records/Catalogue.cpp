@@ -1,0 +1,581 @@
+#include "records/Catalogue.h"
+
+#include "text/CollationSort.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace vrindel {
+
+namespace {
+
+std::uint32_t foldedHead(std::string_view text) {
+    const unsigned char* fold = caseFoldTable();
+    std::uint32_t head = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        head = (head << 8) | (i < text.size() ? fold[static_cast<unsigned char>(text[i])] : 0u);
+    return head;
+}
+
+// The three searches of a sorted display list that may hold one entry out
+// of order (renamed in place) share this: a lower bound over the list with
+// the entry at `skip` left out (skip at or past the end: none). `before`
+// holds for a prefix of the other entries; returns that prefix's length.
+template <class List, class Before>
+std::size_t boundLeavingOut(const List& list, std::size_t skip, Before before) {
+    const std::size_t count = skip < list.size() ? list.size() - 1 : list.size();
+    std::size_t lo = 0, hi = count;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (before(list[mid >= skip ? mid + 1 : mid]))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+// The position in the whole list of the k-th entry when `skip` is left out.
+std::size_t withSkipped(std::size_t k, std::size_t skip) {
+    return k >= skip ? k + 1 : k;
+}
+
+}  // namespace
+
+Catalogue::Catalogue(const Collation& collation) : collation_(collation) {}
+
+Catalogue::Entry Catalogue::entry(std::uint32_t seq, TextId name) const {
+    return Entry{seq, name, foldedHead(text(name))};
+}
+
+// --- Text pool -----------------------------------------------------------
+
+Catalogue::TextId Catalogue::newText(std::string_view text, std::uint8_t refs) {
+    if (!freeTexts_.empty()) {
+        TextId id = freeTexts_.back();
+        freeTexts_.pop_back();
+        texts_[id] = RecordText(text);
+        refs_[id] = refs;
+        return id;
+    }
+    texts_.emplace_back(text);
+    refs_.push_back(refs);
+    return TextId(texts_.size() - 1);
+}
+
+void Catalogue::release(TextId id) {
+    if (--refs_[id] == 0)
+        freeTexts_.push_back(id);
+}
+
+// --- Display list --------------------------------------------------------------
+
+int Catalogue::displayCount() const {
+    settle();
+    return int(display_.size());
+}
+
+RecordText Catalogue::displayAt(int i) const {
+    settle();
+    if (i < 0 || std::size_t(i) >= display_.size())
+        throw ListError::outOfBounds(i);
+    return texts_[display_[std::size_t(i)].name];
+}
+
+int Catalogue::findInDisplay(std::string_view name) const {
+    settle();
+    if (!sorted_) {
+        std::size_t pos = findInIndex(displayIndex_, name);
+        return pos == std::string_view::npos ? -1 : int(positionOfSeq(display_, displayIndex_[pos].seq));
+    }
+    return findInSortedDisplay(name);
+}
+
+int Catalogue::findPrefixInDisplay(std::string_view prefix) const {
+    settle();
+    if (display_.empty())
+        return -1;
+    const std::string folded = foldCase(prefix);
+    // Compare the heads on the first up to four bytes, then the rest.
+    const std::size_t headLength = std::min<std::size_t>(folded.size(), 4);
+    const std::uint32_t mask = headLength == 0 ? 0 : ~std::uint32_t(0) << (8 * (4 - headLength));
+    const std::uint32_t want = foldedHead(folded) & mask;
+    for (std::size_t i = 0; i < display_.size(); ++i) {
+        if ((display_[i].head & mask) != want)
+            continue;
+        std::string_view t = text(display_[i].name);
+        if (t.size() < folded.size())
+            continue;
+        bool match = true;
+        for (std::size_t k = 4; k < folded.size() && match; ++k)
+            match = char(foldCase(static_cast<unsigned char>(t[k]))) == folded[k];
+        if (match)
+            return int(i);
+    }
+    return -1;
+}
+
+int Catalogue::findInSortedDisplay(std::string_view name) const {
+    const std::size_t n = display_.size();
+    if (irregular_) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (compare(name, display_[i].name) == 0)
+                return int(i);
+        return -1;
+    }
+    // Binary search over the sorted entries, leaving out the one renamed in
+    // place; that one is checked on its own.
+    const std::size_t m = misplaced_ < 0 ? n : std::size_t(misplaced_);
+    const std::size_t count = m < n ? n - 1 : n;
+    const std::size_t lo = boundLeavingOut(display_, m, [&](const Entry& e) { return compare(name, e.name) > 0; });
+    int found = -1;
+    if (lo < count && compare(name, display_[withSkipped(lo, m)].name) == 0)
+        found = int(withSkipped(lo, m));
+    if (m < n && compare(name, display_[m].name) == 0 && (found < 0 || int(m) < found))
+        found = int(m);
+    return found;
+}
+
+// Where a sorted list puts a new name: after its equals. A list that is no
+// longer in order is searched as if it were, as a list control would.
+std::size_t Catalogue::sortedInsertPosition(std::string_view name) const {
+    const std::size_t n = display_.size();
+    const std::size_t m = !irregular_ && misplaced_ >= 0 ? std::size_t(misplaced_) : n;
+    const std::size_t count = m < n ? n - 1 : n;
+    const std::size_t lo = boundLeavingOut(display_, m, [&](const Entry& e) { return compare(name, e.name) >= 0; });
+    return lo < count ? withSkipped(lo, m) : n;
+}
+
+void Catalogue::setSelection(int i) {
+    settle();
+    selection_ = (i >= 0 && std::size_t(i) < display_.size()) ? i : -1;
+    keepSelectionVisible();
+}
+
+void Catalogue::keepSelectionVisible() {
+    if (selection_ < 0)
+        return;
+    if (selection_ < topIndex_)
+        topIndex_ = selection_;
+    else if (selection_ >= topIndex_ + visibleRows_)
+        topIndex_ = selection_ - visibleRows_ + 1;
+}
+
+void Catalogue::setTopIndex(int i) {
+    settle();
+    int last = std::max(0, int(display_.size()) - 1);
+    topIndex_ = std::clamp(i, 0, last);
+}
+
+void Catalogue::setSorted(bool on) {
+    settle();
+    if (on == sorted_)
+        return;
+    if (on) {
+        // The display index already holds the entries in name order, equal
+        // names in display order: exactly the stable re-sort.
+        display_ = std::move(displayIndex_);
+        displayIndex_ = {};
+    } else {
+        for (std::size_t k = 0; k < display_.size(); ++k)
+            display_[k].seq = std::uint32_t(k);
+        displayIndex_ = display_;
+        if (irregular_ || misplaced_ >= 0)
+            std::stable_sort(displayIndex_.begin(), displayIndex_.end(),
+                             [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
+        // Name order is not storage order.
+        mirrorsStorage_ = false;
+    }
+    misplaced_ = -1;
+    irregular_ = false;
+    sorted_ = on;
+    ++arrangement_;
+    keepRoomInLists();
+}
+
+// --- Storage lists -------------------------------------------------------------
+
+RecordText Catalogue::storageName(int j) const {
+    if (j < 0 || std::size_t(j) >= storage_.size())
+        throw ListError::outOfBounds(j);
+    return texts_[storage_[std::size_t(j)].name];
+}
+
+RecordText Catalogue::storageLocation(int j) const {
+    if (j < 0 || std::size_t(j) >= storage_.size())
+        throw ListError::outOfBounds(j);
+    return texts_[storage_[std::size_t(j)].location];
+}
+
+int Catalogue::findInStorage(std::string_view name) const {
+    settle();
+    std::size_t pos = findInIndex(storageIndex_, name);
+    return pos == std::string_view::npos ? -1 : int(storagePositionOfSeq(storageIndex_[pos].seq));
+}
+
+RecordText Catalogue::locationOfDisplay(int i) const {
+    RecordText name = displayAt(i);
+    return storageLocation(findInStorage(name.view()));
+}
+
+// --- Operations ----------------------------------------------------------------
+
+namespace {
+
+// Room for a quarter more than a list holds, so that adds after loading a
+// large catalogue do not copy whole lists to grow them. Room never written
+// costs address space, not memory.
+template <class T>
+void keepRoom(std::vector<T>& list, std::size_t size) {
+    const std::size_t wanted = size + size / 4 + 1024;
+    if (list.capacity() < size + size / 8 + 64)
+        list.reserve(wanted);
+}
+
+}  // namespace
+
+void Catalogue::keepRoomInLists() const {
+    keepRoom(storageIndex_, storageIndex_.size());
+    keepRoom(display_, display_.size());
+    if (!sorted_)
+        keepRoom(displayIndex_, displayIndex_.size());
+}
+
+void Catalogue::reserve(std::size_t records) {
+    keepRoom(storage_, storage_.size() + records);
+    keepRoom(texts_, texts_.size() + 2 * records);
+    keepRoom(refs_, refs_.size() + 2 * records);
+}
+
+void Catalogue::appendLoaded(std::string_view name, std::string_view location) {
+    renumberIfNeeded();
+    TextId n = newText(name, 2);  // HelpZoznam and Zoznam
+    TextId l = newText(location, 1);
+    storage_.push_back({nextSeq_++, n, l});
+    ++recordCount_;
+}
+
+void Catalogue::add(std::string_view name, std::string_view location) {
+    settle();
+    renumberIfNeeded();
+    changed_ = true;
+    TextId n = newText(name, 2);
+    TextId l = newText(location, 1);
+    const std::uint32_t seq = nextSeq_++;
+    storage_.push_back({seq, n, l});
+    pendingFrom_ = storage_.size();
+    insertIntoIndex(storageIndex_, entry(seq, n));
+    if (sorted_) {
+        std::size_t p = sortedInsertPosition(text(n));
+        display_.insert(display_.begin() + std::ptrdiff_t(p), entry(0, n));
+        if (misplaced_ >= 0 && std::size_t(misplaced_) >= p)
+            ++misplaced_;
+        if (selection_ >= 0 && std::size_t(selection_) >= p)
+            ++selection_;
+    } else {
+        display_.push_back(entry(seq, n));
+        insertIntoIndex(displayIndex_, entry(seq, n));
+    }
+    ++recordCount_;
+    setSelection(findInDisplay(text(n)));
+}
+
+int Catalogue::insertPosition(std::string_view name) const {
+    settle();
+    const RecordText stored(name);
+    return sorted_ ? int(sortedInsertPosition(stored.view())) : int(display_.size());
+}
+
+void Catalogue::deleteAtDisplay(int i) {
+    const RecordText name = displayAt(i);
+    const int j = findInStorage(name.view());
+    if (j < 0)
+        throw ListError::outOfBounds(j);
+    const Stored s = storage_[std::size_t(j)];
+    const Entry d = display_[std::size_t(i)];
+    if (s.name != d.name)
+        mirrorsStorage_ = false;
+
+    removed_.push_back(texts_[s.name]);
+    changed_ = true;
+    eraseFromIndex(storageIndex_, entry(s.seq, s.name));
+    storage_.erase(storage_.begin() + j);
+    pendingFrom_ = storage_.size();
+    release(s.location);
+    release(s.name);
+
+    if (!sorted_)
+        eraseFromIndex(displayIndex_, d);
+    display_.erase(display_.begin() + i);
+    release(d.name);
+
+    if (misplaced_ == i)
+        misplaced_ = -1;
+    else if (misplaced_ > i)
+        --misplaced_;
+    // With a neighbour gone, the entry renamed in place may be in order now;
+    // searched as out of order it would take new names on the wrong side.
+    if (misplaced_ >= 0 && std::abs(misplaced_ - i) <= 1 && fitsAt(std::size_t(misplaced_)))
+        misplaced_ = -1;
+    if (selection_ == i)
+        selection_ = -1;
+    else if (selection_ > i)
+        --selection_;
+    if (bookmark_ == j)
+        bookmark_ = -1;
+    else if (bookmark_ > j)
+        --bookmark_;
+    topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+    --recordCount_;
+}
+
+void Catalogue::renameAtDisplay(int i, std::string_view newName) {
+    renameAtDisplay(i, newName, newName);
+}
+
+void Catalogue::renameAtDisplay(int i, std::string_view newName, std::string_view storedName) {
+    const RecordText old = displayAt(i);
+    const int j = findInStorage(old.view());
+    if (j < 0)
+        throw ListError::outOfBounds(j);
+    Stored& s = storage_[std::size_t(j)];
+    Entry& d = display_[std::size_t(i)];
+    if (s.name != d.name)
+        mirrorsStorage_ = false;
+
+    removed_.push_back(texts_[s.name]);
+    changed_ = true;
+    const RecordText shown(newName), stored(storedName);
+    const bool same = shown.view() == stored.view();
+    const TextId n = newText(shown.view(), same ? 2 : 1);
+    const TextId sn = same ? n : newText(stored.view(), 1);
+    if (!same)
+        mirrorsStorage_ = false;
+    eraseFromIndex(storageIndex_, entry(s.seq, s.name));
+    release(s.name);
+    s.name = sn;
+    insertIntoIndex(storageIndex_, entry(s.seq, sn));
+
+    if (!sorted_)
+        eraseFromIndex(displayIndex_, d);
+    release(d.name);
+    d = entry(d.seq, n);
+    if (!sorted_) {
+        insertIntoIndex(displayIndex_, d);
+        return;
+    }
+
+    // Sorted mode: the entry stays where it is, which may be out of order.
+    if (irregular_)
+        return;
+    if (misplaced_ >= 0 && misplaced_ != i) {
+        misplaced_ = -1;
+        irregular_ = true;
+        return;
+    }
+    misplaced_ = fitsAt(std::size_t(i)) ? -1 : i;
+}
+
+bool Catalogue::fitsAt(std::size_t at) const {
+    const TextId n = display_[at].name;
+    return (at == 0 || compare(display_[at - 1].name, n) <= 0) &&
+           (at + 1 == display_.size() || compare(n, display_[at + 1].name) <= 0);
+}
+
+void Catalogue::relocateAtDisplay(int i, std::string_view location) {
+    const RecordText name = displayAt(i);
+    const int j = findInStorage(name.view());
+    if (j < 0)
+        throw ListError::outOfBounds(j);
+    Stored& s = storage_[std::size_t(j)];
+    const TextId l = newText(location, 1);
+    release(s.location);
+    s.location = l;
+    // A new location is a change the close must save like any other.
+    changed_ = true;
+}
+
+std::vector<std::pair<int, int>> Catalogue::repeatedNames() const {
+    // Two names match exactly when their case-folded bytes are equal (the
+    // collation's promise), so one pass in storage order over a hash table
+    // of folded names finds every repeat and its first: no sort, which an
+    // import of a million names would otherwise wait for.
+    const unsigned char* fold = caseFoldTable();
+    const std::size_t n = storage_.size();
+    auto folded = [&](std::string_view s, std::size_t i) { return fold[static_cast<unsigned char>(s[i])]; };
+    std::vector<std::uint32_t> hashes(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::string_view name = text(storage_[j].name);
+        std::uint32_t h = 2166136261u;   // FNV-1a
+        for (std::size_t i = 0; i < name.size(); ++i)
+            h = (h ^ folded(name, i)) * 16777619u;
+        hashes[j] = h;
+    }
+    std::size_t slots = 16;
+    while (slots < 2 * n)
+        slots <<= 1;
+    const std::size_t mask = slots - 1;
+    struct Slot {
+        std::uint32_t hash;
+        std::uint32_t first;   // storage index + 1; 0 when empty
+    };
+    std::vector<Slot> table(slots, Slot{0, 0});
+    auto sameFolded = [&](std::string_view a, std::string_view b) {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (folded(a, i) != folded(b, i))
+                return false;
+        return true;
+    };
+    constexpr std::size_t Ahead = 16;   // the table is far larger than a cache
+    std::vector<std::pair<int, int>> repeated;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (j + Ahead < n)
+            __builtin_prefetch(&table[hashes[j + Ahead] & mask]);
+        const std::uint32_t h = hashes[j];
+        for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+            Slot& slot = table[s];
+            if (slot.first == 0) {
+                slot = Slot{h, std::uint32_t(j + 1)};
+                break;
+            }
+            if (slot.hash == h && sameFolded(text(storage_[slot.first - 1].name), text(storage_[j].name))) {
+                repeated.emplace_back(int(j), int(slot.first - 1));
+                break;
+            }
+        }
+    }
+    return repeated;
+}
+
+std::vector<int> Catalogue::storageInNameOrder() const {
+    settle();
+    std::vector<int> order;
+    order.reserve(storageIndex_.size());
+    for (const Entry& e : storageIndex_)
+        order.push_back(int(storagePositionOfSeq(e.seq)));
+    return order;
+}
+
+void Catalogue::releaseDisplay() {
+    for (const Entry& e : display_)
+        release(e.name);
+    display_.clear();
+    displayIndex_.clear();
+}
+
+void Catalogue::clear() {
+    storage_.clear();
+    storageIndex_.clear();
+    display_.clear();
+    displayIndex_.clear();
+    texts_.clear();
+    refs_.clear();
+    freeTexts_.clear();
+    pendingFrom_ = 0;
+    misplaced_ = -1;
+    irregular_ = false;
+    mirrorsStorage_ = true;
+    selection_ = -1;
+    topIndex_ = 0;
+    bookmark_ = -1;
+    changed_ = false;
+    removed_.clear();
+    ++arrangement_;
+}
+
+void Catalogue::showStorageOrder() {
+    settle();
+    releaseDisplay();
+    if (sorted_) {
+        // A sorted list files every copied name at its sorted place.
+        display_ = storageIndex_;
+    } else {
+        display_.reserve(storage_.size());
+        for (const Stored& s : storage_)
+            display_.push_back(entry(s.seq, s.name));
+        displayIndex_ = storageIndex_;
+    }
+    for (const Entry& e : display_)
+        ++refs_[e.name];
+    misplaced_ = -1;
+    irregular_ = false;
+    mirrorsStorage_ = true;
+    selection_ = -1;
+    topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+    ++arrangement_;
+    keepRoomInLists();
+}
+
+void Catalogue::resortLiterally() {
+    setBookmark(findInStorage(displayAt(selection_).view()));
+    setSorted(false);
+    showStorageOrder();
+    setSelection(findInDisplay(storageName(bookmark_).view()));
+    setBookmark(selection_);
+    setSorted(true);
+    setSelection(findInDisplay(storageName(bookmark_).view()));
+}
+
+void Catalogue::resortAfterRename() {
+    settle();
+    const int m = misplaced_ >= 0 ? misplaced_ : selection_;
+    if (!sorted_ || irregular_ || !mirrorsStorage_ || selection_ < 0 || m != selection_)
+        return resortLiterally();
+
+    // The display list is the storage list in name order but for the one
+    // entry renamed in place: move that entry to its place. A name with
+    // equals would need their storage order to place it; rebuild then.
+    const std::size_t n = display_.size();
+    const std::size_t at = std::size_t(m);
+    const TextId id = display_[at].name;
+    const std::size_t count = n - 1;
+    const std::size_t lo = boundLeavingOut(display_, at, [&](const Entry& e) { return compare(id, e.name) > 0; });
+    if ((lo < count && compare(id, display_[withSkipped(lo, at)].name) == 0) ||
+        (lo > 0 && compare(display_[withSkipped(lo - 1, at)].name, id) == 0))
+        return resortLiterally();
+
+    const Entry moving = display_[at];
+    if (lo < at)
+        std::move_backward(display_.begin() + std::ptrdiff_t(lo), display_.begin() + std::ptrdiff_t(at),
+                           display_.begin() + std::ptrdiff_t(at + 1));
+    else
+        std::move(display_.begin() + std::ptrdiff_t(at + 1), display_.begin() + std::ptrdiff_t(lo + 1),
+                  display_.begin() + std::ptrdiff_t(at));
+    display_[lo] = moving;
+    misplaced_ = -1;
+    ++arrangement_;
+
+    // Selection, bookmark and top index as the step-by-step rebuild leaves
+    // them: the record is selected in storage order first, then in name order.
+    const int j = findInStorage(text(id));
+    bookmark_ = j;
+    selection_ = j;
+    keepSelectionVisible();
+    selection_ = int(lo);
+    keepSelectionVisible();
+}
+
+void Catalogue::renumberIfNeeded() {
+    if (nextSeq_ < std::numeric_limits<std::uint32_t>::max() - 1)
+        return;
+    settle();
+    // Order keys only need to keep their order: hand out fresh ones.
+    for (Entry& e : storageIndex_)
+        e.seq = std::uint32_t(storagePositionOfSeq(e.seq));
+    for (std::size_t k = 0; k < storage_.size(); ++k)
+        storage_[k].seq = std::uint32_t(k);
+    if (!sorted_) {
+        for (Entry& e : displayIndex_)
+            e.seq = std::uint32_t(positionOfSeq(display_, e.seq));
+        for (std::size_t k = 0; k < display_.size(); ++k)
+            display_[k].seq = std::uint32_t(k);
+    }
+    nextSeq_ = std::uint32_t(std::max(storage_.size(), display_.size()));
+}
+
+}  // namespace vrindel

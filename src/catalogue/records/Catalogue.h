@@ -1,0 +1,226 @@
+#pragma once
+// The catalogue in memory: three lists of texts kept in step, as the window
+// has always kept them.
+//
+//  HelpZoznam   the names in storage order (file order, then additions)
+//  HelpPoznamka the locations, entry j belonging to HelpZoznam[j]
+//  Zoznam       the names as the window lists them, in name order or in
+//               storage order, with a selection and a top index
+//  RecordCount  kept apart from the lists
+//
+// The display list is its own list of names, not a view of the storage
+// list: with names that differ only in case (possible in a file written by
+// other means) a delete or a rename reaches the first match in storage, so
+// the two lists may hold different spellings. Every lookup from the display
+// to the storage goes by name, first match from the top.
+//
+// Built for a million records: texts live once in a pool, the lists hold
+// 4-byte references, and finding a name is a binary search over indexes kept
+// in collation order (ties in list order), never a walk over all names.
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "text/Collation.h"
+#include "Errors.h"
+#include "text/RecordText.h"
+
+namespace vrindel {
+
+class Catalogue {
+public:
+    explicit Catalogue(const Collation& collation = Collation::instance());
+
+    // --- Zoznam, the display list -------------------------------------
+    int displayCount() const;
+    RecordText displayAt(int i) const;                  // ListError outside the list
+    int findInDisplay(std::string_view name) const;     // first match from the top, or -1
+    // Type-ahead: the first entry from the top whose text begins with the
+    // given Windows-1250 bytes, letter case ignored; -1 if none. An empty
+    // prefix matches the first entry.
+    int findPrefixInDisplay(std::string_view prefix) const;
+    int selection() const { return selection_; }
+    void setSelection(int i);                           // outside the list: none (-1)
+    int topIndex() const { return topIndex_; }
+    void setTopIndex(int i);
+    // How many rows the window shows; a selection is kept inside them.
+    void setVisibleRows(int rows) { visibleRows_ = rows < 1 ? 1 : rows; }
+    bool sorted() const { return sorted_; }
+    // Turning the mode on re-sorts the entries (equal names keep their
+    // order); turning it off keeps them where they are. Either way the
+    // selection's index and the top index stay as numbers.
+    void setSorted(bool on);
+
+    // --- HelpZoznam and HelpPoznamka, the storage lists -----------------
+    int storageCount() const { return int(storage_.size()); }
+    RecordText storageName(int j) const;                // ListError outside the list
+    RecordText storageLocation(int j) const;            // ListError outside the list
+    int findInStorage(std::string_view name) const;     // first match from the top, or -1
+    // HelpZoznam's own selection, never shown: a storage index held while
+    // the display list is rebuilt.
+    int bookmark() const { return bookmark_; }
+    void setBookmark(int j) { bookmark_ = (j >= 0 && j < storageCount()) ? j : -1; }
+
+    // The location of display entry i: its name's first match in storage.
+    RecordText locationOfDisplay(int i) const;
+
+    std::int32_t recordCount() const { return recordCount_; }
+    void setRecordCount(std::int32_t count) { recordCount_ = count; }
+
+    // --- Operations ---------------------------------------------------------
+    // Loading: names enter the display list at their sorted place in sorted
+    // mode. Appends are batched: the indexes are brought up to date, with one
+    // sort, by the next call of anything else.
+    void reserve(std::size_t records);
+    void appendLoaded(std::string_view name, std::string_view location);
+    // The caller has made sure the name is not listed yet. Selects it.
+    void add(std::string_view name, std::string_view location);
+    // The display index add() will give the name, so that a view can be
+    // told where a row appears before it appears.
+    int insertPosition(std::string_view name) const;
+    void deleteAtDisplay(int i);                        // the caller selects afterwards
+    // The display entry is replaced in place, even in sorted mode.
+    void renameAtDisplay(int i, std::string_view name);
+    // The same, with the stored name spelt apart from the shown one: taking
+    // back a rename restores both spellings of a name listed twice.
+    void renameAtDisplay(int i, std::string_view name, std::string_view storedName);
+    // The record of display entry i (its name's first match in storage)
+    // gets another location; the lists do not move.
+    void relocateAtDisplay(int i, std::string_view location);
+
+    // What deleteAtDisplay(i) takes out, so that restore() can put it back.
+    struct Removal {
+        int display = -1;    // the display entry's index
+        int storage = -1;    // the record's storage index
+        RecordText shown;    // the display entry's text
+        RecordText name;     // the stored name, which may differ in case
+        RecordText location;
+        std::uint32_t arrangement = 0;   // see arrangement()
+    };
+    Removal removalAt(int i) const;                     // ListError as deleteAtDisplay
+    // Changes whenever the display list is rearranged as a whole (a switch
+    // of the sort mode, a copy of the storage order, a re-sort), so that a
+    // restore can tell whether an old display index still means its place.
+    std::uint32_t arrangement() const { return arrangement_; }
+    // Puts a deleted record back at its storage index, and its display
+    // entry at its index, or, when the list has been rearranged since, where
+    // the list's order puts it. Returns the display index; the selection
+    // stays on the entry it was on. ListError for a storage index outside
+    // 0..storageCount().
+    int restore(const Removal& removal);
+    // Every storage name that matches an earlier one, as pairs of storage
+    // indexes (the later one, the first one), the later ones ascending.
+    // Entered through the window, names never repeat; a file written by
+    // other means, or records about to be imported, may.
+    std::vector<std::pair<int, int>> repeatedNames() const;
+    // Storage indexes in the sorted view's order: by name, equal names in
+    // storage order.
+    std::vector<int> storageInNameOrder() const;
+    void clear();                                       // RecordCount is left alone
+
+    // Whether anything was added, deleted or renamed since the last clear().
+    bool changed() const { return changed_; }
+    // The names that left the storage list through a delete or a rename
+    // since the last clear(), so that a save can tell a record deleted here
+    // from one that another program added to the file meanwhile.
+    const std::vector<RecordText>& removedNames() const { return removed_; }
+    // Zoznam receives a copy of HelpZoznam in its order; nothing is selected.
+    void showStorageOrder();
+    // After a rename in sorted mode: the whole list back in name order, as
+    // a rebuild from storage order would give it, the renamed record
+    // selected. The bookmark ends as that rebuild leaves it.
+    void resortAfterRename();
+
+private:
+    using TextId = std::uint32_t;
+    struct Entry {
+        std::uint32_t seq;   // order key: storage order, or display order when unsorted
+        TextId name;
+        // The first four bytes of the name with case folded, so that a
+        // type-ahead search reads one array front to back.
+        std::uint32_t head;
+    };
+    struct Stored {
+        std::uint32_t seq;
+        TextId name;
+        TextId location;
+    };
+
+    TextId newText(std::string_view text, std::uint8_t refs);
+    Entry entry(std::uint32_t seq, TextId name) const;
+    void release(TextId id);
+    std::string_view text(TextId id) const { return texts_[id].view(); }
+    int compare(std::string_view a, TextId b) const { return collation_.compare(a, text(b)); }
+    int compare(TextId a, TextId b) const { return collation_.compare(text(a), text(b)); }
+
+    void settle() const;     // bring the indexes up to date after appendLoaded
+    void sortBatch(std::vector<Entry>& batch) const;
+    void mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch) const;
+
+    // Position of the first entry of an index ordered by (collation, seq)
+    // that matches the name, or npos.
+    std::size_t findInIndex(const std::vector<Entry>& index, std::string_view name) const;
+    void eraseFromIndex(std::vector<Entry>& index, Entry e);
+    void insertIntoIndex(std::vector<Entry>& index, Entry e);
+    static std::size_t positionOfSeq(const std::vector<Entry>& list, std::uint32_t seq);
+    std::size_t storagePositionOfSeq(std::uint32_t seq) const;
+
+    std::size_t sortedInsertPosition(std::string_view name) const;  // sorted mode only
+    bool fitsAt(std::size_t at) const;   // display entry at is in name order with its neighbours
+    // An order key between those of list[at - 1] and list[at], spreading
+    // the keys of the list (and its index) apart first when none is free.
+    std::uint32_t seqBefore(std::vector<Stored>& list, std::size_t at);
+    std::uint32_t seqBefore(std::vector<Entry>& list, std::size_t at);
+    void spreadStorageSeqs();
+    void spreadDisplaySeqs();
+    std::uint32_t spread(std::size_t size) const;
+    int findInSortedDisplay(std::string_view name) const;
+    void renumberIfNeeded();
+    void keepRoomInLists() const;
+    void keepSelectionVisible();
+    void releaseDisplay();
+    void resortLiterally();
+
+    const Collation& collation_;
+
+    std::vector<RecordText> texts_;
+    std::vector<std::uint8_t> refs_;
+    std::vector<TextId> freeTexts_;
+
+    std::vector<Stored> storage_;                 // HelpZoznam and HelpPoznamka
+    mutable std::vector<Entry> storageIndex_;     // storage names by (collation, seq)
+    mutable std::vector<Entry> display_;          // Zoznam
+    mutable std::vector<Entry> displayIndex_;     // unsorted mode: display by (collation, seq)
+    mutable std::size_t pendingFrom_ = 0;         // storage_ entries not yet indexed
+
+    // Order keys for storage_ and, in unsorted mode, display_. One counter
+    // serves both, so a copy of the storage list keeps its keys.
+    mutable std::uint32_t nextSeq_ = 0;
+
+    bool sorted_ = false;
+    // The display list, its indexes and the two positions kept in it are
+    // brought up to date lazily after a bulk load (settle() const), hence
+    // mutable.
+    // Sorted mode: one entry renamed in place may sit outside name order...
+    mutable int misplaced_ = -1;
+    // ...and after anything more unusual the list is searched end to end.
+    bool irregular_ = false;
+    // Whether the display names are the storage names (same texts, same
+    // order as a rebuild would give): then a re-sort can move one entry
+    // instead of rebuilding the list.
+    bool mirrorsStorage_ = true;
+
+    mutable int selection_ = -1;
+    int topIndex_ = 0;
+    int visibleRows_ = 18;
+    int bookmark_ = -1;
+    std::int32_t recordCount_ = 0;
+
+    bool changed_ = false;
+    std::vector<RecordText> removed_;
+    std::uint32_t arrangement_ = 0;
+};
+
+}  // namespace vrindel

@@ -1,0 +1,34 @@
+#pragma once
+// Records another program wrote to the catalogue that a save could not take
+// (their names were taken by this session's records, deleted or renamed in
+// it, or written twice by the other program) are never dropped: they go to a
+// CSV file beside the catalogue, which `vrindel-cli import` reads back.
+//
+// RFC 4180 text in UTF-8: the header "name,location", then one row a record,
+// lines ended by CR LF. Its name tells what it is and when it was written,
+// "Zoznam.dat-conflicts-20261207-153000.csv", and never replaces an earlier
+// one. Where the catalogue's folder may not be written it goes to the user's
+// state folder (see RollbackJournal.h).
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "store/io/FileSystem.h"
+#include "store/held/HeldFile.h"
+#include "text/RecordText.h"
+
+namespace vrindel {
+
+// One field of a CSV row, quoted where it must be: a quote, a line break
+// (a bare CR too, which a spreadsheet takes for one) or one of the
+// `separators` (the delimiter, and any other a reader may take for one).
+void appendCsvField(std::string& out, std::string_view utf8, std::string_view separators = ",");
+
+// Writes the records, synced, and returns the file's full path. Raises
+// IoError; nothing is left behind then.
+std::string writeConflictFile(FileSystem& fs, const HeldFile& catalogue,
+                              const std::vector<std::pair<RecordText, RecordText>>& records);
+
+}  // namespace vrindel
