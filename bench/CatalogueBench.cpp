@@ -15,7 +15,7 @@
 
 #include "BenchData.h"
 #include "store/format/CatalogueFiles.h"
-#include "store/CatalogueSession.h"
+#include "store/CatalogueStore.h"
 #include "records/EditHistory.h"
 #include "search/SearchIndex.h"
 
@@ -179,15 +179,12 @@ void close_after(benchmark::State& state) {
         state.PauseTiming();
         std::filesystem::copy_file(source, list, std::filesystem::copy_options::overwrite_existing);
         {
-            FileVar listFile, optionsFile;
-            listFile.assign(list);
-            optionsFile.assign(dir + "/Options.dat");
-            CatalogueSession session(listFile, optionsFile);
-            session.lock();
+            CatalogueStore store(dir);
+            store.open();
             Catalogue catalogue;
             catalogue.setSorted(true);
             NoMessages messages;
-            session.readCatalogue(catalogue, messages);
+            store.readCatalogue(catalogue, messages);
             catalogue.add("A record of this window", "DVD 1");
             if (meanwhile == Meanwhile::Appended) {
                 std::ofstream(list, std::ios::binary | std::ios::app) << theirs;
@@ -201,9 +198,11 @@ void close_after(benchmark::State& state) {
                 std::filesystem::rename(list + ".new", list);
             }
             state.ResumeTiming();
-            session.saveChangedCatalogue(catalogue);
+            const SaveReport report = store.saveChangedCatalogue(catalogue);
             state.PauseTiming();
-            if (meanwhile != Meanwhile::Nothing && session.mergedRecords() != 100)
+            if (!report.ok())
+                state.SkipWithError(report.failures.front().error.what());
+            else if (meanwhile != Meanwhile::Nothing && report.merged != 100)
                 state.SkipWithError("the other program's records were not merged");
         }
         state.ResumeTiming();

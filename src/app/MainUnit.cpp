@@ -47,9 +47,8 @@ constexpr const char* KeepOpen = "Necha\u0165 otvoren\u00e9";
 TMainForm::TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      ListFile(fs),
-      OptionsFile(fs),
-      boxes_(boxes) {
+      boxes_(boxes),
+      store_({}, fs) {
     setWindowTitle(applicationTitle());
     setFixedSize(569, 284);
     setBackgroundRole(QPalette::Button);
@@ -59,9 +58,7 @@ TMainForm::TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs, QWidget* pare
     keyboard_ = std::make_unique<KeyRouter>(*this);
 
     // One window per catalogue: two would each save over the other's records.
-    ListFile.assign(vrindel::ListFileName);
-    OptionsFile.assign(vrindel::OptionsFileName);
-    if (session_.lock() == vrindel::CatalogueLock::State::Busy) {
+    if (store_.open().lock == vrindel::LockState::Busy) {
         refused_ = true;
         boxes_.warning(QString::fromUtf8(vrindel::FileMessageCaption), QString::fromUtf8(AlreadyOpenText));
         return;
@@ -242,21 +239,21 @@ void TMainForm::listFileMissing() {
 }
 
 void TMainForm::tellOfRecovery() {
-    const vrindel::JournalRecovery& recovery = session_.recovery();
-    if (!recovery.rolledBack && !recovery.stuck)
+    const vrindel::Opening& opening = store_.opening();
+    if (!opening.rolledBack && !opening.rollbackStuck)
         return;
-    const QString file = QString::fromStdString(vrindel::heldPath(vrindel::systemFileSystem(), ListFile.place()));
+    const QString file = QString::fromStdString(store_.cataloguePath());
     const QString caption = QString::fromUtf8(vrindel::FileMessageCaption);
-    if (recovery.stuck)
-        boxes_.warning(caption, notRolledBackText(file, QString::fromStdString(recovery.reason)));
+    if (opening.rollbackStuck)
+        boxes_.warning(caption, notRolledBackText(file, QString::fromStdString(opening.rollbackReason)));
     else
         boxes_.information(caption, rolledBackText(file));
 }
 
-void TMainForm::tellOfConflicts() {
-    if (const std::size_t count = session_.conflictRecords())
+void TMainForm::tellOfConflicts(const vrindel::SaveReport& report) {
+    if (report.conflicts)
         boxes_.information(QString::fromUtf8(vrindel::FileMessageCaption),
-                           conflictsText(count, QString::fromStdString(session_.conflictFile())));
+                           conflictsText(report.conflicts, QString::fromStdString(report.conflictFile)));
 }
 
 void TMainForm::listFileDamaged() {
@@ -274,14 +271,12 @@ void TMainForm::FormCreate() {
         history_.clear();
     }
     showSelection();
-    ListFile.assign(vrindel::ListFileName);
-    OptionsFile.assign(vrindel::OptionsFileName);
 
-    // The session remembers what was read, so that a close never writes
-    // over a catalogue it could not read.
-    session_.ensureCatalogueFile(*this);
-    session_.ensureOptionsFile();
-    session_.readOptions([this](vrindel::Switch which, bool on) {
+    // The store remembers what was read, so that a close never writes over
+    // a catalogue it could not read.
+    store_.ensureCatalogueFile(*this);
+    store_.ensureOptionsFile();
+    store_.readOptions([this](vrindel::Switch which, bool on) {
         switch (which) {
         case vrindel::Switch::Zoradit:
             setCheck(Zoradit, on);
@@ -300,7 +295,7 @@ void TMainForm::FormCreate() {
         const ModelReset reset(*model_, syncing_);
         // A catalogue read only in part is kept on disk like one that could
         // not be opened: writing the part back would lose the rest.
-        session_.readCatalogue(catalogue_, *this);
+        store_.readCatalogue(catalogue_, *this);
     }
     catalogue_.setSelection(0);
     showSelection();
@@ -314,41 +309,21 @@ vrindel::Switches TMainForm::switches() const {
     return {Zoradit->isChecked(), DelPlaceBox->isChecked(), DelExt->isChecked()};
 }
 
-void TMainForm::FormClose() {
+vrindel::SaveReport TMainForm::saveAll() {
     // A catalogue that exists but could not be read at start-up is left as
     // it is: the empty list shown instead is not the catalogue. Records
     // another program added meanwhile are kept.
-    optionsFailed_ = false;
-    session_.saveChangedCatalogue(catalogue_);
-    vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
-    optionsFailed_ = true;   // until the switches are saved too
-    tellOfConflicts();
-    session_.saveOptions(switches());
-    vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
-    optionsFailed_ = false;
+    vrindel::SaveReport report = store_.saveAll(catalogue_, switches());
+    vrindel::warnUnsyncedFolder("vrindel", report.unsyncedFolder);
+    return report;
 }
 
-QString TMainForm::saveFiles() {
-    // Each file on its own: a failure of one must not cost the other.
-    QStringList unsaved;
-    if (!session_.catalogueSavable() && catalogue_.changed())
-        unsaved << QStringLiteral("%1 (it could not be read at start-up)").arg(QString::fromUtf8(vrindel::ListFileName));
-    try {
-        session_.saveChangedCatalogue(catalogue_);
-        vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
-        if (const std::size_t count = session_.conflictRecords())
-            std::fprintf(stderr, "vrindel: %zu records another program wrote could not be merged; they are in %s\n",
-                         count, session_.conflictFile().c_str());
-    } catch (const std::exception& e) {
-        unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(vrindel::ListFileName), QString::fromUtf8(e.what()));
-    }
-    try {
-        session_.saveOptions(switches());
-        vrindel::warnUnsyncedFolder("vrindel", session_.unsyncedFolder());
-    } catch (const std::exception& e) {
-        unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(vrindel::OptionsFileName), QString::fromUtf8(e.what()));
-    }
-    return unsaved.join(QStringLiteral(", "));
+void TMainForm::FormClose() {
+    lastClose_ = {};
+    lastClose_ = saveAll();
+    tellOfConflicts(lastClose_);
+    if (!lastClose_.ok())
+        throw lastClose_.failures.front().error;
 }
 
 void TMainForm::SessionEnding() {
@@ -357,9 +332,24 @@ void TMainForm::SessionEnding() {
     ending_ = true;
     // Nobody is left to read a box: what could not be saved goes to the
     // terminal the program was started from, in one line.
-    const QString unsaved = saveFiles();
+    QStringList unsaved;
+    if (!store_.catalogueSavable() && catalogue_.changed())
+        unsaved << QStringLiteral("%1 (it could not be read at start-up)").arg(QString::fromUtf8(vrindel::ListFileName));
+    try {
+        const vrindel::SaveReport report = saveAll();
+        if (report.conflicts)
+            std::fprintf(stderr, "vrindel: %zu records another program wrote could not be merged; they are in %s\n",
+                         report.conflicts, report.conflictFile.c_str());
+        for (const vrindel::SaveReport::Failure& failure : report.failures)
+            unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(failure.file == vrindel::StoredFile::Catalogue
+                                                                          ? vrindel::ListFileName
+                                                                          : vrindel::OptionsFileName),
+                                                     QString::fromUtf8(failure.error.what()));
+    } catch (const std::exception& e) {
+        unsaved << QString::fromUtf8(e.what());
+    }
     if (!unsaved.isEmpty())
-        std::fprintf(stderr, "vrindel: not saved: %s\n", unsaved.toLocal8Bit().constData());
+        std::fprintf(stderr, "vrindel: not saved: %s\n", unsaved.join(QStringLiteral(", ")).toLocal8Bit().constData());
     close();
 }
 
@@ -375,7 +365,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     }
     // Changes to a catalogue that could not be read cannot be saved; they
     // are not dropped without asking.
-    if (!unsavedAccepted_ && !session_.catalogueSavable() && catalogue_.changed()) {
+    if (!unsavedAccepted_ && !store_.catalogueSavable() && catalogue_.changed()) {
         if (!userClosesWithoutSaving(UnreadQuestion)) {
             event->ignore();
             return;
@@ -390,7 +380,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         return;
     }
     // The question names what failed: the switches may fail alone.
-    if (++failedCloses_ >= 2 && userClosesWithoutSaving(optionsFailed_ ? OptionsFailedQuestion : SaveFailedQuestion))
+    const bool optionsAlone = !lastClose_.ok() && !lastClose_.failure(vrindel::StoredFile::Catalogue);
+    if (++failedCloses_ >= 2 && userClosesWithoutSaving(optionsAlone ? OptionsFailedQuestion : SaveFailedQuestion))
         event->accept();
     else
         event->ignore();

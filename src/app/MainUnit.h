@@ -19,10 +19,8 @@
 #include <memory>
 
 #include "records/Catalogue.h"
-#include "store/format/CatalogueFiles.h"
-#include "store/CatalogueSession.h"
 #include "records/EditHistory.h"
-#include "store/format/FileLayer.h"
+#include "store/CatalogueStore.h"
 #include "StatusBar.h"
 #include "ZoznamView.h"
 
@@ -69,8 +67,8 @@ public:
     StatusBar* Status = nullptr;
 
     // --- Fields ------------------------------------------------------------------
-    vrindel::FileVar ListFile;
-    vrindel::FileVar OptionsFile;
+    // The two file variables of the catalogue and its switches live in the
+    // store, which alone reads and writes them.
     bool DragSelecting = false;
 
     // HelpZoznam, HelpPoznamka, the display list Zoznam and RecordCount.
@@ -118,7 +116,7 @@ public:
 
     // Whether "Zoznam.dat" will be left alone at close because it exists but
     // could not be read at start-up.
-    bool catalogueUnread() { return !session_.catalogueSavable(); }
+    bool catalogueUnread() { return !store_.catalogueSavable(); }
     bool refused() const { return refused_; }
 
 protected:
@@ -131,7 +129,7 @@ private:
     void listFileDamaged() override;
     // Once each: a catalogue put back from its journal, records that went to a conflict file.
     void tellOfRecovery();
-    void tellOfConflicts();
+    void tellOfConflicts(const vrindel::SaveReport& report);
 
     // ZoznamHost: the list's events, each run as an event's handler.
     QString rowText(int row) const override;
@@ -175,9 +173,9 @@ private:
     void setStatusCount();
     void setStatusPosition();          // "0 / 0" for an empty list
     void setStatusSelection();         // the selection's index plus one, always
-    // Saves what can be saved, each file on its own; returns what was not
-    // saved and why, or nothing.
-    QString saveFiles();
+    // The one save of a close and of the session's end: what can be saved,
+    // each file on its own, and the store's report of it.
+    vrindel::SaveReport saveAll();
     // From the second failed close on, and before changes to a catalogue that
     // could not be read are dropped: whether the user lets the window close.
     bool userClosesWithoutSaving(const char* text);
@@ -190,11 +188,11 @@ private:
 
     int depth_ = 0;             // handlers running
     bool syncing_ = false;      // the view is being set from the catalogue
-    vrindel::CatalogueSession session_{ListFile, OptionsFile};
+    vrindel::CatalogueStore store_;
     bool refused_ = false;
     bool ending_ = false;
     int failedCloses_ = 0;
-    bool optionsFailed_ = false;    // the last close failed at the switches, not the catalogue
+    vrindel::SaveReport lastClose_;  // what the last close's save did
     bool unsavedAccepted_ = false;  // the user let the changes to an unread catalogue go
     // The first position: centred on the primary screen by the outer frame.
     void centreByFrame();

@@ -1,7 +1,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "store/format/CatalogueFiles.h"
 #include "Command.h"
 #include "Messages.h"
 #include "Texts.h"
@@ -23,22 +22,16 @@ public:
         const std::string file = shown(ListFileName);
         // The records as they are, for what reading leaves out: lengths
         // above 31 and a part of a record at the end.
-        FileVar listFile;
-        listFile.setReadingOnly(true);
-        listFile.assign(ListFileName);
-        if (!listFile.exists())
+        CatalogueStore store;
+        store.openForLooking();
+        if (!store.catalogueExists())
             throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", file));
         Catalogue catalogue;
-        readForLooking(catalogue);
+        readForLooking(store, catalogue);
         std::string bytes;
         std::uint64_t size = 0;
         try {
-            listFile.reset(ListRecordSize);
-            size = std::uint64_t(listFile.identity().size);
-            bytes.resize(std::size_t(listFile.sizeInRecords()) * ListRecordSize);
-            for (std::size_t at = 0; at < bytes.size(); at += ListRecordSize)
-                listFile.readRecord(bytes.data() + at);
-            listFile.close();
+            bytes = store.readRecordBytes(size);
         } catch (const IoError& e) {
             throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", file, reason(e)));
         }

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "store/format/CatalogueFiles.h"
-#include "store/format/FileLayer.h"
 #include "Messages.h"
 #include "Texts.h"
 
@@ -27,46 +25,12 @@ public:
     bool damaged = false;
 };
 
-struct ReadResult {
-    bool missing = false;
-    bool damaged = false;
-    bool whole = true;
-};
-
 // Whether the catalogue can be read, for a change refused access: then
 // it is only read-only, and the message says so.
 bool readableOnly() {
-    FileVar listFile;
-    listFile.setReadingOnly(true);
-    listFile.assign(ListFileName);
-    try {
-        listFile.reset(ListRecordSize);
-        listFile.close();
-        return true;
-    } catch (const IoError&) {
-        return false;
-    }
-}
-
-ReadResult readCatalogueFile(Catalogue& catalogue) {
-    // Looking needs no write access: a catalogue on a read-only mount or
-    // disc, or one the user may only read, can be listed.
-    FileVar listFile;
-    listFile.setReadingOnly(true);
-    listFile.assign(ListFileName);
-    ReadResult result;
-    if (!listFile.exists()) {
-        result.missing = true;
-        return result;
-    }
-    Messages messages;
-    try {
-        result.whole = readCatalogue(listFile, catalogue, messages);
-    } catch (const IoError& e) {
-        throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
-    }
-    result.damaged = messages.damaged;
-    return result;
+    CatalogueStore looking;
+    looking.openForLooking();
+    return looking.catalogueOpens();
 }
 
 }  // namespace
@@ -130,73 +94,73 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& s
         app_->footer(more);
 }
 
-void Command::tellOfRecovery(const JournalRecovery& recovery) {
-    if (recovery.rolledBack)
+void Command::tellOfRecovery(const Opening& opening) {
+    if (opening.rolledBack)
         warn(tr("{0}: a save that was cut short has been undone from its journal ({1}); the catalogue is as it was "
                 "before that save",
-                shown(ListFileName), recovery.journal));
-    else if (recovery.stuck)
+                shown(ListFileName), opening.journal));
+    else if (opening.rollbackStuck)
         warn(tr("{0}: a save was cut short and could not be undone ({1}); its journal {2} is kept for the next try",
-                shown(ListFileName), recovery.reason, recovery.journal));
+                shown(ListFileName), opening.rollbackReason, opening.journal));
 }
 
 void Command::readForLooking(Catalogue& catalogue) {
-    // A journal says the file may be half saved. Reading takes no lock, but
-    // putting it back does; while a window or command holds it, the save
-    // may still be going on and is left alone.
-    FileVar probe;
-    probe.assign(ListFileName);
-    if (journalPending(systemFileSystem(), probe.place())) {
-        const CatalogueLock lock = CatalogueLock::tryAcquire(probe.place());
-        if (lock.held())
-            tellOfRecovery(recoverFromJournal(systemFileSystem(), probe.place()));
-    }
-    const ReadResult read = readCatalogueFile(catalogue);
-    if (read.missing)
+    CatalogueStore store;
+    readForLooking(store, catalogue);
+}
+
+void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue) {
+    // Looking needs no write access: a catalogue on a read-only mount or
+    // disc, or one the user may only read, can be listed.
+    tellOfRecovery(store.openForLooking());
+    if (!store.catalogueExists())
         throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+    Messages messages;
+    bool whole = true;
+    try {
+        whole = store.readCatalogue(catalogue, messages);
+    } catch (const IoError& e) {
+        throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
+    }
     const auto count = unsigned(catalogue.storageCount());
-    if (read.damaged)
+    if (messages.damaged)
         warn(trn("{0}: damaged: it ends in the middle of a record; the {1} record before the damage follows",
                  "{0}: damaged: it ends in the middle of a record; the {1} records before the damage follow", count,
                  shown(ListFileName), count));
-    else if (!read.whole)
+    else if (!whole)
         warn(trn("{0}: could be read only in part; {1} record follows",
                  "{0}: could be read only in part; {1} records follow", count, shown(ListFileName), count));
 }
 
-Command::Change::Change() {
-    listFile.assign(ListFileName);
-    optionsFile.assign(OptionsFileName);
-}
-
 void Command::readForChanging(Change& change, bool mayCreate) {
-    switch (change.session.lock()) {
-    case CatalogueLock::State::Held:
-        tellOfRecovery(change.session.recovery());
+    const Opening& opening = change.store.open();
+    switch (opening.lock) {
+    case LockState::Held:
+        tellOfRecovery(opening);
         break;
-    case CatalogueLock::State::Busy:
+    case LockState::Busy:
         throw Failure(exitcode::Busy, tr("{0}: the catalogue is open in a Vrindel window or in another command; "
                                          "nothing was changed",
                                          shown(ListFileName)));
-    case CatalogueLock::State::Unlocked:
+    case LockState::Unlocked:
         // A name that leads to no usable file says why, as a read would.
-        if (const int err = change.listFile.place().openError(); err != 0)
-            throw Failure(exitcode::FileError,
-                          tr("{0}: cannot read: {1}", shown(ListFileName), reason(IoError::fromErrno(err))));
+        if (opening.catalogueError != 0)
+            throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName),
+                                                  reason(IoError::fromErrno(opening.catalogueError))));
         throw Failure(exitcode::FileError, tr("{0}: cannot lock the catalogue (its folder cannot be read and no file "
                                               "is there to lock: {1}); nothing was changed",
-                                              shown(ListFileName), std::strerror(change.session.heldLock().error())));
+                                              shown(ListFileName), std::strerror(opening.lockError)));
     }
-    if (!change.listFile.exists()) {
+    if (!change.store.catalogueExists()) {
         if (!mayCreate)
             throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
-        change.session.startEmpty();
+        change.store.startEmpty();
         return;
     }
     Messages messages;
     bool whole = false;
     try {
-        whole = change.session.readCatalogue(change.catalogue, messages);
+        whole = change.store.readCatalogue(change.catalogue, messages);
     } catch (const IoError& e) {
         if (e.code() == io::AccessDenied && readableOnly())
             throw Failure(exitcode::FileError,
@@ -204,7 +168,7 @@ void Command::readForChanging(Change& change, bool mayCreate) {
                              shown(ListFileName), reason(e)));
         throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
     }
-    if (messages.damaged || !whole || !change.session.catalogueRead())
+    if (messages.damaged || !whole || !change.store.catalogueRead())
         throw Failure(exitcode::FileError,
                       messages.damaged ? tr("{0}: damaged (it ends in the middle of a record); nothing was changed, so "
                                             "that no record is lost. `vrindel-cli check` tells more.",
@@ -215,25 +179,24 @@ void Command::readForChanging(Change& change, bool mayCreate) {
 }
 
 void Command::save(Change& change, const Catalogue& catalogue) {
-    try {
-        change.session.saveCatalogue(catalogue);
-    } catch (const IoError& e) {
+    const SaveReport report = change.store.saveCatalogue(catalogue);
+    if (const SaveReport::Failure* failed = report.failure(StoredFile::Catalogue))
         throw Failure(exitcode::FileError,
-                      change.listFile.rollbackPending()
+                      failed->rollbackPending
                           ? tr("{0}: cannot save: {1}; it will be put back as it was when the catalogue is next opened",
-                               shown(ListFileName), reason(e))
-                          : tr("{0}: cannot save: {1}; the file is as it was", shown(ListFileName), reason(e)));
-    }
-    if (const int err = change.session.unsyncedFolder())
+                               shown(ListFileName), reason(failed->error))
+                          : tr("{0}: cannot save: {1}; the file is as it was", shown(ListFileName),
+                               reason(failed->error)));
+    if (const int err = report.unsyncedFolder)
         warn(tr("saved, but the folder could not be synced ({0}); the save may not survive a power cut",
                 std::strerror(err)));
-    if (const std::size_t conflicts = change.session.conflictRecords())
+    if (const std::size_t conflicts = report.conflicts)
         warn(trn("{0}: {1} record another program wrote meanwhile could not be merged; it is in {2} "
                  "(vrindel-cli import reads it back)",
                  "{0}: {1} records another program wrote meanwhile could not be merged; they are in {2} "
                  "(vrindel-cli import reads them back)",
-                 conflicts, shown(ListFileName), conflicts, change.session.conflictFile()));
-    if (const std::size_t merged = change.session.mergedRecords())
+                 conflicts, shown(ListFileName), conflicts, report.conflictFile));
+    if (const std::size_t merged = report.merged)
         warn(trn("{0}: another program added {1} record meanwhile; kept after this command's own",
                  "{0}: another program added {1} records meanwhile; kept after this command's own", merged,
                  shown(ListFileName), merged));
@@ -244,17 +207,10 @@ void Command::readForAdding(Change& change, bool dryRun) {
         readForChanging(change, true);
         return;
     }
-    FileVar listFile;
-    listFile.assign(ListFileName);
-    if (listFile.exists())
-        readForLooking(change.catalogue);
-}
-
-void Command::save(Change& change, const RecordBatch& batch) {
-    if (batch.leavesOut())
-        save(change, batch.result(change.catalogue));
-    else
-        save(change);
+    // A dry run looks only, and finds a missing catalogue empty.
+    change.store.openForLooking();
+    if (change.store.catalogueExists())
+        readForLooking(change.store, change.catalogue);
 }
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,

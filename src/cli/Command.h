@@ -13,9 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include "records/Catalogue.h"
-#include "store/lock/CatalogueLock.h"
-#include "store/CatalogueSession.h"
-#include "store/format/FileLayer.h"
+#include "store/CatalogueStore.h"
 #include "Formats.h"
 #include "Progress.h"
 #include "RecordBatch.h"
@@ -88,36 +86,33 @@ public:
 
 protected:
     // The catalogue as the window reads it. Reading commands take no lock;
-    // a damaged file is read as far as it goes, with a warning.
+    // a damaged file is read as far as it goes, with a warning. A store
+    // given is opened for looking and read through.
     static void readForLooking(Catalogue& catalogue);
+    static void readForLooking(CatalogueStore& store, Catalogue& catalogue);
     // One line on standard error when opening the catalogue put it back
     // from the journal of a save that was cut short.
-    static void tellOfRecovery(const JournalRecovery& recovery);
+    static void tellOfRecovery(const Opening& opening);
 
-    // The catalogue for a change, through the same session as the window:
-    // the lock first (refused with Busy while a window has it), then the
-    // file, which must be whole: a change is never saved over records that
-    // could not be read. A missing catalogue is an empty one when
-    // `mayCreate`, a file error otherwise.
-    class Change {
-    public:
-        Change();
-        FileVar listFile;
-        FileVar optionsFile;
-        CatalogueSession session{listFile, optionsFile};
+    // The catalogue for a change, through the same store as the window: the
+    // lock first (refused with Busy while a window has it), then the file,
+    // which must be whole: a change is never saved over records that could
+    // not be read. A missing catalogue is an empty one when `mayCreate`, a
+    // file error otherwise.
+    struct Change {
+        CatalogueStore store;
         Catalogue catalogue;
     };
     static void readForChanging(Change& change, bool mayCreate);
-    // The session's save: only to the file that was read, keeping what
+    // The store's save: only to the file that was read, keeping what
     // another program added meanwhile, a temporary file put in place whole
     // (or in place where it must), mode and owner kept.
-    static void save(Change& change, const Catalogue& catalogue);
     static void save(Change& change) { save(change, change.catalogue); }
+    static void save(Change& change, const Catalogue& catalogue);
     // For the commands that add many records at once (import, scan): the
     // catalogue locked for the change, or only read for a dry run, a
-    // missing one being empty then; and the batch's records saved.
+    // missing one being empty then.
     static void readForAdding(Change& change, bool dryRun);
-    static void save(Change& change, const RecordBatch& batch);
 
     // Writes the records that `keep` accepts (all when it is empty), in
     // storage order or in the sorted view's order; returns how many.

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "store/format/CatalogueFiles.h"
+#include "store/format/Format.h"
 #include "Command.h"
 #include "Messages.h"
 #include "OutputFile.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "store/merge/ConflictFile.h"
+#include "text/CsvField.h"
 #include "text/RecordText.h"
 
 namespace vrindel::cli {

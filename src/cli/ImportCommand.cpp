@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "store/format/CatalogueFiles.h"
+#include "store/format/Format.h"
 #include "Command.h"
 #include "Messages.h"
 #include "RecordBatch.h"
@@ -199,7 +199,10 @@ private:
         }
         if (!dryRun_) {
             progress.stage(_("saving"));
-            save(change, batch);
+            if (batch.leavesOut())
+                save(change, batch.result(change.catalogue));
+            else
+                save(change);
         }
         std::printf("%s\n", summary(batch).c_str());
         // What was asked is done: every row imported, or with --skip-invalid

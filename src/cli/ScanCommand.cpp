@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "store/format/CatalogueFiles.h"
+#include "store/format/Format.h"
 #include "Command.h"
 #include "Messages.h"
 #include "RecordBatch.h"
@@ -113,7 +113,10 @@ public:
             return exitcode::Ok;
         }
         progress.stage(_("saving"));
-        save(change, batch);
+        if (batch.leavesOut())
+            save(change, batch.result(change.catalogue));
+        else
+            save(change);
         std::printf("%s\n", summary(batch, stored).c_str());
         return exitcode::Ok;
     }

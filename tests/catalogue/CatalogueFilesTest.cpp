@@ -21,7 +21,8 @@
 #include <iostream>
 
 #include "store/format/CatalogueFiles.h"
-#include "store/CatalogueSession.h"
+#include "store/CatalogueStore.h"
+#include "store/lock/CatalogueLock.h"
 #include "store/merge/ConflictFile.h"
 #include "FaultyFileSystem.h"
 #include "TestSupport.h"
@@ -32,7 +33,9 @@ namespace {
 using test::cp;
 using test::displayNames;
 using test::InScratchDir;
+using test::folderOf;
 using test::ioErrorOf;
+using test::raised;
 using test::readBytes;
 using test::record;
 using test::RecordingMessages;
@@ -772,7 +775,7 @@ struct Started {
     std::optional<IoError> error;
     Catalogue catalogue;
 };
-Started startSession(CatalogueSession& session, FileMessages& messages) {
+Started startSession(CatalogueStore& session, FileMessages& messages) {
     Started s;
     try {
         session.ensureCatalogueFile(messages);
@@ -847,20 +850,17 @@ TEST_F(CatalogueFiles, WhatIsNoRegularFileIsNeverCreatedOverOrReplaced) {
                 ASSERT_TRUE(before.ok);
 
                 RecordingMessages m;
-                FileVar list, options;
-                list.assign(ListFileName);
-                options.assign(OptionsFileName);
-                CatalogueSession session(list, options);
+                CatalogueStore session;
                 Started started = startSession(session, m);
                 ASSERT_TRUE(started.error.has_value()) << "start-up read what is no file";
                 EXPECT_EQ(m.missing, atList && thing.countsAsMissing ? 1 : 0);
                 EXPECT_FALSE(session.catalogueRead());
                 try {
-                    session.saveCatalogue(started.catalogue);
-                    session.saveOptions(Switches{});
+                    raised(session.saveCatalogue(started.catalogue));
+                    raised(session.saveOptions(Switches{}));
                 } catch (const IoError&) {
                 }
-                FileVar& plain = atList ? list : options;
+                FileVar& plain = atList ? listFile : optionsFile;
                 ioErrorOf([&] {
                     if (atList)
                         saveCatalogue(plain, next);
@@ -889,7 +889,7 @@ TEST_F(CatalogueFiles, ANameSwappedForALinkToAnotherFileIsNotWrittenThrough) {
     writeBytes(ListFileName, record("a") + record("1"));
     writeBytes(OptionsFileName, std::string("\x01\x00\x01", 3));
     writeBytes("diary.txt", "my own words");
-    CatalogueSession session(listFile, optionsFile);
+    CatalogueStore session;
     Started started = startSession(session, messages);
     ASSERT_FALSE(started.error);
     started.catalogue.add("b", "2");
@@ -897,8 +897,8 @@ TEST_F(CatalogueFiles, ANameSwappedForALinkToAnotherFileIsNotWrittenThrough) {
         std::filesystem::remove(name);
         ASSERT_EQ(::symlink("diary.txt", name), 0);
     }
-    EXPECT_EQ(ioErrorOf([&] { session.saveCatalogue(started.catalogue); }).code(), io::FileChanged);
-    IoError e = ioErrorOf([&] { session.saveOptions(Switches{false, false, false}); });
+    EXPECT_EQ(ioErrorOf([&] { raised(session.saveCatalogue(started.catalogue)); }).code(), io::FileChanged);
+    IoError e = ioErrorOf([&] { raised(session.saveOptions(Switches{false, false, false})); });
     EXPECT_EQ(e.code(), io::FileChanged);
     EXPECT_STREQ(e.what(), "File was replaced by another program");
     EXPECT_EQ(readBytes("diary.txt"), "my own words");
@@ -916,15 +916,15 @@ TEST_F(CatalogueFiles, AFolderSwappedOnTheWayNeverRedirectsTheSave) {
     writeBytes("other/Zoznam.dat", record("Other") + record("o"));
     ASSERT_EQ(::symlink("sub/Zoznam.dat", ListFileName), 0);
     ASSERT_EQ(::symlink("sub/Options.dat", OptionsFileName), 0);
-    CatalogueSession session(listFile, optionsFile);
-    ASSERT_EQ(session.lock(), CatalogueLock::State::Held);
+    CatalogueStore session;
+    ASSERT_EQ(session.open().lock, LockState::Held);
     Started started = startSession(session, messages);
     ASSERT_FALSE(started.error);
     started.catalogue.add("Typed", "t");
     ASSERT_EQ(::rename("sub", "sub.old"), 0);
     ASSERT_EQ(::symlink("other", "sub"), 0);
-    EXPECT_EQ(ioErrorOf([&] { session.saveCatalogue(started.catalogue); }).code(), io::FileChanged);
-    EXPECT_EQ(ioErrorOf([&] { session.saveOptions(Switches{false, false, false}); }).code(), io::FileChanged);
+    EXPECT_EQ(ioErrorOf([&] { raised(session.saveCatalogue(started.catalogue)); }).code(), io::FileChanged);
+    EXPECT_EQ(ioErrorOf([&] { raised(session.saveOptions(Switches{false, false, false})); }).code(), io::FileChanged);
     EXPECT_TRUE(readBytes("other/Zoznam.dat") == record("Other") + record("o"));
     EXPECT_FALSE(std::filesystem::exists("other/Options.dat"));
     EXPECT_TRUE(readBytes("sub.old/Zoznam.dat") == record("Orig") + record("o"));
@@ -938,11 +938,11 @@ TEST_F(CatalogueFiles, OptionsAreWrittenOnlyWhenReadAndChanged) {
     writeBytes("notes.txt", "my notes line\n");
     ASSERT_EQ(::symlink("notes.txt", OptionsFileName), 0);
     {
-        CatalogueSession session(listFile, optionsFile);
+        CatalogueStore session;
         Started started = startSession(session, messages);
         ASSERT_FALSE(started.error);
-        session.saveChangedCatalogue(started.catalogue);
-        session.saveOptions(Switches{true, true, true});   // as read: every byte was not zero
+        raised(session.saveChangedCatalogue(started.catalogue));
+        raised(session.saveOptions(Switches{true, true, true}));   // as read: every byte was not zero
         EXPECT_EQ(readBytes("notes.txt"), "my notes line\n");
         EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1"));
     }
@@ -950,14 +950,11 @@ TEST_F(CatalogueFiles, OptionsAreWrittenOnlyWhenReadAndChanged) {
         return;
     ASSERT_EQ(::chmod(".", 01777), 0);
     ASSERT_EQ(::lchown(OptionsFileName, 1234, 1234), 0);
-    FileVar l, o;
-    l.assign(ListFileName);
-    o.assign(OptionsFileName);
-    CatalogueSession session(l, o);
+    CatalogueStore session;
     Started started = startSession(session, messages);
     ASSERT_TRUE(started.error);
     EXPECT_EQ(started.error->code(), io::AccessDenied);
-    session.saveOptions(Switches{false, false, false});
+    raised(session.saveOptions(Switches{false, false, false}));
     EXPECT_EQ(readBytes("notes.txt"), "my notes line\n");
     ::chmod(".", 0700);
 }
@@ -975,10 +972,8 @@ TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
         const std::string start = record("Alfa") + record("1") + record("Beta") + record("2") + record("Gama") + record("3");
         writeBytes(ListFileName, start);
         writeBytes(OptionsFileName, std::string("\x00\x00\x00", 3));
-        FileVar list, options;
-        list.assign(ListFileName);
-        options.assign(OptionsFileName);
-        CatalogueSession session(list, options);
+        FaultyFileSystem fs;
+        CatalogueStore session({}, fs);
         Started s = startSession(session, messages);
         ASSERT_FALSE(s.error);
         s.catalogue.add("Delta", "4");                        // added here
@@ -1000,22 +995,21 @@ TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
             writeBytes(ListFileName, theirs);
         }
         // The first close fails at the options; the second saves both.
-        FaultyFileSystem fs;
-        options.setFileSystem(fs);
+        const SaveReport first = raised(session.saveCatalogue(s.catalogue));
+        fs.reset();
         fs.failOn(Call::Lstat, 1, EIO, 100);
-        session.saveCatalogue(s.catalogue);
-        EXPECT_EQ(ioErrorOf([&] { session.saveOptions(Switches{}); }).code(), EIO);
-        EXPECT_EQ(session.conflictRecords(), 5u);
+        EXPECT_EQ(ioErrorOf([&] { raised(session.saveOptions(Switches{})); }).code(), EIO);
+        EXPECT_EQ(first.conflicts, 5u);
         const Names conflictFiles = others();
         ASSERT_EQ(conflictFiles.size(), 1u);
-        EXPECT_EQ(session.conflictFile(), (std::filesystem::current_path() / conflictFiles[0]).string());
+        EXPECT_EQ(first.conflictFile, (std::filesystem::current_path() / conflictFiles[0]).string());
         EXPECT_EQ(readBytes(conflictFiles[0]), "name,location\r\ndelta,six\r\nalfa,x\r\nbeta,y\r\ngama,z\r\nZETA,8\r\n");
         fs.reset();
-        session.saveCatalogue(s.catalogue);
-        session.saveOptions(Switches{});
-        EXPECT_EQ(session.conflictRecords(), 0u);
+        const SaveReport second = raised(session.saveCatalogue(s.catalogue));
+        raised(session.saveOptions(Switches{}));
+        EXPECT_EQ(second.conflicts, 0u);
 
-        EXPECT_EQ(session.mergedRecords(), 2u);
+        EXPECT_EQ(second.merged, 2u);
         EXPECT_TRUE(readBytes(ListFileName) == record("Alfa") + record("1") + record("Gamma") + record("3") +
                                                    record("Delta") + record("4") + record("Epsilon") + record("5") +
                                                    record("Zeta") + record("7"));
@@ -1064,42 +1058,32 @@ TEST_F(CatalogueFiles, AnInPlaceSaveKilledAtAnyStepIsRolledBackAtTheNextOpening)
             std::string saved;
             bool died = false;
             {
-                FileVar l, o;
-                l.assign(list);
-                o.assign(options);
-                CatalogueSession session(l, o);
+                FaultyFileSystem fs;
+                CatalogueStore session(folder, fs);
                 RecordingMessages m;
-                if (session.lock() != CatalogueLock::State::Held)
+                if (session.open().lock != LockState::Held)
                     return "no lock";
                 Started started = startSession(session, m);
                 if (started.error)
                     return std::string("start: ") + started.error->what();
                 edit.apply(started.catalogue);
-                FaultyFileSystem fs;
-                l.setFileSystem(fs);
                 fs.dieAt(step);
-                try {
-                    session.saveCatalogue(started.catalogue);
-                } catch (const IoError&) {
-                }
+                const SaveReport report = session.saveCatalogue(started.catalogue);
                 died = fs.dead();
-                if (!died && !l.rewroteInPlace())
+                if (!died && !report.inPlace)
                     return "not saved in place";
                 Catalogue expected = started.catalogue;
                 for (int j = 0; j < expected.storageCount(); ++j)
                     saved += record(expected.storageName(j).str()) + record(expected.storageLocation(j).str());
             }
-            FileVar l, o;
-            l.assign(list);
-            o.assign(options);
-            CatalogueSession next(l, o);
-            if (next.lock() != CatalogueLock::State::Held)
+            CatalogueStore next(folder);
+            if (next.open().lock != LockState::Held)
                 return "no lock at step " + std::to_string(step);
-            rolledBack += next.recovery().rolledBack;
+            rolledBack += next.opening().rolledBack;
             const std::string now = readBytes(list);
             if (now != old && now != saved)
                 return "torn after a kill at step " + std::to_string(step);
-            if (next.recovery().rolledBack && now != old)
+            if (next.opening().rolledBack && now != old)
                 return "said it rolled back at step " + std::to_string(step) + " but did not";
             for (const auto& entry : std::filesystem::directory_iterator(folder))
                 if (entry.path().extension() == ".journal")
@@ -1153,15 +1137,12 @@ TEST_F(CatalogueFiles, AFileSizeLimitIsASaveErrorAndTheFileStaysAsItWas) {
         if (pid == 0) {
             const rlimit limit{4096, 4096};
             ::setrlimit(RLIMIT_FSIZE, &limit);
-            FileVar l, o;
-            l.assign(ListFileName);
-            o.assign(OptionsFileName);
-            CatalogueSession session(l, o);
+            CatalogueStore session;
             RecordingMessages m;
             Started started = startSession(session, m);
             started.catalogue.add("Nový", "DVD");
             try {
-                session.saveCatalogue(started.catalogue);
+                raised(session.saveCatalogue(started.catalogue));
             } catch (const IoError& e) {
                 ::_exit(e.code() == io::FileTooLarge && std::string(e.what()) == "File too large" ? 0 : 2);
             }
@@ -1202,24 +1183,21 @@ TEST_F(CatalogueFiles, RecordsAppendedDuringASaveAreMergedAgainOrTheSaveGivesUp)
         const std::string start = record("Alfa") + record("1");
         writeBytes(ListFileName, start);
         writeBytes(OptionsFileName, std::string("\x01\x01\x01", 3));
-        FileVar l, o;
-        l.assign(ListFileName);
-        o.assign(OptionsFileName);
-        CatalogueSession session(l, o);
+        AppendingFileSystem fs;
+        CatalogueStore session({}, fs);
         Started started = startSession(session, messages);
         started.catalogue.add("Beta", "2");
-        AppendingFileSystem fs;
         fs.appendsLeft = appends;
-        l.setFileSystem(fs);
         std::string theirs;
         if (appends < 5) {
-            EXPECT_NO_THROW(session.saveCatalogue(started.catalogue));
-            EXPECT_EQ(session.mergedRecords(), std::size_t(appends));
+            SaveReport report;
+            EXPECT_NO_THROW(report = raised(session.saveCatalogue(started.catalogue)));
+            EXPECT_EQ(report.merged, std::size_t(appends));
             for (int i = 1; i <= appends; ++i)
                 theirs += record("Their" + std::to_string(i)) + record("X");
             EXPECT_TRUE(readBytes(ListFileName) == start + record("Beta") + record("2") + theirs);
         } else {
-            EXPECT_EQ(ioErrorOf([&] { session.saveCatalogue(started.catalogue); }).code(), io::KeepsChanging);
+            EXPECT_EQ(ioErrorOf([&] { raised(session.saveCatalogue(started.catalogue)); }).code(), io::KeepsChanging);
             for (int i = 1; i <= fs.appended; ++i)
                 theirs += record("Their" + std::to_string(i)) + record("X");
             EXPECT_TRUE(readBytes(ListFileName) == start + theirs);
@@ -1242,21 +1220,17 @@ TEST_F(CatalogueFiles, AnInPlaceSaveReservesRoomForTheMergedRecordsToo) {
     };
     writeBytes(ListFileName, record("Alfa") + record("1"));
     ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
-    FileVar l, o;
-    l.assign(ListFileName);
-    o.assign(OptionsFileName);
-    CatalogueSession session(l, o);
+    Reserving fs;
+    CatalogueStore session({}, fs);
     Started started = startSession(session, messages);
     std::string theirs;
     for (int i = 0; i < 50; ++i)
         theirs += record("Their" + std::to_string(i)) + record("X");
     std::ofstream(ListFileName, std::ios::binary | std::ios::app) << theirs;
     started.catalogue.add("Beta", "2");
-    Reserving fs;
-    l.setFileSystem(fs);
-    session.saveCatalogue(started.catalogue);
-    ASSERT_TRUE(l.rewroteInPlace());
-    EXPECT_EQ(session.mergedRecords(), 50u);
+    const SaveReport report = raised(session.saveCatalogue(started.catalogue));
+    ASSERT_TRUE(report.inPlace);
+    EXPECT_EQ(report.merged, 50u);
     EXPECT_EQ(std::uint64_t(fs.reserved), readBytes(ListFileName).size());
 }
 
@@ -1314,21 +1288,19 @@ TEST_F(CatalogueFiles, ASaveKeepsModeOwnerGroupAndLinks) {
         const Stat before = lstatOf(list);
 
         const std::function<int()> save = [&]() -> int {
-                FileVar l, o;
-                l.assign(list);
-                o.assign(options);
-                CatalogueSession session(l, o);
+                CatalogueStore session(folder);
                 RecordingMessages m;
                 Started started = startSession(session, m);
                 if (started.error)
                     return 10;
+                SaveReport report;
                 try {
-                    session.saveCatalogue(next);
-                    session.saveOptions(Switches{true, true, true});
+                    report = raised(session.saveCatalogue(next));
+                    raised(session.saveOptions(Switches{true, true, true}));
                 } catch (const IoError& e) {
                     return 20 + e.code() % 10;
                 }
-                return l.rewroteInPlace() == s.inPlace ? 0 : 30;
+                return report.inPlace == s.inPlace ? 0 : 30;
         };
         const int result = s.asNobody ? asUnprivilegedUser(save, s.alsoInGroup) : save();
         EXPECT_EQ(result, 0);
@@ -1437,8 +1409,8 @@ TEST_F(CatalogueFiles, TemporaryFilesOfKilledSavesGoAtTheNextStartAndSave) {
         writeBytes(f, "x");
     writeBytes("unrelated.tmp-1-1", "y");
 
-    CatalogueSession session(listFile, optionsFile);
-    ASSERT_EQ(session.lock(), CatalogueLock::State::Held);
+    CatalogueStore session;
+    ASSERT_EQ(session.open().lock, LockState::Held);
     EXPECT_EQ(others(), (Names{live, "unrelated.tmp-1-1"}));
     writeBytes(stale, "x");
     saveCatalogue(listFile, many);
@@ -1448,25 +1420,19 @@ TEST_F(CatalogueFiles, TemporaryFilesOfKilledSavesGoAtTheNextStartAndSave) {
 // One writer per catalogue: a second session on the folder is refused, and
 // touches nothing.
 TEST_F(CatalogueFiles, ASecondSessionOnTheFolderIsRefused) {
-    CatalogueSession first(listFile, optionsFile);
-    ASSERT_EQ(first.lock(), CatalogueLock::State::Held);
-    FileVar l, o;
-    l.assign(ListFileName);
-    o.assign(OptionsFileName);
-    CatalogueSession second(l, o);
-    EXPECT_EQ(second.lock(), CatalogueLock::State::Busy);
+    CatalogueStore first;
+    ASSERT_EQ(first.open().lock, LockState::Held);
+    CatalogueStore second;
+    EXPECT_EQ(second.open().lock, LockState::Busy);
     EXPECT_EQ(others(), Names{});
     EXPECT_FALSE(std::filesystem::exists(ListFileName)) << "a refused session touched the files";
 }
 
 // What a session that reaches the catalogue through `name` finds; its lock
 // goes when it returns.
-CatalogueLock::State lockThrough(const std::string& name) {
-    FileVar l, o;
-    l.assign(name);
-    o.assign(OptionsFileName);
-    CatalogueSession other(l, o);
-    return other.lock();
+LockState lockThrough(const std::string& name) {
+    CatalogueStore other(folderOf(name));
+    return other.open().lock;
 }
 
 // The lock belongs to the catalogue, not to the path: whatever path reaches
@@ -1501,19 +1467,16 @@ TEST_F(CatalogueFiles, ASecondSessionIsRefusedWhateverPathReachesTheCatalogue) {
         }
         auto trySession = [&] { return lockThrough(shape.name); };
         {
-            FileVar l, o;
-            l.assign(ListFileName);
-            o.assign(OptionsFileName);
-            CatalogueSession first(l, o);
-            ASSERT_EQ(first.lock(), CatalogueLock::State::Held);
-            EXPECT_EQ(trySession(), CatalogueLock::State::Busy);
+            CatalogueStore first;
+            ASSERT_EQ(first.open().lock, LockState::Held);
+            EXPECT_EQ(trySession(), LockState::Busy);
             Started started = startSession(first, messages);
             ASSERT_FALSE(started.error);
             started.catalogue.add("b", "2");
-            first.saveCatalogue(started.catalogue);
-            EXPECT_EQ(trySession(), CatalogueLock::State::Busy) << "the lock stayed with the old file";
+            raised(first.saveCatalogue(started.catalogue));
+            EXPECT_EQ(trySession(), LockState::Busy) << "the lock stayed with the old file";
         }
-        EXPECT_EQ(trySession(), CatalogueLock::State::Held);
+        EXPECT_EQ(trySession(), LockState::Held);
         if (std::string(shape.what) == "a bind mount")
             std::system("umount M");
     }
@@ -1532,23 +1495,19 @@ TEST_F(CatalogueFiles, InAFolderThatCannotBeReadTheFileCarriesTheLock) {
     ASSERT_EQ(::chmod(".", 0300), 0);
     const int result = asUnprivilegedUser([&]() -> int {
         auto trySession = [] { return lockThrough(ListFileName); };
-        FileVar l, o;
-        l.assign(ListFileName);
-        o.assign(OptionsFileName);
-        CatalogueSession first(l, o);
-        if (first.lock() != CatalogueLock::State::Held)
+        CatalogueStore first;
+        if (first.open().lock != LockState::Held)
             return 1;
-        if (trySession() != CatalogueLock::State::Busy)
+        if (trySession() != LockState::Busy)
             return 2;
         RecordingMessages m;
         Started started = startSession(first, m);
         if (started.error)
             return 3;
         started.catalogue.add("b", "2");
-        first.saveCatalogue(started.catalogue);
-        if (l.rewroteInPlace())
+        if (raised(first.saveCatalogue(started.catalogue)).inPlace)
             return 4;
-        return trySession() == CatalogueLock::State::Busy ? 0 : 5;
+        return trySession() == LockState::Busy ? 0 : 5;
     });
     ::chmod(".", 0755);
     EXPECT_EQ(result, 0);

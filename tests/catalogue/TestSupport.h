@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "records/Catalogue.h"
+#include "store/CatalogueStore.h"
 #include "store/format/CatalogueFiles.h"
 #include "text/RecordText.h"
 
@@ -151,6 +152,18 @@ std::string listErrorOf(Body&& body) {
         return e.what();
     }
     return "";
+}
+
+// A store's save as the file procedures fail: its first failure raised.
+inline SaveReport raised(SaveReport report) {
+    if (!report.ok())
+        throw report.failures.front().error;
+    return report;
+}
+
+// The folder a store is built from, for a catalogue reached by `name`.
+inline std::string folderOf(const std::string& name) {
+    return std::filesystem::path(name).parent_path().string();
 }
 
 // The IoError that `body` raises; a failure if it raises none.

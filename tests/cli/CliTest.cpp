@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "store/lock/CatalogueLock.h"
+#include "store/CatalogueStore.h"
 #include "TestSupport.h"
 
 namespace vrindel::test {
@@ -430,8 +430,8 @@ TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
     const std::string before = readBytes(catalogue());
     writeBytes(dir.file("new.csv"), "name,location\nDom,a\n");
     {
-        CatalogueLock window = CatalogueLock::tryAcquire((dir.path() / "Zoznam.dat").c_str());
-        ASSERT_TRUE(window.held());
+        CatalogueStore window(dir.path().string());
+        ASSERT_EQ(window.open().lock, LockState::Held);
         for (const std::vector<std::string>& change :
              {std::vector<std::string>{"add", "Dom", "a"}, {"rename", "Chata", "Dom"}, {"relocate", "Chata", "x"},
               {"delete", "Chata"}, {"import", "new.csv"}}) {

@@ -21,11 +21,6 @@
 
 namespace vrindel {
 
-// One field of a CSV row, quoted where it must be: a quote, a line break
-// (a bare CR too, which a spreadsheet takes for one) or one of the
-// `separators` (the delimiter, and any other a reader may take for one).
-void appendCsvField(std::string& out, std::string_view utf8, std::string_view separators = ",");
-
 // Writes the records, synced, and returns the file's full path. Raises
 // IoError; nothing is left behind then.
 std::string writeConflictFile(FileSystem& fs, const HeldFile& catalogue,

@@ -1,0 +1,366 @@
+#include "store/CatalogueStore.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "store/format/CatalogueFiles.h"
+#include "store/journal/RollbackJournal.h"
+#include "store/lock/CatalogueLock.h"
+#include "store/merge/OtherWriters.h"
+#include "store/save/SaveWay.h"
+
+namespace vrindel {
+
+namespace {
+
+LockState stateOf(const CatalogueLock& lock) {
+    switch (lock.state()) {
+    case CatalogueLock::State::Held: return LockState::Held;
+    case CatalogueLock::State::Busy: return LockState::Busy;
+    case CatalogueLock::State::Unlocked: break;
+    }
+    return LockState::Unlocked;
+}
+
+}  // namespace
+
+const SaveReport::Failure* SaveReport::failure(StoredFile file) const {
+    for (const Failure& f : failures)
+        if (f.file == file)
+            return &f;
+    return nullptr;
+}
+
+// Everything the store keeps, out of its callers' sight.
+class CatalogueStore::Files {
+public:
+    Files(const std::string& folder, FileSystem& fs) : fs(fs), list(fs), options(fs) {
+        const std::string prefix = folder.empty() ? std::string() : folder + (folder.back() == '/' ? "" : "/");
+        list.assign(prefix + ListFileName);
+        options.assign(prefix + OptionsFileName);
+    }
+
+    void hold();
+    void openForChange();
+    void openForLooking();
+    void takeRecovery(const JournalRecovery& recovery);
+    bool mayWrite() const { return lock.held(); }
+    bool savable();
+    void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
+    void saveMerging(const Catalogue& catalogue);
+    void saveOptions(const Switches& switches, SaveReport& report);
+
+    FileSystem& fs;
+    FileVar list;
+    FileVar options;
+    bool opened = false;
+    Opening opening;
+    CatalogueLock lock;
+
+    bool listRead = false;
+    bool optionsRead = false;
+    Switches optionsSeen;   // as read, or as last written
+    OtherWriters others;
+};
+
+void CatalogueStore::Files::hold() {
+    list.hold();
+    options.hold();
+    opening.catalogueError = list.place().openError();
+    // The lock moves with the catalogue when a save puts a new file in its
+    // place. Should the new file refuse a lock (a file system without them)
+    // the folder's lock still stands.
+    list.beforeReplacing([this](int fd) { lock.addFile(fd); });
+}
+
+void CatalogueStore::Files::takeRecovery(const JournalRecovery& recovery) {
+    opening.rolledBack = recovery.rolledBack;
+    opening.rollbackStuck = recovery.stuck;
+    opening.rollbackReason = recovery.reason;
+    opening.journal = recovery.journal;
+}
+
+void CatalogueStore::Files::openForChange() {
+    hold();
+    lock = CatalogueLock::tryAcquire(list.place());
+    opening.lock = stateOf(lock);
+    opening.lockError = lock.error();
+    if (!lock.held())
+        return;
+    // Before anything reads the catalogue: a save killed halfway left a
+    // journal to put it back with. Three bytes of switches go back silently.
+    takeRecovery(recoverFromJournal(fs, list.place()));
+    recoverFromJournal(fs, options.place());
+    for (FileVar* file : {&list, &options}) {
+        const HeldFile& at = file->place();
+        if (at.error() == 0)
+            removeStaleTemporaries(fs, at.folder(), at.leaf());
+    }
+}
+
+void CatalogueStore::Files::openForLooking() {
+    list.setReadingOnly(true);
+    options.setReadingOnly(true);
+    hold();
+    // Reading takes no lock, but putting a half-saved file back does; while
+    // a window or command holds it, the save may still be going on and is
+    // left alone.
+    if (journalPending(fs, list.place())) {
+        const CatalogueLock looking = CatalogueLock::tryAcquire(list.place());
+        if (looking.held())
+            takeRecovery(recoverFromJournal(fs, list.place()));
+    }
+}
+
+bool CatalogueStore::Files::savable() {
+    if (!mayWrite())
+        return false;
+    if (listRead)
+        return true;
+    if (list.place().error())
+        return false;
+    try {
+        return !list.currentIdentity().present;
+    } catch (const IoError&) {
+        return false;
+    }
+}
+
+void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport& report) {
+    others.startSave();
+    try {
+        if (!listRead) {
+            if (!savable())
+                return;
+            // Created where nothing is; from then on it is the file of this store.
+            const FileIdentity absent;
+            vrindel::saveCatalogue(list, catalogue, {}, &absent);
+            listRead = true;
+        } else {
+            if (!mayWrite())
+                return;
+            saveMerging(catalogue);
+        }
+        others.sawWritten(list);
+        report.unsyncedFolder = list.folderSyncError();
+        report.inPlace = list.rewroteInPlace();
+    } catch (const IoError& e) {
+        report.failures.push_back({StoredFile::Catalogue, e, list.rollbackPending()});
+    }
+    report.merged = others.merged();
+    report.conflicts = others.conflicts();
+    report.conflictFile = others.conflictFile();
+}
+
+void CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
+    // Each try costs a merge and a write; a program that writes faster than
+    // that is told so rather than raced without end.
+    constexpr int Tries = 5;
+    for (int attempt = 1;; ++attempt) {
+        FileIdentity expected = list.currentIdentity();
+        if (!others.unchanged(expected) && expected.present) {
+            // Through a link or a folder swapped since start-up the merge
+            // would read, and the save overwrite, a file that is no
+            // catalogue of ours. (Unmerged, the rewrite checks it itself.)
+            list.requireHeldPlace();
+            others.merge(list, catalogue);
+            expected = others.seen();
+        }
+        // The records that cannot be kept are safe in their own file before
+        // the catalogue changes.
+        others.writeConflicts(fs, list.place());
+        try {
+            // Its rewrite checks that the name still leads to the held file.
+            vrindel::saveCatalogue(list, catalogue, others.kept(catalogue), &expected);
+            return;
+        } catch (const IoError& e) {
+            if (e.code() != io::ChangedMeanwhile)
+                throw;
+            if (attempt == Tries)
+                throw IoError::fromCode(io::KeepsChanging);
+        }
+    }
+}
+
+void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& report) {
+    if (!optionsRead || switches == optionsSeen)
+        return;
+    try {
+        vrindel::saveOptions(options, switches);   // its rewrite checks the held place
+        optionsSeen = switches;
+        if (!report.unsyncedFolder)
+            report.unsyncedFolder = options.folderSyncError();
+    } catch (const IoError& e) {
+        report.failures.push_back({StoredFile::Options, e, options.rollbackPending()});
+    }
+}
+
+// --- CatalogueStore ---------------------------------------------------------------
+
+CatalogueStore::CatalogueStore(const std::string& folder, FileSystem& fs)
+    : files_(std::make_unique<Files>(folder, fs)) {}
+
+CatalogueStore::~CatalogueStore() = default;
+
+const Opening& CatalogueStore::open() {
+    if (!files_->opened) {
+        files_->opened = true;
+        files_->openForChange();
+    }
+    return files_->opening;
+}
+
+const Opening& CatalogueStore::openForLooking() {
+    if (!files_->opened) {
+        files_->opened = true;
+        files_->openForLooking();
+    }
+    return files_->opening;
+}
+
+const Opening& CatalogueStore::opening() const { return files_->opening; }
+
+std::string CatalogueStore::cataloguePath() {
+    open();
+    return heldPath(files_->fs, files_->list.place());
+}
+
+bool CatalogueStore::catalogueExists() {
+    open();
+    return files_->list.exists();
+}
+
+bool CatalogueStore::catalogueOpens() {
+    open();
+    try {
+        files_->list.reset(ListRecordSize);
+        files_->list.close();
+        return true;
+    } catch (const IoError&) {
+        return false;
+    }
+}
+
+void CatalogueStore::ensureCatalogueFile(FileMessages& messages) {
+    open();
+    vrindel::ensureCatalogueFile(files_->list, messages);
+    // In a folder that cannot be read, only the file can carry the lock:
+    // now that it is there, it does.
+    Files& f = *files_;
+    if (f.opening.lock == LockState::Unlocked) {
+        f.lock = CatalogueLock::tryAcquire(f.list.place());
+        f.opening.lock = stateOf(f.lock);
+        f.opening.lockError = f.lock.error();
+    }
+}
+
+void CatalogueStore::ensureOptionsFile() {
+    open();
+    vrindel::ensureOptionsFile(files_->options);
+}
+
+void CatalogueStore::readOptions(const std::function<void(Switch, bool)>& setSwitch) {
+    open();
+    Files& f = *files_;
+    f.optionsRead = false;
+    // Bytes the file lacks leave the switches as the window starts them.
+    Switches seen{true, true, true};
+    vrindel::readOptions(f.options, [&](Switch which, bool on) {
+        (which == Switch::Zoradit ? seen.zoradit : which == Switch::DelPlaceBox ? seen.delPlaceBox : seen.delExt) = on;
+        setSwitch(which, on);
+    });
+    f.optionsSeen = seen;
+    f.optionsRead = true;
+}
+
+bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages) {
+    open();
+    Files& f = *files_;
+    f.listRead = false;
+    const bool whole = vrindel::readCatalogue(f.list, catalogue, messages);
+    // A catalogue read only in part is kept on disk like one that could not
+    // be opened: writing the part back would lose the rest.
+    f.listRead = whole;
+    f.others.startFrom(f.list);
+    return whole;
+}
+
+void CatalogueStore::readRecords(const std::function<void(std::string_view, std::string_view)>& each) {
+    open();
+    vrindel::readRecords(files_->list, each);
+}
+
+std::string CatalogueStore::readRecordBytes(std::uint64_t& fileSize) {
+    open();
+    FileVar& list = files_->list;
+    list.reset(ListRecordSize);
+    const ClosingOnError closing(list);
+    fileSize = std::uint64_t(list.identity().size);
+    std::string bytes(std::size_t(list.sizeInRecords()) * ListRecordSize, '\0');
+    for (std::size_t at = 0; at < bytes.size(); at += ListRecordSize)
+        list.readRecord(bytes.data() + at);
+    list.close();
+    return bytes;
+}
+
+void CatalogueStore::startEmpty() {
+    open();
+    files_->listRead = true;
+    files_->others.startFromNothing();
+}
+
+bool CatalogueStore::catalogueRead() const { return files_->listRead; }
+
+bool CatalogueStore::catalogueSavable() {
+    open();
+    return files_->savable();
+}
+
+SaveReport CatalogueStore::saveCatalogue(const Catalogue& catalogue) {
+    open();
+    SaveReport report;
+    files_->saveCatalogue(catalogue, report);
+    return report;
+}
+
+SaveReport CatalogueStore::saveChangedCatalogue(const Catalogue& catalogue) {
+    open();
+    Files& f = *files_;
+    if (!catalogue.changed()) {
+        // Unchanged, it is written back only to bring back a file that went.
+        try {
+            if (!f.listRead || f.list.place().error() || f.list.currentIdentity().present)
+                return {};
+        } catch (const IoError& e) {
+            SaveReport report;
+            report.failures.push_back({StoredFile::Catalogue, e, false});
+            return report;
+        }
+    }
+    return saveCatalogue(catalogue);
+}
+
+SaveReport CatalogueStore::saveOptions(const Switches& switches) {
+    open();
+    SaveReport report;
+    files_->saveOptions(switches, report);
+    return report;
+}
+
+SaveReport CatalogueStore::saveAll(const Catalogue& catalogue, const Switches& switches) {
+    SaveReport report = saveChangedCatalogue(catalogue);
+    files_->saveOptions(switches, report);
+    return report;
+}
+
+void warnUnsyncedFolder(const char* program, int err) {
+    static bool said = false;
+    if (err == 0 || said)
+        return;
+    said = true;
+    std::fprintf(stderr, "%s: saved, but the folder could not be synced (%s); the save may not survive a power cut\n",
+                 program, std::strerror(err));
+}
+
+}  // namespace vrindel

@@ -1,0 +1,158 @@
+#pragma once
+// The one owner of a catalogue's two files, "Zoznam.dat" and "Options.dat".
+// The window and every command of vrindel-cli go through it and nothing
+// below it, so that the rules that keep the files safe live here once:
+//
+//     CatalogueStore store(folder);            // "" for the working folder
+//     if (store.open().lock == LockState::Busy)
+//         ...refuse: another window or command has this catalogue; touch nothing
+//     store.ensureCatalogueFile(messages);      // start-up, as the window does it
+//     store.ensureOptionsFile();
+//     store.readOptions(setSwitch);
+//     store.readCatalogue(catalogue, messages); // (or startEmpty() for a missing one)
+//     ...change the catalogue...
+//     SaveReport report = store.saveAll(catalogue, switches);
+//
+// What it guarantees:
+// - Opening resolves both names once and holds where they led: every later
+//   read, lock and write goes to that folder and file. If a name comes to
+//   lead elsewhere, a save writes nothing and reports FileChanged.
+// - Opening for a change then takes the catalogue's lock (whatever path
+//   reached it), puts back a catalogue that a killed save left half
+//   rewritten, and removes the temporary files killed saves left, in that
+//   order, once. A store that tried to lock and could not never writes.
+// - Only regular files are read and written, and links are followed only
+//   as the held file allows.
+// - A file that could not be read at start-up is never written: a catalogue
+//   not read whole is saved only if nothing at all is at its name by then,
+//   and switches that could not be read are never saved.
+// - If another program changed the catalogue since it was read, the records
+//   it added are kept after the catalogue's own; those the catalogue cannot
+//   take go to a conflict file beside it. Nothing is dropped silently.
+// - Every call reaches the file system through the seam it was given, so
+//   tests can make any of them fail.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Errors.h"
+#include "records/Catalogue.h"
+#include "store/format/Format.h"
+#include "store/io/FileSystem.h"
+
+namespace vrindel {
+
+enum class LockState {
+    Held,       // this process holds it
+    Busy,       // another window or command holds it
+    Unlocked,   // nothing could be locked: the folder cannot be read and no file is there to lock
+};
+
+// What opening found.
+struct Opening {
+    LockState lock = LockState::Unlocked;
+    int lockError = 0;          // errno of what kept the lock from being taken, when Unlocked
+    int catalogueError = 0;     // why the catalogue's name leads to no usable file (0: it does)
+    // A save cut short in the middle of an in-place rewrite: put back, or
+    // found but not put back (with why), and where its journal was.
+    bool rolledBack = false;
+    bool rollbackStuck = false;
+    std::string rollbackReason;
+    std::string journal;
+};
+
+enum class StoredFile { Catalogue, Options };
+
+// What a save did: one report instead of flags spread over the callers.
+struct SaveReport {
+    struct Failure {
+        StoredFile file;
+        IoError error;
+        // A catalogue rewritten in place whose rewrite could not be taken
+        // back: its journal puts it back at the next opening.
+        bool rollbackPending = false;
+    };
+    std::vector<Failure> failures;   // in the order the files were saved
+    std::size_t merged = 0;          // records another program added, kept after this catalogue's
+    std::size_t conflicts = 0;       // records another program wrote that went to conflictFile
+    std::string conflictFile;        // its full path
+    int unsyncedFolder = 0;          // errno of a folder sync that failed after a save was in place
+    // The catalogue was rewritten in place rather than replaced: it has other
+    // names, or its folder or access would not let a new file take its place.
+    bool inPlace = false;
+
+    bool ok() const { return failures.empty(); }
+    const Failure* failure(StoredFile file) const;
+};
+
+class CatalogueStore {
+public:
+    explicit CatalogueStore(const std::string& folder = {}, FileSystem& fs = systemFileSystem());
+    ~CatalogueStore();
+    CatalogueStore(const CatalogueStore&) = delete;
+    CatalogueStore& operator=(const CatalogueStore&) = delete;
+
+    // For a change: holds both files, takes the lock, recovers from a
+    // journal and sweeps stale temporary files. Only the first call acts.
+    const Opening& open();
+    // For looking only: holds both files for reading alone (a catalogue on a
+    // read-only mount can be read), takes no lock, and puts back a half-saved
+    // catalogue only where no one holds the lock (a save may be going on).
+    const Opening& openForLooking();
+    const Opening& opening() const;
+
+    // The catalogue's full path, for messages.
+    std::string cataloguePath();
+    // Whether anything is at the catalogue's name (a folder counts as
+    // nothing). Raises IoError when that cannot be told.
+    bool catalogueExists();
+    // Whether the catalogue's file opens: for reading alone in a store
+    // opened for looking, for reading and writing in one opened for a change.
+    bool catalogueOpens();
+
+    // Start-up. Each raises IoError as the file procedures do.
+    void ensureCatalogueFile(FileMessages& messages);
+    void ensureOptionsFile();
+    void readOptions(const std::function<void(Switch, bool)>& setSwitch);
+    // Returns whether the catalogue was read whole: one read only in part is
+    // kept on disk like one that could not be opened.
+    bool readCatalogue(Catalogue& catalogue, FileMessages& messages);
+    // Every record of the file as it is, without a model (see readRecords).
+    void readRecords(const std::function<void(std::string_view name, std::string_view location)>& each);
+    // The catalogue's bytes in whole records, with the file's size in bytes.
+    std::string readRecordBytes(std::uint64_t& fileSize);
+    // For a caller that found no catalogue and starts from an empty one:
+    // the save creates it only if the name is still free.
+    void startEmpty();
+
+    bool catalogueRead() const;
+    // Whether a save will write the catalogue: the lock, if it was tried, is
+    // held, and the catalogue was read or nothing at all is at the name now.
+    bool catalogueSavable();
+
+    // Saves the catalogue (merging what another program added meanwhile).
+    SaveReport saveCatalogue(const Catalogue& catalogue);
+    // Only when it changed or its file has gone, so that a close with no
+    // edit leaves the file byte for byte.
+    SaveReport saveChangedCatalogue(const Catalogue& catalogue);
+    // Switches that differ from those read; nothing when they could not be.
+    SaveReport saveOptions(const Switches& switches);
+    // A close: the changed catalogue, then the switches, each on its own, so
+    // that a failure of one does not cost the other.
+    SaveReport saveAll(const Catalogue& catalogue, const Switches& switches);
+
+private:
+    class Files;
+    std::unique_ptr<Files> files_;
+};
+
+// Says once per process on standard error that a save is done but its folder
+// could not be synced (`err`), so that it may not survive a power cut. A
+// failed save is never reported this way.
+void warnUnsyncedFolder(const char* program, int err);
+
+}  // namespace vrindel
