@@ -11,11 +11,8 @@
 // on every read and write goes to that folder and that name, and a rewrite
 // raises FileChanged when the name has come to lead elsewhere.
 //
-// A rewrite takes one of the two ways of SaveWay.h. Either way a failure
-// before the end leaves the old file byte for byte as it was: an in-place
-// rewrite keeps a rollback journal (RollbackJournal.h) of every byte before
-// it changes it, and puts them back when it fails; killed, it leaves the
-// journal, which the next opening of the catalogue applies.
+// A rewrite is a safe rewrite (SafeRewrite.h): a failure before the end
+// leaves the old file byte for byte as it was.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -27,32 +24,14 @@
 #include <string>
 #include <vector>
 
-#include "store/io/ContentHash.h"
 #include "Errors.h"
-#include "store/io/FileSystem.h"
+#include "store/held/FileIdentity.h"
 #include "store/held/HeldFile.h"
-#include "store/journal/RollbackJournal.h"
-#include "store/save/SaveWay.h"
+#include "store/io/ContentHash.h"
+#include "store/io/FileSystem.h"
+#include "store/save/SafeRewrite.h"
 
 namespace vrindel {
-
-// Which file a name led to when it was read or written: its device and
-// inode, and its size and modification time, so that a later save can tell
-// whether it is still the same file, unchanged.
-struct FileIdentity {
-    bool present = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t mtimeNs = 0;
-    std::int64_t ctimeNs = 0;
-
-    static FileIdentity of(const struct ::stat& st);
-    bool sameFile(const FileIdentity& other) const {
-        return present == other.present && (!present || (device == other.device && inode == other.inode));
-    }
-    bool operator==(const FileIdentity& other) const = default;
-};
 
 // A file variable: bound to a name, opened, used and closed within one
 // procedure. Failures raise IoError with the file layer's codes.
@@ -131,30 +110,22 @@ public:
     const ContentHash& content() const { return content_; }
     // Whether the last rewrite failed in place and could not put the file
     // back: its journal will, at the next opening.
-    bool rollbackPending() const { return rollbackPending_; }
+    bool rollbackPending() const { return rewrite_ && rewrite_->rollbackPending(); }
     // The way the last rewrite took, and why.
-    SaveWay lastWay() const { return plan_.way; }
-    SaveReason lastReason() const { return plan_.reason; }
-    bool rewroteInPlace() const { return plan_.way == SaveWay::InPlace; }
+    SaveWay lastWay() const { return rewrite_ ? rewrite_->way() : SaveWay::Replace; }
+    SaveReason lastReason() const { return rewrite_ ? rewrite_->reason() : SaveReason::NewFile; }
+    bool rewroteInPlace() const { return lastWay() == SaveWay::InPlace; }
     // errno of a folder sync that failed after the last rewrite had renamed
     // its file into place (0 when it succeeded): the save is done, but may
     // not survive a power cut.
-    int folderSyncError() const { return folderSyncError_; }
+    int folderSyncError() const { return rewrite_ ? rewrite_->folderSyncError() : 0; }
 
 private:
     enum class Mode { Closed, Reading, Writing };
 
     void flushWrites();
-    void flushInPlace();
-    void requireExpected(const struct ::stat* now);   // nullptr: nothing there
     void abandonRewrite() noexcept;
-    [[noreturn]] void failRewrite(int err);
-    [[noreturn]] void failRewrite(const IoError& error);
     int openRetrying(int dir, const std::string& name, int flags, mode_t mode);
-    void beginInPlace(int fd, const struct ::stat& old, std::uint64_t bytes);
-    void finishInPlace();
-    void finishReplacing();
-    void syncFolder();
 
     FileSystem* fs_;
     bool readingOnly_ = false;
@@ -162,7 +133,7 @@ private:
     HeldFile place_;
     bool held_ = false;
     Mode mode_ = Mode::Closed;
-    int fd_ = -1;
+    int fd_ = -1;                  // reading
     std::size_t recordSize_ = 0;
     std::uint64_t fileSize_ = 0;
     std::uint64_t position_ = 0;   // in bytes
@@ -171,22 +142,11 @@ private:
     std::size_t bufferAt_ = 0;     // reading: next unread byte in buffer_
     bool endReached_ = false;
 
-    SavePlan plan_;                // rewriting: the way taken, and its temporary file
-    bool expecting_ = false;       // rewriting: whether `expected_` is to be checked
-    FileIdentity expected_;
-    // In place: the old file's length, how far the new bytes are flushed, and
-    // whether they have differed from the old ones yet (until then nothing
-    // is written, and nothing needs keeping in the journal).
-    std::unique_ptr<RollbackJournal> journal_;
-    std::uint64_t oldSize_ = 0;
-    std::uint64_t flushedTo_ = 0;
-    bool diverged_ = false;
-    std::vector<unsigned char> scratch_;
-    bool rollbackPending_ = false;
+    // Writing, and after it what it did: kept until the next rewrite.
+    std::unique_ptr<SafeRewrite> rewrite_;
     ContentHash content_;
     std::function<void(int)> beforeReplacing_;
     FileIdentity identity_;
-    int folderSyncError_ = 0;
 };
 
 }  // namespace vrindel

@@ -45,11 +45,6 @@ public:
     // error() as an open of the name would report it: a link into a folder
     // that is not there reads as a missing file.
     int openError() const { return error_ == ENOTDIR ? ENOENT : error_; }
-    // Whether a link was followed on the way.
-    bool followedLink() const { return followedLink_; }
-    // Whether the name stopped at a link that may not be followed (error()
-    // is EACCES then).
-    bool refusedLink() const { return refusedLink_; }
     // Whether the error says where the name leads (a link refused, looping
     // or into a missing folder) rather than that the system failed to tell.
     bool leadsNowhere() const;
