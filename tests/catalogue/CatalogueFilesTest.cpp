@@ -769,7 +769,7 @@ Stat lstatOf(const std::string& path) {
     return s;
 }
 
-// A window's start-up through the session, as far as it gets; returns the
+// A window's start-up through the store, as far as it gets; returns the
 // error that ended it, or nothing.
 struct Started {
     std::optional<IoError> error;
