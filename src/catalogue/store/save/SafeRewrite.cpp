@@ -171,6 +171,15 @@ void SafeRewrite::fail(const IoError& error) {
     throw copy;
 }
 
+struct ::stat SafeRewrite::syncNewFile() {
+    if (retryInterrupted([&] { return fs_.fsync(fd_); }) != 0)
+        fail(errno);
+    struct ::stat st{};
+    if (retryInterrupted([&] { return fs_.fstat(fd_, &st); }) != 0)
+        fail(errno);
+    return st;
+}
+
 FileIdentity SafeRewrite::finish() {
     return plan_.way == SaveWay::InPlace ? finishInPlace() : finishReplacing();
 }
@@ -185,11 +194,7 @@ FileIdentity SafeRewrite::finishInPlace() {
     }
     if (written_ != oldSize_ && retryInterrupted([&] { return fs_.ftruncate(fd_, off_t(written_)); }) != 0)
         fail(errno);
-    if (retryInterrupted([&] { return fs_.fsync(fd_); }) != 0)
-        fail(errno);
-    struct ::stat st{};
-    if (retryInterrupted([&] { return fs_.fstat(fd_, &st); }) != 0)
-        fail(errno);
+    const struct ::stat st = syncNewFile();
     // The new file is whole and durable: from here on it stays.
     try {
         journal_->commit();
@@ -205,11 +210,7 @@ FileIdentity SafeRewrite::finishInPlace() {
 }
 
 FileIdentity SafeRewrite::finishReplacing() {
-    if (retryInterrupted([&] { return fs_.fsync(fd_); }) != 0)
-        fail(errno);
-    struct ::stat st{};
-    if (retryInterrupted([&] { return fs_.fstat(fd_, &st); }) != 0)
-        fail(errno);
+    const struct ::stat st = syncNewFile();
     try {
         nameTemporary(fs_, place_.folder(), place_.leaf(), plan_.temporary);
         // Whatever another program wrote to the old file since it was

@@ -65,6 +65,8 @@ private:
     void requireExpected(const struct ::stat* now);   // nullptr: nothing there
     void beginInPlace(int fd, const struct ::stat& old, std::uint64_t bytes);
     void writeInPlace(const unsigned char* data, std::size_t size);
+    // The new bytes durable, and what the file is now.
+    struct ::stat syncNewFile();
     FileIdentity finishInPlace();
     FileIdentity finishReplacing();
     [[noreturn]] void fail(int err);
