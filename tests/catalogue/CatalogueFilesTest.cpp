@@ -22,6 +22,8 @@
 
 #include "store/format/CatalogueFiles.h"
 #include "store/CatalogueSession.h"
+#include "store/journal/RollbackJournal.h"
+#include "store/lock/CatalogueLock.h"
 #include "store/merge/ConflictFile.h"
 #include "FaultyFileSystem.h"
 #include "TestSupport.h"
@@ -1031,6 +1033,35 @@ TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
     EXPECT_EQ(readBytes(second), "name,location\r\nb,2\r\n");
 }
 
+// A conflict file is durable, its name in its folder too, by the time it is
+// written: beside the catalogue, or in the user's state folder when the
+// catalogue's folder refuses new files.
+TEST_F(CatalogueFiles, AConflictFileAndItsNameAreSyncedOnceWritten) {
+    for (bool besideTheCatalogue : {true, false}) {
+        SCOPED_TRACE(besideTheCatalogue ? "beside the catalogue" : "in the state folder");
+        ScratchDir state;
+        test::StateHomeAt stateHome(state.path());
+        FaultyFileSystem fs;
+        if (!besideTheCatalogue)
+            fs.failOn(Call::Open, 1, EACCES);
+        const HeldFile here = HeldFile::resolve(fs, ListFileName);
+        const std::string written = writeConflictFile(fs, here, {{RecordText("a"), RecordText("1")}});
+        EXPECT_EQ(readBytes(written), "name,location\r\na,1\r\n");
+        const std::filesystem::path file = std::filesystem::canonical(written);
+        EXPECT_EQ(file.parent_path(), std::filesystem::canonical(besideTheCatalogue ? dir.path() : state.path() / "vrindel"));
+
+        const auto& steps = fs.steps();
+        auto last = [&](Call call, const std::filesystem::path& which) {
+            auto it = std::find_if(steps.rbegin(), steps.rend(), [&](auto& s) { return s.call == call && s.file == which; });
+            return it == steps.rend() ? -1 : int(steps.rend() - it) - 1;
+        };
+        ASSERT_GE(last(Call::Write, file), 0);
+        EXPECT_GT(last(Call::Fsync, file), last(Call::Write, file)) << "the file was not synced";
+        EXPECT_GT(last(Call::Fsync, file.parent_path()), last(Call::Write, file)) << "its folder was not synced";
+        std::filesystem::remove(written);
+    }
+}
+
 // A save in place killed at any of its steps: the next session that opens
 // the catalogue finds it whole, as it was or as saved, never a mix; it says
 // when it put the file back, and no journal is left. Through a second hard
@@ -1553,6 +1584,30 @@ TEST_F(CatalogueFiles, InAFolderThatCannotBeReadTheFileCarriesTheLock) {
     ::chmod(".", 0755);
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1") + record("b") + record("2"));
+}
+
+// A catalogue its user may write but not read, in such a folder: the file
+// still carries the lock, opened for writing alone.
+TEST_F(CatalogueFiles, AWriteOnlyCatalogueInAFolderThatCannotBeReadStillCarriesTheLock) {
+    writeBytes(ListFileName, record("a") + record("1"));
+    ASSERT_EQ(::chmod(ListFileName, 0200), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(ListFileName, 65534, 65534), 0);
+        ASSERT_EQ(::chown(".", 65534, 65534), 0);
+    }
+    ASSERT_EQ(::chmod(".", 0300), 0);
+    const int result = asUnprivilegedUser([]() -> int {
+        const CatalogueLock first = CatalogueLock::tryAcquire(ListFileName);
+        if (!first.held())
+            return 1;
+        return CatalogueLock::tryAcquire(ListFileName).busy() ? 0 : 2;
+    });
+    ::chmod(".", 0755);
+    if (result == 90)
+        GTEST_SKIP() << "cannot drop root here";
+    EXPECT_EQ(result, 0) << (result == 1 ? "the first lock was not taken" : "a second lock was let in");
+    ::chmod(ListFileName, 0600);
+    EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1"));
 }
 
 }  // namespace

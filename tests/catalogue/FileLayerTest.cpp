@@ -389,11 +389,11 @@ TEST(FileVarWrite, InPlaceTheJournalIsDurableBeforeTheFileChangesAndGoesOnlyAfte
         ScratchDir dir, state;
         const std::string target = dir.file("a.dat");
         writeBytes(target, "old content");
+        test::StateHomeAt stateHome(state.path());
         FaultyFileSystem fs;
         if (besideTheFile) {
             ASSERT_EQ(::link(target.c_str(), dir.file("b.dat").c_str()), 0);
         } else {
-            ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
             fs.failOn(Call::Open, 2, EACCES, 2);   // the temporary file, then the journal beside the file
         }
         FileVar f(fs);
@@ -402,7 +402,6 @@ TEST(FileVarWrite, InPlaceTheJournalIsDurableBeforeTheFileChangesAndGoesOnlyAfte
         for (char ch : std::string("new content, longer"))
             f.writeRecord(&ch);
         f.close();
-        ::unsetenv("XDG_STATE_HOME");
         ASSERT_TRUE(f.rewroteInPlace());
         EXPECT_EQ(readBytes(target), "new content, longer");
 
