@@ -558,6 +558,61 @@ TEST_F(FailingSave, AShortWriteThatIsFollowedUpStoresEverything) {
     EXPECT_TRUE(readBytes("other.dat") == nextFile);
 }
 
+// In place, with every read of the old bytes cut short: the journal still
+// holds them exactly, so a save that fails, or is killed and undone at the
+// next opening, leaves the file byte for byte as it was.
+TEST_F(FailingSave, ShortReadsStillJournalTheOldBytesExactly) {
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    auto cutShort = [](FaultyFileSystem& f) {
+        for (int nth = 1; nth <= 10000; ++nth)
+            f.shortReadOn(nth, 40, Call::Pread);
+    };
+    cutShort(fs);
+    saveCatalogue(listFile, next);
+    ASSERT_TRUE(listFile.rewroteInPlace());
+    ASSERT_GT(fs.injected(), 0) << "no read was cut short";
+    EXPECT_TRUE(readBytes(ListFileName) == nextFile);
+    const int syncs = fs.calls(Call::Fsync);
+
+    for (int nth = 1; nth <= syncs; ++nth) {
+        SCOPED_TRACE(test::numbered("sync ", nth) + " fails");
+        writeBytes(ListFileName, oldFile);
+        fs.reset();
+        cutShort(fs);
+        fs.failOn(Call::Fsync, nth, EIO);
+        bool failed = false;
+        try {
+            saveCatalogue(listFile, next);
+        } catch (const IoError&) {
+            failed = true;
+        }
+        EXPECT_FALSE(listFile.rollbackPending());
+        EXPECT_TRUE(readBytes(ListFileName) == (failed ? oldFile : nextFile))
+            << (failed ? "not put back as it was" : "not saved");
+    }
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE(test::numbered("killed at step ", step));
+        writeBytes(ListFileName, oldFile);
+        fs.reset();
+        cutShort(fs);
+        fs.dieAt(step);
+        try {
+            saveCatalogue(listFile, next);
+        } catch (const IoError&) {
+        }
+        const bool died = fs.dead();
+        FaultyFileSystem opening;
+        cutShort(opening);
+        const JournalRecovery found = recoverFromJournal(opening, HeldFile::resolve(opening, ListFileName));
+        EXPECT_FALSE(found.stuck) << found.reason;
+        const std::string now = readBytes(ListFileName);
+        EXPECT_TRUE(now == oldFile || (now == nextFile && !found.rolledBack)) << "not put back as it was";
+        EXPECT_EQ(others(), Names{"other.dat"}) << "a journal was left";
+        if (!died || ::testing::Test::HasFailure())
+            break;
+    }
+}
+
 TEST_F(FailingSave, InterruptedCallsAreRetried) {
     fs.failOn(Call::Open, 1, EINTR, 2);
     fs.failOn(Call::Write, 1, EINTR, 2);
