@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -522,6 +523,13 @@ TEST_F(FailingSave, WhenRenameFails) {
     expectFailsAndKeepsTheOldFile(EXDEV, test::numbered("I/O error ", EXDEV));
 }
 
+// Only a name that is taken is worth trying another for: a full disk is
+// reported as one at once.
+TEST_F(FailingSave, WhenNamingTheNewFileFindsTheDiskFull) {
+    fs.failOn(Call::Link, 1, ENOSPC, 1000);
+    expectFailsAndKeepsTheOldFile(101, "Disk full");
+}
+
 TEST_F(FailingSave, WithoutUnnamedFilesAHiddenNamedOneIsUsedAndNothingIsLeft) {
     fs.failOn(Call::Open, 2, EOPNOTSUPP);  // the unnamed temporary file
     saveCatalogue(listFile, next);
@@ -611,6 +619,55 @@ TEST_F(FailingSave, ShortReadsStillJournalTheOldBytesExactly) {
         if (!died || ::testing::Test::HasFailure())
             break;
     }
+}
+
+// A power cut can leave the journal's last segment at its full length but
+// with zeros where its bytes never reached the disk; the file has not
+// changed then (the segment is synced first), and the opening that finds
+// such a journal must leave the file as it is, not write the zeros into it.
+TEST_F(FailingSave, AJournalSegmentWhoseBytesNeverReachedTheDiskIsLeftOut) {
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    saveCatalogue(listFile, next);   // which write is the first to the file
+    ASSERT_TRUE(listFile.rewroteInPlace());
+    const std::string file = std::filesystem::canonical(ListFileName).string();
+    int journalWrites = 0;
+    for (const FaultyFileSystem::Step& s : fs.steps()) {
+        if (s.call == Call::Pwrite && s.file == file)
+            break;
+        journalWrites += s.call == Call::Pwrite;
+    }
+
+    // That write fails, and so does every later one: the file keeps its old
+    // bytes, and the journal, which cannot be applied now, stays.
+    writeBytes(ListFileName, oldFile);
+    fs.reset();
+    fs.failOn(Call::Pwrite, journalWrites + 1, EIO, 1000);
+    ioErrorOf([&] { saveCatalogue(listFile, next); });
+    ASSERT_TRUE(listFile.rollbackPending());
+    ASSERT_TRUE(readBytes(ListFileName) == oldFile);
+    Names left = others();
+    std::erase(left, "other.dat");
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_TRUE(left[0].ends_with(".journal"));
+
+    // Its one segment's bytes zeroed, its length kept (RollbackJournal.h
+    // lays it out).
+    std::string journal = readBytes(left[0]);
+    std::uint32_t pathLength = 0;
+    std::uint64_t length = 0;
+    ASSERT_GT(journal.size(), 36u);
+    std::memcpy(&pathLength, journal.data() + 32, 4);
+    const std::size_t segment = 36 + pathLength + 8;
+    ASSERT_GE(journal.size(), segment + 16);
+    std::memcpy(&length, journal.data() + segment + 8, 8);
+    ASSERT_EQ(journal.size(), segment + 16 + length + 8) << "not one segment";
+    std::fill_n(journal.begin() + std::ptrdiff_t(segment + 16), length, '\0');
+    writeBytes(left[0], journal);
+
+    const JournalRecovery found = recoverFromJournal(systemFileSystem(), HeldFile::resolve(systemFileSystem(), ListFileName));
+    EXPECT_FALSE(found.stuck) << found.reason;
+    EXPECT_TRUE(readBytes(ListFileName) == oldFile) << "the zeros were written into the file";
+    EXPECT_EQ(others(), Names{"other.dat"});
 }
 
 TEST_F(FailingSave, InterruptedCallsAreRetried) {
