@@ -26,6 +26,7 @@
 #include "store/journal/RollbackJournal.h"
 #include "store/lock/CatalogueLock.h"
 #include "store/merge/ConflictFile.h"
+#include "FaultCalls.h"
 #include "FaultyFileSystem.h"
 #include "TestSupport.h"
 
@@ -664,7 +665,8 @@ TEST_F(FailingSave, AJournalSegmentWhoseBytesNeverReachedTheDiskIsLeftOut) {
     std::fill_n(journal.begin() + std::ptrdiff_t(segment + 16), length, '\0');
     writeBytes(left[0], journal);
 
-    const JournalRecovery found = recoverFromJournal(systemFileSystem(), HeldFile::resolve(systemFileSystem(), ListFileName));
+    FileSystem& opening = systemFileSystem();
+    const JournalRecovery found = recoverFromJournal(opening, HeldFile::resolve(opening, ListFileName));
     EXPECT_FALSE(found.stuck) << found.reason;
     EXPECT_TRUE(readBytes(ListFileName) == oldFile) << "the zeros were written into the file";
     EXPECT_EQ(others(), Names{"other.dat"});
@@ -694,10 +696,8 @@ TEST_F(FailingSave, ADirectoryThatCannotBeSyncedIsNoFailure) {
 TEST_F(FailingSave, AnySingleFailingCallLeavesTheOldOrTheNewFileWhole) {
     saveCatalogue(listFile, next);  // counts the calls of a save over an existing file
     std::map<Call, int> counts;
-    for (Call call : {Call::Open, Call::Read, Call::Write, Call::Fsync, Call::Close, Call::Rename, Call::Unlink,
-                      Call::Stat, Call::Lstat, Call::Readlink, Call::Fstat, Call::Fchmod, Call::Fchown,
-                      Call::Ftruncate, Call::Fallocate, Call::Link})
-        counts[call] = fs.calls(call);
+    for (const CallKind& kind : CallKinds)
+        counts[kind.call] = fs.calls(kind.call);
     ASSERT_GE(counts[Call::Write], 1);
     ASSERT_EQ(counts[Call::Rename], 1);
 
@@ -1160,11 +1160,13 @@ TEST_F(CatalogueFiles, AConflictFileAndItsNameAreSyncedOnceWritten) {
         const std::string written = writeConflictFile(fs, here, {{RecordText("a"), RecordText("1")}});
         EXPECT_EQ(readBytes(written), "name,location\r\na,1\r\n");
         const std::filesystem::path file = std::filesystem::canonical(written);
-        EXPECT_EQ(file.parent_path(), std::filesystem::canonical(besideTheCatalogue ? dir.path() : state.path() / "vrindel"));
+        const std::filesystem::path folder = besideTheCatalogue ? dir.path() : state.path() / "vrindel";
+        EXPECT_EQ(file.parent_path(), std::filesystem::canonical(folder));
 
         const auto& steps = fs.steps();
         auto last = [&](Call call, const std::filesystem::path& which) {
-            auto it = std::find_if(steps.rbegin(), steps.rend(), [&](auto& s) { return s.call == call && s.file == which; });
+            auto it = std::find_if(steps.rbegin(), steps.rend(),
+                                   [&](auto& s) { return s.call == call && s.file == which; });
             return it == steps.rend() ? -1 : int(steps.rend() - it) - 1;
         };
         ASSERT_GE(last(Call::Write, file), 0);

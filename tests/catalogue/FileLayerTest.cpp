@@ -407,7 +407,8 @@ TEST(FileVarWrite, InPlaceTheJournalIsDurableBeforeTheFileChangesAndGoesOnlyAfte
 
         using Steps = std::vector<FaultyFileSystem::Step>;
         const Steps& steps = fs.steps();
-        const auto journal = std::find_if(steps.begin(), steps.end(), [](auto& s) { return s.file.ends_with(".journal"); });
+        const auto journal =
+            std::find_if(steps.begin(), steps.end(), [](auto& s) { return s.file.ends_with(".journal"); });
         ASSERT_NE(journal, steps.end()) << "no journal was written";
         const std::string file = std::filesystem::canonical(target).string();
         const std::string folder = std::filesystem::path(journal->file).parent_path().string();
@@ -426,8 +427,10 @@ TEST(FileVarWrite, InPlaceTheJournalIsDurableBeforeTheFileChangesAndGoesOnlyAfte
         ASSERT_NE(gone, steps.end()) << "the journal was never removed";
         ASSERT_TRUE(journal < firstChange) << "the file changed before its journal was written";
         ASSERT_TRUE(lastChange <= gone) << "the file changed after its journal went";
-        EXPECT_TRUE(synced(journal, firstChange, journal->file)) << "the journal was not synced before the file changed";
-        EXPECT_TRUE(synced(journal, firstChange, folder)) << "the journal's folder was not synced before the file changed";
+        EXPECT_TRUE(synced(journal, firstChange, journal->file))
+            << "the journal was not synced before the file changed";
+        EXPECT_TRUE(synced(journal, firstChange, folder))
+            << "the journal's folder was not synced before the file changed";
         EXPECT_TRUE(synced(lastChange, gone, file)) << "the journal went before the file was synced";
         EXPECT_TRUE(synced(gone, steps.end(), folder)) << "the journal's removal was not made durable";
     }

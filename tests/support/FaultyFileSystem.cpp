@@ -123,7 +123,9 @@ ssize_t FaultyFileSystem::pwrite(int fd, const void* b, std::size_t n, off_t at)
 int FaultyFileSystem::mkdir(int d, const std::string& p, mode_t m) {
     return shouldFail(Call::Mkdir) ? -1 : real_.mkdir(d, p, m);
 }
-int FaultyFileSystem::fsync(int fd) { return shouldFail(Call::Fsync) ? -1 : step(Call::Fsync, pathOf(fd), real_.fsync(fd)); }
+int FaultyFileSystem::fsync(int fd) {
+    return shouldFail(Call::Fsync) ? -1 : step(Call::Fsync, pathOf(fd), real_.fsync(fd));
+}
 int FaultyFileSystem::close(int fd) {
     opened_.erase(fd);
     if (shouldFail(Call::Close)) {
