@@ -38,7 +38,8 @@ public:
     // A write, pwrite, ftruncate or fsync of an open file (a folder too,
     // when it is synced), or an unlink or rename of a name, that succeeded.
     // `file` is the file's absolute path: for a descriptor the one it was
-    // opened by, for a rename the new name.
+    // opened by (one opened elsewhere, where it leads now), for a rename
+    // the new name.
     struct Step {
         Call call;
         std::string file;
