@@ -16,14 +16,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
 
 #include "store/format/CatalogueFiles.h"
 #include "store/CatalogueStore.h"
+#include "store/journal/RollbackJournal.h"
 #include "store/lock/CatalogueLock.h"
 #include "store/merge/ConflictFile.h"
+#include "FaultCalls.h"
 #include "FaultyFileSystem.h"
 #include "TestSupport.h"
 
@@ -523,6 +526,13 @@ TEST_F(FailingSave, WhenRenameFails) {
     expectFailsAndKeepsTheOldFile(EXDEV, test::numbered("I/O error ", EXDEV));
 }
 
+// Only a name that is taken is worth trying another for: a full disk is
+// reported as one at once.
+TEST_F(FailingSave, WhenNamingTheNewFileFindsTheDiskFull) {
+    fs.failOn(Call::Link, 1, ENOSPC, 1000);
+    expectFailsAndKeepsTheOldFile(101, "Disk full");
+}
+
 TEST_F(FailingSave, WithoutUnnamedFilesAHiddenNamedOneIsUsedAndNothingIsLeft) {
     fs.failOn(Call::Open, 2, EOPNOTSUPP);  // the unnamed temporary file
     saveCatalogue(listFile, next);
@@ -559,6 +569,111 @@ TEST_F(FailingSave, AShortWriteThatIsFollowedUpStoresEverything) {
     EXPECT_TRUE(readBytes("other.dat") == nextFile);
 }
 
+// In place, with every read of the old bytes cut short: the journal still
+// holds them exactly, so a save that fails, or is killed and undone at the
+// next opening, leaves the file byte for byte as it was.
+TEST_F(FailingSave, ShortReadsStillJournalTheOldBytesExactly) {
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    auto cutShort = [](FaultyFileSystem& f) {
+        for (int nth = 1; nth <= 10000; ++nth)
+            f.shortReadOn(nth, 40, Call::Pread);
+    };
+    cutShort(fs);
+    saveCatalogue(listFile, next);
+    ASSERT_TRUE(listFile.rewroteInPlace());
+    ASSERT_GT(fs.injected(), 0) << "no read was cut short";
+    EXPECT_TRUE(readBytes(ListFileName) == nextFile);
+    const int syncs = fs.calls(Call::Fsync);
+
+    for (int nth = 1; nth <= syncs; ++nth) {
+        SCOPED_TRACE(test::numbered("sync ", nth) + " fails");
+        writeBytes(ListFileName, oldFile);
+        fs.reset();
+        cutShort(fs);
+        fs.failOn(Call::Fsync, nth, EIO);
+        bool failed = false;
+        try {
+            saveCatalogue(listFile, next);
+        } catch (const IoError&) {
+            failed = true;
+        }
+        EXPECT_FALSE(listFile.rollbackPending());
+        EXPECT_TRUE(readBytes(ListFileName) == (failed ? oldFile : nextFile))
+            << (failed ? "not put back as it was" : "not saved");
+    }
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE(test::numbered("killed at step ", step));
+        writeBytes(ListFileName, oldFile);
+        fs.reset();
+        cutShort(fs);
+        fs.dieAt(step);
+        try {
+            saveCatalogue(listFile, next);
+        } catch (const IoError&) {
+        }
+        const bool died = fs.dead();
+        FaultyFileSystem opening;
+        cutShort(opening);
+        const JournalRecovery found = recoverFromJournal(opening, HeldFile::resolve(opening, ListFileName));
+        EXPECT_FALSE(found.stuck) << found.reason;
+        const std::string now = readBytes(ListFileName);
+        EXPECT_TRUE(now == oldFile || (now == nextFile && !found.rolledBack)) << "not put back as it was";
+        EXPECT_EQ(others(), Names{"other.dat"}) << "a journal was left";
+        if (!died || ::testing::Test::HasFailure())
+            break;
+    }
+}
+
+// A power cut can leave the journal's last segment at its full length but
+// with zeros where its bytes never reached the disk; the file has not
+// changed then (the segment is synced first), and the opening that finds
+// such a journal must leave the file as it is, not write the zeros into it.
+TEST_F(FailingSave, AJournalSegmentWhoseBytesNeverReachedTheDiskIsLeftOut) {
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    saveCatalogue(listFile, next);   // which write is the first to the file
+    ASSERT_TRUE(listFile.rewroteInPlace());
+    const std::string file = std::filesystem::canonical(ListFileName).string();
+    int journalWrites = 0;
+    for (const FaultyFileSystem::Step& s : fs.steps()) {
+        if (s.call == Call::Pwrite && s.file == file)
+            break;
+        journalWrites += s.call == Call::Pwrite;
+    }
+
+    // That write fails, and so does every later one: the file keeps its old
+    // bytes, and the journal, which cannot be applied now, stays.
+    writeBytes(ListFileName, oldFile);
+    fs.reset();
+    fs.failOn(Call::Pwrite, journalWrites + 1, EIO, 1000);
+    ioErrorOf([&] { saveCatalogue(listFile, next); });
+    ASSERT_TRUE(listFile.rollbackPending());
+    ASSERT_TRUE(readBytes(ListFileName) == oldFile);
+    Names left = others();
+    std::erase(left, "other.dat");
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_TRUE(left[0].ends_with(".journal"));
+
+    // Its one segment's bytes zeroed, its length kept (RollbackJournal.h
+    // lays it out).
+    std::string journal = readBytes(left[0]);
+    std::uint32_t pathLength = 0;
+    std::uint64_t length = 0;
+    ASSERT_GT(journal.size(), 36u);
+    std::memcpy(&pathLength, journal.data() + 32, 4);
+    const std::size_t segment = 36 + pathLength + 8;
+    ASSERT_GE(journal.size(), segment + 16);
+    std::memcpy(&length, journal.data() + segment + 8, 8);
+    ASSERT_EQ(journal.size(), segment + 16 + length + 8) << "not one segment";
+    std::fill_n(journal.begin() + std::ptrdiff_t(segment + 16), length, '\0');
+    writeBytes(left[0], journal);
+
+    FileSystem& opening = systemFileSystem();
+    const JournalRecovery found = recoverFromJournal(opening, HeldFile::resolve(opening, ListFileName));
+    EXPECT_FALSE(found.stuck) << found.reason;
+    EXPECT_TRUE(readBytes(ListFileName) == oldFile) << "the zeros were written into the file";
+    EXPECT_EQ(others(), Names{"other.dat"});
+}
+
 TEST_F(FailingSave, InterruptedCallsAreRetried) {
     fs.failOn(Call::Open, 1, EINTR, 2);
     fs.failOn(Call::Write, 1, EINTR, 2);
@@ -583,10 +698,8 @@ TEST_F(FailingSave, ADirectoryThatCannotBeSyncedIsNoFailure) {
 TEST_F(FailingSave, AnySingleFailingCallLeavesTheOldOrTheNewFileWhole) {
     saveCatalogue(listFile, next);  // counts the calls of a save over an existing file
     std::map<Call, int> counts;
-    for (Call call : {Call::Open, Call::Read, Call::Write, Call::Fsync, Call::Close, Call::Rename, Call::Unlink,
-                      Call::Stat, Call::Lstat, Call::Readlink, Call::Fstat, Call::Fchmod, Call::Fchown,
-                      Call::Ftruncate, Call::Fallocate, Call::Link})
-        counts[call] = fs.calls(call);
+    for (const CallKind& kind : CallKinds)
+        counts[kind.call] = fs.calls(kind.call);
     ASSERT_GE(counts[Call::Write], 1);
     ASSERT_EQ(counts[Call::Rename], 1);
 
@@ -1023,6 +1136,37 @@ TEST_F(CatalogueFiles, RecordsAnotherProgramAddedSurviveTheClose) {
     EXPECT_NE(first, second);
     EXPECT_EQ(readBytes(first), "name,location\r\na,1\r\n");
     EXPECT_EQ(readBytes(second), "name,location\r\nb,2\r\n");
+}
+
+// A conflict file is durable, its name in its folder too, by the time it is
+// written: beside the catalogue, or in the user's state folder when the
+// catalogue's folder refuses new files.
+TEST_F(CatalogueFiles, AConflictFileAndItsNameAreSyncedOnceWritten) {
+    for (bool besideTheCatalogue : {true, false}) {
+        SCOPED_TRACE(besideTheCatalogue ? "beside the catalogue" : "in the state folder");
+        ScratchDir state;
+        test::StateHomeAt stateHome(state.path());
+        FaultyFileSystem fs;
+        if (!besideTheCatalogue)
+            fs.failOn(Call::Open, 1, EACCES);
+        const HeldFile here = HeldFile::resolve(fs, ListFileName);
+        const std::string written = writeConflictFile(fs, here, {{RecordText("a"), RecordText("1")}});
+        EXPECT_EQ(readBytes(written), "name,location\r\na,1\r\n");
+        const std::filesystem::path file = std::filesystem::canonical(written);
+        const std::filesystem::path folder = besideTheCatalogue ? dir.path() : state.path() / "vrindel";
+        EXPECT_EQ(file.parent_path(), std::filesystem::canonical(folder));
+
+        const auto& steps = fs.steps();
+        auto last = [&](Call call, const std::filesystem::path& which) {
+            auto it = std::find_if(steps.rbegin(), steps.rend(),
+                                   [&](auto& s) { return s.call == call && s.file == which; });
+            return it == steps.rend() ? -1 : int(steps.rend() - it) - 1;
+        };
+        ASSERT_GE(last(Call::Write, file), 0);
+        EXPECT_GT(last(Call::Fsync, file), last(Call::Write, file)) << "the file was not synced";
+        EXPECT_GT(last(Call::Fsync, file.parent_path()), last(Call::Write, file)) << "its folder was not synced";
+        std::filesystem::remove(written);
+    }
 }
 
 // A save in place killed at any of its steps: the next session that opens
@@ -1512,6 +1656,30 @@ TEST_F(CatalogueFiles, InAFolderThatCannotBeReadTheFileCarriesTheLock) {
     ::chmod(".", 0755);
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1") + record("b") + record("2"));
+}
+
+// A catalogue its user may write but not read, in such a folder: the file
+// still carries the lock, opened for writing alone.
+TEST_F(CatalogueFiles, AWriteOnlyCatalogueInAFolderThatCannotBeReadStillCarriesTheLock) {
+    writeBytes(ListFileName, record("a") + record("1"));
+    ASSERT_EQ(::chmod(ListFileName, 0200), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(ListFileName, 65534, 65534), 0);
+        ASSERT_EQ(::chown(".", 65534, 65534), 0);
+    }
+    ASSERT_EQ(::chmod(".", 0300), 0);
+    const int result = asUnprivilegedUser([]() -> int {
+        const CatalogueLock first = CatalogueLock::tryAcquire(ListFileName);
+        if (!first.held())
+            return 1;
+        return CatalogueLock::tryAcquire(ListFileName).busy() ? 0 : 2;
+    });
+    ::chmod(".", 0755);
+    if (result == 90)
+        GTEST_SKIP() << "cannot drop root here";
+    EXPECT_EQ(result, 0) << (result == 1 ? "the first lock was not taken" : "a second lock was let in");
+    ::chmod(ListFileName, 0600);
+    EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1"));
 }
 
 }  // namespace

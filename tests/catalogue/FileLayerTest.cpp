@@ -378,6 +378,64 @@ TEST(FileVarWrite, TheNewFileIsDurableBeforeItReplacesTheOld) {
     EXPECT_TRUE(fs.directorySyncedAfterRename);
 }
 
+// In place, told by the order in which the steps reached the disk: the
+// journal and its name in its folder are durable before the first byte of
+// the file changes, and the file is whole and durable before the journal
+// goes. Beside the file, and in the user's state folder when the file's
+// folder refuses new files.
+TEST(FileVarWrite, InPlaceTheJournalIsDurableBeforeTheFileChangesAndGoesOnlyAfterIt) {
+    for (bool besideTheFile : {true, false}) {
+        SCOPED_TRACE(besideTheFile ? "a second hard link" : "a folder that refuses new files");
+        ScratchDir dir, state;
+        const std::string target = dir.file("a.dat");
+        writeBytes(target, "old content");
+        test::StateHomeAt stateHome(state.path());
+        FaultyFileSystem fs;
+        if (besideTheFile) {
+            ASSERT_EQ(::link(target.c_str(), dir.file("b.dat").c_str()), 0);
+        } else {
+            fs.failOn(Call::Open, 2, EACCES, 2);   // the temporary file, then the journal beside the file
+        }
+        FileVar f(fs);
+        f.assign(target);
+        f.rewrite(1);
+        for (char ch : std::string("new content, longer"))
+            f.writeRecord(&ch);
+        f.close();
+        ASSERT_TRUE(f.rewroteInPlace());
+        EXPECT_EQ(readBytes(target), "new content, longer");
+
+        using Steps = std::vector<FaultyFileSystem::Step>;
+        const Steps& steps = fs.steps();
+        const auto journal =
+            std::find_if(steps.begin(), steps.end(), [](auto& s) { return s.file.ends_with(".journal"); });
+        ASSERT_NE(journal, steps.end()) << "no journal was written";
+        const std::string file = std::filesystem::canonical(target).string();
+        const std::string folder = std::filesystem::path(journal->file).parent_path().string();
+        EXPECT_EQ(folder, std::filesystem::canonical(besideTheFile ? dir.path() : state.path() / "vrindel").string());
+        auto changes = [&](const FaultyFileSystem::Step& s) {
+            return s.file == file && (s.call == Call::Write || s.call == Call::Pwrite || s.call == Call::Ftruncate);
+        };
+        // Whether `which` was synced between the two steps.
+        auto synced = [](Steps::const_iterator from, Steps::const_iterator to, const std::string& which) {
+            return std::any_of(from, to, [&](auto& s) { return s.call == Call::Fsync && s.file == which; });
+        };
+        const auto firstChange = std::find_if(steps.begin(), steps.end(), changes);
+        const auto lastChange = std::find_if(steps.rbegin(), steps.rend(), changes).base();   // just after it
+        const auto gone = std::find_if(steps.begin(), steps.end(),
+                                       [&](auto& s) { return s.call == Call::Unlink && s.file == journal->file; });
+        ASSERT_NE(gone, steps.end()) << "the journal was never removed";
+        ASSERT_TRUE(journal < firstChange) << "the file changed before its journal was written";
+        ASSERT_TRUE(lastChange <= gone) << "the file changed after its journal went";
+        EXPECT_TRUE(synced(journal, firstChange, journal->file))
+            << "the journal was not synced before the file changed";
+        EXPECT_TRUE(synced(journal, firstChange, folder))
+            << "the journal's folder was not synced before the file changed";
+        EXPECT_TRUE(synced(lastChange, gone, file)) << "the journal went before the file was synced";
+        EXPECT_TRUE(synced(gone, steps.end(), folder)) << "the journal's removal was not made durable";
+    }
+}
+
 // --- The seam itself ----------------------------------------------------------------------
 
 TEST(FaultyFileSystem, FailsTheNthCallForAsManyTimesAsTold) {

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,28 @@ public:
 
 private:
     std::filesystem::path old_;
+};
+
+// The user's state folder (XDG_STATE_HOME) in `path` while it lives, so
+// that what the file layer puts there stays in the test's own folder.
+class StateHomeAt {
+public:
+    explicit StateHomeAt(const std::filesystem::path& path) {
+        if (const char* was = std::getenv("XDG_STATE_HOME"))
+            old_ = was;
+        ::setenv("XDG_STATE_HOME", path.c_str(), 1);
+    }
+    ~StateHomeAt() {
+        if (old_)
+            ::setenv("XDG_STATE_HOME", old_->c_str(), 1);
+        else
+            ::unsetenv("XDG_STATE_HOME");
+    }
+    StateHomeAt(const StateHomeAt&) = delete;
+    StateHomeAt& operator=(const StateHomeAt&) = delete;
+
+private:
+    std::optional<std::string> old_;
 };
 
 inline std::string readBytes(const std::string& path) {

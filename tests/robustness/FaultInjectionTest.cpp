@@ -22,6 +22,7 @@
 
 #include "records/Catalogue.h"
 #include "store/format/CatalogueFiles.h"
+#include "FaultCalls.h"
 #include "FaultyFileSystem.h"
 #include "store/format/FileLayer.h"
 #include "TestFiles.h"
@@ -55,18 +56,6 @@ const Injection ShortWrites[] = {
 };
 const Injection Interrupted = {"EINTR", EINTR, 1};
 const Injection InputOutput = {"EIO", EIO, 1};
-
-struct CallKind {
-    Call call;
-    const char* name;
-};
-
-const CallKind CallKinds[] = {
-    {Call::Open, "open"},   {Call::Read, "read"},       {Call::Write, "write"}, {Call::Fsync, "fsync"},
-    {Call::Rename, "rename"}, {Call::Close, "close"},   {Call::Stat, "stat"},   {Call::Lstat, "lstat"},
-    {Call::Readlink, "readlink"}, {Call::Fstat, "fstat"}, {Call::Fchmod, "fchmod"}, {Call::Unlink, "unlink"},
-    {Call::Fchown, "fchown"}, {Call::Ftruncate, "ftruncate"}, {Call::Fallocate, "fallocate"}, {Call::Link, "link"},
-};
 
 // One case: where the faults strike, and what the sequence must make of them.
 struct Case {

@@ -10,17 +10,23 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <map>
 
 #include "store/format/CatalogueFiles.h"
+#include "FaultCalls.h"
 #include "FaultyFileSystem.h"
 #include "store/format/FileLayer.h"
 #include "WindowKit.h"
 
 using namespace kit;
 using Call = vrindel::FileSystem::Call;
+using vrindel::CallKind;
+using vrindel::CallKinds;
 
 namespace {
 
@@ -30,17 +36,6 @@ struct Fault {
 };
 
 const Fault Faults[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EACCES", EACCES}, {"EINTR", EINTR}};
-
-struct CallKind {
-    Call call;
-    const char* name;
-};
-
-const CallKind CallKinds[] = {
-    {Call::Open, "open"},   {Call::Read, "read"},   {Call::Write, "write"},   {Call::Fsync, "fsync"},
-    {Call::Rename, "rename"}, {Call::Close, "close"}, {Call::Stat, "stat"},   {Call::Lstat, "lstat"},
-    {Call::Readlink, "readlink"}, {Call::Fstat, "fstat"}, {Call::Fchmod, "fchmod"}, {Call::Unlink, "unlink"},
-};
 
 // The generic error message for an errno: its text with the full stop.
 QString messageFor(int err) {
@@ -57,6 +52,7 @@ const QList<Record> Before = {
     {QStringLiteral("Účtovníctvo"), QStringLiteral("CD 4")},
 };
 const QStringList BothFiles = {QStringLiteral("Options.dat"), QStringLiteral("Zoznam.dat")};
+const QString SecondName = QStringLiteral("Zoznam.dat.link");
 
 QString describe(const std::optional<QByteArray>& now, const QByteArray& before, const QByteArray& after) {
     if (now == before)
@@ -64,6 +60,12 @@ QString describe(const std::optional<QByteArray>& now, const QByteArray& before,
     if (now == after)
         return QStringLiteral("new");
     return now ? QStringLiteral("other content of %1 bytes").arg(now->size()) : QStringLiteral("no file");
+}
+
+// Whether the options file still belongs to whom it did.
+bool optionsOwnerKept(bool shared) {
+    struct ::stat st{};
+    return !shared || ::geteuid() != 0 || (::stat(vrindel::OptionsFileName, &st) == 0 && st.st_uid == 65534);
 }
 
 // What the user does before closing: adds a record and turns sorting off.
@@ -84,75 +86,104 @@ void runWindowCloseFaults(int& cases) {
     const QByteArray listBefore = catalogueBytes(Before), listAfter = catalogueBytes(After);
     const QByteArray optionsBefore = optionsBytes(true, false, true), optionsAfter = optionsBytes(false, false, true);
 
-    // A clean close, to count its calls and to see that the changes are made.
-    std::map<Call, int> counts;
-    {
-        ScratchDir folder;
-        writeFile(vrindel::ListFileName, listBefore);
-        writeFile(vrindel::OptionsFileName, optionsBefore);
-        RecordingBoxes boxes;
-        vrindel::FaultyFileSystem fs;
-        auto form = openWindow(boxes, fs);
-        makeChanges(*form);
-        QVERIFY(storedRecords(*form) == After);
-        fs.reset();
-        QVERIFY(form->close());
-        for (const CallKind& kind : CallKinds)
-            counts[kind.call] = fs.calls(kind.call);
-        QCOMPARE(boxes.shown.size(), 0);
-        QVERIFY(fileBytes(vrindel::ListFileName) == listAfter);
-        QVERIFY(fileBytes(vrindel::OptionsFileName) == optionsAfter);
-    }
+    // The two files alone, and shared: the catalogue has a second name, so
+    // it is rewritten in place, and (where the tests may give files away)
+    // the options belong to another user, whom their new file must belong
+    // to as well.
+    for (const bool shared : {false, true}) {
+        const QString setting = shared ? QStringLiteral("close of shared files") : QStringLiteral("close");
+        const QStringList files = shared ? BothFiles + QStringList{SecondName} : BothFiles;
+        auto putFiles = [&] {
+            writeFile(vrindel::ListFileName, listBefore);
+            writeFile(vrindel::OptionsFileName, optionsBefore);
+            if (!shared)
+                return;
+            QVERIFY(::link(vrindel::ListFileName, qPrintable(SecondName)) == 0);
+            if (::geteuid() == 0)
+                QVERIFY(::chown(vrindel::OptionsFileName, 65534, 65534) == 0);
+        };
 
-    for (const CallKind& kind : CallKinds) {
-        for (int nth = 1; nth <= counts[kind.call]; ++nth) {
-            for (const Fault& fault : Faults) {
-                const QString where = QStringLiteral("close, %1 call %2 of %3: %4")
-                                          .arg(QString::fromUtf8(kind.name))
-                                          .arg(nth)
-                                          .arg(counts[kind.call])
-                                          .arg(QString::fromUtf8(fault.label));
-                ++cases;
-                ScratchDir folder;
-                writeFile(vrindel::ListFileName, listBefore);
-                writeFile(vrindel::OptionsFileName, optionsBefore);
-                RecordingBoxes boxes;
-                vrindel::FaultyFileSystem fs;
-                auto form = openWindow(boxes, fs);
-                makeChanges(*form);
-                fs.reset();
-                fs.failOn(kind.call, nth, fault.err);
+        // A clean close, to count its calls and to see that the changes are made.
+        std::map<Call, int> counts;
+        {
+            ScratchDir folder;
+            putFiles();
+            RecordingBoxes boxes;
+            vrindel::FaultyFileSystem fs;
+            auto form = openWindow(boxes, fs);
+            makeChanges(*form);
+            QVERIFY(storedRecords(*form) == After);
+            fs.reset();
+            QVERIFY(form->close());
+            for (const CallKind& kind : CallKinds)
+                counts[kind.call] = fs.calls(kind.call);
+            QCOMPARE(boxes.shown.size(), 0);
+            QVERIFY(fileBytes(vrindel::ListFileName) == listAfter);
+            QVERIFY(fileBytes(vrindel::OptionsFileName) == optionsAfter);
+            QCOMPARE(folder.entries(), files);
+            QVERIFY(optionsOwnerKept(shared));
+            // The faults reach the in-place save, and the giving away.
+            if (shared) {
+                QVERIFY(counts[Call::Ftruncate] > 0 && counts[Call::Fallocate] > 0);
+                QVERIFY(counts[Call::Fchown] > 0 || ::geteuid() != 0);
+            }
+        }
 
-                const bool closed = form->close();
-                QVERIFY2(fs.injected() > 0, qPrintable(where + ": the fault never struck"));
-                const QString list = describe(fileBytes(vrindel::ListFileName), listBefore, listAfter);
-                const QString options = describe(fileBytes(vrindel::OptionsFileName), optionsBefore, optionsAfter);
-                QVERIFY2(folder.entries() == BothFiles, qPrintable(where + ": left behind: " + folder.entries().join(u' ')));
-                if (closed) {
-                    // Only a fault that changed nothing may pass unreported.
-                    QVERIFY2(boxes.shown.isEmpty(), qPrintable(where + ": a box was shown, yet the window closed"));
-                    QVERIFY2(list == u"new" && options == u"new",
-                             qPrintable(where + ": closed without a message, the files hold " + list + " / " + options));
-                    QVERIFY2(form->isHidden(), qPrintable(where));
-                    continue;
+        for (const CallKind& kind : CallKinds) {
+            for (int nth = 1; nth <= counts[kind.call]; ++nth) {
+                for (const Fault& fault : Faults) {
+                    const QString where = QStringLiteral("%1, %2 call %3 of %4: %5")
+                                              .arg(setting)
+                                              .arg(QString::fromUtf8(kind.name))
+                                              .arg(nth)
+                                              .arg(counts[kind.call])
+                                              .arg(QString::fromUtf8(fault.label));
+                    ++cases;
+                    ScratchDir folder;
+                    putFiles();
+                    RecordingBoxes boxes;
+                    vrindel::FaultyFileSystem fs;
+                    auto form = openWindow(boxes, fs);
+                    makeChanges(*form);
+                    fs.reset();
+                    fs.failOn(kind.call, nth, fault.err);
+
+                    const bool closed = form->close();
+                    QVERIFY2(fs.injected() > 0, qPrintable(where + ": the fault never struck"));
+                    const QString list = describe(fileBytes(vrindel::ListFileName), listBefore, listAfter);
+                    const QString options = describe(fileBytes(vrindel::OptionsFileName), optionsBefore, optionsAfter);
+                    QVERIFY2(folder.entries() == files,
+                             qPrintable(where + ": left behind: " + folder.entries().join(u' ')));
+                    if (closed) {
+                        // Only a fault that changed nothing may pass unreported.
+                        QVERIFY2(boxes.shown.isEmpty(), qPrintable(where + ": a box was shown, yet the window closed"));
+                        QVERIFY2(list == u"new" && options == u"new",
+                                 qPrintable(where + ": closed without a message, the files hold " + list + " / " +
+                                            options));
+                        QVERIFY2(form->isHidden(), qPrintable(where));
+                        continue;
+                    }
+                    QVERIFY2(fault.err != EINTR,
+                             qPrintable(where + ": an interrupted call was reported instead of retried"));
+                    QVERIFY2(boxes.shown.size() == 1, qPrintable(where + ": not one message box"));
+                    const ShownBox& box = boxes.shown.front();
+                    QVERIFY2(box.icon == MessageBoxes::Icon::Error, qPrintable(where));
+                    QVERIFY2(box.caption == u"Vrindel 2.1", qPrintable(where + ": caption " + box.caption));
+                    QVERIFY2(box.text == messageFor(fault.err), qPrintable(where + ": the message reads " + box.text));
+                    QVERIFY2(form->isVisible(), qPrintable(where + ": the window closed after a failed save"));
+                    QVERIFY2((list == u"old" || list == u"new") && (options == u"old" || options == u"new"),
+                             qPrintable(where + ": the files hold " + list + " / " + options));
+
+                    // The fault gone, the next close saves both files and ends.
+                    fs.reset();
+                    QVERIFY2(form->close(), qPrintable(where + ": the next close failed"));
+                    QVERIFY2(boxes.shown.size() == 1, qPrintable(where + ": the next close showed a message"));
+                    QVERIFY2(fileBytes(vrindel::ListFileName) == listAfter,
+                             qPrintable(where + ": the next close lost records"));
+                    QVERIFY2(fileBytes(vrindel::OptionsFileName) == optionsAfter, qPrintable(where));
+                    QVERIFY2(folder.entries() == files, qPrintable(where + ": left behind after the next close"));
+                    QVERIFY2(optionsOwnerKept(shared), qPrintable(where + ": the options changed hands"));
                 }
-                QVERIFY2(fault.err != EINTR, qPrintable(where + ": an interrupted call was reported instead of retried"));
-                QVERIFY2(boxes.shown.size() == 1, qPrintable(where + ": not one message box"));
-                const ShownBox& box = boxes.shown.front();
-                QVERIFY2(box.icon == MessageBoxes::Icon::Error, qPrintable(where));
-                QVERIFY2(box.caption == u"Vrindel 2.1", qPrintable(where + ": caption " + box.caption));
-                QVERIFY2(box.text == messageFor(fault.err), qPrintable(where + ": the message reads " + box.text));
-                QVERIFY2(form->isVisible(), qPrintable(where + ": the window closed after a failed save"));
-                QVERIFY2((list == u"old" || list == u"new") && (options == u"old" || options == u"new"),
-                         qPrintable(where + ": the files hold " + list + " / " + options));
-
-                // The fault gone, the next close saves both files and ends.
-                fs.reset();
-                QVERIFY2(form->close(), qPrintable(where + ": the next close failed"));
-                QVERIFY2(boxes.shown.size() == 1, qPrintable(where + ": the next close showed a message"));
-                QVERIFY2(fileBytes(vrindel::ListFileName) == listAfter, qPrintable(where + ": the next close lost records"));
-                QVERIFY2(fileBytes(vrindel::OptionsFileName) == optionsAfter, qPrintable(where));
-                QVERIFY2(folder.entries() == BothFiles, qPrintable(where + ": left behind after the next close"));
             }
         }
     }
