@@ -490,6 +490,17 @@ TEST_F(FailingSave, AFolderThatCannotBeSyncedAfterTheRenameLeavesTheSaveDone) {
     }
 }
 
+// In place, the journal must outlive a power cut before the file changes:
+// a folder that cannot be synced once the journal is made stops the save
+// there, the old file as it was and no journal left.
+TEST_F(FailingSave, InPlaceAJournalWhoseFolderCannotBeSyncedStopsTheSave) {
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    fs.failOn(Call::Fsync, 2, EIO);   // the journal's own sync, then its folder's
+    EXPECT_EQ(ioErrorOf([&] { saveCatalogue(listFile, next); }).code(), EIO);
+    EXPECT_TRUE(readBytes(ListFileName) == oldFile);
+    EXPECT_EQ(others(), Names{"other.dat"});
+}
+
 TEST_F(FailingSave, WhenAWriteFails) {
     fs.failOn(Call::Write, 1, EIO);
     expectFailsAndKeepsTheOldFile(EIO, "I/O error 5");

@@ -271,8 +271,13 @@ void RollbackJournal::begin(const HeldFile& place, int fd, const struct ::stat& 
         throw;
     }
     // A journal that a power cut could take away with its folder entry
-    // would protect nothing.
-    syncFolder(*fs_, folder_);
+    // would protect nothing: the save stops here, nothing changed yet. Some
+    // file systems cannot sync a folder at all, and need not.
+    if (const int err = syncFolder(*fs_, folder_); err != 0 && err != EINVAL && err != ENOTSUP && err != ENOSYS) {
+        retryInterrupted([&] { return fs_->unlink(folder_, name_); });
+        close();
+        throw IoError::fromErrno(err);
+    }
     end_ = header.size();
 }
 
