@@ -16,6 +16,8 @@
 #include <utility>
 
 #include "MessageBoxes.h"
+#include "StatusBar.h"
+#include "ZoznamView.h"
 
 class QCheckBox;
 class QFrame;
@@ -23,9 +25,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
-class StatusBar;
 class TMainForm;
-class ZoznamView;
 
 struct ShownBox {
     MessageBoxes::Icon icon;
