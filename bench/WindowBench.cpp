@@ -517,7 +517,6 @@ void closeFind(FindDialog* dialog) {
 void findKeystroke(State& state, bool sorted, int typedBefore) {
     Window& w = window(state.range(0), sorted);
     TMainForm& form = *w.form;
-    const Controls ui(form);
     // Ten letters of a name from the middle of the list: the tenth finds it.
     QString wanted = text(form.catalogue().displayAt(form.catalogue().displayCount() / 2));
     wanted = wanted.left(10).leftJustified(10, u' ');
@@ -582,7 +581,6 @@ void undoDelete(State& state, bool sorted) {
 void closeWindow(State& state) {
     Window& w = window(state.range(0), true);
     TMainForm& form = *w.form;
-    const Controls ui(form);
     for (auto _ : state) {
         form.close();
         handleEvents();
