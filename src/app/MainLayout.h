@@ -7,14 +7,12 @@
 // outside the window does. Others find a control by its object name, which
 // is that same name.
 
-class QAbstractButton;
 class QCheckBox;
 class QFont;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QString;
 class QWidget;
 class StatusBar;
 class ZoznamHost;

@@ -52,6 +52,7 @@ public:
 
     // The controls (MainLayout) are the window's own: others find one by its
     // object name, which is the control's name.
+
     // --- Fields ------------------------------------------------------------------
     vrindel::FileVar ListFile;
     vrindel::FileVar OptionsFile;
@@ -62,6 +63,8 @@ public:
     ZoznamModel& model() const { return *model_; }
 
     // --- Handlers ------------------------------------------------------------------
+    // Those marked override are reached by the keyboard (KeyTarget) or by the
+    // list's parts (ListWindow) as well.
     void FormCreate();
     void FormClose();
     void ShowInfo() override;
