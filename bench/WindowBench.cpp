@@ -27,6 +27,7 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -40,6 +41,7 @@
 #include "text/RecordText.h"
 #include "TableReporter.h"
 #include "ZoznamModel.h"
+#include "ZoznamView.h"
 
 namespace fs = std::filesystem;
 using benchmark::State;
@@ -59,6 +61,37 @@ public:
     }
     int shown = 0;
     QString last;
+};
+
+// The controls the benchmarks drive, found once per window by the names the
+// window gives them.
+struct Controls {
+    explicit Controls(const TMainForm& form)
+        : Zoznam(find<ZoznamView>(form, "Zoznam")),
+          NewPolozka(find<QLineEdit>(form, "NewPolozka")),
+          NewPoznamka(find<QLineEdit>(form, "NewPoznamka")),
+          Polozka(find<QLineEdit>(form, "Polozka")),
+          Poznamka(find<QLineEdit>(form, "Poznamka")),
+          Write(find<QPushButton>(form, "Write")),
+          Zoradit(find<QCheckBox>(form, "Zoradit")) {}
+    ZoznamView* Zoznam;
+    QLineEdit* NewPolozka;
+    QLineEdit* NewPoznamka;
+    QLineEdit* Polozka;
+    QLineEdit* Poznamka;
+    QPushButton* Write;
+    QCheckBox* Zoradit;
+
+private:
+    template <class Control>
+    static Control* find(const TMainForm& form, const char* name) {
+        auto* found = form.findChild<Control*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+        if (!found) {
+            std::fprintf(stderr, "window_bench: the window has no %s\n", name);
+            std::abort();
+        }
+        return found;
+    }
 };
 
 fs::path root;   // where the program started; bench-data/ lies below it
@@ -156,7 +189,7 @@ bool failed(State& state, const Window& w) {
 }
 
 void selectRow(TMainForm& form, int row) {
-    form.Zoznam->setCurrentIndex(form.model().index(row));
+    Controls(form).Zoznam->setCurrentIndex(form.model().index(row));
     handleEvents();
 }
 
@@ -185,7 +218,7 @@ void startup(State& state, bool sorted) {
         settle(*form);
 
         state.PauseTiming();
-        if (boxes.shown || form->Polozka->text().isEmpty() || form->catalogue().displayCount() != records)
+        if (boxes.shown || Controls(*form).Polozka->text().isEmpty() || form->catalogue().displayCount() != records)
             state.SkipWithError("the window did not start with the catalogue");
         form.reset();
         state.ResumeTiming();
@@ -234,6 +267,7 @@ int startupMemory(const char* folder) {
 void keystroke(State& state, bool sorted) {
     Window& w = window(state.range(0), sorted);
     TMainForm& form = *w.form;
+    const Controls ui(form);
     // A name in the middle whose first letters alone are not listed.
     QString name;
     for (int row = form.catalogue().displayCount() / 2; name.isEmpty(); ++row) {
@@ -241,25 +275,25 @@ void keystroke(State& state, bool sorted) {
         if (form.catalogue().findInDisplay(*vrindel::toWindows1250(name.chopped(1).toStdU16String())) >= 0)
             name.clear();
     }
-    form.NewPoznamka->setText(QStringLiteral("CD 0001"));
-    form.NewPolozka->setFocus();
-    form.NewPolozka->setText(name.chopped(1));
-    form.NewPolozka->end(false);
+    ui.NewPoznamka->setText(QStringLiteral("CD 0001"));
+    ui.NewPolozka->setFocus();
+    ui.NewPolozka->setText(name.chopped(1));
+    ui.NewPolozka->end(false);
     handleEvents();
     bool typed = false;
     for (auto _ : state) {
         if (typed)
-            key(form.NewPolozka, Qt::Key_Backspace);
+            key(ui.NewPolozka, Qt::Key_Backspace);
         else
-            typeChar(form.NewPolozka, name.back());
+            typeChar(ui.NewPolozka, name.back());
         handleEvents();
         typed = !typed;
     }
     // The full name is listed, so Write goes off; one letter short, on.
-    if (form.NewPolozka->text() != (typed ? name : name.chopped(1)) || form.Write->isEnabled() == typed)
+    if (ui.NewPolozka->text() != (typed ? name : name.chopped(1)) || ui.Write->isEnabled() == typed)
         state.SkipWithError("the duplicate test did not follow the keystrokes");
-    form.NewPolozka->clear();
-    form.NewPoznamka->clear();
+    ui.NewPolozka->clear();
+    ui.NewPoznamka->clear();
     failed(state, w);
 }
 
@@ -268,17 +302,18 @@ void keystroke(State& state, bool sorted) {
 void add(State& state, bool sorted) {
     Window& w = window(state.range(0), sorted);
     TMainForm& form = *w.form;
+    const Controls ui(form);
     const int before = form.catalogue().recordCount();
     int n = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        form.NewPolozka->setText(QStringLiteral("Nový záznam %1").arg(n++ % 1000));
-        form.NewPoznamka->setText(QStringLiteral("CD 0001"));
-        form.NewPoznamka->setFocus();
+        ui.NewPolozka->setText(QStringLiteral("Nový záznam %1").arg(n++ % 1000));
+        ui.NewPoznamka->setText(QStringLiteral("CD 0001"));
+        ui.NewPoznamka->setFocus();
         handleEvents();
         state.ResumeTiming();
 
-        key(form.NewPoznamka, Qt::Key_Return);
+        key(ui.NewPoznamka, Qt::Key_Return);
         handleEvents();
 
         state.PauseTiming();
@@ -286,8 +321,8 @@ void add(State& state, bool sorted) {
             state.SkipWithError("the record was not added");
             break;
         }
-        form.Zoznam->setFocus();
-        key(form.Zoznam, Qt::Key_Delete);
+        ui.Zoznam->setFocus();
+        key(ui.Zoznam, Qt::Key_Delete);
         handleEvents();
         state.ResumeTiming();
     }
@@ -301,16 +336,17 @@ void add(State& state, bool sorted) {
 void deleteMiddle(State& state, bool sorted) {
     Window& w = window(state.range(0), sorted);
     TMainForm& form = *w.form;
+    const Controls ui(form);
     const int before = form.catalogue().recordCount();
     for (auto _ : state) {
         state.PauseTiming();
         selectRow(form, form.catalogue().displayCount() / 2);
-        const QString name = form.Polozka->text(), location = form.Poznamka->text();
-        form.Zoznam->setFocus();
+        const QString name = ui.Polozka->text(), location = ui.Poznamka->text();
+        ui.Zoznam->setFocus();
         handleEvents();
         state.ResumeTiming();
 
-        key(form.Zoznam, Qt::Key_Delete);
+        key(ui.Zoznam, Qt::Key_Delete);
         handleEvents();
 
         state.PauseTiming();
@@ -318,10 +354,10 @@ void deleteMiddle(State& state, bool sorted) {
             state.SkipWithError("the record was not deleted");
             break;
         }
-        form.NewPolozka->setText(name);
-        form.NewPoznamka->setText(location);
-        form.NewPoznamka->setFocus();
-        key(form.NewPoznamka, Qt::Key_Return);
+        ui.NewPolozka->setText(name);
+        ui.NewPoznamka->setText(location);
+        ui.NewPoznamka->setFocus();
+        key(ui.NewPoznamka, Qt::Key_Return);
         handleEvents();
         state.ResumeTiming();
     }
@@ -335,19 +371,20 @@ void deleteMiddle(State& state, bool sorted) {
 void renameSorted(State& state) {
     Window& w = window(state.range(0), true);
     TMainForm& form = *w.form;
+    const Controls ui(form);
     selectRow(form, form.catalogue().displayCount() / 2);
-    const QString original = form.Polozka->text();
+    const QString original = ui.Polozka->text();
     const QString moved = QStringLiteral("zzzz premenovaný");
     bool away = false;
     for (auto _ : state) {
         state.PauseTiming();
         const QString& to = away ? original : moved;
-        form.Polozka->setText(to);
-        form.Polozka->setFocus();
+        ui.Polozka->setText(to);
+        ui.Polozka->setFocus();
         handleEvents();
         state.ResumeTiming();
 
-        key(form.Polozka, Qt::Key_Return, Qt::ShiftModifier);
+        key(ui.Polozka, Qt::Key_Return, Qt::ShiftModifier);
         handleEvents();
 
         state.PauseTiming();
@@ -359,8 +396,8 @@ void renameSorted(State& state) {
         state.ResumeTiming();
     }
     if (away) {
-        form.Polozka->setText(original);
-        key(form.Polozka, Qt::Key_Return, Qt::ShiftModifier);
+        ui.Polozka->setText(original);
+        key(ui.Polozka, Qt::Key_Return, Qt::ShiftModifier);
         handleEvents();
     }
     failed(state, w);
@@ -370,27 +407,28 @@ void renameSorted(State& state) {
 void sortSwitch(State& state, bool turnOn) {
     Window& w = window(state.range(0), true);
     TMainForm& form = *w.form;
+    const Controls ui(form);
     selectRow(form, form.catalogue().displayCount() / 3);
     auto click = [&] {
-        QTest::mouseClick(form.Zoradit, Qt::LeftButton);
+        QTest::mouseClick(ui.Zoradit, Qt::LeftButton);
         handleEvents();
     };
     for (auto _ : state) {
         state.PauseTiming();
-        if (form.Zoradit->isChecked() == turnOn)
+        if (ui.Zoradit->isChecked() == turnOn)
             click();
         state.ResumeTiming();
 
         click();
 
         state.PauseTiming();
-        if (form.Zoradit->isChecked() != turnOn || form.catalogue().sorted() != turnOn) {
+        if (ui.Zoradit->isChecked() != turnOn || form.catalogue().sorted() != turnOn) {
             state.SkipWithError("the check box did not switch the sorting");
             break;
         }
         state.ResumeTiming();
     }
-    if (!form.Zoradit->isChecked())
+    if (!ui.Zoradit->isChecked())
         click();
     failed(state, w);
 }
@@ -400,22 +438,23 @@ void sortSwitch(State& state, bool turnOn) {
 void typeAhead(State& state, bool sorted) {
     Window& w = window(state.range(0), sorted);
     TMainForm& form = *w.form;
-    form.Zoznam->setFocus();
+    const Controls ui(form);
+    ui.Zoznam->setFocus();
     // Whatever an earlier round left of the search text goes first.
     for (int i = 0; i < 4; ++i)
-        key(form.Zoznam, Qt::Key_Backspace);
+        key(ui.Zoznam, Qt::Key_Backspace);
     handleEvents();
     const QString words[] = {QStringLiteral("kos"), QStringLiteral("Ša"), QStringLiteral("zx"),
                              QStringLiteral("mar"), QStringLiteral("q"), QStringLiteral("Ťu ")};
     std::size_t word = 0;
     qsizetype letter = 0;
     for (auto _ : state) {
-        typeChar(form.Zoznam, words[word][letter]);
+        typeChar(ui.Zoznam, words[word][letter]);
         handleEvents();
         if (++letter == words[word].size()) {
             state.PauseTiming();
             for (; letter > 0; --letter)
-                key(form.Zoznam, Qt::Key_Backspace);
+                key(ui.Zoznam, Qt::Key_Backspace);
             handleEvents();
             word = (word + 1) % std::size(words);
             state.ResumeTiming();
@@ -429,11 +468,12 @@ void typeAhead(State& state, bool sorted) {
 void dragStep(State& state, bool sorted) {
     Window& w = window(state.range(0), sorted);
     TMainForm& form = *w.form;
+    const Controls ui(form);
     selectRow(form, form.catalogue().displayCount() / 2);
-    QWidget* viewport = form.Zoznam->viewport();
-    const int top = form.Zoznam->verticalScrollBar()->value();
-    const int rows = std::min(form.Zoznam->visibleRows(), form.catalogue().displayCount() - top);
-    auto centre = [&](int k) { return form.Zoznam->visualRect(form.model().index(top + k)).center(); };
+    QWidget* viewport = ui.Zoznam->viewport();
+    const int top = ui.Zoznam->verticalScrollBar()->value();
+    const int rows = std::min(ui.Zoznam->visibleRows(), form.catalogue().displayCount() - top);
+    auto centre = [&](int k) { return ui.Zoznam->visualRect(form.model().index(top + k)).center(); };
     mouse(viewport, QEvent::MouseButtonPress, centre(0), Qt::LeftButton, Qt::LeftButton);
     handleEvents();
     int k = 0, step = 1;
@@ -446,7 +486,7 @@ void dragStep(State& state, bool sorted) {
     }
     mouse(viewport, QEvent::MouseButtonRelease, centre(k), Qt::LeftButton, Qt::NoButton);
     handleEvents();
-    if (form.catalogue().selection() != top + k || form.Polozka->text() != text(form.catalogue().displayAt(top + k)))
+    if (form.catalogue().selection() != top + k || ui.Polozka->text() != text(form.catalogue().displayAt(top + k)))
         state.SkipWithError("the details did not follow the pointer");
     failed(state, w);
 }
@@ -455,8 +495,9 @@ void dragStep(State& state, bool sorted) {
 
 // The find dialog over the whole catalogue, opened by Ctrl+F untimed.
 FindDialog* openFind(TMainForm& form) {
-    form.Zoznam->setFocus();
-    key(form.Zoznam, Qt::Key_F, Qt::ControlModifier);
+    ZoznamView* list = Controls(form).Zoznam;
+    list->setFocus();
+    key(list, Qt::Key_F, Qt::ControlModifier);
     handleEvents();
     auto* dialog = form.findChild<FindDialog*>();
     if (dialog)
@@ -512,16 +553,17 @@ void findKeystroke(State& state, bool sorted, int typedBefore) {
 void undoDelete(State& state, bool sorted) {
     Window& w = window(state.range(0), sorted);
     TMainForm& form = *w.form;
+    const Controls ui(form);
     const int before = form.catalogue().recordCount();
     for (auto _ : state) {
         state.PauseTiming();
         selectRow(form, form.catalogue().displayCount() / 2 + int(state.iterations() % 100));
-        form.Zoznam->setFocus();
-        key(form.Zoznam, Qt::Key_Delete);
+        ui.Zoznam->setFocus();
+        key(ui.Zoznam, Qt::Key_Delete);
         handleEvents();
         state.ResumeTiming();
 
-        key(form.Zoznam, Qt::Key_Z, Qt::ControlModifier);
+        key(ui.Zoznam, Qt::Key_Z, Qt::ControlModifier);
         handleEvents();
 
         state.PauseTiming();

@@ -10,7 +10,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "MainUnit.h"
+#include <utility>
+
+#include "ListActions.h"
 
 namespace {
 
@@ -75,7 +77,8 @@ QString withoutAccelerator(const QString& caption) {
     return out;
 }
 
-KeyRouter::KeyRouter(TMainForm& form) : QObject(nullptr), form_(form) {
+KeyRouter::KeyRouter(KeyTarget& handlers, KeyControls controls, ZoznamActions& actions)
+    : QObject(nullptr), handlers_(handlers), controls_(std::move(controls)), actions_(actions) {
     QCoreApplication::instance()->installEventFilter(this);
 }
 
@@ -83,9 +86,9 @@ KeyRouter::~KeyRouter() {
     QCoreApplication::instance()->removeEventFilter(this);
 }
 
-QWidget* KeyRouter::keyTarget() const {
-    QWidget* focused = form_.focusWidget();
-    return focused ? focused : &form_;
+QWidget* KeyRouter::focused() const {
+    QWidget* focused = controls_.window->focusWidget();
+    return focused ? focused : controls_.window;
 }
 
 bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
@@ -93,7 +96,7 @@ bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::FocusIn)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || widget->window() != &form_)
+    if (!widget || widget->window() != controls_.window)
         return false;
 
     if (type == QEvent::FocusIn) {
@@ -107,7 +110,7 @@ bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
 
-    if (widget != keyTarget())
+    if (widget != focused())
         return false;
     if (type == QEvent::ShortcutOverride) {
         // Every key of this window reaches it as a key press: Qt's own
@@ -122,113 +125,116 @@ bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
 bool KeyRouter::routeKey(QKeyEvent* event) {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     const int key = event->key();
-    const bool plain = modifiers == Qt::NoModifier;
-    QWidget* target = keyTarget();
+    QWidget* at = focused();
     bool taken = false;
-
-    const bool ok = form_.run([&] {
-        // Enter and Escape are offered to the push buttons first.
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && plain) {
-            if (target == form_.Write || target == form_.Clear) {
-                taken = true;
-                target == form_.Write ? form_.WriteClick() : form_.ClearClick();
-                return;
-            }
-            if (form_.Write->isEnabled()) {
-                taken = true;
-                form_.WriteClick();
-                return;
-            }
-        }
-        if (key == Qt::Key_Escape && plain && form_.Clear->isEnabled()) {
-            taken = true;
-            form_.ClearClick();
-            return;
-        }
-
-        // Accelerators: Alt with the letter wherever the focus is, the letter
-        // alone while a push button or a check box has the focus.
-        if (key >= Qt::Key_A && key <= Qt::Key_Z) {
-            const Qt::KeyboardModifiers withoutShift = modifiers & ~Qt::ShiftModifier;
-            const bool alt = withoutShift == Qt::AltModifier;
-            const bool bare = withoutShift == Qt::NoModifier && qobject_cast<QAbstractButton*>(target);
-            if ((alt || bare) && accelerator(key)) {
-                taken = true;
-                return;
-            }
-        }
-
-        // The list's further actions, on keys the window leaves free: find
-        // wherever the focus is, the rest in the list. In the edits, Ctrl+Z
-        // stays the edit's own.
-        const bool ctrl = modifiers == Qt::ControlModifier;
-        if (key == Qt::Key_F && ctrl) {
-            taken = true;
-            form_.ZoznamFind();
-            return;
-        }
-        if (target == form_.Zoznam) {
-            taken = true;
-            if (key == Qt::Key_Z && ctrl)
-                form_.ZoznamUndo();
-            else if ((key == Qt::Key_Y && ctrl) || (key == Qt::Key_Z && modifiers == (Qt::ControlModifier | Qt::ShiftModifier)))
-                form_.ZoznamRedo();
-            else if (key == Qt::Key_F2 && plain)
-                form_.ZoznamRelocate();
-            else if ((key == Qt::Key_Menu && plain) || (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier))
-                form_.ZoznamContextMenu(form_.contextMenuPoint());
-            else
-                taken = false;
-            if (taken)
-                return;
-        }
-
-        // Everything else reaches the focused control's key-down handler,
-        // before the control handles the key itself.
-        const int code = virtualKey(event);
-        if (target == form_.Zoznam)
-            form_.ZoznamKeyDown(code);
-        else if (target == form_.NewPolozka)
-            form_.NewPolozkaKeyDown(code);
-        else if (target == form_.Polozka)
-            form_.PolozkaKeyDown(code);
-
-        // Write is drawn as the default button, which would make Qt click it
-        // on any Enter while it has the focus; a button takes only the plain
-        // one, above.
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && qobject_cast<QPushButton*>(target))
-            taken = true;
-
-        // An Alt chord that no control took is no text: an edit never types
-        // it. (Ctrl+Alt may be AltGr, which types.)
-        const bool altChord = (modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier);
-        if (altChord && !event->text().isEmpty() && event->text().front().isPrint())
-            taken = true;
+    const bool ok = handlers_.run([&] {
+        taken = buttonKey(key, modifiers, at) || acceleratorKey(key, modifiers, at) || listKey(key, modifiers, at) ||
+                controlKey(event, modifiers, at);
     });
     // An error ends the key's handling too.
     return taken || !ok;
 }
 
-bool KeyRouter::accelerator(int key) {
-    const QChar letter(key);
-    // Labels are asked first: "&Umiestnenie:" wins the U.
-    for (QLabel* l : {form_.Label1, form_.NewPolozkaLabel, form_.NewPoznamkaLabel, form_.PolozkaLabel, form_.PoznamkaLabel}) {
-        QWidget* control = l->buddy();
-        if (acceleratorOf(l->text()) == letter && control && control->isEnabled()) {
-            form_.focusControl(control);
+bool KeyRouter::buttonKey(int key, Qt::KeyboardModifiers modifiers, QWidget* focused) {
+    // Enter and Escape are offered to the push buttons first.
+    if (modifiers != Qt::NoModifier)
+        return false;
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        if (focused == controls_.Write || focused == controls_.Clear) {
+            focused == controls_.Write ? handlers_.WriteClick() : handlers_.ClearClick();
+            return true;
+        }
+        if (controls_.Write->isEnabled()) {
+            handlers_.WriteClick();
             return true;
         }
     }
-    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{form_.DelExt, form_.Write, form_.Clear, form_.Zoradit, form_.DelPlaceBox}) {
+    if (key == Qt::Key_Escape && controls_.Clear->isEnabled()) {
+        handlers_.ClearClick();
+        return true;
+    }
+    return false;
+}
+
+bool KeyRouter::acceleratorKey(int key, Qt::KeyboardModifiers modifiers, QWidget* focused) {
+    // Alt with the letter wherever the focus is, the letter alone while a
+    // push button or a check box has the focus.
+    if (key < Qt::Key_A || key > Qt::Key_Z)
+        return false;
+    const Qt::KeyboardModifiers withoutShift = modifiers & ~Qt::ShiftModifier;
+    const bool alt = withoutShift == Qt::AltModifier;
+    const bool bare = withoutShift == Qt::NoModifier && qobject_cast<QAbstractButton*>(focused);
+    return (alt || bare) && accelerator(key);
+}
+
+bool KeyRouter::listKey(int key, Qt::KeyboardModifiers modifiers, QWidget* focused) {
+    // The list's further actions, on keys the window leaves free: find
+    // wherever the focus is, the rest in the list. In the edits, Ctrl+Z
+    // stays the edit's own.
+    const bool plain = modifiers == Qt::NoModifier;
+    const bool ctrl = modifiers == Qt::ControlModifier;
+    if (key == Qt::Key_F && ctrl) {
+        actions_.ZoznamFind();
+        return true;
+    }
+    if (focused != controls_.Zoznam)
+        return false;
+    if (key == Qt::Key_Z && ctrl)
+        actions_.ZoznamUndo();
+    else if ((key == Qt::Key_Y && ctrl) || (key == Qt::Key_Z && modifiers == (Qt::ControlModifier | Qt::ShiftModifier)))
+        actions_.ZoznamRedo();
+    else if (key == Qt::Key_F2 && plain)
+        actions_.ZoznamRelocate();
+    else if ((key == Qt::Key_Menu && plain) || (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier))
+        actions_.ZoznamContextMenu(actions_.contextMenuPoint());
+    else
+        return false;
+    return true;
+}
+
+bool KeyRouter::controlKey(const QKeyEvent* event, Qt::KeyboardModifiers modifiers, QWidget* focused) {
+    // Everything else reaches the focused control's key-down handler,
+    // before the control handles the key itself.
+    const int code = virtualKey(event);
+    if (focused == controls_.Zoznam)
+        handlers_.ZoznamKeyDown(code);
+    else if (focused == controls_.NewPolozka)
+        handlers_.NewPolozkaKeyDown(code);
+    else if (focused == controls_.Polozka)
+        handlers_.PolozkaKeyDown(code);
+
+    // Write is drawn as the default button, which would make Qt click it
+    // on any Enter while it has the focus; a button takes only the plain
+    // one, above.
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && qobject_cast<QPushButton*>(focused))
+        return true;
+
+    // An Alt chord that no control took is no text: an edit never types
+    // it. (Ctrl+Alt may be AltGr, which types.)
+    const bool altChord = (modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier);
+    return altChord && !event->text().isEmpty() && event->text().front().isPrint();
+}
+
+bool KeyRouter::accelerator(int key) {
+    const QChar letter(key);
+    for (QLabel* l : controls_.labels) {
+        QWidget* control = l->buddy();
+        if (acceleratorOf(l->text()) == letter && control && control->isEnabled()) {
+            handlers_.focusControl(control);
+            return true;
+        }
+    }
+    for (QAbstractButton* b : controls_.buttons) {
         if (acceleratorOf(b->text()) != letter || !b->isEnabled())
             continue;
         if (auto* box = qobject_cast<QCheckBox*>(b)) {
-            form_.focusControl(box);
-            form_.setCheck(box, !box->isChecked());
-        } else if (b == form_.Write) {
-            form_.WriteClick();
+            handlers_.focusControl(box);
+            handlers_.setCheck(box, !box->isChecked());
+        } else if (b == controls_.Write) {
+            handlers_.WriteClick();
         } else {
-            form_.ClearClick();
+            handlers_.ClearClick();
         }
         return true;
     }

@@ -1,25 +1,19 @@
-// TMainForm: the window's construction, the guard every event runs in, and
-// the handlers, in the order of what the window does.
+// TMainForm: the window's construction and wiring of its parts, the guard
+// every event runs in, and the handlers, in the order of what the window does.
 #include "MainUnit.h"
 #include "SaveNotices.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollBar>
 #include <QSignalBlocker>
-#include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "Errors.h"
-#include "FormSync.h"
-#include "KeyRouter.h"
 #include "MessageBoxes.h"
 #include "text/RecordText.h"
 #include "RecordTextInput.h"
@@ -53,9 +47,13 @@ TMainForm::TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs, QWidget* pare
     setFixedSize(569, 284);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
-    buildControls();
+    model_ = buildControls(this, list_.host(), catalogue_);
+    list_.bind(Zoznam, model_);
+    ListWindow& listWindow = *this;
+    actions_ = std::make_unique<ZoznamActions>(listWindow, catalogue_, history_, list_, *Zoradit, this);
     wireSignals();
-    keyboard_ = std::make_unique<KeyRouter>(*this);
+    KeyTarget& keyTarget = *this;
+    keyboard_ = std::make_unique<KeyRouter>(keyTarget, keyControls(this), *actions_);
 
     // One window per catalogue: two would each save over the other's records.
     if (store_.open().lock == vrindel::LockState::Busy) {
@@ -86,36 +84,18 @@ void TMainForm::wireSignals() {
     // through setCheck instead.
     connect(Zoradit, &QCheckBox::toggled, this, [this] { run([this] { ZoraditClick(); }); });
     connect(DelExt, &QCheckBox::toggled, this, [this] { run([this] { DelExtClick(); }); });
-    connect(Zoznam->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-        if (!syncing_)
-            catalogue_.setTopIndex(value);
-    });
+
+    // The list's events; its menu is the list's further actions' own.
+    connect(&list_, &ZoznamSync::mousePressed, this, [this](Qt::MouseButton b) { run([&] { ZoznamMouseDown(b); }); });
+    connect(&list_, &ZoznamSync::mouseMoved, this, [this] { run([this] { ZoznamMouseMove(); }); });
+    connect(&list_, &ZoznamSync::mouseReleased, this, [this] { run([this] { ZoznamMouseUp(); }); });
+    connect(&list_, &ZoznamSync::menuRequested, actions_.get(), &ZoznamActions::ZoznamContextMenu);
 }
 
 // --- The guard and nesting ----------------------------------------------------------------
 
 bool TMainForm::run(const std::function<void()>& handler) {
-    if (depth_ > 0) {
-        handler();
-        return true;
-    }
-    QString text;
-    bool failed = false;
-    ++depth_;
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        // vrindel::ListError, vrindel::IoError and whatever else a handler
-        // raises: each is shown by its text.
-        failed = true;
-        text = QString::fromUtf8(e.what());
-    }
-    --depth_;
-    // Shown after the handler has ended, so that an event taken while the
-    // box is up starts a handler of its own.
-    if (failed)
-        boxes_.error(applicationTitle(), withFullStop(text));
-    return !failed;
+    return guard_.run(handler);
 }
 
 void TMainForm::setEditText(QLineEdit* edit, const QString& text) {
@@ -169,52 +149,10 @@ void TMainForm::focusControl(QWidget* control) {
         throw std::runtime_error("Cannot focus a disabled or invisible window");
 }
 
-// --- The display list and the view -------------------------------------------------------
+// --- The display list and the status bar -------------------------------------------------
 
 void TMainForm::showSelection() {
-    const Syncing syncing(syncing_);
-    Zoznam->layoutNow();
-    const int row = catalogue_.selection();
-    QItemSelectionModel* selection = Zoznam->selectionModel();
-    if (row >= 0 && row < model_->rowCount()) {
-        selection->setCurrentIndex(model_->index(row), QItemSelectionModel::ClearAndSelect);
-    } else {
-        selection->clearSelection();
-        selection->clearCurrentIndex();
-    }
-    QScrollBar* bar = Zoznam->verticalScrollBar();
-    bar->setValue(catalogue_.topIndex());
-    // The view cannot scroll past its last page; the catalogue learns where
-    // it stopped.
-    if (Zoznam->isVisible())
-        catalogue_.setTopIndex(bar->value());
-}
-
-void TMainForm::rememberTopIndex() {
-    if (Zoznam->isVisible())
-        catalogue_.setTopIndex(Zoznam->verticalScrollBar()->value());
-}
-
-void TMainForm::userMovedSelection(int row) {
-    if (syncing_)
-        return;
-    run([&] {
-        catalogue_.setSelection(row);
-        rememberTopIndex();
-        {
-            const Syncing syncing(syncing_);
-            Zoznam->selectionModel()->select(model_->index(row), QItemSelectionModel::ClearAndSelect);
-        }
-        ShowInfo();
-    });
-}
-
-void TMainForm::selectByUser(int row) {
-    if (row < 0 || row >= catalogue_.displayCount() || row == catalogue_.selection())
-        return;
-    catalogue_.setSelection(row);
-    showSelection();
-    ShowInfo();
+    list_.showSelection();
 }
 
 void TMainForm::setStatusCount() {
@@ -389,38 +327,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (positioned_)
-        return;
-    positioned_ = true;
-    centreByFrame();
-    // A window manager frames the window only after it is shown: look for
-    // the frame a little while and centre again by it once it is there.
-    if (windowFrame(this).isNull()) {
-        auto* watch = new QTimer(this);
-        watch->setInterval(20);
-        connect(watch, &QTimer::timeout, this, [this, watch, ticks = 0]() mutable {
-            const bool framed = !windowFrame(this).isNull();
-            if (framed)
-                centreByFrame();
-            if (framed || ++ticks >= 100)
-                watch->deleteLater();
-        });
-        watch->start();
-    }
-}
-
-void TMainForm::centreByFrame() {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QMargins frame = windowFrame(this);
-    const QSize outer = size().grownBy(frame);
-    const QRect area = screen->geometry();
-    const QPoint corner(area.x() + std::max(0, (area.width() - outer.width()) / 2),
-                        area.y() + std::max(0, (area.height() - outer.height()) / 2));
-    // Placed by the window itself, inside the frame: right also while Qt
-    // does not know the frame yet.
-    setGeometry(QRect(corner + QPoint(frame.left(), frame.top()), size()));
+    // The first position: centred on the primary screen by the outer frame.
+    if (!std::exchange(positioned_, true))
+        centreByFrame(this);
 }
 
 // --- Browsing --------------------------------------------------------------------------------
@@ -454,12 +363,7 @@ void TMainForm::ZoznamKeyDown(int key) {
     const int j = catalogue_.findInStorage(catalogue_.displayAt(i).view());
     if (j < 0)
         throw vrindel::ListError::outOfBounds(j);
-    {
-        const Syncing syncing(syncing_);
-        model_->beginRemove(i);
-        history_.deleteAtDisplay(i);
-        model_->endRemove();
-    }
+    list_.deleteAt(i);
     setStatusCount();
     if (i == catalogue_.displayCount())
         i -= 1;
@@ -527,12 +431,7 @@ void TMainForm::WriteClick() {
         NewPolozkaChange();
         return;
     }
-    {
-        const Syncing syncing(syncing_);
-        model_->beginInsert(catalogue_.insertPosition(name));
-        history_.add(name, location);
-        model_->endInsert();
-    }
+    list_.add(name, location);
     showSelection();
     ShowInfo();
     setStatusCount();
@@ -551,24 +450,7 @@ void TMainForm::DelExtClick() {
 // --- Sorted view -----------------------------------------------------------------------------
 
 void TMainForm::ZoraditClick() {
-    const bool on = Zoradit->isChecked();
-    {
-        const ModelReset reset(*model_, syncing_);
-        if (catalogue_.displayCount() > 0) {
-            if (on) {
-                // In storage order the display index is the storage index.
-                catalogue_.setBookmark(catalogue_.selection());
-                catalogue_.setSorted(true);
-                catalogue_.setSelection(catalogue_.findInDisplay(catalogue_.storageName(catalogue_.bookmark()).view()));
-            } else {
-                catalogue_.setBookmark(catalogue_.findInStorage(catalogue_.displayAt(catalogue_.selection()).view()));
-                catalogue_.setSorted(false);
-                catalogue_.showStorageOrder();
-                catalogue_.setSelection(catalogue_.findInDisplay(catalogue_.storageName(catalogue_.bookmark()).view()));
-            }
-        }
-        catalogue_.setSorted(on);
-    }
+    list_.setSorted(Zoradit->isChecked());
     showSelection();
     setStatusSelection();
 }
@@ -590,14 +472,12 @@ void TMainForm::PolozkaKeyDown(int key) {
 
     // The record keeps its location: the one Poznamka shows, which cannot
     // be edited.
-    history_.renameAtDisplay(i, name);
-    model_->rowsChanged(i, i);
+    list_.renameAt(i, name);
     catalogue_.setSelection(catalogue_.findInDisplay(name));
     showSelection();
     ShowInfo();
     if (Zoradit->isChecked()) {
-        catalogue_.resortAfterRename();
-        model_->rowsChanged(0, catalogue_.displayCount() - 1);
+        list_.resortAfterRename();
         showSelection();
     }
     setStatusSelection();

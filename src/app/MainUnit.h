@@ -4,14 +4,17 @@
 // one at a time, each to its end, and nest only where a handler sets an
 // edit's text, sets a check box to a new state, or calls another handler.
 //
-// Every handler entered from an event runs inside one guard (run()): an
-// error that leaves it ends it at once and is shown by the generic error
-// message; the program goes on with the next event. Nested handlers run
-// unguarded, so that their errors end the outer handler as well.
+// Every handler entered from an event runs inside one guard (run(), a
+// HandlerGuard): an error that leaves it ends it at once and is shown by the
+// generic error message; the program goes on with the next event. Nested
+// handlers run unguarded, so that their errors end the outer handler as well.
 //
-// Beside it: MainLayout.cpp places the controls, ZoznamView is the list,
-// StatusBar the status bar, RecordTextInput what the edits take, KeyRouter
-// the keys the window takes before the focused control.
+// Beside it, each made and wired once by the window: MainLayout makes and
+// places the controls, ZoznamSync keeps the list (ZoznamView) in step with
+// the catalogue and reports what the user does in it, ZoznamActions are the
+// list's further actions, KeyRouter the keys the window takes before the
+// focused control. RecordTextInput is what the edits take, StatusBar the
+// status bar.
 
 #include <QWidget>
 
@@ -21,22 +24,21 @@
 #include "records/Catalogue.h"
 #include "records/EditHistory.h"
 #include "store/CatalogueStore.h"
-#include "StatusBar.h"
-#include "ZoznamView.h"
+#include "FormSync.h"
+#include "HandlerGuard.h"
+#include "KeyRouter.h"
+#include "ListActions.h"
+#include "MainLayout.h"
 
-class QCheckBox;
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-
-class KeyRouter;
 class MessageBoxes;
 class ZoznamModel;
 
-class TMainForm : public QWidget, private vrindel::FileMessages, private ZoznamHost {
+class TMainForm : public QWidget,
+                  private vrindel::FileMessages,
+                  private MainLayout,
+                  private KeyTarget,
+                  private ListWindow {
     Q_OBJECT
-    friend class KeyRouter;
 
 public:
     // Runs FormCreate before returning; the caller shows the window. When
@@ -46,25 +48,8 @@ public:
                        QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // --- Controls, in tab order, then those without one ------------------------
-    ZoznamView* Zoznam = nullptr;
-    QCheckBox* DelExt = nullptr;
-    QLineEdit* NewPolozka = nullptr;
-    QLineEdit* NewPoznamka = nullptr;
-    QPushButton* Write = nullptr;
-    QPushButton* Clear = nullptr;
-    QCheckBox* Zoradit = nullptr;
-    QCheckBox* DelPlaceBox = nullptr;
-    QLineEdit* Polozka = nullptr;
-    QLineEdit* Poznamka = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* NewPolozkaLabel = nullptr;
-    QLabel* NewPoznamkaLabel = nullptr;
-    QLabel* PolozkaLabel = nullptr;
-    QLabel* PoznamkaLabel = nullptr;
-    QFrame* Bevel1 = nullptr;
-    QFrame* Bevel2 = nullptr;
-    StatusBar* Status = nullptr;
+    // The controls (MainLayout) are the window's own: others find one by its
+    // object name, which is the control's name.
 
     // --- Fields ------------------------------------------------------------------
     // The two file variables of the catalogue and its switches live in the
@@ -76,38 +61,30 @@ public:
     ZoznamModel& model() const { return *model_; }
 
     // --- Handlers ------------------------------------------------------------------
+    // Those marked override are reached by the keyboard (KeyTarget) or by the
+    // list's parts (ListWindow) as well.
     void FormCreate();
     void FormClose();
-    void ShowInfo();
-    void ZoznamKeyDown(int key);
+    void ShowInfo() override;
+    void ZoznamKeyDown(int key) override;
     void ZoznamMouseDown(Qt::MouseButton button);
     void ZoznamMouseMove();
     void ZoznamMouseUp();
     void NewPolozkaChange();
-    void NewPolozkaKeyDown(int key);
-    void ClearClick();
-    void WriteClick();
+    void NewPolozkaKeyDown(int key) override;
+    void ClearClick() override;
+    void WriteClick() override;
     void DelExtClick();
     void ZoraditClick();
-    void PolozkaKeyDown(int key);
+    void PolozkaKeyDown(int key) override;
 
-    // --- The list's further actions, behind keys and its context menu ------------
-    void ZoznamFind();                           // Ctrl+F: the "Hľadať" dialog
-    void ZoznamUndo();                           // Ctrl+Z
-    void ZoznamRedo();                           // Ctrl+Y, Ctrl+Shift+Z
-    void ZoznamRelocate();                       // F2: the "Zmeniť umiestnenie" dialog
-    // The menu of these actions at a point of the screen; Menu, Shift+F10
-    // and a right click on the list open it.
-    void ZoznamContextMenu(const QPoint& globalPos);
-    // Where the keyboard's context menu opens: at the selected row.
-    QPoint contextMenuPoint() const;
     // Every add, delete, rename and relocate since start-up.
     const vrindel::EditHistory& history() const { return history_; }
 
-    // Runs a handler as an event runs it: at the outermost level an error
-    // ends it and is shown by the generic error message. Returns whether the
-    // handler ran to its end.
-    bool run(const std::function<void()>& handler);
+    // Runs a handler as an event runs it (HandlerGuard): at the outermost
+    // level an error ends it and is shown by the generic error message.
+    // Returns whether the handler ran to its end.
+    bool run(const std::function<void()>& handler) override;
 
     // The desktop session is ending, or a signal asks the program to end:
     // both files are saved as a close saves them, nothing is shown, and the
@@ -131,46 +108,27 @@ private:
     void tellOfRecovery();
     void tellOfConflicts(const vrindel::SaveReport& report);
 
-    // ZoznamHost: the list's events, each run as an event's handler.
-    QString rowText(int row) const override;
-    void listMouseDown(Qt::MouseButton button) override;
-    void listMouseMove() override;
-    void listMouseUp() override;
-    void listRowChosen(int row) override;
-    void listTypedAhead(const QString& typed) override;
-    void listRowsShown(int rows) override;
-    void listMenuAt(const QPoint& globalPos) override;
-
-    void buildControls();
+    // Every control's and the list's events to their handlers, each run as
+    // an event's handler.
     void wireSignals();
 
     // Nesting as the window's controls nest: setting an edit's text runs its
     // change handler when the text differs; setting a check box to a new
     // state runs its click handler.
     void setEditText(QLineEdit* edit, const QString& text);
-    void setCheck(QCheckBox* box, bool on);
+    void setCheck(QCheckBox* box, bool on) override;
     void runClickHandler(QCheckBox* box);
     // Disabling the control that has the focus leaves the focus with the
     // window itself.
     void setControlEnabled(QWidget* control, bool on);
     // Focus from a handler or an accelerator: an edit selects its whole
     // text. Fails while the window is not shown.
-    void focusControl(QWidget* control);
+    void focusControl(QWidget* control) override;
 
     // The display list: selection and scroll position mirror the catalogue.
     void showSelection();
-    void userMovedSelection(int row);
-    void selectByUser(int row);
-    void rememberTopIndex();
 
-    // An undo, or a redo; a beep when there is none.
-    void replayHistory(bool redo);
-    // After an undo or a redo, or a record chosen in the find dialog.
-    void showStep(const vrindel::EditHistory::Step& step);
-    void selectStored(int j);
-    void relocateSelected(const QString& location);
-
-    void setStatusCount();
+    void setStatusCount() override;
     void setStatusPosition();          // "0 / 0" for an empty list
     void setStatusSelection();         // the selection's index plus one, always
     // The one save of a close and of the session's end: what can be saved,
@@ -186,7 +144,7 @@ private:
     vrindel::EditHistory history_{catalogue_};
     ZoznamModel* model_ = nullptr;
 
-    int depth_ = 0;             // handlers running
+    HandlerGuard guard_{boxes_};
     bool syncing_ = false;      // the view is being set from the catalogue
     vrindel::CatalogueStore store_;
     bool refused_ = false;
@@ -194,10 +152,10 @@ private:
     int failedCloses_ = 0;
     vrindel::SaveReport lastClose_;  // what the last close's save did
     bool unsavedAccepted_ = false;  // the user let the changes to an unread catalogue go
-    // The first position: centred on the primary screen by the outer frame.
-    void centreByFrame();
-    bool positioned_ = false;
+    bool positioned_ = false;       // centred on the primary screen once, when first shown
 
+    ZoznamSync list_{*this, catalogue_, history_, syncing_};
+    std::unique_ptr<ZoznamActions> actions_;
     // Keys offered to the buttons before the focused control, accelerators,
     // and the focused control's key-down handler.
     std::unique_ptr<KeyRouter> keyboard_;

@@ -4,9 +4,9 @@
 
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 
 class QMessageBox;
-class QWidget;
 
 class MessageBoxes {
 public:

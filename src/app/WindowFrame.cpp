@@ -1,10 +1,13 @@
 // The frame a window manager draws around a top-level window, as the window
-// manager itself states it.
+// manager itself states it, and a window centred by it.
 #include "WindowFrame.h"
 
 #include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <optional>
 
 #if VRINDEL_HAVE_XCB && QT_CONFIG(xcb)
@@ -49,6 +52,20 @@ std::optional<QMargins> frameExtents(const QWidget*) {
 }
 #endif
 
+void centreNow(QWidget* window) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QMargins frame = windowFrame(window);
+    const QSize outer = window->size().grownBy(frame);
+    const QRect area = screen->geometry();
+    const QPoint corner(area.x() + std::max(0, (area.width() - outer.width()) / 2),
+                        area.y() + std::max(0, (area.height() - outer.height()) / 2));
+    // Placed by the window itself, inside the frame: right also while Qt
+    // does not know the frame yet.
+    window->setGeometry(QRect(corner + QPoint(frame.left(), frame.top()), window->size()));
+}
+
 }  // namespace
 
 QMargins windowFrame(const QWidget* window) {
@@ -57,4 +74,20 @@ QMargins windowFrame(const QWidget* window) {
     const QRect outer = window->frameGeometry(), inner = window->geometry();
     return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
                     outer.bottom() - inner.bottom());
+}
+
+void centreByFrame(QWidget* window) {
+    centreNow(window);
+    if (!windowFrame(window).isNull())
+        return;
+    auto* watch = new QTimer(window);
+    watch->setInterval(20);
+    QObject::connect(watch, &QTimer::timeout, window, [window, watch, ticks = 0]() mutable {
+        const bool framed = !windowFrame(window).isNull();
+        if (framed)
+            centreNow(window);
+        if (framed || ++ticks >= 100)
+            watch->deleteLater();
+    });
+    watch->start();
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The frame a window manager draws around a top-level window, as the window
-// manager itself states it.
+// manager itself states it, and a window centred by it.
 
 #include <QMargins>
 
@@ -10,3 +10,8 @@ class QWidget;
 // read from the window manager's own property: Qt learns a frame that comes
 // after the window is mapped only with the next move, which may never come.
 QMargins windowFrame(const QWidget* window);
+
+// Centres the window on the primary screen by its outer frame, now and once
+// more when the frame is there: a window manager frames a window only after
+// it is shown, so the frame is looked for a little while.
+void centreByFrame(QWidget* window);

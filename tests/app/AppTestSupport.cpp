@@ -1,14 +1,21 @@
 #include "AppTestSupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFrame>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include "MainUnit.h"
+#include "StatusBar.h"
 #include "text/RecordText.h"
 #include "ZoznamModel.h"
+#include "ZoznamView.h"
 
 void RecordingBoxes::show(Icon icon, const QString& caption, const QString& text) {
     shown.append({icon, caption, text});
@@ -110,6 +117,41 @@ TMainForm& WindowUnderTest::open(const QList<Record>& records, bool zoradit, boo
     return *form_;
 }
 
+namespace {
+
+template <class Control>
+Control* control(const TMainForm& form, const char* name) {
+    auto* found = form.findChild<Control*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+    if (!found)
+        qFatal("the window has no %s of the kind the tests expect", name);
+    return found;
+}
+
+}  // namespace
+
+WindowControls ui(const TMainForm& form) {
+    return {
+        control<ZoznamView>(form, "Zoznam"),
+        control<QCheckBox>(form, "DelExt"),
+        control<QLineEdit>(form, "NewPolozka"),
+        control<QLineEdit>(form, "NewPoznamka"),
+        control<QPushButton>(form, "Write"),
+        control<QPushButton>(form, "Clear"),
+        control<QCheckBox>(form, "Zoradit"),
+        control<QCheckBox>(form, "DelPlaceBox"),
+        control<QLineEdit>(form, "Polozka"),
+        control<QLineEdit>(form, "Poznamka"),
+        control<QLabel>(form, "Label1"),
+        control<QLabel>(form, "NewPolozkaLabel"),
+        control<QLabel>(form, "NewPoznamkaLabel"),
+        control<QLabel>(form, "PolozkaLabel"),
+        control<QLabel>(form, "PoznamkaLabel"),
+        control<QFrame>(form, "Bevel1"),
+        control<QFrame>(form, "Bevel2"),
+        control<StatusBar>(form, "Status"),
+    };
+}
+
 bool showWindow(TMainForm& form) {
     form.show();
     form.activateWindow();
@@ -125,8 +167,8 @@ QStringList listedNames(const TMainForm& form) {
 }
 
 QString selectedName(const TMainForm& form) {
-    const QModelIndex current = form.Zoznam->currentIndex();
-    if (!current.isValid() || !form.Zoznam->selectionModel()->isSelected(current))
+    const QModelIndex current = ui(form).Zoznam->currentIndex();
+    if (!current.isValid() || !ui(form).Zoznam->selectionModel()->isSelected(current))
         return {};
     return current.data().toString();
 }
@@ -157,5 +199,5 @@ void typeText(TMainForm& form, const QString& text) {
 }
 
 QPoint rowCentre(TMainForm& form, int row) {
-    return form.Zoznam->visualRect(form.model().index(row)).center();
+    return ui(form).Zoznam->visualRect(form.model().index(row)).center();
 }

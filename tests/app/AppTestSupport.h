@@ -1,7 +1,8 @@
 #pragma once
 // What the window tests share: message boxes that are recorded instead of
 // shown, a scratch current directory per test, catalogue files written and
-// read byte by byte, and key and mouse input sent the way a user sends it.
+// read byte by byte, the window's controls found by their names, and key
+// and mouse input sent the way a user sends it.
 
 #include <QByteArray>
 #include <QList>
@@ -15,7 +16,14 @@
 #include <utility>
 
 #include "MessageBoxes.h"
+#include "StatusBar.h"
+#include "ZoznamView.h"
 
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 class QWidget;
 class TMainForm;
 
@@ -89,6 +97,31 @@ private:
     RecordingBoxes boxes_;
     std::unique_ptr<TMainForm> form_;
 };
+
+// The window's controls, found as anything outside the window finds them:
+// by the object names the window gives them. A control missing, or of
+// another kind, ends the test run.
+struct WindowControls {
+    ZoznamView* Zoznam;
+    QCheckBox* DelExt;
+    QLineEdit* NewPolozka;
+    QLineEdit* NewPoznamka;
+    QPushButton* Write;
+    QPushButton* Clear;
+    QCheckBox* Zoradit;
+    QCheckBox* DelPlaceBox;
+    QLineEdit* Polozka;
+    QLineEdit* Poznamka;
+    QLabel* Label1;
+    QLabel* NewPolozkaLabel;
+    QLabel* NewPoznamkaLabel;
+    QLabel* PolozkaLabel;
+    QLabel* PoznamkaLabel;
+    QFrame* Bevel1;
+    QFrame* Bevel2;
+    StatusBar* Status;
+};
+WindowControls ui(const TMainForm& form);
 
 // Shows the window and waits until it is active, as a user finds it.
 bool showWindow(TMainForm& form);

@@ -65,143 +65,143 @@ private slots:
         QFETCH(QString, left);
         TMainForm& form = open(true, delExt);
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, typed);
-        QCOMPARE(form.NewPolozka->text(), left);
-        QCOMPARE(form.NewPolozka->cursorPosition(), int(left.size()));
-        QVERIFY(!form.NewPolozka->hasSelectedText());
-        QCOMPARE(form.Clear->isEnabled(), !left.isEmpty());
-        QVERIFY(!form.Write->isEnabled());
+        QCOMPARE(ui(form).NewPolozka->text(), left);
+        QCOMPARE(ui(form).NewPolozka->cursorPosition(), int(left.size()));
+        QVERIFY(!ui(form).NewPolozka->hasSelectedText());
+        QCOMPARE(ui(form).Clear->isEnabled(), !left.isEmpty());
+        QVERIFY(!ui(form).Write->isEnabled());
     }
 
     void aPastedNameLosesEveryTrailingExtension() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         QApplication::clipboard()->setText(QStringLiteral("a.zip.rar"));
         press(form, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("a"));
-        QCOMPARE(form.NewPolozka->cursorPosition(), 1);
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("a"));
+        QCOMPARE(ui(form).NewPolozka->cursorPosition(), 1);
     }
 
     void switchingStrippingOnWaitsForTheNextChange() {
         TMainForm& form = open(true, false);
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Hra.zip"));
-        form.DelExt->click();
-        QVERIFY(form.DelExt->isChecked());
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Hra.zip"));
+        ui(form).DelExt->click();
+        QVERIFY(ui(form).DelExt->isChecked());
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Hra.zip"));
         // A change of the other edit strips it.
-        form.NewPoznamka->setFocus();
+        ui(form).NewPoznamka->setFocus();
         typeText(form, QStringLiteral("D"));
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Hra"));
-        QVERIFY(form.Write->isEnabled());
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Hra"));
+        QVERIFY(ui(form).Write->isEnabled());
     }
 
     void writeAndClearFollowTheEdits() {
         TMainForm& form = open(true, true, {{"Kniha", "Polica"}, {QStringLiteral("Hra…"), "Disk"}});
         QVERIFY(showWindow(form));
-        QVERIFY(!form.Write->isEnabled());
-        QVERIFY(!form.Clear->isEnabled());
+        QVERIFY(!ui(form).Write->isEnabled());
+        QVERIFY(!ui(form).Clear->isEnabled());
 
-        form.NewPoznamka->setFocus();
+        ui(form).NewPoznamka->setFocus();
         typeText(form, QStringLiteral("Skriňa"));
-        QVERIFY(form.Clear->isEnabled());
-        QVERIFY(!form.Write->isEnabled());
+        QVERIFY(ui(form).Clear->isEnabled());
+        QVERIFY(!ui(form).Write->isEnabled());
 
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("KNIH"));
-        QVERIFY(form.Write->isEnabled());
+        QVERIFY(ui(form).Write->isEnabled());
         // Listed already, in another letter case.
         typeText(form, QStringLiteral("A"));
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("KNIHA"));
-        QVERIFY(!form.Write->isEnabled());
-        QVERIFY(form.Clear->isEnabled());
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("KNIHA"));
+        QVERIFY(!ui(form).Write->isEnabled());
+        QVERIFY(ui(form).Clear->isEnabled());
         // Accents count: "Kniha" is not "Kníha".
-        form.NewPolozka->selectAll();
+        ui(form).NewPolozka->selectAll();
         typeText(form, QStringLiteral("Kníha"));
-        QVERIFY(form.Write->isEnabled());
+        QVERIFY(ui(form).Write->isEnabled());
         // Only letter case is ignored: "Hra..." is not "Hra…", "HRA…" is.
-        form.NewPolozka->selectAll();
+        ui(form).NewPolozka->selectAll();
         typeText(form, QStringLiteral("HRA…"));
-        QVERIFY(!form.Write->isEnabled());
-        form.NewPolozka->selectAll();
+        QVERIFY(!ui(form).Write->isEnabled());
+        ui(form).NewPolozka->selectAll();
         typeText(form, QStringLiteral("Hra..."));
-        QVERIFY(form.Write->isEnabled());
+        QVERIFY(ui(form).Write->isEnabled());
 
-        form.NewPolozka->selectAll();
+        ui(form).NewPolozka->selectAll();
         press(form, Qt::Key_Delete);
-        QVERIFY(!form.Write->isEnabled());
-        QVERIFY(form.Clear->isEnabled());
-        form.NewPoznamka->setFocus();
-        form.NewPoznamka->selectAll();
+        QVERIFY(!ui(form).Write->isEnabled());
+        QVERIFY(ui(form).Clear->isEnabled());
+        ui(form).NewPoznamka->setFocus();
+        ui(form).NewPoznamka->selectAll();
         press(form, Qt::Key_Backspace);
-        QVERIFY(!form.Clear->isEnabled());
-        QVERIFY(!form.Write->isEnabled());
+        QVERIFY(!ui(form).Clear->isEnabled());
+        QVERIFY(!ui(form).Write->isEnabled());
     }
 
     void keyboardFlowWithTheLocationCleared() {
         TMainForm& form = open(true);
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Alfa"));
         press(form, Qt::Key_Return);
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
         typeText(form, QStringLiteral("CD 1"));
         press(form, Qt::Key_Return);
 
         QCOMPARE(listedNames(form), QStringList{"Alfa"});
         QCOMPARE(selectedName(form), QStringLiteral("Alfa"));
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Alfa"));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD 1"));
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 1"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 1"));
-        QVERIFY(form.NewPolozka->text().isEmpty());
-        QVERIFY(form.NewPoznamka->text().isEmpty());
-        QVERIFY(!form.Write->isEnabled());
-        QVERIFY(!form.Clear->isEnabled());
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Alfa"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("CD 1"));
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 1"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("1 / 1"));
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
+        QVERIFY(ui(form).NewPoznamka->text().isEmpty());
+        QVERIFY(!ui(form).Write->isEnabled());
+        QVERIFY(!ui(form).Clear->isEnabled());
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
     }
 
     void keyboardFlowWithTheLocationKept() {
         TMainForm& form = open(false);
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Alfa"));
         press(form, Qt::Key_Return);
         typeText(form, QStringLiteral("CD 1"));
         press(form, Qt::Key_Return);
 
-        QCOMPARE(form.NewPoznamka->text(), QStringLiteral("CD 1"));
-        QVERIFY(form.NewPolozka->text().isEmpty());
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
-        QVERIFY(form.Clear->isEnabled());
-        QVERIFY(!form.Write->isEnabled());
+        QCOMPARE(ui(form).NewPoznamka->text(), QStringLiteral("CD 1"));
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
+        QVERIFY(ui(form).Clear->isEnabled());
+        QVERIFY(!ui(form).Write->isEnabled());
 
         // The next name and Enter add at once, with the same location.
         typeText(form, QStringLiteral("Beta.exe"));
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form), QStringList({"Alfa", "Beta"}));
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Beta"));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD 1"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 2"));
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Beta"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("CD 1"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("2 / 2"));
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
 
         // A name already listed is not added; Enter goes on to the location.
         typeText(form, QStringLiteral("alfa"));
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form).size(), 2);
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
-        QCOMPARE(form.NewPoznamka->selectedText(), QStringLiteral("CD 1"));
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
+        QCOMPARE(ui(form).NewPoznamka->selectedText(), QStringLiteral("CD 1"));
 
         // Escape empties both edits from anywhere.
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Escape);
-        QVERIFY(form.NewPolozka->text().isEmpty());
-        QVERIFY(form.NewPoznamka->text().isEmpty());
-        QVERIFY(!form.Clear->isEnabled());
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
+        QVERIFY(ui(form).NewPoznamka->text().isEmpty());
+        QVERIFY(!ui(form).Clear->isEnabled());
 
         QVERIFY(form.close());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
@@ -212,29 +212,29 @@ private slots:
     void charactersOutsideWindows1250AreRefused() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         // Slovak, Czech, Polish and Hungarian letters and the euro sign fit.
         typeText(form, QStringLiteral("Žľťčřőł€"));
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Žľťčřőł€"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Žľťčřőł€"));
         // Cyrillic, Greek, an arrow and a letter of Windows-1252 only do not.
         typeText(form, QStringLiteral("жΩ→ñ"));
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Žľťčřőł€"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Žľťčřőł€"));
 
         // A paste holding one such character is refused whole, and says so.
-        form.NewPolozka->clear();
+        ui(form).NewPolozka->clear();
         QCOMPARE(paste(form, QStringLiteral("Disk ж 1")),
                  QStringLiteral("Text obsahuje znaky, ktoré sa do zoznamu nedajú uložiť („ж“), preto sa nevložil."));
-        QVERIFY(form.NewPolozka->text().isEmpty());
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
         QCOMPARE(paste(form, QStringLiteral("Disk 1")), QString());
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Disk 1"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Disk 1"));
 
         // A letter with a combining accent is the accented letter.
-        form.NewPolozka->clear();
+        ui(form).NewPolozka->clear();
         QApplication::clipboard()->setText(QStringLiteral("Ca\u0301r"));
         press(form, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Cár"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Cár"));
 
-        for (QLineEdit* edit : {form.NewPoznamka, form.Polozka}) {
+        for (QLineEdit* edit : {ui(form).NewPoznamka, ui(form).Polozka}) {
             edit->setFocus();
             edit->clear();
             typeText(form, QStringLiteral("aж€"));
@@ -245,13 +245,13 @@ private slots:
     void theLimitIs31StoredCharacters() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         const QString accented = QString(20, QChar(u'č')) + QString(15, QChar(u'a'));
         typeText(form, accented);
-        QCOMPARE(form.NewPolozka->text(), accented.left(31));
-        form.NewPoznamka->setFocus();
+        QCOMPARE(ui(form).NewPolozka->text(), accented.left(31));
+        ui(form).NewPoznamka->setFocus();
         QCOMPARE(paste(form, QString(40, QChar(u'ž'))), QStringLiteral("Zmestí sa najviac 31 znakov, zvyšok sa nevložil."));
-        QCOMPARE(form.NewPoznamka->text(), QString(31, QChar(u'ž')));
+        QCOMPARE(ui(form).NewPoznamka->text(), QString(31, QChar(u'ž')));
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form), QStringList{accented.left(31)});
 
@@ -260,42 +260,42 @@ private slots:
         // cut, not the text after it.
         const QString caron = QStringLiteral("c\u030C");
         QCOMPARE(paste(form, caron.repeated(16)), QString());
-        QCOMPARE(form.NewPolozka->text(), QString(16, QChar(u'č')));
-        form.NewPolozka->clear();
+        QCOMPARE(ui(form).NewPolozka->text(), QString(16, QChar(u'č')));
+        ui(form).NewPolozka->clear();
         QCOMPARE(paste(form, caron.repeated(20)), QString());
-        QCOMPARE(form.NewPolozka->text(), QString(20, QChar(u'č')));
-        form.NewPolozka->setCursorPosition(10);
+        QCOMPARE(ui(form).NewPolozka->text(), QString(20, QChar(u'č')));
+        ui(form).NewPolozka->setCursorPosition(10);
         QVERIFY(!paste(form, caron.repeated(20)).isEmpty());
-        QCOMPARE(form.NewPolozka->text(), QString(31, QChar(u'č')));
-        form.NewPolozka->setText(QString(30, QChar(u'a')));
+        QCOMPARE(ui(form).NewPolozka->text(), QString(31, QChar(u'č')));
+        ui(form).NewPolozka->setText(QString(30, QChar(u'a')));
         QCOMPARE(paste(form, caron), QString());
-        QCOMPARE(form.NewPolozka->text(), QString(30, QChar(u'a')) + QChar(u'č'));
+        QCOMPARE(ui(form).NewPolozka->text(), QString(30, QChar(u'a')) + QChar(u'č'));
         // A full edit takes no more, typed or pasted, and says why.
-        form.NewPolozka->setCursorPosition(5);
+        ui(form).NewPolozka->setCursorPosition(5);
         QCOMPARE(paste(form, QStringLiteral("x")), QStringLiteral("Zmestí sa najviac 31 znakov."));
         typeText(form, QStringLiteral("x"));
-        QCOMPARE(form.NewPolozka->text(), QString(30, QChar(u'a')) + QChar(u'č'));
+        QCOMPARE(ui(form).NewPolozka->text(), QString(30, QChar(u'a')) + QChar(u'č'));
 
         // What the cut drops is not held against what it keeps: a paste whose
         // 32nd character the file could not store, or a control character
         // there, still gives its first 31.
         for (const QString& beyond : {QStringLiteral("ø"), QStringLiteral("\t"), QStringLiteral("жΩ")}) {
-            form.NewPoznamka->setFocus();
-            form.NewPoznamka->clear();
+            ui(form).NewPoznamka->setFocus();
+            ui(form).NewPoznamka->clear();
             QCOMPARE(paste(form, QString(31, QChar(u'A')) + beyond),
                      QStringLiteral("Zmestí sa najviac 31 znakov, zvyšok sa nevložil."));
-            QCOMPARE(form.NewPoznamka->text(), QString(31, QChar(u'A')));
+            QCOMPARE(ui(form).NewPoznamka->text(), QString(31, QChar(u'A')));
             // One that the cut keeps still refuses the paste whole.
-            form.NewPoznamka->clear();
+            ui(form).NewPoznamka->clear();
             QVERIFY(paste(form, QString(30, QChar(u'A')) + beyond).contains(QStringLiteral("preto sa nevložil")));
-            QVERIFY(form.NewPoznamka->text().isEmpty());
+            QVERIFY(ui(form).NewPoznamka->text().isEmpty());
         }
 
         // So does the selected record's name.
-        form.Polozka->setFocus();
-        form.Polozka->selectAll();
+        ui(form).Polozka->setFocus();
+        ui(form).Polozka->selectAll();
         QVERIFY(!paste(form, QString(40, QChar(u'é'))).isEmpty());
-        QCOMPARE(form.Polozka->text(), QString(31, QChar(u'é')));
+        QCOMPARE(ui(form).Polozka->text(), QString(31, QChar(u'é')));
 
         QVERIFY(form.close());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))),
@@ -308,31 +308,31 @@ private slots:
         const QString odd = QStringLiteral("dva\nriadky\x01");
         TMainForm& form = open(true, true, {{odd, QStringLiteral("tab\there")}});
         QVERIFY(showWindow(form));
-        QCOMPARE(form.Polozka->text(), odd);
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("tab\there"));
+        QCOMPARE(ui(form).Polozka->text(), odd);
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("tab\there"));
 
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         QCOMPARE(paste(form, QStringLiteral("Golf\nIný riadok")), QStringLiteral("Vložil sa len prvý riadok textu."));
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Golf"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Golf"));
         QCOMPARE(paste(form, QStringLiteral(" klub\r\n")), QStringLiteral("Vložil sa len prvý riadok textu."));
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Golf klub"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Golf klub"));
         const QString refused = QStringLiteral("Text obsahuje riadiace znaky, preto sa nevložil.");
         for (const QString& text : {QStringLiteral("a\tb"), QStringLiteral("\x1b[0m"), QStringLiteral("x\u0085"),
                                     QStringLiteral("\x7f")}) {
             QCOMPARE(paste(form, text), refused);
-            QCOMPARE(form.NewPolozka->text(), QStringLiteral("Golf klub"));
+            QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Golf klub"));
         }
         // Typed through an input method, one arrives as a commit.
         QInputMethodEvent commit;
         commit.setCommitString(QStringLiteral("\x02"));
-        QApplication::sendEvent(form.NewPolozka, &commit);
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Golf klub"));
+        QApplication::sendEvent(ui(form).NewPolozka, &commit);
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Golf klub"));
 
         // The odd record can be edited like any other.
-        form.Polozka->setFocus();
-        form.Polozka->setCursorPosition(int(odd.size()));
+        ui(form).Polozka->setFocus();
+        ui(form).Polozka->setCursorPosition(int(odd.size()));
         typeText(form, QStringLiteral("X"));
-        QCOMPARE(form.Polozka->text(), odd + u'X');
+        QCOMPARE(ui(form).Polozka->text(), odd + u'X');
         QVERIFY(form.close());
         QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{odd, QStringLiteral("tab\there")}}));
     }

@@ -21,12 +21,12 @@ class Keyboard : public QObject {
 
     // Both entry edits filled with a new record: Write is enabled.
     void fillEntry(TMainForm& form) {
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Bicykel"));
-        form.NewPoznamka->setFocus();
+        ui(form).NewPoznamka->setFocus();
         typeText(form, QStringLiteral("Pivnica"));
-        QVERIFY(form.Write->isEnabled());
-        QVERIFY(form.Clear->isEnabled());
+        QVERIFY(ui(form).Write->isEnabled());
+        QVERIFY(ui(form).Clear->isEnabled());
     }
 
 private slots:
@@ -41,11 +41,11 @@ private slots:
         QVERIFY(showWindow(form));
         fillEntry(form);
         // In the list: the Enter adds the record rather than reaching the list.
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form), QStringList({"Auto", "Bicykel", "Dom"}));
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
-        QVERIFY(form.NewPolozka->text().isEmpty());
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
         QVERIFY(window_->boxes().shown.isEmpty());
     }
 
@@ -53,11 +53,11 @@ private slots:
         TMainForm& form = open();
         QVERIFY(showWindow(form));
         fillEntry(form);
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         press(form, Qt::Key_Return, Qt::ShiftModifier);
         // NewPolozkaKeyDown moved on to the location; nothing was added.
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
-        QCOMPARE(form.NewPoznamka->selectedText(), QStringLiteral("Pivnica"));
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
+        QCOMPARE(ui(form).NewPoznamka->selectedText(), QStringLiteral("Pivnica"));
         QCOMPARE(listedNames(form).size(), 2);
         press(form, Qt::Key_Enter, Qt::ControlModifier);
         QCOMPARE(listedNames(form).size(), 2);
@@ -70,116 +70,116 @@ private slots:
         TMainForm& form = open();
         QVERIFY(showWindow(form));
         fillEntry(form);
-        form.Clear->setFocus();
+        ui(form).Clear->setFocus();
         press(form, Qt::Key_Return);
-        QVERIFY(form.NewPolozka->text().isEmpty());
-        QVERIFY(form.NewPoznamka->text().isEmpty());
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
+        QVERIFY(ui(form).NewPoznamka->text().isEmpty());
         QCOMPARE(listedNames(form).size(), 2);
         // Clear disabled itself while it had the focus: the window keeps it.
-        QVERIFY(!form.Clear->isEnabled());
+        QVERIFY(!ui(form).Clear->isEnabled());
         QCOMPARE(form.focusWidget(), static_cast<QWidget*>(&form));
 
         fillEntry(form);
-        form.Write->setFocus();
+        ui(form).Write->setFocus();
         // Drawn as the default button, Write still takes only a plain Enter.
         press(form, Qt::Key_Return, Qt::ShiftModifier);
         QCOMPARE(listedNames(form).size(), 2);
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form).size(), 3);
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
     }
 
     void enterThatNoButtonTakesReachesTheControl() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Len meno"));
-        QVERIFY(!form.Write->isEnabled());
+        QVERIFY(!ui(form).Write->isEnabled());
         press(form, Qt::Key_Return);
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
     }
 
     void escapePressesClearWhereverTheFocusIs() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
         fillEntry(form);
-        form.Zoradit->setFocus();
+        ui(form).Zoradit->setFocus();
         press(form, Qt::Key_Escape, Qt::ShiftModifier);
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Bicykel"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Bicykel"));
         press(form, Qt::Key_Escape);
-        QVERIFY(form.NewPolozka->text().isEmpty());
-        QVERIFY(form.NewPoznamka->text().isEmpty());
-        QVERIFY(!form.Clear->isEnabled());
-        QCOMPARE(form.focusWidget(), form.Zoradit);
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
+        QVERIFY(ui(form).NewPoznamka->text().isEmpty());
+        QVERIFY(!ui(form).Clear->isEnabled());
+        QCOMPARE(form.focusWidget(), ui(form).Zoradit);
         // With Clear disabled, Escape is only a key.
         press(form, Qt::Key_Escape);
-        QVERIFY(form.Zoradit->isChecked());
+        QVERIFY(ui(form).Zoradit->isChecked());
         QVERIFY(window_->boxes().shown.isEmpty());
     }
 
     void labelAcceleratorsFocusTheirControls() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
-        form.NewPolozka->setText(QStringLiteral("celý text"));
-        form.NewPolozka->setCursorPosition(2);
-        form.Clear->setFocus();
-        QCOMPARE(form.focusWidget(), form.Clear);
+        ui(form).NewPolozka->setText(QStringLiteral("celý text"));
+        ui(form).NewPolozka->setCursorPosition(2);
+        ui(form).Clear->setFocus();
+        QCOMPARE(form.focusWidget(), ui(form).Clear);
 
         press(form, Qt::Key_N, Qt::AltModifier);
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
-        QCOMPARE(form.NewPolozka->selectedText(), QStringLiteral("celý text"));
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
+        QCOMPARE(ui(form).NewPolozka->selectedText(), QStringLiteral("celý text"));
         // The edit that has the focus already does not receive it again: the
         // caret stays where it is.
-        form.NewPolozka->setCursorPosition(2);
+        ui(form).NewPolozka->setCursorPosition(2);
         press(form, Qt::Key_N, Qt::AltModifier);
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
-        QVERIFY(!form.NewPolozka->hasSelectedText());
-        QCOMPARE(form.NewPolozka->cursorPosition(), 2);
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
+        QVERIFY(!ui(form).NewPolozka->hasSelectedText());
+        QCOMPARE(ui(form).NewPolozka->cursorPosition(), 2);
 
         // "&Umiestnenie:" and "Zmazať &umiestnenie" share the U: the label wins.
-        const bool delPlaceBox = form.DelPlaceBox->isChecked();
+        const bool delPlaceBox = ui(form).DelPlaceBox->isChecked();
         press(form, Qt::Key_U, Qt::AltModifier);
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
-        form.Zoradit->setFocus();
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
+        ui(form).Zoradit->setFocus();
         press(form, Qt::Key_U);
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
-        QCOMPARE(form.DelPlaceBox->isChecked(), delPlaceBox);
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
+        QCOMPARE(ui(form).DelPlaceBox->isChecked(), delPlaceBox);
 
         press(form, Qt::Key_Z, Qt::AltModifier | Qt::ShiftModifier);
-        QCOMPARE(form.focusWidget(), form.Zoznam);
+        QCOMPARE(form.focusWidget(), ui(form).Zoznam);
     }
 
     void buttonAcceleratorsPressAtOnceWithoutMovingTheFocus() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
         fillEntry(form);
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_V, Qt::AltModifier);
-        QVERIFY(form.NewPolozka->text().isEmpty());
-        QCOMPARE(form.focusWidget(), form.Zoznam);
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
+        QCOMPARE(form.focusWidget(), ui(form).Zoznam);
 
         // A disabled button's letter does nothing.
         press(form, Qt::Key_A, Qt::AltModifier);
         QCOMPARE(listedNames(form).size(), 2);
         // Nor does it, or a letter no control has, type into an edit.
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Zz"));
         for (Qt::Key key : {Qt::Key_A, Qt::Key_Q})
             press(form, key, Qt::AltModifier);
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Zz"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Zz"));
         press(form, Qt::Key_V, Qt::AltModifier);
-        QVERIFY(form.NewPolozka->text().isEmpty());
-        form.Polozka->setFocus();
+        QVERIFY(ui(form).NewPolozka->text().isEmpty());
+        ui(form).Polozka->setFocus();
         for (Qt::Key key : {Qt::Key_V, Qt::Key_A, Qt::Key_Q})
             press(form, key, Qt::AltModifier | Qt::ShiftModifier);
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Auto"));
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Auto"));
 
         fillEntry(form);
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_A, Qt::AltModifier);
         QCOMPARE(listedNames(form), QStringList({"Auto", "Bicykel", "Dom"}));
         // WriteClick ends in the name edit.
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
     }
 
     void checkBoxAcceleratorsFocusToggleAndRunTheHandler() {
@@ -188,55 +188,55 @@ private slots:
         QCOMPARE(listedNames(form), QStringList({"Auto", "Dom"}));
 
         press(form, Qt::Key_O, Qt::AltModifier);
-        QVERIFY(!form.Zoradit->isChecked());
-        QCOMPARE(form.focusWidget(), form.Zoradit);
+        QVERIFY(!ui(form).Zoradit->isChecked());
+        QCOMPARE(form.focusWidget(), ui(form).Zoradit);
         QCOMPARE(listedNames(form), QStringList({"Dom", "Auto"}));
 
         // Twice in quick succession: each press counts, at once.
         press(form, Qt::Key_O, Qt::AltModifier);
         press(form, Qt::Key_O, Qt::AltModifier);
-        QVERIFY(!form.Zoradit->isChecked());
+        QVERIFY(!ui(form).Zoradit->isChecked());
         QCOMPARE(listedNames(form), QStringList({"Dom", "Auto"}));
 
         // The bare letter works while a check box has the focus.
         press(form, Qt::Key_O);
-        QVERIFY(form.Zoradit->isChecked());
+        QVERIFY(ui(form).Zoradit->isChecked());
         QCOMPARE(listedNames(form), QStringList({"Auto", "Dom"}));
 
         // DelExtClick sends the focus on to the name edit.
         press(form, Qt::Key_M, Qt::AltModifier);
-        QVERIFY(!form.DelExt->isChecked());
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QVERIFY(!ui(form).DelExt->isChecked());
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
     }
 
     void bareLettersAreTextOutsideButtons() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("on"));
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("on"));
-        QVERIFY(form.Zoradit->isChecked());
-        QCOMPARE(form.focusWidget(), form.NewPolozka);
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("on"));
+        QVERIFY(ui(form).Zoradit->isChecked());
+        QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
 
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         typeText(form, QStringLiteral("d"));
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Dom"));
-        QCOMPARE(form.focusWidget(), form.Zoznam);
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Dom"));
+        QCOMPARE(form.focusWidget(), ui(form).Zoznam);
     }
 
     void tabSelectsAnEditsTextAndAClickPlacesTheCaret() {
         TMainForm& form = open();
         QVERIFY(showWindow(form));
-        form.NewPoznamka->setText(QStringLiteral("Pivnica"));
-        form.NewPolozka->setFocus();
+        ui(form).NewPoznamka->setText(QStringLiteral("Pivnica"));
+        ui(form).NewPolozka->setFocus();
         press(form, Qt::Key_Tab);
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
-        QCOMPARE(form.NewPoznamka->selectedText(), QStringLiteral("Pivnica"));
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
+        QCOMPARE(ui(form).NewPoznamka->selectedText(), QStringLiteral("Pivnica"));
 
-        form.Zoznam->setFocus();
-        QTest::mouseClick(form.NewPoznamka, Qt::LeftButton, Qt::NoModifier, QPoint(6, 10));
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
-        QVERIFY(!form.NewPoznamka->hasSelectedText());
+        ui(form).Zoznam->setFocus();
+        QTest::mouseClick(ui(form).NewPoznamka, Qt::LeftButton, Qt::NoModifier, QPoint(6, 10));
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
+        QVERIFY(!ui(form).NewPoznamka->hasSelectedText());
     }
 };
 

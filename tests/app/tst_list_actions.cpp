@@ -85,7 +85,7 @@ private slots:
     void findFollowsEachKeystrokeAndSelectsInTheList() {
         TMainForm& form = window_->open(Shelf, true, false, true);
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();   // Ctrl+F works wherever the focus is
+        ui(form).NewPolozka->setFocus();   // Ctrl+F works wherever the focus is
         press(form, Qt::Key_F, Qt::ControlModifier);
         auto* find = openDialog<FindDialog>(form);
         QVERIFY(find);
@@ -113,12 +113,12 @@ private slots:
         key(find->text(), Qt::Key_Return);
         QVERIFY(!openDialog<FindDialog>(form));
         QCOMPARE(selectedName(form), QStringLiteral("Go"));
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Go"));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("cd 12"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 6"));
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Go"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("cd 12"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("3 / 6"));
 
         // Escape closes with nothing changed; a double click chooses.
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_F, Qt::ControlModifier);
         find = openDialog<FindDialog>(form);
         QVERIFY(find);
@@ -139,7 +139,7 @@ private slots:
         QTest::mouseDClick(results->viewport(), Qt::LeftButton, Qt::NoModifier, first.center());
         QVERIFY(!openDialog<FindDialog>(form));
         QCOMPARE(selectedName(form), QStringLiteral("Dáma"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 6"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("2 / 6"));
         QVERIFY(window_->boxes().shown.isEmpty());
     }
 
@@ -158,42 +158,42 @@ private slots:
         const QStringList listed = listedNames(form);
 
         // Delete the second entry, add one, rename one, relocate one.
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Down);
         press(form, Qt::Key_Delete);
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Nový"));
-        form.NewPoznamka->setFocus();
+        ui(form).NewPoznamka->setFocus();
         typeText(form, QStringLiteral("Povala"));
         press(form, Qt::Key_Return);
-        form.Polozka->setFocus();
-        form.Polozka->selectAll();
+        ui(form).Polozka->setFocus();
+        ui(form).Polozka->selectAll();
         typeText(form, QStringLiteral("Zmenený"));
         press(form, Qt::Key_Return);
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_F2);
         auto* relocate = openDialog<RelocateDialog>(form);
         QVERIFY(relocate);
         typeInto(relocate->location(), QStringLiteral("Podkrovie"));
         key(relocate->location(), Qt::Key_Return);
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("Podkrovie"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("Podkrovie"));
         const QStringList edited = listedNames(form);
         QCOMPARE(form.history().canUndo(), true);
 
         // In an edit, Ctrl+Z is the edit's own.
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("abc"));
         press(form, Qt::Key_Z, Qt::ControlModifier);
-        QVERIFY(form.NewPolozka->text().size() < 3);
+        QVERIFY(ui(form).NewPolozka->text().size() < 3);
         QCOMPARE(listedNames(form), edited);
 
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         for (int k = 0; k < 4; ++k)
             press(form, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(listedNames(form), listed);
-        QCOMPARE(selectedName(form), form.Polozka->text());
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 6"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("%1 / 6").arg(form.catalogue().selection() + 1));
+        QCOMPARE(selectedName(form), ui(form).Polozka->text());
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 6"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("%1 / 6").arg(form.catalogue().selection() + 1));
         QVERIFY(!form.history().canUndo());
         press(form, Qt::Key_Z, Qt::ControlModifier);   // nothing left: nothing happens
         QCOMPARE(listedNames(form), listed);
@@ -204,7 +204,7 @@ private slots:
         press(form, Qt::Key_Y, Qt::ControlModifier);
         press(form, Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(listedNames(form), edited);
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("Podkrovie"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("Podkrovie"));
         for (int k = 0; k < 4; ++k)
             press(form, Qt::Key_Z, Qt::ControlModifier);
         QVERIFY(form.close());
@@ -215,7 +215,7 @@ private slots:
     void relocateTakesTheEditRulesAndEscapeLeavesIt() {
         TMainForm& form = window_->open(Shelf, false, false, true);
         QVERIFY(showWindow(form));
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_F2);
         auto* relocate = openDialog<RelocateDialog>(form);
         QVERIFY(relocate);
@@ -231,7 +231,7 @@ private slots:
         QCOMPARE(relocate->location()->text(), QStringLiteral("mega"));
         key(relocate->location(), Qt::Key_Escape);
         QVERIFY(!openDialog<RelocateDialog>(form));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD 1"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("CD 1"));
         QVERIFY(!form.history().canUndo());
 
         // The same location again is no edit.
@@ -247,7 +247,7 @@ private slots:
     void theContextMenuOffersTheActionsAndMovesNothing() {
         TMainForm& form = window_->open(Shelf, false, false, true);
         QVERIFY(showWindow(form));
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_F10, Qt::ShiftModifier);
         QMenu* menu = openMenu(form);
         QVERIFY(menu);
@@ -264,7 +264,7 @@ private slots:
 
         // A right click on another row opens it and selects nothing; a
         // right-button drag opens nothing.
-        QWidget* viewport = form.Zoznam->viewport();
+        QWidget* viewport = ui(form).Zoznam->viewport();
         const QPoint at = rowCentre(form, 3);
         sendMouse(viewport, QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton);
         sendMouse(viewport, QEvent::MouseButtonRelease, at, Qt::RightButton, Qt::NoButton);
@@ -279,7 +279,7 @@ private slots:
         QVERIFY(relocate);
         typeInto(relocate->location(), QStringLiteral("Iné"));
         key(relocate->location(), Qt::Key_Return);
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("Iné"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("Iné"));
         sendMouse(viewport, QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton);
         sendMouse(viewport, QEvent::MouseButtonRelease, at, Qt::RightButton, Qt::NoButton);
         menu = openMenu(form);
@@ -287,7 +287,7 @@ private slots:
         QAction* undoItem = menu->actions().at(3);
         menu->hide();
         undoItem->trigger();
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("CD 1"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("CD 1"));
 
         sendMouse(viewport, QEvent::MouseButtonPress, rowCentre(form, 1), Qt::RightButton, Qt::RightButton);
         sendMouse(viewport, QEvent::MouseMove, rowCentre(form, 4), Qt::NoButton, Qt::RightButton);

@@ -50,22 +50,22 @@ private slots:
     void theScrollRangeFollowsAddsAndDeletes() {
         TMainForm& form = open(40);
         QVERIFY(showWindow(form));
-        QScrollBar* bar = form.Zoznam->verticalScrollBar();
-        const int rows = form.Zoznam->visibleRows();
+        QScrollBar* bar = ui(form).Zoznam->verticalScrollBar();
+        const int rows = ui(form).Zoznam->visibleRows();
         QVERIFY(rows >= 10 && rows < 40);
         // The last position shows the last record in the bottom row.
         QCOMPARE(bar->maximum(), 40 - rows);
         QCOMPARE(bar->pageStep(), rows);
 
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_End);
         QCOMPARE(bar->value(), 40 - rows);
         press(form, Qt::Key_Delete);
         QCOMPARE(bar->maximum(), 39 - rows);
         QCOMPARE(bar->value(), 39 - rows);
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Kniha 039"));
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Kniha 039"));
 
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Atlas"));
         press(form, Qt::Key_Return);
         typeText(form, QStringLiteral("Skriňa"));
@@ -77,7 +77,7 @@ private slots:
 
         // A list shorter than the view does not scroll.
         for (int i = 0; i < 40 - rows + 1; ++i) {
-            form.Zoznam->setFocus();
+            ui(form).Zoznam->setFocus();
             press(form, Qt::Key_Delete);
         }
         QCOMPARE(form.catalogue().displayCount(), rows - 1);
@@ -87,32 +87,32 @@ private slots:
     void aClickInAScrolledListSelectsTheRowUnderThePointer() {
         TMainForm& form = open(100);
         QVERIFY(showWindow(form));
-        QScrollBar* bar = form.Zoznam->verticalScrollBar();
+        QScrollBar* bar = ui(form).Zoznam->verticalScrollBar();
         bar->setValue(50);
         QCOMPARE(form.catalogue().topIndex(), 50);
-        QWidget* viewport = form.Zoznam->viewport();
+        QWidget* viewport = ui(form).Zoznam->viewport();
         // The third row in view, clicked near its lower edge.
         QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, QPoint(30, 2 * 13 + 12));
         QCOMPARE(form.catalogue().selection(), 52);
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Kniha 053"));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("Police 53"));
-        QCOMPARE(form.Zoznam->indexAt(QPoint(30, 2 * 13 + 13)).row(), 53);
-        QCOMPARE(form.Zoznam->visualRect(form.model().index(52)), QRect(0, 26, viewport->width(), 13));
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Kniha 053"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("Police 53"));
+        QCOMPARE(ui(form).Zoznam->indexAt(QPoint(30, 2 * 13 + 13)).row(), 53);
+        QCOMPARE(ui(form).Zoznam->visualRect(form.model().index(52)), QRect(0, 26, viewport->width(), 13));
         // Rows scrolled out of view lie above or below the viewport.
-        QVERIFY(form.Zoznam->visualRect(form.model().index(10)).bottom() < 0);
-        QVERIFY(form.Zoznam->visualRect(form.model().index(99)).top() > viewport->height());
+        QVERIFY(ui(form).Zoznam->visualRect(form.model().index(10)).bottom() < 0);
+        QVERIFY(ui(form).Zoznam->visualRect(form.model().index(99)).top() > viewport->height());
 
         // Below the last record nothing is hit.
         bar->setValue(bar->maximum());
-        QVERIFY(!form.Zoznam->indexAt(QPoint(30, 99 * 13)).isValid());
-        QVERIFY(!form.Zoznam->indexAt(QPoint(-1, 5)).isValid());
+        QVERIFY(!ui(form).Zoznam->indexAt(QPoint(30, 99 * 13)).isValid());
+        QVERIFY(!ui(form).Zoznam->indexAt(QPoint(-1, 5)).isValid());
     }
 
     void theWheelScrollsByRows() {
         TMainForm& form = open(100);
         QVERIFY(showWindow(form));
-        QScrollBar* bar = form.Zoznam->verticalScrollBar();
-        QWidget* viewport = form.Zoznam->viewport();
+        QScrollBar* bar = ui(form).Zoznam->verticalScrollBar();
+        QWidget* viewport = ui(form).Zoznam->viewport();
         const QPoint at(30, 30);
         QWheelEvent down(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
                          Qt::NoScrollPhase, false);
@@ -121,7 +121,7 @@ private slots:
         QCOMPARE(bar->value(), step);
         QCOMPARE(form.catalogue().topIndex(), step);
         // The rows moved with it: the top row in view is the one scrolled to.
-        QCOMPARE(form.Zoznam->indexAt(QPoint(30, 1)).row(), step);
+        QCOMPARE(ui(form).Zoznam->indexAt(QPoint(30, 1)).row(), step);
         // Scrolling does not move the selection.
         QCOMPARE(form.catalogue().selection(), 0);
     }
@@ -129,16 +129,16 @@ private slots:
     void theSelectedRowIsPaintedWhereItIs() {
         TMainForm& form = open(100);
         QVERIFY(showWindow(form));
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         for (int i = 0; i < 30; ++i)
             press(form, Qt::Key_Down);
         QCOMPARE(form.catalogue().selection(), 30);
-        const int top = form.Zoznam->verticalScrollBar()->value();
+        const int top = ui(form).Zoznam->verticalScrollBar()->value();
         QVERIFY(top > 0 && top <= 30);
 
-        const QImage image = form.Zoznam->viewport()->grab().toImage();
-        const QColor highlight = form.Zoznam->palette().color(QPalette::Active, QPalette::Highlight);
-        const QColor base = form.Zoznam->palette().color(QPalette::Active, QPalette::Base);
+        const QImage image = ui(form).Zoznam->viewport()->grab().toImage();
+        const QColor highlight = ui(form).Zoznam->palette().color(QPalette::Active, QPalette::Highlight);
+        const QColor base = ui(form).Zoznam->palette().color(QPalette::Active, QPalette::Base);
         // Far right in each row, where no text reaches.
         const int x = image.width() - 4;
         auto colourOfRow = [&](int row) { return image.pixelColor(x, (row - top) * 13 + 6); };
@@ -150,16 +150,16 @@ private slots:
         // record that took the place.
         press(form, Qt::Key_Delete);
         QCOMPARE(form.catalogue().selection(), 30);
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Kniha 032"));
-        const int after = form.Zoznam->verticalScrollBar()->value();
-        const QImage again = form.Zoznam->viewport()->grab().toImage();
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Kniha 032"));
+        const int after = ui(form).Zoznam->verticalScrollBar()->value();
+        const QImage again = ui(form).Zoznam->viewport()->grab().toImage();
         QCOMPARE(again.pixelColor(x, (30 - after) * 13 + 6), highlight);
     }
 
     void aScreenReaderSeesTheRecords() {
         TMainForm& form = open(25);
         QVERIFY(showWindow(form));
-        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(form.Zoznam);
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(ui(form).Zoznam);
         QVERIFY(list);
         QCOMPARE(list->role(), QAccessible::List);
         QCOMPARE(list->childCount(), 25);
@@ -177,7 +177,7 @@ private slots:
         const QRect rect = row->rect();
         QCOMPARE(list->childAt(rect.center().x(), rect.center().y()), row);
 
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Down);
         QVERIFY(list->child(1)->state().selected);
         QVERIFY(list->child(1)->state().focused);

@@ -20,7 +20,7 @@ class SortedEdit : public QObject {
     TMainForm& open(bool sorted, const QList<Record>& records) { return window_->open(records, sorted, true, true); }
 
     static void add(TMainForm& form, const QString& name, const QString& location) {
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, name);
         press(form, Qt::Key_Return);
         typeText(form, location);
@@ -28,8 +28,8 @@ class SortedEdit : public QObject {
     }
 
     static void rename(TMainForm& form, const QString& name, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        form.Polozka->setFocus();
-        form.Polozka->selectAll();
+        ui(form).Polozka->setFocus();
+        ui(form).Polozka->selectAll();
         typeText(form, name);
         press(form, Qt::Key_Return, modifiers);
     }
@@ -49,23 +49,23 @@ private slots:
         add(form, QStringLiteral("B"), QStringLiteral("2"));
         QCOMPARE(listedNames(form), QStringList({"A", "B", "C"}));
         QCOMPARE(selectedName(form), QStringLiteral("B"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 3"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("2 / 3"));
 
-        form.Zoradit->click();
+        ui(form).Zoradit->click();
         QCOMPARE(listedNames(form), QStringList({"C", "A", "B"}));
         QCOMPARE(selectedName(form), QStringLiteral("B"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 3"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("3 / 3"));
 
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Home);
         QCOMPARE(selectedName(form), QStringLiteral("C"));
-        form.Zoradit->click();
+        ui(form).Zoradit->click();
         QCOMPARE(listedNames(form), QStringList({"A", "B", "C"}));
         QCOMPARE(selectedName(form), QStringLiteral("C"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 3"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("3 / 3"));
         // The details were already those of the selected record.
-        QCOMPARE(form.Polozka->text(), QStringLiteral("C"));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("3"));
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("C"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("3"));
         QVERIFY(window_->boxes().shown.isEmpty());
     }
 
@@ -75,7 +75,7 @@ private slots:
         add(form, QStringLiteral("Banán"), QStringLiteral("3"));
         QCOMPARE(listedNames(form), QStringList({"Banán", "Mango", "Zeler"}));
         QCOMPARE(selectedName(form), QStringLiteral("Banán"));
-        form.Zoradit->click();
+        ui(form).Zoradit->click();
         QCOMPARE(listedNames(form), QStringList({"Mango", "Zeler", "Banán"}));
         QCOMPARE(selectedName(form), QStringLiteral("Banán"));
     }
@@ -83,12 +83,12 @@ private slots:
     void switchingAnEmptyListOnlySetsTheMode() {
         TMainForm& form = open(true, {});
         QVERIFY(showWindow(form));
-        form.Zoradit->click();
+        ui(form).Zoradit->click();
         QVERIFY(!form.catalogue().sorted());
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
-        form.Zoradit->click();
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("0 / 0"));
+        ui(form).Zoradit->click();
         QVERIFY(form.catalogue().sorted());
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("0 / 0"));
         QVERIFY(window_->boxes().shown.isEmpty());
     }
 
@@ -98,21 +98,21 @@ private slots:
             records.append({QStringLiteral("Meno %1").arg((i * 37) % 80, 2, 10, QLatin1Char('0')), QString::number(i)});
         TMainForm& form = open(false, records);
         QVERIFY(showWindow(form));
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         for (int i = 0; i < 3; ++i)
             press(form, Qt::Key_PageDown);
         const int top = form.catalogue().topIndex();
         QVERIFY(top > 0);
         const QString selected = selectedName(form);
 
-        form.Zoradit->click();
+        ui(form).Zoradit->click();
         QCOMPARE(selectedName(form), selected);
-        QCOMPARE(form.Polozka->text(), selected);
-        const QScrollBar* bar = form.Zoznam->verticalScrollBar();
+        QCOMPARE(ui(form).Polozka->text(), selected);
+        const QScrollBar* bar = ui(form).Zoznam->verticalScrollBar();
         QCOMPARE(bar->value(), form.catalogue().topIndex());
         // The top row keeps its number where the selection is still in view.
         const int row = form.catalogue().selection();
-        const int rows = form.Zoznam->visibleRows();
+        const int rows = ui(form).Zoznam->visibleRows();
         if (row >= top && row < top + rows)
             QCOMPARE(form.catalogue().topIndex(), top);
         else
@@ -122,33 +122,33 @@ private slots:
     void deleteSelectsTheEntryThatTookThePlace() {
         TMainForm& form = open(false, {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"D", "4"}});
         QVERIFY(showWindow(form));
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
 
         press(form, Qt::Key_Down);  // B
         press(form, Qt::Key_Delete);
         QCOMPARE(listedNames(form), QStringList({"A", "C", "D"}));
         QCOMPARE(selectedName(form), QStringLiteral("C"));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("3"));
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 3"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 3"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("3"));
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 3"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("2 / 3"));
 
         press(form, Qt::Key_End);
         press(form, Qt::Key_Delete);
         QCOMPARE(listedNames(form), QStringList({"A", "C"}));
         QCOMPARE(selectedName(form), QStringLiteral("C"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 2"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("2 / 2"));
 
         press(form, Qt::Key_Delete);
         press(form, Qt::Key_Delete);
         QVERIFY(listedNames(form).isEmpty());
-        QVERIFY(form.Polozka->text().isEmpty());
-        QVERIFY(form.Poznamka->text().isEmpty());
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+        QVERIFY(ui(form).Polozka->text().isEmpty());
+        QVERIFY(ui(form).Poznamka->text().isEmpty());
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("0 / 0"));
 
         // Delete on an empty list changes nothing.
         press(form, Qt::Key_Delete);
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
         QVERIFY(window_->boxes().shown.isEmpty());
 
         QVERIFY(form.close());
@@ -160,19 +160,19 @@ private slots:
         // is typed text in the list, not a delete.
         TMainForm& form = open(false, {{"A", "1"}, {"B", "2"}});
         QVERIFY(showWindow(form));
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Down);
         typeText(form, QStringLiteral(".(&"));
         QCOMPARE(listedNames(form), QStringList({"A", "B"}));
         QCOMPARE(selectedName(form), QStringLiteral("B"));
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 2"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("2 / 2"));
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 2"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("2 / 2"));
     }
 
     void deletingADuplicateRemovesTheFirstStoredRecord() {
         TMainForm& form = open(false, {{"Disk", "1"}, {"x", "2"}, {"DISK", "3"}});
         QVERIFY(showWindow(form));
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_End);
         press(form, Qt::Key_Delete);
         QCOMPARE(listedNames(form), QStringList({"Disk", "x"}));
@@ -189,7 +189,7 @@ private slots:
         rename(form, QStringLiteral("KNIHA"));
         QCOMPARE(listedNames(form), QStringList({"Kniha", "Lampa"}));
         // An empty name does nothing either.
-        form.Polozka->selectAll();
+        ui(form).Polozka->selectAll();
         press(form, Qt::Key_Backspace);
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form), QStringList({"Kniha", "Lampa"}));
@@ -210,13 +210,13 @@ private slots:
         rename(form, QStringLiteral("Žehlička"));
         QCOMPARE(listedNames(form), QStringList({"Bicykel", "Dom", "Žehlička"}));
         QCOMPARE(selectedName(form), QStringLiteral("Žehlička"));
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Žehlička"));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("Garáž"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("3 / 3"));
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 3"));
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Žehlička"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("Garáž"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("3 / 3"));
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 3"));
 
         // Storage order is untouched: the renamed record is still first.
-        form.Zoradit->click();
+        ui(form).Zoradit->click();
         QCOMPARE(listedNames(form), QStringList({"Žehlička", "Bicykel", "Dom"}));
         QCOMPARE(selectedName(form), QStringLiteral("Žehlička"));
     }
@@ -224,64 +224,64 @@ private slots:
     void plainEnterWithAWaitingRecordAddsShiftEnterRenames() {
         TMainForm& form = open(false, {{"Stará", "Polica"}});
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Čakajúca"));
-        form.NewPoznamka->setFocus();
+        ui(form).NewPoznamka->setFocus();
         typeText(form, QStringLiteral("Krabica"));
-        QVERIFY(form.Write->isEnabled());
+        QVERIFY(ui(form).Write->isEnabled());
 
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Home);
         rename(form, QStringLiteral("Premenovaná"));
         QCOMPARE(listedNames(form), QStringList({"Stará", "Čakajúca"}));
         QCOMPARE(selectedName(form), QStringLiteral("Čakajúca"));
 
         // Another record waits; Shift+Enter renames all the same.
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Ďalšia"));
-        form.NewPoznamka->setFocus();
+        ui(form).NewPoznamka->setFocus();
         typeText(form, QStringLiteral("Box"));
-        QVERIFY(form.Write->isEnabled());
-        form.Zoznam->setFocus();
+        QVERIFY(ui(form).Write->isEnabled());
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Home);
         rename(form, QStringLiteral("Premenovaná"), Qt::ShiftModifier);
         QCOMPARE(listedNames(form), QStringList({"Premenovaná", "Čakajúca"}));
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Ďalšia"));
-        QCOMPARE(form.Poznamka->text(), QStringLiteral("Polica"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 2"));
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Ďalšia"));
+        QCOMPARE(ui(form).Poznamka->text(), QStringLiteral("Polica"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("1 / 2"));
 
         // Renamed to the waiting name, the record keeps it to itself: Write,
         // still enabled, adds nothing and gives the next Enter to the edit.
         rename(form, QStringLiteral("ĎALŠIA"), Qt::ShiftModifier);
-        QVERIFY(form.Write->isEnabled());
-        form.NewPolozka->setFocus();
+        QVERIFY(ui(form).Write->isEnabled());
+        ui(form).NewPolozka->setFocus();
         press(form, Qt::Key_Return);
         QCOMPARE(listedNames(form), QStringList({"ĎALŠIA", "Čakajúca"}));
         QCOMPARE(form.catalogue().recordCount(), 2);
-        QVERIFY(!form.Write->isEnabled());
-        QCOMPARE(form.NewPolozka->text(), QStringLiteral("Ďalšia"));
+        QVERIFY(!ui(form).Write->isEnabled());
+        QCOMPARE(ui(form).NewPolozka->text(), QStringLiteral("Ďalšia"));
         press(form, Qt::Key_Return);
-        QCOMPARE(form.focusWidget(), form.NewPoznamka);
+        QCOMPARE(form.focusWidget(), ui(form).NewPoznamka);
     }
 
     void everyRecordKeepsItsLocationAfterRenameAndAdd() {
         TMainForm& form = open(true, {{"Jablko", "Košík"}, {"Hruška", "Miska"}, {"Slivka", "Vrecko"}});
         QVERIFY(showWindow(form));
         // Select "Jablko" (second in name order) and rename it.
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Down);
-        QCOMPARE(form.Polozka->text(), QStringLiteral("Jablko"));
+        QCOMPARE(ui(form).Polozka->text(), QStringLiteral("Jablko"));
         rename(form, QStringLiteral("Banán"));
         add(form, QStringLiteral("Citrón"), QStringLiteral("Chladnička"));
 
         const QStringList names = listedNames(form);
         QCOMPARE(names, QStringList({"Banán", "Citrón", "Hruška", "Slivka"}));
         const QStringList locations = {"Košík", "Chladnička", "Miska", "Vrecko"};
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Home);
         for (int i = 0; i < names.size(); ++i) {
-            QCOMPARE(form.Polozka->text(), names[i]);
-            QCOMPARE(form.Poznamka->text(), locations[i]);
+            QCOMPARE(ui(form).Polozka->text(), names[i]);
+            QCOMPARE(ui(form).Poznamka->text(), locations[i]);
             press(form, Qt::Key_Down);
         }
 

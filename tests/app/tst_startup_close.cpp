@@ -32,7 +32,7 @@ const QString OptionsFailedQuestion =
     QStringLiteral("Nastavenia (Options.dat) sa nepodarilo uložiť. Zavrieť program bez uloženia?");
 
 void addRecord(TMainForm& form, const QString& name, const QString& location) {
-    form.NewPolozka->setFocus();
+    ui(form).NewPolozka->setFocus();
     typeText(form, name);
     press(form, Qt::Key_Return);
     typeText(form, location);
@@ -110,17 +110,17 @@ private slots:
         QCOMPARE(readFile(QStringLiteral("Zoznam.dat")).size(), 0);
         QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x01\x00\x01", 3));
 
-        QVERIFY(form.Zoradit->isChecked());
-        QVERIFY(!form.DelPlaceBox->isChecked());
-        QVERIFY(form.DelExt->isChecked());
+        QVERIFY(ui(form).Zoradit->isChecked());
+        QVERIFY(!ui(form).DelPlaceBox->isChecked());
+        QVERIFY(ui(form).DelExt->isChecked());
         QVERIFY(form.catalogue().sorted());
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
-        QVERIFY(form.Polozka->text().isEmpty());
-        QVERIFY(form.Poznamka->text().isEmpty());
-        QVERIFY(!form.Write->isEnabled());
-        QVERIFY(!form.Clear->isEnabled());
-        QCOMPARE(form.focusWidget(), form.Zoznam);
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("0 / 0"));
+        QVERIFY(ui(form).Polozka->text().isEmpty());
+        QVERIFY(ui(form).Poznamka->text().isEmpty());
+        QVERIFY(!ui(form).Write->isEnabled());
+        QVERIFY(!ui(form).Clear->isEnabled());
+        QCOMPARE(form.focusWidget(), ui(form).Zoznam);
     }
 
     void loadsInStoredSortMode_data() {
@@ -144,11 +144,11 @@ private slots:
         QCOMPARE(listedNames(form), expected);
         QCOMPARE(form.catalogue().selection(), 0);
         QCOMPARE(selectedName(form), expected[0]);
-        QCOMPARE(form.Polozka->text(), expected[0]);
-        QCOMPARE(form.Poznamka->text(), sorted ? QStringLiteral("Garáž") : QStringLiteral("Špajza"));
-        QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 4"));
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("1 / 4"));
-        QCOMPARE(form.Zoradit->isChecked(), sorted);
+        QCOMPARE(ui(form).Polozka->text(), expected[0]);
+        QCOMPARE(ui(form).Poznamka->text(), sorted ? QStringLiteral("Garáž") : QStringLiteral("Špajza"));
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 4"));
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("1 / 4"));
+        QCOMPARE(ui(form).Zoradit->isChecked(), sorted);
     }
 
     void startUpFocusFollowsStripSwitch() {
@@ -160,17 +160,17 @@ private slots:
             // Switching DelExt off moved the focus to the entry edit; the
             // failed focusing of the hidden window showed nothing.
             QVERIFY(boxes.shown.isEmpty());
-            QVERIFY(!form.DelExt->isChecked());
+            QVERIFY(!ui(form).DelExt->isChecked());
             QVERIFY(showWindow(form));
-            QCOMPARE(form.focusWidget(), form.NewPolozka);
-            QVERIFY(form.NewPolozka->hasFocus());
+            QCOMPARE(form.focusWidget(), ui(form).NewPolozka);
+            QVERIFY(ui(form).NewPolozka->hasFocus());
         }
         {
             writeOptions(true, false, true);
             RecordingBoxes boxes;
             TMainForm form(boxes);
             QVERIFY(showWindow(form));
-            QCOMPARE(form.focusWidget(), form.Zoznam);
+            QCOMPARE(form.focusWidget(), ui(form).Zoznam);
         }
     }
 
@@ -180,10 +180,10 @@ private slots:
         RecordingBoxes boxes;
         TMainForm form(boxes);
         QVERIFY(boxes.shown.isEmpty());
-        QVERIFY(!form.Zoradit->isChecked());
+        QVERIFY(!ui(form).Zoradit->isChecked());
         QVERIFY(!form.catalogue().sorted());
-        QVERIFY(form.DelPlaceBox->isChecked());
-        QVERIFY(form.DelExt->isChecked());
+        QVERIFY(ui(form).DelPlaceBox->isChecked());
+        QVERIFY(ui(form).DelExt->isChecked());
     }
 
     void closeWritesBothFilesAndKeepsAnUnchangedCatalogue() {
@@ -197,7 +197,7 @@ private slots:
         QVERIFY(showWindow(form));
         // Browsing and switching the view change nothing that is stored.
         press(form, Qt::Key_Down);
-        form.Zoradit->click();
+        ui(form).Zoradit->click();
         QVERIFY(form.close());
 
         QVERIFY(boxes.shown.isEmpty());
@@ -222,7 +222,7 @@ private slots:
             QCOMPARE(boxes.shown[0].caption, QStringLiteral("Vrindel"));
             QCOMPARE(boxes.shown[0].text, QStringLiteral("Súbor so záznamami je poškodený!"));
             QCOMPARE(listedNames(form), QStringList{"Jeden"});
-            QCOMPARE(form.Status->panelText(0), QStringLiteral(" Počet záznamov: 1"));
+            QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: 1"));
 
             QVERIFY(showWindow(form));
             QVERIFY(form.close());
@@ -255,8 +255,8 @@ private slots:
 
         QVERIFY(showWindow(form));
         QVERIFY(listedNames(form).isEmpty());
-        QCOMPARE(form.Status->panelText(0), QString());
-        QCOMPARE(form.Status->panelText(1), QStringLiteral("0 / 0"));
+        QCOMPARE(ui(form).Status->panelText(0), QString());
+        QCOMPARE(ui(form).Status->panelText(1), QStringLiteral("0 / 0"));
 
         // Even with a record typed in, the close leaves the catalogue alone,
         // and asks first: by default the window stays open.
@@ -307,7 +307,7 @@ private slots:
         QVERIFY(!QFile::exists(QStringLiteral("Zoznam.dat")));
 
         QVERIFY(showWindow(form));
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Kniha"));
         press(form, Qt::Key_Return);
         typeText(form, QStringLiteral("Polica"));
@@ -325,7 +325,7 @@ private slots:
         TMainForm form(boxes, fs);
         QVERIFY(showWindow(form));
 
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Druhý"));
         press(form, Qt::Key_Return);
         typeText(form, QStringLiteral("B"));
@@ -358,7 +358,7 @@ private slots:
         TMainForm form(boxes, fs);
         QVERIFY(showWindow(form));
         // Only what changed is saved: the switches, not the catalogue.
-        form.DelPlaceBox->click();
+        ui(form).DelPlaceBox->click();
         fs.reset();
         fs.failOn(Call::Open, 1, EIO);
         QVERIFY(!form.close());
@@ -407,12 +407,12 @@ private slots:
             form.SessionEnding();
         });
 
-        form.NewPolozka->setFocus();
+        ui(form).NewPolozka->setFocus();
         typeText(form, QStringLiteral("Nová"));
         press(form, Qt::Key_Return);
         typeText(form, QStringLiteral("2"));
         press(form, Qt::Key_Return);
-        form.DelPlaceBox->click();
+        ui(form).DelPlaceBox->click();
 
         QCOMPARE(::raise(signal), 0);
         QTRY_COMPARE(ended, 1);
@@ -436,7 +436,7 @@ private slots:
         TMainForm form(boxes, fs);
         QVERIFY(showWindow(form));
         addRecord(form, QStringLiteral("Nová"), QStringLiteral("2"));
-        form.DelPlaceBox->click();
+        ui(form).DelPlaceBox->click();
         fs.reset();
         fs.failOn(Call::Write, 1, ENOSPC, 100);
         SessionEnd sessionEnd([&] { form.SessionEnding(); });
@@ -611,7 +611,7 @@ private slots:
             QVERIFY(QDir(folder).removeRecursively());
         } else if (trap == "options gone") {
             // A switch changed, so that the switches are written at all.
-            form.DelPlaceBox->toggle();
+            ui(form).DelPlaceBox->toggle();
             QVERIFY(QFile::remove(QStringLiteral("Options.dat")));
             QVERIFY(QDir().mkdir(QStringLiteral("Options.dat")));
         } else if (trap == "read-only") {

@@ -78,12 +78,12 @@ private slots:
             QWidget* widget;
             QRect rect;
         } expected[] = {
-            {form.Zoznam, {8, 22, 273, 235}},
-            {form.NewPolozka, {303, 22, 257, 21}}, {form.NewPoznamka, {303, 67, 257, 21}},
-            {form.Write, {456, 96, 105, 25}},      {form.Clear, {304, 96, 105, 25}},
-            {form.Polozka, {304, 196, 257, 21}},   {form.Poznamka, {304, 236, 257, 21}},
-            {form.Bevel1, {292, 8, 2, 249}},       {form.Bevel2, {302, 172, 259, 2}},
-            {form.Status, {0, 265, 569, 19}},
+            {ui(form).Zoznam, {8, 22, 273, 235}},
+            {ui(form).NewPolozka, {303, 22, 257, 21}}, {ui(form).NewPoznamka, {303, 67, 257, 21}},
+            {ui(form).Write, {456, 96, 105, 25}},      {ui(form).Clear, {304, 96, 105, 25}},
+            {ui(form).Polozka, {304, 196, 257, 21}},   {ui(form).Poznamka, {304, 236, 257, 21}},
+            {ui(form).Bevel1, {292, 8, 2, 249}},       {ui(form).Bevel2, {302, 172, 259, 2}},
+            {ui(form).Status, {0, 265, 569, 19}},
         };
         for (const auto& e : expected)
             QCOMPARE(e.widget->geometry(), e.rect);
@@ -96,9 +96,9 @@ private slots:
             QRect rect;
             bool rightAnchored;
         } boxes_[] = {
-            {form.DelExt, {412, 4, 149, 17}, true},
-            {form.Zoradit, {304, 132, 113, 17}, false},
-            {form.DelPlaceBox, {304, 148, 137, 17}, false},
+            {ui(form).DelExt, {412, 4, 149, 17}, true},
+            {ui(form).Zoradit, {304, 132, 113, 17}, false},
+            {ui(form).DelPlaceBox, {304, 148, 137, 17}, false},
         };
         for (const auto& b : boxes_) {
             const int width = std::max(b.rect.width(), b.box->sizeHint().width());
@@ -112,60 +112,60 @@ private slots:
             QVERIFY(b.box->geometry().right() < form.width());
         }
         // Growing towards the left stops short of the label beside it.
-        QVERIFY(form.DelExt->x() > form.NewPolozkaLabel->geometry().right());
+        QVERIFY(ui(form).DelExt->x() > ui(form).NewPolozkaLabel->geometry().right());
 
         // Labels stand 3 pixels above their edits, at least as wide as given.
         const struct {
             QLabel* label;
             QRect rect;
         } labels[] = {
-            {form.Label1, {8, 8, 49, 13}},           {form.NewPolozkaLabel, {303, 6, 83, 13}},
-            {form.NewPoznamkaLabel, {303, 51, 74, 13}}, {form.PolozkaLabel, {304, 180, 68, 13}},
-            {form.PoznamkaLabel, {304, 220, 92, 13}},
+            {ui(form).Label1, {8, 8, 49, 13}},           {ui(form).NewPolozkaLabel, {303, 6, 83, 13}},
+            {ui(form).NewPoznamkaLabel, {303, 51, 74, 13}}, {ui(form).PolozkaLabel, {304, 180, 68, 13}},
+            {ui(form).PoznamkaLabel, {304, 220, 92, 13}},
         };
         for (const auto& l : labels) {
             QCOMPARE(l.label->pos(), l.rect.topLeft());
             QCOMPARE(l.label->height(), 13);
             QVERIFY(l.label->width() >= l.rect.width());
         }
-        QCOMPARE(form.Status->panel(0)->geometry(), QRect(0, 0, 500, 19));
-        QCOMPARE(form.Status->panel(1)->geometry(), QRect(500, 0, 69, 19));
-        QCOMPARE(form.Status->panel(0)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
-        QCOMPARE(form.Status->panel(1)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+        QCOMPARE(ui(form).Status->panel(0)->geometry(), QRect(0, 0, 500, 19));
+        QCOMPARE(ui(form).Status->panel(1)->geometry(), QRect(500, 0, 69, 19));
+        QCOMPARE(ui(form).Status->panel(0)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+        QCOMPARE(ui(form).Status->panel(1)->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
     }
 
     void controlTextsAndSettings() {
         RecordingBoxes boxes;
         TMainForm form(boxes);
-        QCOMPARE(form.Label1->text(), QStringLiteral("&Zoznam:"));
-        QCOMPARE(form.DelExt->text(), QStringLiteral("z&mazať \".zip\", \".rar\", \".exe\""));
-        QCOMPARE(form.NewPolozkaLabel->text(), QStringLiteral("&Nová položka:"));
-        QCOMPARE(form.NewPoznamkaLabel->text(), QStringLiteral("&Umiestnenie:"));
-        QCOMPARE(form.Write->text(), QStringLiteral("Z&apísať"));
-        QCOMPARE(form.Clear->text(), QStringLiteral("&Vyčistiť"));
-        QCOMPARE(form.Zoradit->text(), QStringLiteral("Z&oradiť zoznam"));
-        QCOMPARE(form.DelPlaceBox->text(), QStringLiteral("Zmazať &umiestnenie"));
-        QCOMPARE(form.PolozkaLabel->text(), QStringLiteral("<= Položka:"));
-        QCOMPARE(form.PoznamkaLabel->text(), QStringLiteral("<= Umiestnenie:"));
+        QCOMPARE(ui(form).Label1->text(), QStringLiteral("&Zoznam:"));
+        QCOMPARE(ui(form).DelExt->text(), QStringLiteral("z&mazať \".zip\", \".rar\", \".exe\""));
+        QCOMPARE(ui(form).NewPolozkaLabel->text(), QStringLiteral("&Nová položka:"));
+        QCOMPARE(ui(form).NewPoznamkaLabel->text(), QStringLiteral("&Umiestnenie:"));
+        QCOMPARE(ui(form).Write->text(), QStringLiteral("Z&apísať"));
+        QCOMPARE(ui(form).Clear->text(), QStringLiteral("&Vyčistiť"));
+        QCOMPARE(ui(form).Zoradit->text(), QStringLiteral("Z&oradiť zoznam"));
+        QCOMPARE(ui(form).DelPlaceBox->text(), QStringLiteral("Zmazať &umiestnenie"));
+        QCOMPARE(ui(form).PolozkaLabel->text(), QStringLiteral("<= Položka:"));
+        QCOMPARE(ui(form).PoznamkaLabel->text(), QStringLiteral("<= Umiestnenie:"));
 
-        for (QWidget* w : std::initializer_list<QWidget*>{form.Zoznam, form.Write, form.Clear, form.Zoradit,
-                                                           form.DelPlaceBox, form.Label1, form.PolozkaLabel})
+        for (QWidget* w : std::initializer_list<QWidget*>{ui(form).Zoznam, ui(form).Write, ui(form).Clear, ui(form).Zoradit,
+                                                           ui(form).DelPlaceBox, ui(form).Label1, ui(form).PolozkaLabel})
             QVERIFY2(w->font().bold(), qPrintable(w->objectName()));
-        for (QWidget* w : std::initializer_list<QWidget*>{form.DelExt, form.NewPolozka, form.Polozka})
+        for (QWidget* w : std::initializer_list<QWidget*>{ui(form).DelExt, ui(form).NewPolozka, ui(form).Polozka})
             QVERIFY(!w->font().bold());
         QCOMPARE(form.font().pointSize(), 8);
 
-        for (QWidget* w : std::initializer_list<QWidget*>{form.DelExt, form.Write, form.Clear, form.Zoradit,
-                                                           form.DelPlaceBox})
+        for (QWidget* w : std::initializer_list<QWidget*>{ui(form).DelExt, ui(form).Write, ui(form).Clear, ui(form).Zoradit,
+                                                           ui(form).DelPlaceBox})
             QCOMPARE(w->cursor().shape(), Qt::PointingHandCursor);
         // Write looks and reads as the window's default button, Clear not.
-        QVERIFY(form.Write->isDefault());
-        QVERIFY(!form.Clear->isDefault() && !form.Clear->autoDefault());
-        QVERIFY(QAccessible::queryAccessibleInterface(form.Write)->state().defaultButton);
-        QVERIFY(!QAccessible::queryAccessibleInterface(form.Clear)->state().defaultButton);
-        QVERIFY(form.Poznamka->isReadOnly());
-        QVERIFY(!(form.Poznamka->focusPolicy() & Qt::TabFocus));
-        QVERIFY(form.Zoznam->visualRect(form.Zoznam->model()->index(0, 0)).height() == 13);
+        QVERIFY(ui(form).Write->isDefault());
+        QVERIFY(!ui(form).Clear->isDefault() && !ui(form).Clear->autoDefault());
+        QVERIFY(QAccessible::queryAccessibleInterface(ui(form).Write)->state().defaultButton);
+        QVERIFY(!QAccessible::queryAccessibleInterface(ui(form).Clear)->state().defaultButton);
+        QVERIFY(ui(form).Poznamka->isReadOnly());
+        QVERIFY(!(ui(form).Poznamka->focusPolicy() & Qt::TabFocus));
+        QVERIFY(ui(form).Zoznam->visualRect(ui(form).Zoznam->model()->index(0, 0)).height() == 13);
     }
 
     void qtsOwnTextsFollowASlovakLocale() {
@@ -173,7 +173,7 @@ private slots:
         TMainForm form(boxes);
         const std::unique_ptr<QTranslator> slovak(installQtTranslations(QLocale(QLocale::Slovak, QLocale::Slovakia)));
         QVERIFY2(slovak, "Qt's Slovak translations (qt6-translations-l10n) are missing");
-        const std::unique_ptr<QMenu> menu(form.NewPolozka->createStandardContextMenu());
+        const std::unique_ptr<QMenu> menu(ui(form).NewPolozka->createStandardContextMenu());
         QStringList texts;
         for (QAction* action : menu->actions())
             if (!action->isSeparator())
@@ -187,14 +187,14 @@ private slots:
         RecordingBoxes boxes;
         TMainForm form(boxes);
         QVERIFY(showWindow(form));
-        QCOMPARE(form.focusWidget(), form.Zoznam);
+        QCOMPARE(form.focusWidget(), ui(form).Zoznam);
         // Write and Clear start disabled; enable them to see their place.
-        form.NewPolozka->setText(QStringLiteral("Nové"));
-        form.NewPoznamka->setText(QStringLiteral("Tu"));
-        const QList<QWidget*> order = {form.DelExt, form.NewPolozka, form.NewPoznamka, form.Write,
-                                       form.Clear,  form.Zoradit,    form.DelPlaceBox,  form.Polozka,
-                                       form.Zoznam};
-        form.Zoznam->setFocus();
+        ui(form).NewPolozka->setText(QStringLiteral("Nové"));
+        ui(form).NewPoznamka->setText(QStringLiteral("Tu"));
+        const QList<QWidget*> order = {ui(form).DelExt, ui(form).NewPolozka, ui(form).NewPoznamka, ui(form).Write,
+                                       ui(form).Clear,  ui(form).Zoradit,    ui(form).DelPlaceBox,  ui(form).Polozka,
+                                       ui(form).Zoznam};
+        ui(form).Zoznam->setFocus();
         for (QWidget* next : order) {
             press(form, Qt::Key_Tab);
             QCOMPARE(form.focusWidget(), next);
@@ -249,18 +249,18 @@ private slots:
             QWidget* widget;
             const char16_t* name;
         } expected[] = {
-            {form.Zoznam, u"Zoznam"},
-            {form.DelExt, u"zmazať \".zip\", \".rar\", \".exe\""},
-            {form.NewPolozka, u"Nová položka"},
-            {form.NewPoznamka, u"Umiestnenie novej položky"},
-            {form.Write, u"Zapísať"},
-            {form.Clear, u"Vyčistiť"},
-            {form.Zoradit, u"Zoradiť zoznam"},
-            {form.DelPlaceBox, u"Zmazať umiestnenie"},
-            {form.Polozka, u"Položka vybraného záznamu"},
-            {form.Poznamka, u"Umiestnenie vybraného záznamu"},
-            {form.Label1, u"Zoznam"},
-            {form.PolozkaLabel, u"Položka vybraného záznamu"},
+            {ui(form).Zoznam, u"Zoznam"},
+            {ui(form).DelExt, u"zmazať \".zip\", \".rar\", \".exe\""},
+            {ui(form).NewPolozka, u"Nová položka"},
+            {ui(form).NewPoznamka, u"Umiestnenie novej položky"},
+            {ui(form).Write, u"Zapísať"},
+            {ui(form).Clear, u"Vyčistiť"},
+            {ui(form).Zoradit, u"Zoradiť zoznam"},
+            {ui(form).DelPlaceBox, u"Zmazať umiestnenie"},
+            {ui(form).Polozka, u"Položka vybraného záznamu"},
+            {ui(form).Poznamka, u"Umiestnenie vybraného záznamu"},
+            {ui(form).Label1, u"Zoznam"},
+            {ui(form).PolozkaLabel, u"Položka vybraného záznamu"},
         };
         for (const auto& e : expected)
             QCOMPARE(accessibleName(e.widget), QString::fromUtf16(e.name));
@@ -269,11 +269,11 @@ private slots:
         QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&form);
         QCOMPARE(window->role(), QAccessible::Window);
         QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Vrindel 2.1"));
-        for (QFrame* bevel : {form.Bevel1, form.Bevel2})
+        for (QFrame* bevel : {ui(form).Bevel1, ui(form).Bevel2})
             QCOMPARE(QAccessible::queryAccessibleInterface(bevel)->role(), QAccessible::Separator);
 
         // The status bar holds its two panels, read as they change.
-        QAccessibleInterface* status = QAccessible::queryAccessibleInterface(form.Status);
+        QAccessibleInterface* status = QAccessible::queryAccessibleInterface(ui(form).Status);
         QCOMPARE(status->role(), QAccessible::StatusBar);
         QCOMPARE(status->parent()->object(), &form);
         QCOMPARE(status->childCount(), 2);
@@ -281,7 +281,7 @@ private slots:
             return QStringList{status->child(0)->text(QAccessible::Name), status->child(1)->text(QAccessible::Name)};
         };
         QCOMPARE(panels(), QStringList({" Počet záznamov: 1", "1 / 1"}));
-        form.Zoznam->setFocus();
+        ui(form).Zoznam->setFocus();
         press(form, Qt::Key_Delete);
         QCOMPARE(panels(), QStringList({" Počet záznamov: 0", "0 / 0"}));
     }

@@ -201,30 +201,30 @@ QString difference(TMainForm& form, const Reference& ref) {
         return QStringLiteral("the list shows [%1], must show [%2]").arg(displayedNames(form).join(u'|'), shown.join(u'|'));
     if (c.selection() != selection)
         return QStringLiteral("selection %1, must be %2").arg(c.selection()).arg(selection);
-    if (c.selection() >= 0 && form.Zoznam->currentIndex().row() != c.selection())
-        return QStringLiteral("the view marks row %1, the selection is %2").arg(form.Zoznam->currentIndex().row()).arg(c.selection());
+    if (c.selection() >= 0 && ui(form).Zoznam->currentIndex().row() != c.selection())
+        return QStringLiteral("the view marks row %1, the selection is %2").arg(ui(form).Zoznam->currentIndex().row()).arg(c.selection());
     const std::pair<QLineEdit*, const QString*> edits[] = {
-        {form.NewPolozka, &ref.newName}, {form.NewPoznamka, &ref.newLocation}, {form.Polozka, &ref.polozka}, {form.Poznamka, &ref.poznamka}};
+        {ui(form).NewPolozka, &ref.newName}, {ui(form).NewPoznamka, &ref.newLocation}, {ui(form).Polozka, &ref.polozka}, {ui(form).Poznamka, &ref.poznamka}};
     for (const auto& [edit, text] : edits) {
         if (edit->text().size() > MaxLength)
             return QStringLiteral("an edit holds %1 characters").arg(edit->text().size());
         if (edit->text() != *text)
             return QStringLiteral("%1 reads \"%2\", must read \"%3\"").arg(edit->accessibleName(), edit->text(), *text);
     }
-    if (form.Write->isEnabled() != ref.writeEnabled)
-        return QStringLiteral("Write is %1").arg(form.Write->isEnabled() ? "enabled" : "disabled");
-    if (form.Clear->isEnabled() != ref.clearEnabled)
-        return QStringLiteral("Clear is %1").arg(form.Clear->isEnabled() ? "enabled" : "disabled");
-    if (form.Zoradit->isChecked() != ref.zoradit || form.DelPlaceBox->isChecked() != ref.delPlaceBox ||
-        form.DelExt->isChecked() != ref.delExt)
+    if (ui(form).Write->isEnabled() != ref.writeEnabled)
+        return QStringLiteral("Write is %1").arg(ui(form).Write->isEnabled() ? "enabled" : "disabled");
+    if (ui(form).Clear->isEnabled() != ref.clearEnabled)
+        return QStringLiteral("Clear is %1").arg(ui(form).Clear->isEnabled() ? "enabled" : "disabled");
+    if (ui(form).Zoradit->isChecked() != ref.zoradit || ui(form).DelPlaceBox->isChecked() != ref.delPlaceBox ||
+        ui(form).DelExt->isChecked() != ref.delExt)
         return QStringLiteral("a check box is in the wrong state");
-    if (form.Status->panelText(0) != statusCount(int(ref.storage.size())))
-        return QStringLiteral("status panel 0 reads \"%1\"").arg(form.Status->panelText(0));
+    if (ui(form).Status->panelText(0) != statusCount(int(ref.storage.size())))
+        return QStringLiteral("status panel 0 reads \"%1\"").arg(ui(form).Status->panelText(0));
     const QString position = ref.storage.isEmpty()
                                  ? QStringLiteral("0 / 0")
                                  : QStringLiteral("%1 / %2").arg(selection + 1).arg(ref.storage.size());
-    if (form.Status->panelText(1) != position)
-        return QStringLiteral("status panel 1 reads \"%1\", must read \"%2\"").arg(form.Status->panelText(1), position);
+    if (ui(form).Status->panelText(1) != position)
+        return QStringLiteral("status panel 1 reads \"%1\", must read \"%2\"").arg(ui(form).Status->panelText(1), position);
     return {};
 }
 
@@ -359,7 +359,7 @@ void Driver::typeInto(QWidget* edit, QString& modelText, const QString& text, bo
         typeChar(*form_, c);
         if (!entry) {
             modelText = next;
-        } else if (edit == form_->NewPolozka) {
+        } else if (edit == ui(*form_).NewPolozka) {
             ref_.setNewName(next);
         } else {
             ref_.setNewLocation(next);
@@ -376,7 +376,7 @@ void Driver::actTypeName() {
         replace = false;
     note(QStringLiteral("type name \"%1\"%2").arg(name, replace ? " over the old" : ""));
     press(*form_, Qt::Key_N, Qt::AltModifier);
-    typeInto(form_->NewPolozka, ref_.newName, name, replace, true);
+    typeInto(ui(*form_).NewPolozka, ref_.newName, name, replace, true);
 }
 
 void Driver::actTypeLocation() {
@@ -387,7 +387,7 @@ void Driver::actTypeLocation() {
         replace = false;
     note(QStringLiteral("type location \"%1\"%2").arg(location, replace ? " over the old" : ""));
     press(*form_, Qt::Key_U, Qt::AltModifier);
-    typeInto(form_->NewPoznamka, ref_.newLocation, location, replace, true);
+    typeInto(ui(*form_).NewPoznamka, ref_.newLocation, location, replace, true);
 }
 
 void Driver::actBackspace() {
@@ -410,7 +410,7 @@ void Driver::enter(Qt::KeyboardModifiers modifiers) {
     press(*form_, Qt::Key_Return, modifiers);
     if (modifiers == Qt::NoModifier && ref_.writeEnabled) {
         ++(ref_.write() ? figures_.added : figures_.refusedAdds);
-    } else if (at == form_->Polozka) {
+    } else if (at == ui(*form_).Polozka) {
         const int before = int(ref_.storage.size());
         const QString old = ref_.selected;
         ref_.rename();
@@ -422,14 +422,14 @@ void Driver::enter(Qt::KeyboardModifiers modifiers) {
 void Driver::actEnter() {
     // Where the Enter is pressed: in either entry edit, in the list, or in
     // the selected record's name.
-    QWidget* places[] = {form_->NewPolozka, form_->NewPoznamka, form_->Zoznam, form_->Polozka};
+    QWidget* places[] = {ui(*form_).NewPolozka, ui(*form_).NewPoznamka, ui(*form_).Zoznam, ui(*form_).Polozka};
     QWidget* place = places[pick(4)];
     note(QStringLiteral("Enter in %1").arg(place->accessibleName().isEmpty() ? QStringLiteral("the list") : place->accessibleName()));
-    if (place == form_->Zoznam)
+    if (place == ui(*form_).Zoznam)
         press(*form_, Qt::Key_Z, Qt::AltModifier);
-    else if (place == form_->NewPolozka)
+    else if (place == ui(*form_).NewPolozka)
         press(*form_, Qt::Key_N, Qt::AltModifier);
-    else if (place == form_->NewPoznamka)
+    else if (place == ui(*form_).NewPoznamka)
         press(*form_, Qt::Key_U, Qt::AltModifier);
     else
         tabInto(place);
@@ -482,8 +482,8 @@ void Driver::actRename() {
         name = ref_.newName;
     const bool shift = chance(70);
     note(QStringLiteral("rename to \"%1\" with %2Enter").arg(name, shift ? "Shift+" : ""));
-    tabInto(form_->Polozka);
-    typeInto(form_->Polozka, ref_.polozka, name, true, false);
+    tabInto(ui(*form_).Polozka);
+    typeInto(ui(*form_).Polozka, ref_.polozka, name, true, false);
     enter(shift ? Qt::ShiftModifier : Qt::NoModifier);
 }
 
@@ -502,7 +502,7 @@ void Driver::actToggleDelExt() {
 
 void Driver::actToggleDelPlaceBox() {
     note(QStringLiteral("Space on DelPlaceBox"));
-    tabInto(form_->DelPlaceBox);
+    tabInto(ui(*form_).DelPlaceBox);
     press(*form_, Qt::Key_Space);
     ref_.delPlaceBox = !ref_.delPlaceBox;
 }

@@ -130,19 +130,19 @@ void WindowRobustness::pasteOfAThousandCharacters() {
     const QString location = cycled(QStringLiteral("Polica ž-"), 1000);
     press(*form, Qt::Key_N, Qt::AltModifier);
     paste(*form, name);
-    QCOMPARE(form->NewPolozka->text(), name.left(31));
+    QCOMPARE(ui(*form).NewPolozka->text(), name.left(31));
     press(*form, Qt::Key_U, Qt::AltModifier);
     paste(*form, location);
-    QCOMPARE(form->NewPoznamka->text(), location.left(31));
-    QVERIFY(form->Write->isEnabled());
+    QCOMPARE(ui(*form).NewPoznamka->text(), location.left(31));
+    QVERIFY(ui(*form).Write->isEnabled());
     press(*form, Qt::Key_Return);
 
     // The record's name, pasted over in the selected record's edit, renames it.
     const QString other = cycled(QStringLiteral("Iný názov "), 1000);
-    tabInto(form->Polozka);
+    tabInto(ui(*form).Polozka);
     press(*form, Qt::Key_A, Qt::ControlModifier);
     paste(*form, other);
-    QCOMPARE(form->Polozka->text(), other.left(31));
+    QCOMPARE(ui(*form).Polozka->text(), other.left(31));
     press(*form, Qt::Key_Return, Qt::ShiftModifier);
 
     QVERIFY(boxes.shown.isEmpty());
@@ -164,24 +164,24 @@ void WindowRobustness::controlCharacters() {
     writeFile(vrindel::OptionsFileName, optionsBytes(true, false, true));
     RecordingBoxes boxes;
     auto form = openWindow(boxes);
-    QCOMPARE(form->Polozka->text(), odd[0].first);
-    QCOMPARE(form->Poznamka->text(), odd[0].second);
+    QCOMPARE(ui(*form).Polozka->text(), odd[0].first);
+    QCOMPARE(ui(*form).Poznamka->text(), odd[0].second);
 
     // Control characters typed are no text; a paste holding one is refused
     // whole, and of one holding line breaks the first line is taken.
     press(*form, Qt::Key_N, Qt::AltModifier);
     for (char16_t c : {u'\x01', u'\x07', u'\x08', u'\x1b', u'\x7f', u'\t'})
         typeChar(*form, QChar(c));
-    QCOMPARE(form->NewPolozka->text(), QString());
+    QCOMPARE(ui(*form).NewPolozka->text(), QString());
     paste(*form, odd[0].first);
-    QCOMPARE(form->NewPolozka->text(), QString());
+    QCOMPARE(ui(*form).NewPolozka->text(), QString());
     paste(*form, QStringLiteral("meno\r\n\x01"));
-    QCOMPARE(form->NewPolozka->text(), QStringLiteral("meno"));
+    QCOMPARE(ui(*form).NewPolozka->text(), QStringLiteral("meno"));
     press(*form, Qt::Key_U, Qt::AltModifier);
     paste(*form, odd[0].second);
-    QCOMPARE(form->NewPoznamka->text(), QString());
+    QCOMPARE(ui(*form).NewPoznamka->text(), QString());
     paste(*form, QStringLiteral("police\n"));
-    QVERIFY(form->Write->isEnabled());
+    QVERIFY(ui(*form).Write->isEnabled());
     press(*form, Qt::Key_Return);
     QVERIFY(boxes.shown.isEmpty());
     const QList<Record> all = odd + QList<Record>{{QStringLiteral("meno"), QStringLiteral("police")}};
@@ -216,23 +216,23 @@ void WindowRobustness::textOutsideWindows1250() {
                                QStringLiteral("\u0085")};
     for (const QString& text : foreign) {
         paste(*form, text);
-        QCOMPARE(form->NewPolozka->text(), QStringLiteral("abc"));
+        QCOMPARE(ui(*form).NewPolozka->text(), QStringLiteral("abc"));
     }
     // Typed, every character the file cannot hold is refused on its own.
     for (const QString& text : foreign)
         for (QChar c : text)
             typeChar(*form, c);
-    QCOMPARE(form->NewPolozka->text(), QStringLiteral("abcx€y snow"));
+    QCOMPARE(ui(*form).NewPolozka->text(), QStringLiteral("abcx€y snow"));
     // A letter with a combining accent is the accented letter the file holds.
     press(*form, Qt::Key_A, Qt::ControlModifier);
     paste(*form, QStringLiteral("c\u030Cierna"));
-    QCOMPARE(form->NewPolozka->text(), QStringLiteral("čierna"));
+    QCOMPARE(ui(*form).NewPolozka->text(), QStringLiteral("čierna"));
 
     // In the selected record's edit too; a refused name renames nothing.
-    tabInto(form->Polozka);
+    tabInto(ui(*form).Polozka);
     press(*form, Qt::Key_A, Qt::ControlModifier);
     paste(*form, QStringLiteral("書"));
-    QCOMPARE(form->Polozka->text(), QStringLiteral("Kniha"));
+    QCOMPARE(ui(*form).Polozka->text(), QStringLiteral("Kniha"));
     press(*form, Qt::Key_Return, Qt::ShiftModifier);
     QVERIFY(boxes.shown.isEmpty());
     QCOMPARE(storedRecords(*form), (QList<Record>{{QStringLiteral("Kniha"), QStringLiteral("Polica")}}));
@@ -252,10 +252,10 @@ void WindowRobustness::keysHeldDown() {
     // A letter held in an edit stops at 31; Backspace held empties it.
     press(*form, Qt::Key_N, Qt::AltModifier);
     holdKey(*form, Qt::Key_X, 5000, QStringLiteral("x"));
-    QCOMPARE(form->NewPolozka->text(), QString(31, u'x'));
+    QCOMPARE(ui(*form).NewPolozka->text(), QString(31, u'x'));
     holdKey(*form, Qt::Key_Backspace, 5000);
-    QCOMPARE(form->NewPolozka->text(), QString());
-    QVERIFY(!form->Clear->isEnabled());
+    QCOMPARE(ui(*form).NewPolozka->text(), QString());
+    QVERIFY(!ui(*form).Clear->isEnabled());
 
     // Enter held on a complete new record adds it once.
     typeChars(*form, QStringLiteral("Nový"));
@@ -268,15 +268,15 @@ void WindowRobustness::keysHeldDown() {
     press(*form, Qt::Key_Z, Qt::AltModifier);
     holdKey(*form, Qt::Key_Down, 5000);
     QCOMPARE(form->catalogue().selection(), 300);
-    QCOMPARE(form->Status->panelText(1), QStringLiteral("301 / 301"));
+    QCOMPARE(ui(*form).Status->panelText(1), QStringLiteral("301 / 301"));
 
     // Delete held empties the list and then does nothing.
     holdKey(*form, Qt::Key_Delete, 5000);
     QVERIFY(aligned(*form));
     QCOMPARE(form->catalogue().recordCount(), 0);
-    QCOMPARE(form->Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
-    QCOMPARE(form->Status->panelText(1), QStringLiteral("0 / 0"));
-    QCOMPARE(form->Polozka->text(), QString());
+    QCOMPARE(ui(*form).Status->panelText(0), QStringLiteral(" Počet záznamov: 0"));
+    QCOMPARE(ui(*form).Status->panelText(1), QStringLiteral("0 / 0"));
+    QCOMPARE(ui(*form).Polozka->text(), QString());
     QVERIFY(boxes.shown.isEmpty());
     QVERIFY(form->close());
     QVERIFY(fileBytes(vrindel::ListFileName) == QByteArray());
