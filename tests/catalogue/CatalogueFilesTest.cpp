@@ -20,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <regex>
 
 #include "store/format/CatalogueFiles.h"
 #include "store/CatalogueStore.h"
@@ -1081,6 +1082,89 @@ TEST_F(CatalogueFiles, OptionsAreWrittenOnlyWhenReadAndChanged) {
     raised(session.saveOptions(Switches{false, false, false}));
     EXPECT_EQ(readBytes("notes.txt"), "my notes line\n");
     ::chmod(".", 0700);
+}
+
+// Three versions meet at a save: the catalogue as read, as changed here,
+// and as another program (or a sync engine) left the file. A change made
+// on one side only is taken; a record both sides changed differently keeps
+// this side's version and the other goes to the conflict file.
+TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
+    using Edit = std::function<void(Catalogue&)>;
+    const Edit none = [](Catalogue&) {};
+    const auto relocate = [](const char* name, const char* to) {
+        return Edit([=](Catalogue& c) { c.relocateAtDisplay(c.findInDisplay(name), to); });
+    };
+    const auto remove = [](const char* name) { return Edit([=](Catalogue& c) { c.deleteAtDisplay(c.findInDisplay(name)); }); };
+    const auto rename = [](const char* name, const char* to) {
+        return Edit([=](Catalogue& c) { c.renameAtDisplay(c.findInDisplay(name), to); });
+    };
+    const auto add = [](const char* name, const char* location) {
+        return Edit([=](Catalogue& c) { c.add(name, location); });
+    };
+    const Edit addedAndTakenBack = [](Catalogue& c) {
+        c.add("Delta", "4");
+        c.deleteAtDisplay(c.findInDisplay("Delta"));
+    };
+    struct Case {
+        const char* what;
+        Edit here;
+        std::string theirs;   // the file as the other side left it
+        std::string saved;
+        std::string conflicts;
+    };
+    const std::string a = record("Alfa") + record("1"), b = record("Beta") + record("2"), g = record("Gama") + record("3");
+    const std::string header = "name,location\r\n";
+    const std::vector<Case> cases = {
+        {"they add", none, a + b + g + record("Delta") + record("4"), a + b + g + record("Delta") + record("4"), ""},
+        {"they delete", none, a + g, a + g, ""},
+        {"they rename", none, a + record("Bety") + record("2") + g, a + g + record("Bety") + record("2"), ""},
+        {"they relocate", none, a + record("Beta") + record("9") + g, a + record("Beta") + record("9") + g, ""},
+        {"they relocate and append", none, a + record("Beta") + record("9") + g + record("Delta") + record("4"),
+         a + record("Beta") + record("9") + g + record("Delta") + record("4"), ""},
+        {"they change the letter case", none, a + record("BETA") + record("2") + g, a + record("BETA") + record("2") + g, ""},
+        {"here added", add("Delta", "4"), a + b + g, a + b + g + record("Delta") + record("4"), ""},
+        {"here deleted", remove("Beta"), a + b + g, a + g, ""},
+        {"here renamed", rename("Beta", "Bety"), a + b + g, a + record("Bety") + record("2") + g, ""},
+        {"here relocated", relocate("Beta", "8"), a + b + g, a + record("Beta") + record("8") + g, ""},
+        {"both relocate alike", relocate("Beta", "8"), a + record("Beta") + record("8") + g,
+         a + record("Beta") + record("8") + g, ""},
+        {"both relocate differently", relocate("Beta", "8"), a + record("Beta") + record("9") + g,
+         a + record("Beta") + record("8") + g, header + "Beta,9\r\n"},
+        {"deleted here, relocated there", remove("Beta"), a + record("Beta") + record("9") + g, a + g,
+         header + "Beta,9\r\n"},
+        {"relocated here, deleted there", relocate("Beta", "8"), a + g, a + record("Beta") + record("8") + g, ""},
+        {"both add alike", add("Delta", "4"), a + b + g + record("Delta") + record("4"),
+         a + b + g + record("Delta") + record("4"), ""},
+        {"both add differently", add("Delta", "4"), a + b + g + record("Delta") + record("5"),
+         a + b + g + record("Delta") + record("4"), header + "Delta,5\r\n"},
+        {"added and taken back here, added there", addedAndTakenBack, a + b + g + record("Delta") + record("5"),
+         a + b + g + record("Delta") + record("5"), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& f : others())
+            std::filesystem::remove(f);
+        writeBytes(ListFileName, a + b + g);
+        CatalogueStore store;
+        Started started = startSession(store, messages);
+        ASSERT_FALSE(started.error);
+        c.here(started.catalogue);
+        writeBytes("their.tmp", c.theirs);
+        std::filesystem::rename("their.tmp", ListFileName);
+        const SaveReport report = raised(store.saveCatalogue(started.catalogue));
+        EXPECT_TRUE(readBytes(ListFileName) == c.saved);
+        EXPECT_EQ(report.conflicts, c.conflicts.empty() ? 0u : 1u);
+        const Names conflictFiles = others();
+        EXPECT_EQ(conflictFiles.empty() ? std::string() : readBytes(conflictFiles.front()), c.conflicts);
+        if (!conflictFiles.empty()) {
+            EXPECT_TRUE(std::regex_match(conflictFiles.front(), std::regex(R"(Zoznam\.dat-conflicts-\d{8}-\d{6}\.csv)")))
+                << conflictFiles.front();
+        }
+        // A second save of the same catalogue, its file now this save's,
+        // keeps what the first one merged.
+        raised(store.saveCatalogue(started.catalogue));
+        EXPECT_TRUE(readBytes(ListFileName) == c.saved);
+    }
 }
 
 // Another program changes the catalogue while it is open: by appending to

@@ -48,7 +48,7 @@ public:
     bool mayWrite() const { return lock.held(); }
     bool savable();
     void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
-    void saveMerging(const Catalogue& catalogue);
+    MergedRecords saveMerging(const Catalogue& catalogue);
     void saveOptions(const Switches& switches, SaveReport& report);
 
     FileSystem& fs;
@@ -130,19 +130,20 @@ bool CatalogueStore::Files::savable() {
 void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport& report) {
     others.startSave();
     try {
+        MergedRecords merged;
         if (!listRead) {
             if (!savable())
                 return;
             // Created where nothing is; from then on it is the file of this store.
             const FileIdentity absent;
-            vrindel::saveCatalogue(list, catalogue, {}, &absent);
+            vrindel::saveCatalogue(list, catalogue, merged, &absent);
             listRead = true;
         } else {
             if (!mayWrite())
                 return;
-            saveMerging(catalogue);
+            merged = saveMerging(catalogue);
         }
-        others.sawWritten(list);
+        others.wrote(merged);
         report.unsyncedFolder = list.folderSyncError();
         report.inPlace = list.rewroteInPlace();
     } catch (const IoError& e) {
@@ -153,27 +154,28 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
     report.conflictFile = others.conflictFile();
 }
 
-void CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
+MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
     // Each try costs a merge and a write; a program that writes faster than
     // that is told so rather than raced without end.
     constexpr int Tries = 5;
     for (int attempt = 1;; ++attempt) {
         FileIdentity expected = list.currentIdentity();
+        MergedRecords merged;
         if (!others.unchanged(expected) && expected.present) {
             // Through a link or a folder swapped since start-up the merge
             // would read, and the save overwrite, a file that is no
             // catalogue of ours. (Unmerged, the rewrite checks it itself.)
             list.requireHeldPlace();
-            others.merge(list, catalogue);
-            expected = others.seen();
+            merged = others.merge(list, catalogue);
+            expected = others.expected();
         }
         // The records that cannot be kept are safe in their own file before
         // the catalogue changes.
         others.writeConflicts(fs, list.place());
         try {
             // Its rewrite checks that the name still leads to the held file.
-            vrindel::saveCatalogue(list, catalogue, others.kept(catalogue), &expected);
-            return;
+            vrindel::saveCatalogue(list, catalogue, merged, &expected);
+            return merged;
         } catch (const IoError& e) {
             if (e.code() != io::ChangedMeanwhile)
                 throw;
@@ -282,7 +284,7 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
     // A catalogue read only in part is kept on disk like one that could not
     // be opened: writing the part back would lose the rest.
     f.listRead = whole;
-    f.others.startFrom(f.list);
+    f.others.startFrom(f.list, catalogue);
     return whole;
 }
 

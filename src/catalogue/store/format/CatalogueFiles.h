@@ -47,11 +47,30 @@ bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messag
 // Every record of the file in order, without a model: a name whose location
 // is missing at the end comes with an empty location. Read errors are raised.
 void readRecords(FileVar& listFile, const std::function<void(std::string_view name, std::string_view location)>& each);
+// The records a save writes when another program's version of the file
+// was merged: the catalogue's own in storage order, some left out (the
+// other program deleted them) or in the other program's version, then the
+// records it added.
+struct MergedRecords {
+    std::vector<int> dropped;   // storage indexes, ascending
+    std::vector<std::pair<int, std::pair<RecordText, RecordText>>> replaced;   // by storage index, ascending
+    std::vector<std::pair<RecordText, RecordText>> more;
+
+    std::uint64_t count(const Catalogue& catalogue) const {
+        return std::uint64_t(catalogue.storageCount()) - dropped.size() + more.size();
+    }
+    // Each record as the save writes it, in order.
+    void forEach(const Catalogue& catalogue,
+                 const std::function<void(const RecordText& name, const RecordText& location)>& each) const;
+};
+
 // The catalogue's records in storage order, then `more`. With `expected`,
 // the file must still be that one (or still absent), or FileChanged is raised.
 void saveCatalogue(FileVar& listFile, const Catalogue& catalogue,
                    const std::vector<std::pair<RecordText, RecordText>>& more = {},
                    const FileIdentity* expected = nullptr);
+void saveCatalogue(FileVar& listFile, const Catalogue& catalogue, const MergedRecords& merged,
+                   const FileIdentity* expected);
 void saveOptions(FileVar& optionsFile, const Switches& switches, const FileIdentity* expected = nullptr);
 
 }  // namespace vrindel

@@ -1,19 +1,29 @@
 #pragma once
-// The merge of other writers: records another program wrote to the
-// catalogue while this one had it read. Those it added (names neither in the
-// catalogue nor deleted or renamed in it) are kept, to be saved after the
-// catalogue's own; those the catalogue cannot take (their names taken here,
-// deleted or renamed here, or written twice) go to a conflict file
+// The merge of other writers: what another program (or another computer,
+// through a sync engine) made of the catalogue's file while this one had it
+// read. Three versions meet: the common one (the file as this program last
+// read or wrote it, BaseRecords.h), this program's catalogue, and the file
+// as it is now. A change made on one side only is taken: a record the other
+// side added, deleted, renamed or moved to another location comes along,
+// and so does one changed here. A record both sides changed, differently,
+// keeps this side's version, and the other's goes to a conflict file
 // (ConflictFile.h) before the catalogue changes. Nothing is dropped silently.
+//
+// Records are matched by name as the window matches them; a rename is a
+// delete and an add, so a record both sides renamed differently is kept
+// under both names.
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "records/Catalogue.h"
+#include "store/format/CatalogueFiles.h"
 #include "store/format/FileLayer.h"
+#include "store/merge/BaseRecords.h"
 
 namespace vrindel {
 
@@ -21,28 +31,27 @@ class OtherWriters {
 public:
     using Records = std::vector<std::pair<RecordText, RecordText>>;
 
-    // The file as it was just read or written, whole: the base of the next
-    // merge. Forgets what earlier merges took.
-    void startFrom(const FileVar& listFile);
-    // No file yet: the save creates it.
+    // The catalogue just read whole from the file: the common version.
+    void startFrom(const FileVar& listFile, const Catalogue& catalogue);
+    // No file yet: the save creates it, and everything another program
+    // puts there meanwhile is its own.
     void startFromNothing();
-    // The file as last read, merged or written.
-    void sawWritten(const FileVar& listFile);
-    // Whether the file is still what was last seen of it.
+    // The file as this program just wrote it, with what the merge took.
+    void wrote(const MergedRecords& merged);
+    // Whether the file is still the common version, as read.
     bool unchanged(const FileIdentity& now) const { return now == seen_.identity; }
-    const FileIdentity& seen() const { return seen_.identity; }
 
-    // Reads the file another program changed and takes its records; after
-    // it, the file as read is what was seen.
-    void merge(FileVar& listFile, const Catalogue& catalogue);
-    // Writes the records that could not be kept to a new conflict file, if
-    // there are any, before the catalogue changes. Raises IoError.
+    // Reads the file another program changed and merges it three ways with
+    // the catalogue: what to save. The file as read is expected().
+    MergedRecords merge(FileVar& listFile, const Catalogue& catalogue);
+    const FileIdentity& expected() const { return read_; }
+    // Writes the records the last merge could not take to a new conflict
+    // file, if there are any not written before, before the catalogue
+    // changes. Raises IoError.
     void writeConflicts(FileSystem& fs, const HeldFile& catalogueFile);
-    // The records taken so far that the catalogue still has no record of.
-    Records kept(const Catalogue& catalogue) const;
 
-    // Of all the merges since the catalogue was read.
-    std::size_t merged() const { return merged_.size(); }
+    // Records another program added that the last save kept.
+    std::size_t merged() const { return merged_; }
     // Of the last save's conflict files.
     void startSave() {
         conflictCount_ = 0;
@@ -60,12 +69,15 @@ private:
         std::uint64_t bytes = 0;
         std::uint64_t digest = 0;
     };
-    class Taker;
-    bool readAppended(FileVar& listFile, Taker& taker) const;
+    class ThreeWay;
+    bool readAppended(FileVar& listFile, ThreeWay& merge) const;
 
+    BaseRecords base_;
     Seen seen_;
-    Records merged_;
-    Records conflicts_;   // not yet written
+    FileIdentity read_;
+    Records pending_;                  // conflicts of the last merge
+    std::set<std::uint64_t> written_;  // conflicts already in a conflict file
+    std::size_t merged_ = 0;
     std::size_t conflictCount_ = 0;
     std::string conflictFile_;
 };

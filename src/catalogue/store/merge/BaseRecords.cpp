@@ -1,0 +1,83 @@
+#include "store/merge/BaseRecords.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "text/RecordText.h"
+
+namespace vrindel {
+
+namespace {
+
+constexpr std::uint64_t Prime = 0x9E3779B97F4A7C15ull;
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
+    h = (h ^ word) * Prime;
+    return h ^ (h >> 31);
+}
+
+// A text laid out as its record, its length first and zeros after it, so
+// that the pair ("ab", "c") and ("a", "bc") hash apart; eight bytes a step.
+std::uint64_t hashText(std::uint64_t h, std::string_view text, const unsigned char* fold) {
+    unsigned char record[32] = {};
+    const std::size_t length = std::min<std::size_t>(text.size(), sizeof record - 1);
+    record[0] = static_cast<unsigned char>(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        record[i + 1] = fold ? fold[byte] : byte;
+    }
+    for (std::size_t at = 0; at < sizeof record; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, record + at, 8);
+        h = mix(h, word);
+    }
+    return h;
+}
+
+}  // namespace
+
+std::uint64_t BaseRecords::recordHash(std::string_view name, std::string_view location) {
+    return hashText(hashText(Prime, name, nullptr), location, nullptr);
+}
+
+std::uint32_t BaseRecords::nameHash(std::string_view name) {
+    const std::uint64_t h = hashText(Prime, name, caseFoldTable());
+    return std::uint32_t(h ^ (h >> 32));
+}
+
+void BaseRecords::clear() {
+    records_.clear();
+    names_.clear();
+    sorted_ = true;
+}
+
+void BaseRecords::reserve(std::size_t records) {
+    records_.reserve(records);
+    names_.reserve(records);
+}
+
+void BaseRecords::add(std::string_view name, std::string_view location) {
+    records_.push_back(recordHash(name, location));
+    names_.push_back(nameHash(name));
+    sorted_ = false;
+}
+
+void BaseRecords::sortOnce() const {
+    if (sorted_)
+        return;
+    std::sort(records_.begin(), records_.end());
+    std::sort(names_.begin(), names_.end());
+    sorted_ = true;
+}
+
+bool BaseRecords::hasRecord(std::string_view name, std::string_view location) const {
+    sortOnce();
+    return std::binary_search(records_.begin(), records_.end(), recordHash(name, location));
+}
+
+bool BaseRecords::hasName(std::string_view name) const {
+    sortOnce();
+    return std::binary_search(names_.begin(), names_.end(), nameHash(name));
+}
+
+}  // namespace vrindel

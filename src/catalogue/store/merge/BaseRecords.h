@@ -1,0 +1,44 @@
+#pragma once
+// The common version of a three-way merge: the catalogue as this program
+// last read or wrote it, kept as a hash of each record and of each name
+// (letter case folded, as names match), so that a million records cost
+// twelve bytes each rather than a second copy. A record is found by its
+// exact bytes; a name as the window's name match finds it.
+//
+// A 64-bit record hash makes a false "this record was there" (which could
+// drop a record) vanishingly rare; a 32-bit name hash errs, rarely, only
+// towards "this name was there", which sends a record to the conflict file
+// instead of merging it: announced, never lost.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace vrindel {
+
+class BaseRecords {
+public:
+    // Forgets every record: the next ones build a new base.
+    void clear();
+    void reserve(std::size_t records);
+    void add(std::string_view name, std::string_view location);
+
+    bool hasRecord(std::string_view name, std::string_view location) const;
+    bool hasName(std::string_view name) const;
+    std::size_t size() const { return records_.size(); }
+
+    static std::uint64_t recordHash(std::string_view name, std::string_view location);
+    static std::uint32_t nameHash(std::string_view name);
+
+private:
+    // Kept in the order the records came and sorted at the first look-up:
+    // a catalogue that nobody else touched never pays for the sort.
+    void sortOnce() const;
+
+    mutable std::vector<std::uint64_t> records_;
+    mutable std::vector<std::uint32_t> names_;
+    mutable bool sorted_ = true;
+};
+
+}  // namespace vrindel
