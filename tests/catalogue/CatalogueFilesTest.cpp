@@ -1167,6 +1167,19 @@ TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
     }
 }
 
+// The switches merge one by one: the one changed here is saved, one the
+// other side changed meanwhile is not turned back.
+TEST_F(CatalogueFiles, SwitchesMergeOneByOne) {
+    writeBytes(ListFileName, record("a") + record("1"));
+    writeBytes(OptionsFileName, std::string("\x01\x00\x01", 3));
+    CatalogueStore store;
+    Started started = startSession(store, messages);
+    ASSERT_FALSE(started.error);
+    writeBytes(OptionsFileName, std::string("\x01\x01\x00", 3));   // there: both of the others
+    raised(store.saveOptions(Switches{false, false, true}));       // here: the first, and the second as read
+    EXPECT_EQ(readBytes(OptionsFileName), std::string("\x00\x01\x00", 3));
+}
+
 // Another program changes the catalogue while it is open: by appending to
 // it, or by putting a new file in its place. The records it added survive
 // the close after the window's own; those the catalogue cannot take (a name

@@ -23,6 +23,12 @@ LockState stateOf(const CatalogueLock& lock) {
     return LockState::Unlocked;
 }
 
+bool& switchOf(Switches& switches, Switch which) {
+    return which == Switch::Zoradit ? switches.zoradit : which == Switch::DelPlaceBox ? switches.delPlaceBox : switches.delExt;
+}
+
+bool switchOf(const Switches& switches, Switch which) { return switchOf(const_cast<Switches&>(switches), which); }
+
 }  // namespace
 
 const SaveReport::Failure* SaveReport::failure(StoredFile file) const {
@@ -60,7 +66,7 @@ public:
 
     bool listRead = false;
     bool optionsRead = false;
-    Switches optionsSeen;   // as read, or as last written
+    Switches optionsSeen;   // as read: the common version of a merge
     OtherWriters others;
 };
 
@@ -189,8 +195,24 @@ void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& re
     if (!optionsRead || switches == optionsSeen)
         return;
     try {
-        vrindel::saveOptions(options, switches);   // its rewrite checks the held place
-        optionsSeen = switches;
+        // Switch by switch, three ways: one changed here wins, any other
+        // keeps what another program (or computer) set meanwhile.
+        Switches theirs = optionsSeen;
+        std::uint64_t bytes = 0;
+        // Read only where this store's file still is: a name that came to
+        // lead elsewhere is neither read nor written.
+        options.requireHeldPlace();
+        if (options.exists()) {
+            vrindel::readOptions(options, [&](Switch which, bool on) { switchOf(theirs, which) = on; });
+            bytes = options.sizeInRecords();
+        }
+        Switches merged = theirs;
+        for (Switch which : {Switch::Zoradit, Switch::DelPlaceBox, Switch::DelExt})
+            if (switchOf(switches, which) != switchOf(optionsSeen, which))
+                switchOf(merged, which) = switchOf(switches, which);
+        if (merged == theirs && bytes == 3)
+            return;
+        vrindel::saveOptions(options, merged);   // its rewrite checks the held place
         if (!report.unsyncedFolder)
             report.unsyncedFolder = options.folderSyncError();
     } catch (const IoError& e) {
@@ -269,7 +291,7 @@ void CatalogueStore::readOptions(const std::function<void(Switch, bool)>& setSwi
     // Bytes the file lacks leave the switches as the window starts them.
     Switches seen{true, true, true};
     vrindel::readOptions(f.options, [&](Switch which, bool on) {
-        (which == Switch::Zoradit ? seen.zoradit : which == Switch::DelPlaceBox ? seen.delPlaceBox : seen.delExt) = on;
+        switchOf(seen, which) = on;
         setSwitch(which, on);
     });
     f.optionsSeen = seen;
