@@ -98,26 +98,6 @@ void readRecords(FileVar& listFile, const std::function<void(std::string_view, s
     listFile.close();
 }
 
-void MergedRecords::forEach(const Catalogue& catalogue,
-                            const std::function<void(const RecordText&, const RecordText&)>& each) const {
-    auto drop = dropped.begin();
-    auto other = replaced.begin();
-    for (int j = 0; j < catalogue.storageCount(); ++j) {
-        if (drop != dropped.end() && *drop == j) {
-            ++drop;
-            continue;
-        }
-        if (other != replaced.end() && other->first == j) {
-            each(other->second.first, other->second.second);
-            ++other;
-            continue;
-        }
-        each(catalogue.storageName(j), catalogue.storageLocation(j));
-    }
-    for (const auto& [name, location] : more)
-        each(name, location);
-}
-
 void saveCatalogue(FileVar& listFile, const Catalogue& catalogue,
                    const std::vector<std::pair<RecordText, RecordText>>& more, const FileIdentity* expected) {
     const int count = catalogue.storageCount();

@@ -59,9 +59,24 @@ struct MergedRecords {
     std::uint64_t count(const Catalogue& catalogue) const {
         return std::uint64_t(catalogue.storageCount()) - dropped.size() + more.size();
     }
-    // Each record as the save writes it, in order.
-    void forEach(const Catalogue& catalogue,
-                 const std::function<void(const RecordText& name, const RecordText& location)>& each) const;
+    // Each record as the save writes it, in order: each(name, location).
+    template <typename Each>
+    void forEach(const Catalogue& catalogue, Each&& each) const {
+        auto drop = dropped.begin();
+        auto other = replaced.begin();
+        for (int j = 0; j < catalogue.storageCount(); ++j) {
+            if (drop != dropped.end() && *drop == j) {
+                ++drop;
+            } else if (other != replaced.end() && other->first == j) {
+                each(other->second.first, other->second.second);
+                ++other;
+            } else {
+                each(catalogue.storageName(j), catalogue.storageLocation(j));
+            }
+        }
+        for (const auto& [name, location] : more)
+            each(name, location);
+    }
 };
 
 // The catalogue's records in storage order, then `more`. With `expected`,
