@@ -14,6 +14,7 @@
 #include "store/io/ContentHash.h"
 #include "Errors.h"
 #include "store/io/Retry.h"
+#include "store/io/ThisComputer.h"
 
 namespace vrindel {
 
@@ -75,7 +76,14 @@ std::string identityPart(const struct ::stat& st) {
     return std::to_string(std::uint64_t(st.st_dev)) + "-" + std::to_string(std::uint64_t(st.st_ino));
 }
 
+// Beside the file, where a sync engine may carry it to another computer,
+// the journal's name says which computer's save left it: another's is
+// never applied here. (Earlier versions left "Zoznam.dat.<dev>-<ino>.journal".)
 std::string besideName(const HeldFile& place, const struct ::stat& st) {
+    return place.leaf() + "." + machineTag() + "." + identityPart(st) + ".journal";
+}
+
+std::string earlierBesideName(const HeldFile& place, const struct ::stat& st) {
     return place.leaf() + "." + identityPart(st) + ".journal";
 }
 
@@ -184,10 +192,13 @@ struct Found {
 // The journals that may belong to the file `st` at `place`.
 std::vector<Found> findJournals(FileSystem& fs, const HeldFile& place, const struct ::stat& st, int stateFd) {
     std::vector<Found> found;
-    const std::string beside = besideName(place, st);
-    struct ::stat js{};
-    if (retryInterrupted([&] { return fs.lstat(place.folder(), beside, &js); }) == 0 && S_ISREG(js.st_mode))
-        found.push_back({place.folder(), beside, heldPath(fs, place) + "." + identityPart(st) + ".journal"});
+    const std::string folderPath = heldPath(fs, place);
+    const std::string folder = folderPath.substr(0, folderPath.size() - place.leaf().size());
+    for (const std::string& beside : {besideName(place, st), earlierBesideName(place, st)}) {
+        struct ::stat js{};
+        if (retryInterrupted([&] { return fs.lstat(place.folder(), beside, &js); }) == 0 && S_ISREG(js.st_mode))
+            found.push_back({place.folder(), beside, folder + beside});
+    }
     if (stateFd < 0)
         return found;
     const int listing = ::dup(stateFd);
@@ -237,7 +248,7 @@ void RollbackJournal::begin(const HeldFile& place, int fd, const struct ::stat& 
     };
     name_ = besideName(place, st);
     folder_ = place.folder();
-    path_ = path + "." + identityPart(st) + ".journal";
+    path_ = path.substr(0, path.size() - place.leaf().size()) + name_;
     fd_ = create(folder_, name_);
     if (fd_ < 0 && folderRefuses(errno)) {
         folder_ = openUserStateFolder(*fs_, true);

@@ -13,12 +13,16 @@
 
 #include "Errors.h"
 #include "store/io/Retry.h"
+#include "store/io/ThisComputer.h"
 
 namespace vrindel {
 
 namespace {
 
-// The temporary files of saves of `leaf`: ".Zoznam.dat.tmp-<pid>-<n>".
+// The temporary files of saves of `leaf`:
+// ".Zoznam.dat.tmp-<computer>-<pid>-<n>", the computer's tag telling this
+// one from another that a sync engine carries the folder to. (Earlier
+// versions wrote ".Zoznam.dat.tmp-<pid>-<n>".)
 // (Built by appending: GCC 12 warns falsely about `"." + std::string`.)
 std::string temporaryPrefix(const std::string& leaf) {
     std::string prefix(1, '.');
@@ -27,7 +31,31 @@ std::string temporaryPrefix(const std::string& leaf) {
     return prefix;
 }
 
-std::string temporaryStem(const std::string& leaf) { return temporaryPrefix(leaf) + std::to_string(::getpid()) + "-"; }
+std::string temporaryStem(const std::string& leaf) {
+    return temporaryPrefix(leaf) + computerTag() + "-" + std::to_string(::getpid()) + "-";
+}
+
+// Whether a temporary file's name, after its prefix, says a save that can no
+// longer be going on: of this computer, of an earlier boot or by a process
+// that is gone. Another computer's is never taken for this one's.
+bool staleHere(std::string_view rest) {
+    bool thisBoot = true;
+    if (rest.size() > 16 && rest[16] == '-' && isComputerTag(rest.substr(0, 16))) {
+        if (!madeHere(rest.substr(0, 16)))
+            return false;
+        thisBoot = madeThisBoot(rest.substr(0, 16));
+        rest.remove_prefix(17);
+    }
+    pid_t pid = 0;
+    const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+    if (ec != std::errc() || end == rest.data() || end == rest.data() + rest.size() || *end != '-' || pid <= 0)
+        return false;
+    if (!thisBoot)
+        return true;
+    // A process that may still be writing it (or that we may not ask
+    // about) keeps its file.
+    return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 // A file system that has no owners or modes (FAT, exFAT through FUSE)
 // answers so; there is nothing to keep then.
@@ -184,14 +212,7 @@ void removeStaleTemporaries(FileSystem& fs, int folder, const std::string& leaf)
         const std::string_view name = entry->d_name;
         if (!name.starts_with(prefix))
             continue;
-        const std::string_view rest = name.substr(prefix.size());
-        pid_t pid = 0;
-        const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
-        if (ec != std::errc() || end == rest.data() || end == rest.data() + rest.size() || *end != '-' || pid <= 0)
-            continue;
-        // A process that may still be writing it (or that we may not ask
-        // about) keeps its file.
-        if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH)
+        if (!staleHere(name.substr(prefix.size())))
             continue;
         stale.emplace_back(name);
     }
