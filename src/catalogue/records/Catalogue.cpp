@@ -387,8 +387,11 @@ bool Catalogue::fitsAt(std::size_t at) const {
 
 void Catalogue::relocateAtDisplay(int i, std::string_view location) {
     const RecordText name = displayAt(i);
-    const int j = findInStorage(name.view());
-    if (j < 0)
+    relocateAtStorage(findInStorage(name.view()), location);
+}
+
+void Catalogue::relocateAtStorage(int j, std::string_view location) {
+    if (j < 0 || std::size_t(j) >= storage_.size())
         throw ListError::outOfBounds(j);
     Stored& s = storage_[std::size_t(j)];
     const TextId l = newText(location, 1);
@@ -398,20 +401,21 @@ void Catalogue::relocateAtDisplay(int i, std::string_view location) {
     changed_ = true;
 }
 
-std::vector<std::pair<int, int>> Catalogue::repeatedNames() const {
+std::vector<std::pair<int, int>> Catalogue::repeatedNames(const std::vector<std::string_view>& more) const {
     // Two names match exactly when their case-folded bytes are equal (the
     // collation's promise), so one pass in storage order over a hash table
     // of folded names finds every repeat and its first: no sort, which an
     // import of a million names would otherwise wait for.
     const unsigned char* fold = caseFoldTable();
-    const std::size_t n = storage_.size();
+    const std::size_t listed = storage_.size(), n = listed + more.size();
+    auto name = [&](std::size_t j) { return j < listed ? text(storage_[j].name) : more[j - listed]; };
     auto folded = [&](std::string_view s, std::size_t i) { return fold[static_cast<unsigned char>(s[i])]; };
     std::vector<std::uint32_t> hashes(n);
     for (std::size_t j = 0; j < n; ++j) {
-        const std::string_view name = text(storage_[j].name);
+        const std::string_view t = name(j);
         std::uint32_t h = 2166136261u;   // FNV-1a
-        for (std::size_t i = 0; i < name.size(); ++i)
-            h = (h ^ folded(name, i)) * 16777619u;
+        for (std::size_t i = 0; i < t.size(); ++i)
+            h = (h ^ folded(t, i)) * 16777619u;
         hashes[j] = h;
     }
     std::size_t slots = 16;
@@ -443,7 +447,7 @@ std::vector<std::pair<int, int>> Catalogue::repeatedNames() const {
                 slot = Slot{h, std::uint32_t(j + 1)};
                 break;
             }
-            if (slot.hash == h && sameFolded(text(storage_[slot.first - 1].name), text(storage_[j].name))) {
+            if (slot.hash == h && sameFolded(name(slot.first - 1), name(j))) {
                 repeated.emplace_back(int(j), int(slot.first - 1));
                 break;
             }
