@@ -250,11 +250,8 @@ void Command::readForAdding(Change& change, bool dryRun) {
         readForLooking(change.catalogue);
 }
 
-void Command::save(Change& change, const RecordBatch& batch) {
-    if (batch.leavesOut())
-        save(change, batch.result(change.catalogue));
-    else
-        save(change);
+void Command::save(Change& change, const RecordBatch&) {
+    save(change);
 }
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
