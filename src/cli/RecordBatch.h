@@ -53,16 +53,16 @@ public:
     std::size_t relocated() const { return relocated_; }
 
 private:
-    std::string_view nameOf(std::size_t k) const;
-    std::string_view locationOf(std::size_t k) const;
+    // The storable rows' names, each followed in texts_ by its location.
+    std::vector<std::string_view> rowNames() const;
+    static std::string_view locationAfter(std::string_view name);
     // Refuses or relocates each storable row whose name matches an earlier
     // one; `listed` is the catalogue's own count.
-    void dropRepeats(Catalogue& catalogue, int listed, bool update,
+    void dropRepeats(Catalogue& catalogue, int listed, const std::vector<std::string_view>& names, bool update,
                      const std::function<std::string(std::size_t first)>& twice);
 
     std::size_t rows_ = 0;
     std::vector<std::size_t> rowOf_;   // storable row k -> row
-    std::vector<std::size_t> textAt_;  // storable row k -> its texts in texts_
     std::string texts_;                // the storable rows' texts, each after its length
     std::vector<std::pair<std::size_t, std::string>> problems_;
     Converted name_, location_;        // room used again row after row
