@@ -225,7 +225,15 @@ private:
     bool atLineEnd(std::size_t p) const {
         return !in_.has(p) || data_[p] == '\n' || (data_[p] == '\r' && in_.has(p + 1) && data_[p + 1] == '\n');
     }
-    void skipLineEnd();
+    // Past the line break at pos_.
+    void skipLineEnd() {
+        if (in_.has(pos_) && data_[pos_] == '\r')
+            ++pos_;
+        if (in_.has(pos_) && data_[pos_] == '\n') {
+            ++pos_;
+            ++line_;
+        }
+    }
     bool pastLineBreak();
     // A malformed row: the rest of its line is the row's.
     Step restOfLine() { return pastLineBreak() ? Step::Row : Step::TooLong; }
@@ -271,16 +279,6 @@ Step CsvRowReader::read(Fields& fields, ImportRow& row, Resume& resume) {
     }
     skipLineEnd();
     return Step::Row;
-}
-
-// Past the line break at pos_.
-void CsvRowReader::skipLineEnd() {
-    if (in_.has(pos_) && data_[pos_] == '\r')
-        ++pos_;
-    if (in_.has(pos_) && data_[pos_] == '\n') {
-        ++pos_;
-        ++line_;
-    }
 }
 
 // Past the next line break from pos_, or to the end; false when the row
