@@ -2,15 +2,24 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <unordered_map>
 
 #include "Messages.h"
 
 namespace vrindel::cli {
 
+namespace {
+
+// Large enough that a million rows take few pieces, small enough to waste
+// little of the last one.
+constexpr std::size_t PieceSize = 1 << 20;
+
+}  // namespace
+
 void RecordBatch::reserve(std::size_t rows) {
     rowOf_.reserve(rows);
-    texts_.reserve(rows * 16);
+    names_.reserve(rows);
 }
 
 void RecordBatch::take(std::string_view utf8Name, std::string_view utf8Location) {
@@ -23,24 +32,26 @@ void RecordBatch::take(std::string_view utf8Name, std::string_view utf8Location)
         problems_.emplace_back(r, !name_.problem.empty() ? name_.problem : location_.problem);
         return;
     }
-    for (const Converted* text : {&name_, &location_}) {
-        texts_ += char(text->bytes.size());
-        texts_ += text->bytes;
-    }
+    const std::string& name = name_.bytes;
+    const std::string& location = location_.bytes;
+    char* const at = roomFor(name.size() + 1 + location.size());
+    std::memcpy(at, name.data(), name.size());
+    at[name.size()] = char(location.size());
+    std::memcpy(at + name.size() + 1, location.data(), location.size());
+    names_.emplace_back(at, name.size());
     rowOf_.push_back(r);
 }
 
 void RecordBatch::reject(std::string problem) { problems_.emplace_back(rows_++, std::move(problem)); }
 
-std::vector<std::string_view> RecordBatch::rowNames() const {
-    std::vector<std::string_view> names;
-    names.reserve(rowOf_.size());
-    for (std::size_t at = 0; at < texts_.size();) {
-        names.emplace_back(texts_.data() + at + 1, std::uint8_t(texts_[at]));
-        at += 1 + names.back().size();
-        at += 1 + std::uint8_t(texts_[at]);
+char* RecordBatch::roomFor(std::size_t bytes) {
+    if (pieces_.empty() || PieceSize - pieceUsed_ < bytes) {
+        pieces_.emplace_back(new char[PieceSize]);
+        pieceUsed_ = 0;
     }
-    return names;
+    char* const at = pieces_.back().get() + pieceUsed_;
+    pieceUsed_ += bytes;
+    return at;
 }
 
 std::string_view RecordBatch::locationAfter(std::string_view name) {
@@ -50,27 +61,26 @@ std::string_view RecordBatch::locationAfter(std::string_view name) {
 
 void RecordBatch::compare(Catalogue& catalogue, bool update,
                           const std::function<std::string(std::size_t first)>& twice) {
-    const std::vector<std::string_view> names = rowNames();
     const std::size_t badRows = problems_.size();
-    dropRepeats(catalogue, catalogue.storageCount(), names, update, twice);
+    dropRepeats(catalogue, catalogue.storageCount(), update, twice);
     if (problems_.size() > badRows)   // in the order of the rows
         std::inplace_merge(problems_.begin(), problems_.begin() + std::ptrdiff_t(badRows), problems_.end(),
                            [](const auto& a, const auto& b) { return a.first < b.first; });
 
     added_ = std::size_t(std::count(drop_.begin(), drop_.end(), false));
     catalogue.reserve(added_);
-    for (std::size_t k = 0; k < names.size(); ++k)
+    for (std::size_t k = 0; k < names_.size(); ++k)
         if (!drop_[k])
-            catalogue.appendLoaded(names[k], locationAfter(names[k]));
+            catalogue.appendLoaded(names_[k], locationAfter(names_[k]));
 }
 
-void RecordBatch::dropRepeats(Catalogue& catalogue, int listed, const std::vector<std::string_view>& names,
-                              bool update, const std::function<std::string(std::size_t first)>& twice) {
+void RecordBatch::dropRepeats(Catalogue& catalogue, int listed, bool update,
+                              const std::function<std::string(std::size_t first)>& twice) {
     // The first of equal names among the rows stays; so does the
     // catalogue's own record, which an update reaches by its name.
     drop_.assign(rowOf_.size(), false);
     std::unordered_map<int, std::size_t> updatedBy;   // listed record -> row that moved it
-    for (const auto& [later, first] : catalogue.repeatedNames(names)) {
+    for (const auto& [later, first] : catalogue.repeatedNames(names_)) {
         if (later < listed)
             continue;   // the catalogue's own, not these rows'
         const std::size_t k = std::size_t(later - listed);
@@ -83,7 +93,7 @@ void RecordBatch::dropRepeats(Catalogue& catalogue, int listed, const std::vecto
                                       printable(windows1250ToUtf8(catalogue.storageName(first).view()))));
         } else if (const auto [it, isNew] = updatedBy.emplace(first, rowOf_[k]); !isNew) {
             problems_.emplace_back(rowOf_[k], twice(it->second));
-        } else if (const RecordText location(locationAfter(names[k])); !(catalogue.storageLocation(first) == location)) {
+        } else if (const RecordText location(locationAfter(names_[k])); !(catalogue.storageLocation(first) == location)) {
             catalogue.relocateAtStorage(first, location.view());
             ++relocated_;
         }

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,17 +54,23 @@ public:
     std::size_t relocated() const { return relocated_; }
 
 private:
-    // The storable rows' names, each followed in texts_ by its location.
-    std::vector<std::string_view> rowNames() const;
+    // Room for `bytes` more bytes of texts, where they stay.
+    char* roomFor(std::size_t bytes);
+    // A row's location is stored after its name, after a byte that holds
+    // its length.
     static std::string_view locationAfter(std::string_view name);
     // Refuses or relocates each storable row whose name matches an earlier
     // one; `listed` is the catalogue's own count.
-    void dropRepeats(Catalogue& catalogue, int listed, const std::vector<std::string_view>& names, bool update,
+    void dropRepeats(Catalogue& catalogue, int listed, bool update,
                      const std::function<std::string(std::size_t first)>& twice);
 
     std::size_t rows_ = 0;
-    std::vector<std::size_t> rowOf_;   // storable row k -> row
-    std::string texts_;                // the storable rows' texts, each after its length
+    std::vector<std::size_t> rowOf_;          // storable row k -> row
+    std::vector<std::string_view> names_;     // storable row k -> its name, in pieces_
+    // The storable rows' texts, in pieces that never move, so that a name
+    // is held as a view from the start.
+    std::vector<std::unique_ptr<char[]>> pieces_;
+    std::size_t pieceUsed_ = 0;
     std::vector<std::pair<std::size_t, std::string>> problems_;
     Converted name_, location_;        // room used again row after row
     bool refuseControls_ = false;
