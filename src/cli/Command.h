@@ -107,8 +107,7 @@ protected:
     // The store's save: only to the file that was read, keeping what
     // another program added meanwhile, a temporary file put in place whole
     // (or in place where it must), mode and owner kept.
-    static void save(Change& change) { save(change, change.catalogue); }
-    static void save(Change& change, const Catalogue& catalogue);
+    static void save(Change& change);
     // For the commands that add many records at once (import, scan): the
     // catalogue locked for the change, or only read for a dry run, a
     // missing one being empty then.

@@ -199,10 +199,7 @@ private:
         }
         if (!dryRun_) {
             progress.stage(_("saving"));
-            if (batch.leavesOut())
-                save(change, batch.result(change.catalogue));
-            else
-                save(change);
+            save(change);
         }
         std::printf("%s\n", summary(batch).c_str());
         // What was asked is done: every row imported, or with --skip-invalid

@@ -1,19 +1,19 @@
 #pragma once
 // What `import` and `scan` share: records that come from outside (the rows
-// of a file, the files of a folder), taken in three steps that each can be
+// of a file, the files of a folder), taken in two steps that each can be
 // read on its own:
 //
 //   1. take()     each row on its own: well formed, storable
 //   2. compare()  the rows against the catalogue and each other, by the
-//                 window's name match
-//   3. result()   the catalogue to save: the rows that passed, and with
-//                 --update the new locations of names already listed
+//                 catalogue's name match; the rows that pass are appended
+//                 and, with --update, names already listed relocated
 //
 // A row is known by its number; the command says what a number means to a
 // person (a line of a file, a path).
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,12 +37,13 @@ public:
     void reject(std::string problem);
     std::size_t rows() const { return rows_; }
 
-    // Step 2. Appends the rows that can be stored to `catalogue` (which
-    // must hold only its own records yet) and finds every name that is
-    // listed already or twice among the rows. With `update`, a row naming
-    // a listed record gives that record its location instead of being
-    // refused; a second row for the same record is refused. `twice` words
-    // the problem of a row whose name an earlier row (given) already had.
+    // Step 2. Finds every row whose name is listed already or twice among
+    // the rows, and appends the others to `catalogue` (which must hold only
+    // its own records yet): the catalogue is then what to save. With
+    // `update`, a row naming a listed record gives that record its location
+    // instead of being refused; a second row for the same record is
+    // refused. `twice` words the problem of a row whose name an earlier row
+    // (given) already had.
     void compare(Catalogue& catalogue, bool update, const std::function<std::string(std::size_t first)>& twice);
 
     // Every row refused, with why, in the order of the rows.
@@ -51,24 +52,30 @@ public:
     // The rows that are added, in their order.
     std::vector<std::size_t> addedRows() const;
     std::size_t relocated() const { return relocated_; }
-    // Whether the catalogue compare() filled holds rows to leave out: then
-    // result() is what to save.
-    bool leavesOut() const { return leavesOut_; }
-    // Step 3. The catalogue's own records (with their new locations) and
-    // the rows added.
-    Catalogue result(const Catalogue& catalogue) const;
 
 private:
+    // Room for `bytes` more bytes of texts, where they stay.
+    char* roomFor(std::size_t bytes);
+    // A row's location is stored after its name, after a byte that holds
+    // its length.
+    static std::string_view locationAfter(std::string_view name);
+    // Refuses or relocates each storable row whose name matches an earlier
+    // one; `listed` is the catalogue's own count.
+    void dropRepeats(Catalogue& catalogue, int listed, bool update,
+                     const std::function<std::string(std::size_t first)>& twice);
+
     std::size_t rows_ = 0;
-    std::vector<std::size_t> rowOf_;   // storable row k -> row
-    std::string texts_;                // the storable rows' texts, each after its length
+    std::vector<std::size_t> rowOf_;          // storable row k -> row
+    std::vector<std::string_view> names_;     // storable row k -> its name, in pieces_
+    // The storable rows' texts, in pieces that never move, so that a name
+    // is held as a view from the start.
+    std::vector<std::unique_ptr<char[]>> pieces_;
+    std::size_t pieceUsed_ = 0;
     std::vector<std::pair<std::size_t, std::string>> problems_;
     Converted name_, location_;        // room used again row after row
     bool refuseControls_ = false;
 
-    int before_ = 0;                   // the catalogue's own records
     std::vector<bool> drop_;           // storable row k is not added
-    bool leavesOut_ = false;
     std::size_t added_ = 0;
     std::size_t relocated_ = 0;
 };

@@ -113,10 +113,7 @@ public:
             return exitcode::Ok;
         }
         progress.stage(_("saving"));
-        if (batch.leavesOut())
-            save(change, batch.result(change.catalogue));
-        else
-            save(change);
+        save(change);
         std::printf("%s\n", summary(batch, stored).c_str());
         return exitcode::Ok;
     }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "ImportInput.h"
@@ -206,135 +207,181 @@ struct Resume {
     std::size_t line = 0;
 };
 
+// One CSV row read from where it starts: its fields, each quoted or plain,
+// and the line break that ends it. Where the row starts stays with the
+// caller until the row is read: a NeedMore on the way starts it again.
+class CsvRowReader {
+public:
+    CsvRowReader(const Input& in, std::size_t pos, std::size_t line, char delimiter)
+        : in_(in), data_(in.data()), pos_(pos), line_(line), start_(pos), delimiter_(delimiter) {}
+
+    // The row, or the blank line, and where the reading goes on after it;
+    // TooLong when the row runs past its bound.
+    Step read(Fields& fields, ImportRow& row, Resume& resume);
+    std::size_t pos() const { return pos_; }
+    std::size_t line() const { return line_; }
+
+private:
+    bool atLineEnd(std::size_t p) const {
+        return !in_.has(p) || data_[p] == '\n' || (data_[p] == '\r' && in_.has(p + 1) && data_[p + 1] == '\n');
+    }
+    // Past the line break at pos_.
+    void skipLineEnd() {
+        if (in_.has(pos_) && data_[pos_] == '\r')
+            ++pos_;
+        if (in_.has(pos_) && data_[pos_] == '\n') {
+            ++pos_;
+            ++line_;
+        }
+    }
+    bool pastLineBreak();
+    // A malformed row: the rest of its line is the row's.
+    Step restOfLine() { return pastLineBreak() ? Step::Row : Step::TooLong; }
+    // The field from the quote at pos_; a Step when the row ends with it.
+    std::optional<Step> quotedField(std::string& value, ImportRow& row, Resume& resume);
+    bool toClosingQuote(std::string& value);
+    void plainField(std::string& value, ImportRow& row);
+
+    const Input& in_;
+    const char* const data_;
+    std::size_t pos_, line_;
+    const std::size_t start_;
+    const char delimiter_;
+};
+
+Step CsvRowReader::read(Fields& fields, ImportRow& row, Resume& resume) {
+    if (atLineEnd(pos_)) {   // a blank line holds no record
+        skipLineEnd();
+        return Step::Blank;
+    }
+    startRow(row, line_);
+    resume = {};
+    fields.count = 0;
+    for (;;) {
+        std::string& value = fields.next();
+        if (data_[pos_] == '"') {
+            if (const std::optional<Step> ended = quotedField(value, row, resume))
+                return *ended;
+        } else {
+            plainField(value, row);
+        }
+        if (pos_ - start_ > MaxRowBytes)
+            return Step::TooLong;
+        if (!row.problem.empty())
+            return restOfLine();
+        if (!in_.has(pos_) || data_[pos_] != delimiter_)
+            break;
+        ++pos_;
+        if (atLineEnd(pos_)) {   // a last field left empty
+            fields.next();
+            break;
+        }
+    }
+    skipLineEnd();
+    return Step::Row;
+}
+
+// Past the next line break from pos_, or to the end; false when the row
+// has none within its bound.
+bool CsvRowReader::pastLineBreak() {
+    const std::size_t bound = start_ + MaxRowBytes;
+    for (;;) {
+        const std::size_t limit = std::min(in_.size(), bound);
+        if (pos_ < limit) {
+            if (const void* nl = std::memchr(data_ + pos_, '\n', limit - pos_)) {
+                pos_ = std::size_t(static_cast<const char*>(nl) - data_) + 1;
+                ++line_;
+                return true;
+            }
+            pos_ = limit;
+        }
+        if (pos_ >= bound)
+            return false;
+        if (!in_.has(pos_))
+            return true;
+    }
+}
+
+std::optional<Step> CsvRowReader::quotedField(std::string& value, ImportRow& row, Resume& resume) {
+    const std::size_t quoteAt = pos_, quoteLine = line_;
+    ++pos_;
+    const bool closed = toClosingQuote(value);
+    if (line_ != quoteLine && resume.pos == std::string::npos) {
+        resume.pos = std::size_t(static_cast<const char*>(std::memchr(data_ + quoteAt, '\n', pos_ - quoteAt)) - data_) + 1;
+        resume.line = quoteLine + 1;
+    }
+    if (!closed) {
+        row.problem = value.size() > MaxFieldBytes ? tr("a quoted field is not closed within {0} bytes", MaxFieldBytes)
+                                                   : std::string(_("a quoted field is not closed"));
+        if (resume.pos != std::string::npos)
+            return Step::Row;
+        pos_ = quoteAt;   // the rest of its line is the row's
+        line_ = quoteLine;
+        return restOfLine();
+    }
+    if (!atLineEnd(pos_) && data_[pos_] != delimiter_)
+        row.problem = _("text after a field's closing quote");
+    return std::nullopt;
+}
+
+// The field's text up to its closing quote, and past the quote; false when
+// the quote is not closed within the field's bound or the input.
+bool CsvRowReader::toClosingQuote(std::string& value) {
+    while (value.size() <= MaxFieldBytes && in_.has(pos_)) {
+        // Everything up to the next quote is the field's, looked for no
+        // further than one byte past the field's bound, so that what is
+        // read does not depend on where the input was cut.
+        const std::size_t ahead = std::min(in_.size() - pos_, MaxFieldBytes + 1 - value.size());
+        const void* q = std::memchr(data_ + pos_, '"', ahead);
+        const std::size_t quote = q ? std::size_t(static_cast<const char*>(q) - data_) : pos_ + ahead;
+        line_ += std::size_t(std::count(data_ + pos_, data_ + quote, '\n'));
+        value.append(data_ + pos_, quote - pos_);
+        pos_ = quote;
+        if (value.size() > MaxFieldBytes || !in_.has(pos_))
+            continue;   // the loop's condition ends it or reads on
+        if (in_.has(pos_ + 1) && data_[pos_ + 1] == '"') {
+            value += '"';
+            pos_ += 2;
+            continue;
+        }
+        ++pos_;
+        return true;
+    }
+    return false;
+}
+
+void CsvRowReader::plainField(std::string& value, ImportRow& row) {
+    const std::size_t from = pos_;
+    std::size_t pos = pos_;
+    for (; in_.has(pos); ++pos) {
+        const char c = data_[pos];
+        if (c == delimiter_ || c == '\n' || (c == '\r' && in_.has(pos + 1) && data_[pos + 1] == '\n'))
+            break;
+        if (pos - from == MaxFieldBytes) {
+            row.problem = fieldTooLong();
+            break;
+        }
+    }
+    pos_ = pos;
+    if (row.problem.empty()) {
+        value.assign(data_ + from, pos - from);
+        if (value.find('"') != std::string::npos)
+            row.problem = _("a quote inside a field that is not quoted");
+    }
+}
+
 // Reads one CSV row from `rowPos`, or the blank line there. `rowPos` and
 // `rowLine` move on only when it returns; NeedMore leaves them where the
 // row starts.
 Step csvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& fields, ImportRow& row,
             Resume& resume, char delimiter) {
-    const char* const data = in.data();
-    std::size_t pos = rowPos, line = rowLine;
-    auto atLineEnd = [&](std::size_t p) {
-        return !in.has(p) || data[p] == '\n' || (data[p] == '\r' && in.has(p + 1) && data[p + 1] == '\n');
-    };
-    auto done = [&](Step step) {
-        rowPos = pos;
-        rowLine = line;
-        return step;
-    };
-    // Past the line break at pos.
-    auto skipLineEnd = [&] {
-        if (in.has(pos) && data[pos] == '\r')
-            ++pos;
-        if (in.has(pos) && data[pos] == '\n') {
-            ++pos;
-            ++line;
-        }
-    };
-    if (atLineEnd(pos)) {   // a blank line holds no record
-        skipLineEnd();
-        return done(Step::Blank);
+    CsvRowReader reader(in, rowPos, rowLine, delimiter);
+    const Step step = reader.read(fields, row, resume);
+    if (step != Step::TooLong) {
+        rowPos = reader.pos();
+        rowLine = reader.line();
     }
-    const std::size_t start = pos;
-    const std::size_t bound = start + MaxRowBytes;
-    // Past the next line break from pos, or to the end; false when the row
-    // has none within its bound.
-    auto pastLineBreak = [&] {
-        for (;;) {
-            const std::size_t limit = std::min(in.size(), bound);
-            if (pos < limit) {
-                if (const void* nl = std::memchr(data + pos, '\n', limit - pos)) {
-                    pos = std::size_t(static_cast<const char*>(nl) - data) + 1;
-                    ++line;
-                    return true;
-                }
-                pos = limit;
-            }
-            if (pos >= bound)
-                return false;
-            if (!in.has(pos))
-                return true;
-        }
-    };
-
-    startRow(row, line);
-    resume = {};
-    fields.count = 0;
-    for (;;) {
-        std::string& value = fields.next();
-        if (data[pos] == '"') {
-            const std::size_t quoteAt = pos, quoteLine = line;
-            ++pos;
-            bool closed = false;
-            while (value.size() <= MaxFieldBytes && in.has(pos)) {
-                // Everything up to the next quote is the field's, looked for
-                // no further than one byte past the field's bound, so that
-                // what is read does not depend on where the input was cut.
-                const std::size_t ahead = std::min(in.size() - pos, MaxFieldBytes + 1 - value.size());
-                const void* q = std::memchr(data + pos, '"', ahead);
-                const std::size_t quote = q ? std::size_t(static_cast<const char*>(q) - data) : pos + ahead;
-                line += std::size_t(std::count(data + pos, data + quote, '\n'));
-                value.append(data + pos, quote - pos);
-                pos = quote;
-                if (value.size() > MaxFieldBytes || !in.has(pos))
-                    continue;   // the loop's condition ends it or reads on
-                if (in.has(pos + 1) && data[pos + 1] == '"') {
-                    value += '"';
-                    pos += 2;
-                    continue;
-                }
-                ++pos;
-                closed = true;
-                break;
-            }
-            if (line != quoteLine && resume.pos == std::string::npos) {
-                resume.pos = std::size_t(static_cast<const char*>(std::memchr(data + quoteAt, '\n', pos - quoteAt)) - data) + 1;
-                resume.line = quoteLine + 1;
-            }
-            if (!closed) {
-                row.problem = value.size() > MaxFieldBytes
-                                  ? tr("a quoted field is not closed within {0} bytes", MaxFieldBytes)
-                                  : std::string(_("a quoted field is not closed"));
-                if (resume.pos != std::string::npos)
-                    return done(Step::Row);
-                pos = quoteAt;   // the rest of its line is the row's
-                line = quoteLine;
-                return pastLineBreak() ? done(Step::Row) : Step::TooLong;
-            }
-            if (!atLineEnd(pos) && data[pos] != delimiter)
-                row.problem = _("text after a field's closing quote");
-        } else {
-            const std::size_t from = pos;
-            for (; in.has(pos); ++pos) {
-                const char c = data[pos];
-                if (c == delimiter || c == '\n' || (c == '\r' && in.has(pos + 1) && data[pos + 1] == '\n'))
-                    break;
-                if (pos - from == MaxFieldBytes) {
-                    row.problem = fieldTooLong();
-                    break;
-                }
-            }
-            if (row.problem.empty()) {
-                value.assign(data + from, pos - from);
-                if (value.find('"') != std::string::npos)
-                    row.problem = _("a quote inside a field that is not quoted");
-            }
-        }
-        if (pos - start > MaxRowBytes)
-            return Step::TooLong;
-        if (!row.problem.empty())   // the rest of the line is the row's
-            return pastLineBreak() ? done(Step::Row) : Step::TooLong;
-        if (in.has(pos) && data[pos] == delimiter) {
-            ++pos;
-            if (atLineEnd(pos)) {   // a last field left empty
-                fields.next();
-                break;
-            }
-            continue;
-        }
-        break;
-    }
-    skipLineEnd();
-    return done(Step::Row);
+    return step;
 }
 
 // One TSV line from `rowPos`, as csvRow.

@@ -549,6 +549,24 @@ TEST(CatalogueCaseDuplicates, RenamingTheSecondRenamesTheFirstInStorage) {
     }
 }
 
+// The display entry reaches the first record of its name; a storage index
+// reaches its own record, as an import relocating by it needs.
+TEST(CatalogueCaseDuplicates, RelocatingTheSecondByStorageIndexReachesTheSecond) {
+    Catalogue c;
+    load(c, {{"Abc", "first"}, {"x", "mid"}, {"ABC", "second"}});
+    c.relocateAtDisplay(2, "by name");
+    EXPECT_EQ(storageLocations(c), (Names{"by name", "mid", "second"}));
+    c.relocateAtStorage(2, "by index");
+    EXPECT_EQ(storageLocations(c), (Names{"by name", "mid", "by index"}));
+    EXPECT_TRUE(c.changed());
+    EXPECT_EQ(listErrorOf([&] { c.relocateAtStorage(3, "y"); }), "List index out of bounds (3)");
+
+    // Names about to be appended match the stored ones and each other.
+    using Pairs = std::vector<std::pair<int, int>>;
+    EXPECT_EQ(c.repeatedNames(), (Pairs{{2, 0}}));
+    EXPECT_EQ(c.repeatedNames({"new", "X", "NEW", "abc"}), (Pairs{{2, 0}, {4, 1}, {5, 3}, {6, 0}}));
+}
+
 // --- Clearing, selection, top index -----------------------------------------------------
 
 TEST(CatalogueClear, EmptiesTheListsButLeavesTheCount) {
@@ -645,6 +663,22 @@ TEST(CatalogueRestore, TheSamePlaceAgainAndAgainInBothModes) {
         EXPECT_EQ(listErrorOf([&] { c.restore(Catalogue::Removal{0, 99, RecordText("x"), RecordText("x"), RecordText("")}); }),
                   "List index out of bounds (99)");
     }
+}
+
+// A record put back at the bookmark's storage index goes before the
+// bookmarked record, which the window's switch of the sort mode then
+// selects.
+TEST(CatalogueRestore, KeepsTheBookmarkOnItsRecord) {
+    Catalogue c;
+    load(c, {{"d", "1"}, {"b", "2"}, {"c", "3"}, {"a", "4"}});
+    c.setBookmark(2);   // c
+    const Catalogue::Removal r = c.removalAt(1);
+    c.deleteAtDisplay(1);   // b; c is now stored where b was
+    c.restore(r);
+    EXPECT_EQ(storageNames(c), (Names{"d", "b", "c", "a"}));
+    c.setSorted(true);
+    c.setSelection(c.findInDisplay(c.storageName(c.bookmark()).view()));
+    EXPECT_EQ(c.displayAt(c.selection()).str(), "c");
 }
 
 // After the sort mode changed, the record goes where the new order puts it.

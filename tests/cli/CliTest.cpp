@@ -176,6 +176,10 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         {"listed.csv", "name,location\nCHATA,b\n", "listed.csv:2: the name is already listed (as \"Chata\")"},
         {"twice.csv", "name,location\nDom,\"a\nb\"\nok,b\n\"DOM\",c\n", "twice.csv:5: the name is twice in the file (first on line 2)"},
         {"twice2.csv", "name,location\nDom,a\nok,b\nDOM,c\n", "twice2.csv:4: the name is twice in the file (first on line 2)"},
+        // A name found listed after the reading is told in the order of the lines all the same.
+        {"order.csv", "name,location\nCHATA,b\na,b,c\n",
+         "order.csv:2: the name is already listed (as \"Chata\"); --update changes its location\n"
+         "vrindel-cli: order.csv:3: 3 fields where the header has 2"},
         {"fields.csv", "name,location\nok,a\na,b,c\n", "fields.csv:3: 3 fields where the header has 2"},
         {"quote.csv", "name,location\nok,a\n\"open,b\n", "quote.csv:3: a quoted field is not closed"},
         {"field.csv", "name,location\nok,a\n" + std::string(5000, 'x') + ",b\n", "field.csv:3: a field longer than 4096 bytes"},

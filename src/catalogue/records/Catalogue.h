@@ -86,8 +86,11 @@ public:
     // The same, with the stored name spelt apart from the shown one: taking
     // back a rename restores both spellings of a name listed twice.
     void renameAtDisplay(int i, std::string_view name, std::string_view storedName);
-    // The record of display entry i (its name's first match in storage)
-    // gets another location; the lists do not move.
+    // The record stored at j gets another location; the lists do not move.
+    // ListError outside the storage list.
+    void relocateAtStorage(int j, std::string_view location);
+    // The same for the record of display entry i: its name's first match
+    // in storage.
     void relocateAtDisplay(int i, std::string_view location);
 
     // What deleteAtDisplay(i) takes out, so that restore() can put it back.
@@ -113,8 +116,10 @@ public:
     // Every storage name that matches an earlier one, as pairs of storage
     // indexes (the later one, the first one), the later ones ascending.
     // Entered through the window, names never repeat; a file written by
-    // other means, or records about to be imported, may.
-    std::vector<std::pair<int, int>> repeatedNames() const;
+    // other means, or records about to be imported, may. Names about to be
+    // appended (as stored: Windows-1250, at most 31 bytes) are matched as
+    // if they were: `more[k]` counts as storage index storageCount() + k.
+    std::vector<std::pair<int, int>> repeatedNames(const std::vector<std::string_view>& more = {}) const;
     // Storage indexes in the sorted view's order: by name, equal names in
     // storage order.
     std::vector<int> storageInNameOrder() const;
