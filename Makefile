@@ -12,15 +12,18 @@ DIST       ?= dist
 
 # What building and running the two programs needs (`make run`), then what
 # the tests and benchmarks add (`make test`): a virtual display with a window
-# manager, the desktop data's validators, FAT and exFAT for removable media, and
-# the shells whose completion is checked; gettext compiles vrindel-cli's translations, and
-# locales lets a test make a Slovak locale.
+# manager, the desktop data's validators, FAT and exFAT for removable media, the
+# shells whose completion is checked, and Syncthing for a catalogue that two
+# computers share (python3 drives it; ip brings up the loopback of the test's
+# network namespace); gettext compiles vrindel-cli's translations, and locales
+# lets a test make a Slovak locale.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev libfmt-dev gettext \
                 libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core qt6-translations-l10n
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
                  libglib2.0-bin man-db shared-mime-info xvfb openbox x11-utils \
                  fusefat dosfstools exfat-fuse exfatprogs \
-                 bash-completion zsh fish locales
+                 bash-completion zsh fish locales \
+                 syncthing python3 iproute2
 PACKAGES := $(RUN_PACKAGES) $(TEST_PACKAGES)
 SANITIZE_PACKAGES := clang libclang-rt-14-dev
 # What builds and checks a Debian package; the package's own build
