@@ -25,6 +25,7 @@
 #include "store/format/CatalogueFiles.h"
 #include "store/CatalogueStore.h"
 #include "store/journal/RollbackJournal.h"
+#include "store/io/ThisComputer.h"
 #include "store/lock/CatalogueLock.h"
 #include "store/merge/ConflictFile.h"
 #include "FaultCalls.h"
@@ -1657,16 +1658,29 @@ TEST_F(CatalogueFiles, TemporaryFilesOfKilledSavesGoAtTheNextStartAndSave) {
     const std::string stale = test::numbered(".Zoznam.dat.tmp-", gone) + "-7";
     const std::string staleOptions = test::numbered(".Options.dat.tmp-", gone) + "-u2";
     const std::string live = test::numbered(".Zoznam.dat.tmp-", ::getppid()) + "-1";
-    for (const std::string& f : {stale, staleOptions, live})
+    // Tagged by computer: this one's from an earlier boot is stale whatever
+    // its process id; another computer's (a sync engine carried it here)
+    // is never taken for this one's, and neither is its journal.
+    const std::string earlierBoot = ".Zoznam.dat.tmp-" + machineTag() + "00000000-" + std::to_string(::getpid()) + "-3";
+    const std::string otherComputer = ".Zoznam.dat.tmp-" + std::string(machineTag() == "0badf00d" ? "1badf00d" : "0badf00d") +
+                                      "00000000-" + std::to_string(gone) + "-4";
+    const std::string otherJournal = std::string("Zoznam.dat.") + (machineTag() == "0badf00d" ? "1badf00d" : "0badf00d") +
+                                     ".1-2.journal";
+    for (const std::string& f : {stale, staleOptions, live, earlierBoot, otherComputer, otherJournal})
         writeBytes(f, "x");
     writeBytes("unrelated.tmp-1-1", "y");
 
     CatalogueStore session;
     ASSERT_EQ(session.open().lock, LockState::Held);
-    EXPECT_EQ(others(), (Names{live, "unrelated.tmp-1-1"}));
+    auto sortedNames = [](Names names) {
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_EQ(sortedNames(others()), sortedNames({live, otherComputer, otherJournal, "unrelated.tmp-1-1"}));
+    EXPECT_EQ(sortedNames(session.otherComputersLeftovers()), sortedNames({otherComputer, otherJournal}));
     writeBytes(stale, "x");
     saveCatalogue(listFile, many);
-    EXPECT_EQ(others(), (Names{live, "unrelated.tmp-1-1"}));
+    EXPECT_EQ(sortedNames(others()), sortedNames({live, otherComputer, otherJournal, "unrelated.tmp-1-1"}));
 }
 
 // One writer per catalogue: a second session on the folder is refused, and

@@ -255,6 +255,20 @@ bool CatalogueStore::catalogueExists() {
     return files_->list.exists();
 }
 
+std::vector<std::string> CatalogueStore::otherComputersLeftovers() {
+    open();
+    std::vector<std::string> found;
+    for (FileVar* file : {&files_->list, &files_->options}) {
+        const HeldFile& at = file->place();
+        if (at.error())
+            continue;
+        for (std::vector<std::string> names :
+             {otherComputersTemporaries(at.folder(), at.leaf()), otherComputersJournals(at.folder(), at.leaf())})
+            found.insert(found.end(), names.begin(), names.end());
+    }
+    return found;
+}
+
 bool CatalogueStore::catalogueOpens() {
     open();
     try {

@@ -114,6 +114,11 @@ public:
     // opened for looking, for reading and writing in one opened for a change.
     bool catalogueOpens();
 
+    // Side files that another computer's killed saves left beside the two
+    // files (temporary files, journals), which a sync engine carried here:
+    // never removed nor applied here, only told of.
+    std::vector<std::string> otherComputersLeftovers();
+
     // Start-up. Each raises IoError as the file procedures do.
     void ensureCatalogueFile(FileMessages& messages);
     void ensureOptionsFile();

@@ -417,3 +417,30 @@ bool journalPending(FileSystem& fs, const HeldFile& place) {
 }
 
 }  // namespace vrindel
+
+namespace vrindel {
+
+std::vector<std::string> otherComputersJournals(int folder, const std::string& leaf) {
+    std::vector<std::string> theirs;
+    const int listing = retryInterrupted([&] { return ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return theirs;
+    }
+    const std::string prefix = leaf + ".";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix) || !name.ends_with(".journal") || name.size() < prefix.size() + 9)
+            continue;
+        const std::string_view tag = name.substr(prefix.size(), 8);
+        if (name[prefix.size() + 8] == '.' && tag.find_first_not_of("0123456789abcdef") == std::string_view::npos &&
+            tag != machineTag())
+            theirs.emplace_back(name);
+    }
+    ::closedir(dir);
+    return theirs;
+}
+
+}  // namespace vrindel

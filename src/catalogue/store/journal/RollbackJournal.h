@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "store/io/FileSystem.h"
 #include "store/held/HeldFile.h"
@@ -93,5 +94,9 @@ JournalRecovery recoverFromJournal(FileSystem& fs, const HeldFile& place);
 // Whether a journal of the file at `place` is there, without touching it:
 // a reader that takes no lock asks this to know that it needs one.
 bool journalPending(FileSystem& fs, const HeldFile& place);
+
+// The journals beside `leaf` in `folder` that another computer's saves left
+// (a sync engine carried them here): never applied, only told of.
+std::vector<std::string> otherComputersJournals(int folder, const std::string& leaf);
 
 }  // namespace vrindel

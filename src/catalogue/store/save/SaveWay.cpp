@@ -197,28 +197,44 @@ void nameTemporary(FileSystem& fs, int folder, const std::string& leaf, Temporar
     throw IoError::fromErrno(EEXIST);
 }
 
-void removeStaleTemporaries(FileSystem& fs, int folder, const std::string& leaf) {
-    const std::string prefix = temporaryPrefix(leaf);
+namespace {
+
+// The names in `folder` that begin with `prefix`.
+std::vector<std::string> namesStartingWith(int folder, const std::string& prefix) {
+    std::vector<std::string> names;
     const int listing = retryInterrupted([&] { return ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (listing < 0)
-        return;
+        return names;
     DIR* dir = ::fdopendir(listing);
     if (!dir) {
         ::close(listing);
-        return;
+        return names;
     }
-    std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (!name.starts_with(prefix))
-            continue;
-        if (!staleHere(name.substr(prefix.size())))
-            continue;
-        stale.emplace_back(name);
-    }
+    while (const dirent* entry = ::readdir(dir))
+        if (std::string_view(entry->d_name).starts_with(prefix))
+            names.emplace_back(entry->d_name);
     ::closedir(dir);
-    for (const std::string& name : stale)
-        retryInterrupted([&] { return fs.unlink(folder, name); });
+    return names;
+}
+
+}  // namespace
+
+void removeStaleTemporaries(FileSystem& fs, int folder, const std::string& leaf) {
+    const std::string prefix = temporaryPrefix(leaf);
+    for (const std::string& name : namesStartingWith(folder, prefix))
+        if (staleHere(std::string_view(name).substr(prefix.size())))
+            retryInterrupted([&] { return fs.unlink(folder, name); });
+}
+
+std::vector<std::string> otherComputersTemporaries(int folder, const std::string& leaf) {
+    const std::string prefix = temporaryPrefix(leaf);
+    std::vector<std::string> theirs;
+    for (std::string& name : namesStartingWith(folder, prefix)) {
+        const std::string_view tag = std::string_view(name).substr(prefix.size(), 16);
+        if (isComputerTag(tag) && !madeHere(tag))
+            theirs.push_back(std::move(name));
+    }
+    return theirs;
 }
 
 }  // namespace vrindel

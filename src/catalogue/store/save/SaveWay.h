@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "store/io/FileSystem.h"
 
@@ -59,5 +60,9 @@ void nameTemporary(FileSystem& fs, int folder, const std::string& leaf, Temporar
 // that is gone (killed in the middle of a save). Those of live processes are
 // left alone. Never fails.
 void removeStaleTemporaries(FileSystem& fs, int folder, const std::string& leaf);
+// The temporary files of saves of `leaf` that another computer's killed
+// saves left (a sync engine carried them here): never removed as stale, only
+// told of.
+std::vector<std::string> otherComputersTemporaries(int folder, const std::string& leaf);
 
 }  // namespace vrindel
