@@ -178,8 +178,9 @@ void Command::readForChanging(Change& change, bool mayCreate) {
                                             shown(ListFileName)));
 }
 
-void Command::save(Change& change, const Catalogue& catalogue) {
-    const SaveReport report = change.store.saveCatalogue(catalogue);
+void Command::save(Change& change, const Catalogue& catalogue) { tellOfSave(change.store.saveCatalogue(catalogue)); }
+
+void Command::tellOfSave(const SaveReport& report) {
     if (const SaveReport::Failure* failed = report.failure(StoredFile::Catalogue))
         throw Failure(exitcode::FileError,
                       failed->rollbackPending
