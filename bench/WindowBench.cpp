@@ -55,7 +55,7 @@ public:
         ++shown;
         last = caption + QStringLiteral(": ") + text;
     }
-    bool ask(Icon icon, const QString& caption, const QString& text, const QString&, const QString&) override {
+    bool ask(Icon icon, const QString& caption, const QString& text, const QString&, const QString&, bool) override {
         show(icon, caption, text);
         return false;
     }

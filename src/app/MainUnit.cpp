@@ -33,6 +33,8 @@ constexpr const char* UnreadQuestion =
     "S\u00fabor so zoznamom sa nepodarilo pre\u010d\u00edta\u0165, zmeny sa neulo\u017eia. Zavrie\u0165 program?";
 constexpr const char* CloseWithoutSaving = "Zavrie\u0165 bez ulo\u017eenia";
 constexpr const char* KeepOpen = "Necha\u0165 otvoren\u00e9";
+constexpr const char* MergeCopies = "Zl\u00fa\u010di\u0165";
+constexpr const char* LeaveCopies = "Necha\u0165 tak";
 
 }  // namespace
 
@@ -62,7 +64,8 @@ TMainForm::TMainForm(MessageBoxes& boxes, vrindel::FileSystem& fs, QWidget* pare
         return;
     }
     tellOfRecovery();
-    run([this] { FormCreate(); });
+    if (run([this] { FormCreate(); }))
+        run([this] { mergeConflictCopies(); });
     // Unless a handler put the focus elsewhere, the first control in tab
     // order has it when the window opens.
     if (!focusWidget())
@@ -241,6 +244,56 @@ void TMainForm::FormCreate() {
     DragSelecting = false;
     setStatusCount();
     setStatusPosition();
+}
+
+void TMainForm::mergeConflictCopies() {
+    // Only into a catalogue that was read whole: one that cannot be saved
+    // could not keep what a copy gives back.
+    if (!store_.catalogueRead() || !store_.catalogueSavable())
+        return;
+    // Looking is no part of starting: a folder that cannot be listed, or a
+    // copy that cannot be read, is passed over in silence.
+    std::vector<std::string> copies;
+    std::size_t lacking = 0;
+    try {
+        for (const vrindel::ConflictCopy& copy : store_.conflictCopies()) {
+            if (copy.file != vrindel::StoredFile::Catalogue)
+                continue;
+            try {
+                store_.compareCopies(catalogue_, {copy.path});
+                copies.push_back(copy.path);
+            } catch (const vrindel::IoError&) {
+            }
+        }
+        if (!copies.empty())
+            lacking = store_.compareCopies(catalogue_, copies).missing.size();
+    } catch (const vrindel::IoError&) {
+        return;
+    }
+    if (lacking == 0)
+        return;
+    if (!boxes_.ask(MessageBoxes::Icon::Information, applicationTitle(),
+                    copiesQuestion(lacking, copies.size()), QString::fromUtf8(MergeCopies),
+                    QString::fromUtf8(LeaveCopies), true))
+        return;
+
+    vrindel::CopyMerge merged;
+    {
+        const ModelReset reset(*model_, syncing_);
+        merged = store_.mergeCopies(catalogue_, copies, true);
+    }
+    vrindel::warnUnsyncedFolder("vrindel", merged.save.unsyncedFolder);
+    catalogue_.setSelection(0);
+    showSelection();
+    ShowInfo();
+    setStatusCount();
+    setStatusPosition();
+    if (merged.conflicts)
+        boxes_.information(QString::fromUtf8(vrindel::FileMessageCaption),
+                           copiesConflictsText(merged.conflicts, QString::fromStdString(merged.conflictFile)));
+    tellOfConflicts(merged.save);
+    if (!merged.save.ok())
+        throw merged.save.failures.front().error;
 }
 
 vrindel::Switches TMainForm::switches() const {

@@ -107,6 +107,10 @@ private:
     // Once each: a catalogue put back from its journal, records that went to a conflict file.
     void tellOfRecovery();
     void tellOfConflicts(const vrindel::SaveReport& report);
+    // Start-up, after FormCreate: copies of the catalogue that a sync engine
+    // left with records the catalogue lacks are merged into it, if the user
+    // will, and removed once the catalogue is saved.
+    void mergeConflictCopies();
 
     // Every control's and the list's events to their handlers, each run as
     // an event's handler.

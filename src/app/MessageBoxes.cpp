@@ -57,11 +57,11 @@ void ModalMessageBoxes::show(Icon icon, const QString& caption, const QString& t
 }
 
 bool ModalMessageBoxes::ask(Icon icon, const QString& caption, const QString& text, const QString& yes,
-                            const QString& no) {
+                            const QString& no, bool yesIsDefault) {
     QMessageBox box(boxIcon(icon), caption, text, QMessageBox::NoButton, window_);
     QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
     QPushButton* noButton = box.addButton(no, QMessageBox::RejectRole);
-    box.setDefaultButton(noButton);
+    box.setDefaultButton(yesIsDefault ? yesButton : noButton);
     box.setEscapeButton(noButton);
     exec(box);
     return box.clickedButton() == yesButton;

@@ -17,9 +17,10 @@ public:
     virtual void show(Icon icon, const QString& caption, const QString& text) = 0;
 
     // Asks with two buttons and returns true when `yes` is chosen. `no` is
-    // the default button and what Escape (or closing the box) chooses.
+    // what Escape (or closing the box) chooses, and the default button
+    // unless `yesIsDefault`.
     virtual bool ask(Icon icon, const QString& caption, const QString& text, const QString& yes,
-                     const QString& no) = 0;
+                     const QString& no, bool yesIsDefault = false) = 0;
 
     void warning(const QString& caption, const QString& text) { show(Icon::Warning, caption, text); }
     void error(const QString& caption, const QString& text) { show(Icon::Error, caption, text); }
@@ -43,7 +44,8 @@ class ModalMessageBoxes : public MessageBoxes {
 public:
     void setWindow(QWidget* window) { window_ = window; }
     void show(Icon icon, const QString& caption, const QString& text) override;
-    bool ask(Icon icon, const QString& caption, const QString& text, const QString& yes, const QString& no) override;
+    bool ask(Icon icon, const QString& caption, const QString& text, const QString& yes, const QString& no,
+             bool yesIsDefault = false) override;
 
 private:
     // Runs the box modal for the whole program, the window not on top meanwhile.

@@ -25,3 +25,25 @@ QString conflictsText(std::size_t count, const QString& file) {
                                       "vrindel-cli import.");
     return count == 1 ? text.arg(file) : text.arg(count).arg(file);
 }
+
+QString copiesQuestion(std::size_t count, std::size_t copies) {
+    const QString left = copies == 1 ? QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej ")
+                                     : QStringLiteral("Synchronizácia zanechala kópie zoznamu, v ktorých ");
+    // Slovak counts: je 1 záznam, sú 2 až 4 záznamy, je 5 a viac záznamov.
+    const QString records =
+        count == 1 ? QStringLiteral("je 1 záznam, ktorý v zozname nie je. Zlúčiť ho do zoznamu?")
+        : count <= 4 ? QStringLiteral("sú %1 záznamy, ktoré v zozname nie sú. Zlúčiť ich do zoznamu?").arg(count)
+                     : QStringLiteral("je %1 záznamov, ktoré v zozname nie sú. Zlúčiť ich do zoznamu?").arg(count);
+    return left + records;
+}
+
+QString copiesConflictsText(std::size_t count, const QString& file) {
+    const QString text =
+        count == 1 ? QStringLiteral("1 záznam z kópií je v zozname s iným umiestnením. V zozname ostalo jeho "
+                                    "umiestnenie, to z kópie je uložené v súbore\n%2")
+        : count <= 4 ? QStringLiteral("%1 záznamy z kópií sú v zozname s iným umiestnením. V zozname ostali ich "
+                                      "umiestnenia, tie z kópií sú uložené v súbore\n%2")
+                     : QStringLiteral("%1 záznamov z kópií je v zozname s iným umiestnením. V zozname ostali ich "
+                                      "umiestnenia, tie z kópií sú uložené v súbore\n%2");
+    return count == 1 ? text.arg(file) : text.arg(count).arg(file);
+}

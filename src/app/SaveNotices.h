@@ -1,7 +1,8 @@
 #pragma once
 // What the window says, once, about a save that another program or a kill
-// interfered with: a catalogue put back from its journal at start-up, and
-// records another program wrote that a close could not take.
+// interfered with: a catalogue put back from its journal at start-up,
+// records another program wrote that a close could not take, and the copies
+// a sync engine left of the catalogue.
 
 #include <QString>
 
@@ -13,3 +14,9 @@ QString rolledBackText(const QString& file);
 QString notRolledBackText(const QString& file, const QString& reason);
 // `count` records another program wrote went to the conflict file `file`.
 QString conflictsText(std::size_t count, const QString& file);
+// Copies of the catalogue (`copies` of them) that a sync engine left hold
+// `count` records the catalogue lacks: merge them?
+QString copiesQuestion(std::size_t count, std::size_t copies);
+// `count` records of the copies merged are listed with another location;
+// the copies' locations went to the conflict file `file`.
+QString copiesConflictsText(std::size_t count, const QString& file);

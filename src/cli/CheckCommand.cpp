@@ -1,5 +1,7 @@
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 
 #include "Command.h"
 #include "Messages.h"
@@ -17,6 +19,54 @@ public:
                   _("Reads the catalogue as the window would and reports its size and records, a damaged\n"
                     "end, length bytes above 31, names listed twice and control characters.\n"
                     "Exit 0 when it is clean, 1 when it found something.")) {}
+
+    // The copies a sync engine left beside the catalogue and its switches,
+    // each on a line; those holding records the catalogue lacks are
+    // problems, and so is one that cannot be read.
+    static std::size_t reportCopies(CatalogueStore& store, const Catalogue& catalogue,
+                                    const std::function<void(const std::string&)>& line) {
+        std::vector<ConflictCopy> copies;
+        try {
+            copies = store.conflictCopies();
+        } catch (const IoError&) {
+            // A folder that may be entered but not read shows no copies;
+            // the catalogue in it is checked as ever.
+            return 0;
+        }
+        std::size_t problems = 0;
+        for (const ConflictCopy& copy : copies) {
+            const std::string file = shownCopy(copy);
+            if (copy.file == StoredFile::Options) {
+                line(tr("{0}: a copy of the switches {1} left; the switches stay as they are", file, copy.engine));
+                continue;
+            }
+            std::size_t lacking = 0;
+            try {
+                lacking = store.compareCopies(catalogue, {copy.path}).missing.size();
+            } catch (const IoError& e) {
+                line(tr("{0}: cannot read: {1}", file, reason(e)));
+                ++problems;
+                continue;
+            }
+            if (lacking == 0) {
+                line(tr("{0}: a copy {1} left; the catalogue lists every name it holds", file, copy.engine));
+                continue;
+            }
+            line(trn("{0}: a copy {1} left; it holds {2} record the catalogue lacks (vrindel-cli merge adds it)",
+                     "{0}: a copy {1} left; it holds {2} records the catalogue lacks (vrindel-cli merge adds them)",
+                     lacking, file, copy.engine, lacking));
+            ++problems;
+        }
+        return problems;
+    }
+
+    // A copy as messages name it: beside the catalogue as the user named
+    // it, or elsewhere (where a link to the catalogue leads) by its path.
+    static std::string shownCopy(const ConflictCopy& copy) {
+        std::error_code error;
+        const bool here = std::filesystem::equivalent(std::filesystem::path(copy.path).parent_path(), ".", error);
+        return here ? shown(copy.name) : copy.path;
+    }
 
     int run() override {
         const std::string file = shown(ListFileName);
@@ -81,6 +131,8 @@ public:
             report(tr("the last {0} bytes are less than a whole record; the window leaves them out and a save drops "
                       "them",
                       size % ListRecordSize));
+
+        problems += reportCopies(store, catalogue, line);
 
         if (problems == 0) {
             line(tr("{0}: no problems found", file));

@@ -178,8 +178,9 @@ void Command::readForChanging(Change& change, bool mayCreate) {
                                             shown(ListFileName)));
 }
 
-void Command::save(Change& change) {
-    const SaveReport report = change.store.saveCatalogue(change.catalogue);
+void Command::save(Change& change) { tellOfSave(change.store.saveCatalogue(change.catalogue)); }
+
+void Command::tellOfSave(const SaveReport& report) {
     if (const SaveReport::Failure* failed = report.failure(StoredFile::Catalogue))
         throw Failure(exitcode::FileError,
                       failed->rollbackPending

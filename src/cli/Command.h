@@ -108,6 +108,9 @@ protected:
     // another program added meanwhile, a temporary file put in place whole
     // (or in place where it must), mode and owner kept.
     static void save(Change& change);
+    // What a save of the catalogue did: a failure ends the command (exit 3),
+    // anything else worth knowing is a warning.
+    static void tellOfSave(const SaveReport& report);
     // For the commands that add many records at once (import, scan): the
     // catalogue locked for the change, or only read for a dry run, a
     // missing one being empty then.
@@ -143,5 +146,6 @@ std::unique_ptr<Command> makeExport(CLI::App& app);
 std::unique_ptr<Command> makeImport(CLI::App& app);
 std::unique_ptr<Command> makeCheck(CLI::App& app);
 std::unique_ptr<Command> makeScan(CLI::App& app);
+std::unique_ptr<Command> makeMerge(CLI::App& app);
 
 }  // namespace vrindel::cli

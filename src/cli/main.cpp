@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::unique_ptr<Command>> commands;
     for (auto make : {makeList, makeFind, makeAdd, makeRename, makeRelocate, makeDelete, makeExport, makeImport,
-                      makeScan, makeCheck})
+                      makeScan, makeMerge, makeCheck})
         commands.push_back(make(app));
     CLI::App* help = app.add_subcommand("help", _("Tell what a command does (or list the commands)"));
     help->group(_("Subcommands"));

@@ -24,8 +24,8 @@ void RecordingBoxes::show(Icon icon, const QString& caption, const QString& text
 }
 
 bool RecordingBoxes::ask(Icon icon, const QString& caption, const QString& text, const QString& yes,
-                         const QString& no) {
-    shown.append({icon, caption, text, {yes, no}});
+                         const QString& no, bool yesIsDefault) {
+    shown.append({icon, caption, text, {yes, no}, yesIsDefault});
     if (onShow)
         onShow();
     return answer ? answer(shown.back()) : false;

@@ -32,14 +32,16 @@ struct ShownBox {
     QString caption;
     QString text;
     QStringList buttons = {};   // a question's two buttons; empty for OK alone
+    bool yesIsDefault = false;  // a question's default button is its first
 };
 
 class RecordingBoxes : public MessageBoxes {
 public:
     void show(Icon icon, const QString& caption, const QString& text) override;
     // A question is recorded like a box and answered by `answer`: by
-    // default with the default button, as Escape answers it.
-    bool ask(Icon icon, const QString& caption, const QString& text, const QString& yes, const QString& no) override;
+    // default as Escape answers it, with `no`.
+    bool ask(Icon icon, const QString& caption, const QString& text, const QString& yes, const QString& no,
+             bool yesIsDefault = false) override;
     QList<ShownBox> shown;
     std::function<void()> onShow;   // runs while the "box" is up
     std::function<bool(const ShownBox&)> answer;

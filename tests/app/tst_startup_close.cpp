@@ -519,6 +519,76 @@ private slots:
         QVERIFY(boxes.shown[0].text.contains(QDir::current().absoluteFilePath(conflicts[0])));
     }
 
+    // A sync engine left a copy of the catalogue with records it lacks: the
+    // window asks once, naming how many, merging by default. Yes merges
+    // them into the list and the file, sends a record listed with another
+    // location to the conflict file, and removes the copy once the file is
+    // saved; no leaves everything as it is.
+    void conflictCopiesAreMergedWhenTheUserWills_data() {
+        QTest::addColumn<QList<Record>>("copy");
+        QTest::addColumn<bool>("merge");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QList<Record>>("stored");
+        const QList<Record> own = {{"Auto", "Garáž"}, {"baza", "CD 1"}};
+        const QList<Record> five = {{"a1", "1"}, {"a2", "2"}, {"a3", "3"}, {"a4", "4"}, {"a5", "5"}};
+        QTest::newRow("two, merged")
+            << QList<Record>{{"Auto", "Garáž"}, {"Čaj", "Kuchyňa"}, {"baza", "CD 9"}, {"Dom", "Polica"}} << true
+            << QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej sú 2 záznamy, ktoré v zozname nie "
+                              "sú. Zlúčiť ich do zoznamu?")
+            << QStringList{"Auto", "baza", "Čaj", "Dom"} << own + QList<Record>{{"Čaj", "Kuchyňa"}, {"Dom", "Polica"}};
+        QTest::newRow("one, left") << QList<Record>{{"Dom", "Polica"}} << false
+                                   << QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej je 1 záznam, "
+                                                     "ktorý v zozname nie je. Zlúčiť ho do zoznamu?")
+                                   << QStringList{"Auto", "baza"} << own;
+        QTest::newRow("five, merged") << five << true
+                                      << QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej je 5 "
+                                                        "záznamov, ktoré v zozname nie sú. Zlúčiť ich do zoznamu?")
+                                      << QStringList{"a1", "a2", "a3", "a4", "a5", "Auto", "baza"} << own + five;
+    }
+    void conflictCopiesAreMergedWhenTheUserWills() {
+        QFETCH(QList<Record>, copy);
+        QFETCH(bool, merge);
+        QFETCH(QString, question);
+        QFETCH(QStringList, listed);
+        QFETCH(QList<Record>, stored);
+        writeCatalogue({{"Auto", "Garáž"}, {"baza", "CD 1"}});
+        writeOptions(true, false, true);
+        const QString copyName = QStringLiteral("Zoznam.sync-conflict-20261207-153000-ABCDEFG.dat");
+        writeFile(copyName, catalogueBytes(copy));
+
+        RecordingBoxes boxes;
+        boxes.answer = [&](const ShownBox&) { return merge; };
+        TMainForm form(boxes);
+        QVERIFY(!boxes.shown.isEmpty());
+        const ShownBox asked = boxes.shown[0];
+        QCOMPARE(asked.icon, MessageBoxes::Icon::Information);
+        QCOMPARE(asked.caption, QStringLiteral("Vrindel 2.1"));
+        QCOMPARE(asked.text, question);
+        QCOMPARE(asked.buttons, (QStringList{"Zlúčiť", "Nechať tak"}));
+        QVERIFY(asked.yesIsDefault);
+        QCOMPARE(listedNames(form), listed);
+        QCOMPARE(ui(form).Status->panelText(0), QStringLiteral(" Počet záznamov: %1").arg(listed.size()));
+
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), stored);
+        QCOMPARE(QFile::exists(copyName), !merge);
+        // The other location of "baza" is kept apart, and said once.
+        const QStringList conflicts = QDir().entryList({QStringLiteral("Zoznam.dat-conflicts-*.csv")});
+        const bool differs = merge && copy.contains(Record{"baza", "CD 9"});
+        QCOMPARE(conflicts.size(), differs ? 1 : 0);
+        QCOMPARE(boxes.shown.size(), differs ? 2 : 1);
+        if (differs) {
+            QCOMPARE(readFile(conflicts[0]), QByteArray("name,location\r\nbaza,CD 9\r\n"));
+            QVERIFY(boxes.shown[1].text.startsWith(QStringLiteral("1 záznam z kópií je v zozname s iným umiestnením.")));
+            QVERIFY(boxes.shown[1].text.contains(QDir::current().absoluteFilePath(conflicts[0])));
+        }
+
+        QVERIFY(showWindow(form));
+        QVERIFY(form.close());
+        QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), stored);
+        QCOMPARE(boxes.shown.size(), differs ? 2 : 1);
+    }
+
     // A save in place (the catalogue has a second name) killed half-way: the
     // next window finds the catalogue as it was and says so, once.
     void aSaveCutShortIsUndoneAtTheNextStart() {

@@ -433,12 +433,13 @@ TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
     makeCatalogue({{"Chata", "CD 1"}});
     const std::string before = readBytes(catalogue());
     writeBytes(dir.file("new.csv"), "name,location\nDom,a\n");
+    writeBytes(dir.file("copy.dat"), record("Dom") + record("a"));
     {
         CatalogueStore window(dir.path().string());
         ASSERT_EQ(window.open().lock, LockState::Held);
         for (const std::vector<std::string>& change :
              {std::vector<std::string>{"add", "Dom", "a"}, {"rename", "Chata", "Dom"}, {"relocate", "Chata", "x"},
-              {"delete", "Chata"}, {"import", "new.csv"}}) {
+              {"delete", "Chata"}, {"import", "new.csv"}, {"merge", "--remove", "copy.dat"}}) {
             SCOPED_TRACE(change[0]);
             const Result r = run(change);
             EXPECT_EQ(r.code, 4);
@@ -447,10 +448,12 @@ TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
             EXPECT_EQ(readBytes(catalogue()), before);
         }
         for (const std::vector<std::string>& look :
-             {std::vector<std::string>{"list"}, {"find", "cha"}, {"export"}, {"check"}, {"import", "new.csv", "--dry-run"}}) {
+             {std::vector<std::string>{"list"}, {"find", "cha"}, {"export"}, {"check"}, {"import", "new.csv", "--dry-run"},
+              {"merge", "copy.dat", "--dry-run"}}) {
             SCOPED_TRACE(look[0]);
             EXPECT_EQ(run(look).code, 0);
         }
+        EXPECT_TRUE(std::filesystem::exists(dir.file("copy.dat")));
     }
     EXPECT_EQ(run({"add", "Dom", "a"}).code, 0);
 }
@@ -588,6 +591,69 @@ TEST_F(Cli, CheckReportsWhatTheWindowWouldStumbleOn) {
     }
 }
 
+// A copy a sync engine left: check counts what it holds that the catalogue
+// lacks; merge adds that, sends another location of a listed name to the
+// conflict file, keeps what the copy lacks, and the second time changes
+// nothing; --dry-run only says; --remove takes the copy away after the save.
+TEST_F(Cli, MergeTakesBackWhatACopyHoldsAndCheckFindsTheCopies) {
+    makeCatalogue({{"Chata", "CD 1"}, {"Šachy", "CD 2"}, {"Auto", "Garáž"}});
+    const std::string copy = "Zoznam.sync-conflict-20261207-153000-ABCDEFG.dat";
+    writeBytes(dir.file(copy), record("Chata") + record("CD 1") + record(cp("Šachy")) + record(cp("Skriňa")) +
+                                   record("Dom") + record("Polica"));
+    const std::string before = readBytes(catalogue());
+    const std::string merged = before + record("Dom") + record("Polica");
+    auto conflictFiles = [&] {
+        std::vector<std::string> names;
+        for (const std::string& name : dir.entries())
+            if (name.starts_with("Zoznam.dat-conflicts-"))
+                names.push_back(name);
+        return names;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::vector<std::string> expected;   // in standard output, in order
+        const std::string& after;            // the catalogue
+        std::size_t conflictFiles;
+        bool copyStays;
+    };
+    const Case cases[] = {
+        {{"check"}, 1,
+         {copy + ": a copy Syncthing left; it holds 1 record the catalogue lacks (vrindel-cli merge adds it)",
+          "Zoznam.dat: 1 problem"}, before, 0, true},
+        {{"merge", "--dry-run", "--remove", copy}, 1,
+         {"would add \"Dom\" at \"Polica\"",
+          "\"Šachy\" stays at \"CD 2\"; the other location, \"Skriňa\", would go to a conflict file",
+          copy + ": would be removed", "Would merge 1 record into Zoznam.dat."}, before, 0, true},
+        {{"merge", copy}, 1,
+         {"added \"Dom\" at \"Polica\"", "\"Šachy\" stays at \"CD 2\"; the other location, \"Skriňa\", is in /",
+          "Merged 1 record into Zoznam.dat."}, merged, 1, true},
+        {{"merge", copy}, 1,
+         {"\"Šachy\" stays at \"CD 2\"; the other location, \"Skriňa\", is in a conflict file already",
+          "Merged 0 records into Zoznam.dat."}, merged, 1, true},
+        {{"check"}, 0, {copy + ": a copy Syncthing left; the catalogue lists every name it holds",
+                        "Zoznam.dat: no problems found"}, merged, 1, true},
+        {{"merge", "--remove", copy}, 1, {copy + ": removed", "Merged 0 records into Zoznam.dat."}, merged, 1, false},
+        {{"merge", "Zoznam.dat"}, 2, {}, merged, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        const Result r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        std::size_t at = 0;
+        for (const std::string& line : c.expected) {
+            at = r.out.find(line, at);
+            EXPECT_NE(at, std::string::npos) << line << " in\n" << r.out;
+        }
+        EXPECT_TRUE(readBytes(catalogue()) == c.after);
+        EXPECT_EQ(conflictFiles().size(), c.conflictFiles);
+        EXPECT_EQ(std::filesystem::exists(dir.file(copy)), c.copyStays);
+    }
+    EXPECT_EQ(readBytes(dir.file(conflictFiles().front())), "name,location\r\nŠachy,Skriňa\r\n");
+    EXPECT_NE(run({"merge", "Zoznam.dat"}).err.find("Zoznam.dat: that is the catalogue itself; nothing was changed"),
+              std::string::npos);
+}
+
 TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
     makeCatalogue({{"Chata", "CD 1"}});
     writeBytes(dir.file("records.txt"), "name,location\n");
@@ -659,6 +725,11 @@ TEST_F(Cli, MessagesAreInTheUsersLanguageAndDataIsNot) {
         {{"-C", "one", "check"}, 0, "one/Zoznam.dat: veľkosť 64 B, 1 záznam\n"},
         {{"-C", "three", "check"}, 0, "three/Zoznam.dat: veľkosť 192 B, 3 záznamy\n"},
         {{"-C", "five", "check"}, 0, "five/Zoznam.dat: veľkosť 320 B, 5 záznamov\n"},
+        {{"-C", "copies", "check"}, 1,
+         "copies/Zoznam_conflict-20261207-153000.dat: kópia, ktorú zanechal ownCloud; sú v nej 2 záznamy, ktoré v "
+         "zozname nie sú (pridá ich vrindel-cli merge)"},
+        {{"-C", "copies", "merge", "--dry-run", "Zoznam_conflict-20261207-153000.dat"}, 0,
+         "Do copies/Zoznam.dat by sa zlúčili 2 záznamy."},
     };
     for (const auto& [folder, count] : {std::pair{"sub", 0}, {"one", 1}, {"three", 3}, {"five", 5}}) {
         std::filesystem::create_directory(dir.file(folder));
@@ -667,6 +738,9 @@ TEST_F(Cli, MessagesAreInTheUsersLanguageAndDataIsNot) {
             bytes += record(std::string{'N', k}) + record("L");
         writeBytes(dir.file(std::string(folder) + "/Zoznam.dat"), bytes);
     }
+    std::filesystem::create_directory(dir.file("copies"));
+    writeBytes(dir.file("copies/Zoznam.dat"), "");
+    writeBytes(dir.file("copies/Zoznam_conflict-20261207-153000.dat"), record("a") + record("1") + record("b") + record("2"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());
         const Result r = run(c.args);

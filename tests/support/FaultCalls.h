@@ -24,6 +24,7 @@ inline constexpr CallKind CallKinds[] = {
     {FileSystem::Call::Fallocate, "fallocate"}, {FileSystem::Call::Link, "link"},
     {FileSystem::Call::Pread, "pread"},         {FileSystem::Call::Pwrite, "pwrite"},
     {FileSystem::Call::Mkdir, "mkdir"},         {FileSystem::Call::CopyAccess, "copyAccess"},
+    {FileSystem::Call::ListFolder, "listFolder"},
 };
 
 }  // namespace vrindel

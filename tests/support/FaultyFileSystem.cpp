@@ -163,5 +163,8 @@ int FaultyFileSystem::link(int fd, int d, const std::string& p) { return shouldF
 int FaultyFileSystem::copyAccess(int from, int to) {
     return shouldFail(Call::CopyAccess) ? -1 : real_.copyAccess(from, to);
 }
+int FaultyFileSystem::listFolder(int d, std::vector<std::string>& names) {
+    return shouldFail(Call::ListFolder) ? -1 : real_.listFolder(d, names);
+}
 
 }  // namespace vrindel

@@ -66,6 +66,7 @@ public:
     int fallocate(int fd, off_t offset, off_t length) override;
     int link(int fd, int dir, const std::string& name) override;
     int copyAccess(int from, int to) override;
+    int listFolder(int dir, std::vector<std::string>& names) override;
 
 private:
     struct Fault {

@@ -1,12 +1,16 @@
 #include "store/CatalogueStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "store/format/CatalogueFiles.h"
+#include "store/io/Retry.h"
 #include "store/journal/RollbackJournal.h"
 #include "store/lock/CatalogueLock.h"
+#include "store/merge/ConflictCopies.h"
+#include "store/merge/ConflictFile.h"
 #include "store/merge/OtherWriters.h"
 #include "store/save/SaveWay.h"
 
@@ -30,6 +34,10 @@ bool& switchOf(Switches& switches, Switch which) {
 bool switchOf(const Switches& switches, Switch which) { return switchOf(const_cast<Switches&>(switches), which); }
 
 }  // namespace
+
+std::size_t CopyRecords::unknownDifferences() const {
+    return std::size_t(std::count_if(differing.begin(), differing.end(), [](const CopyRecord& r) { return !r.known; }));
+}
 
 const SaveReport::Failure* SaveReport::failure(StoredFile file) const {
     for (const Failure& f : failures)
@@ -56,6 +64,8 @@ public:
     void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
     MergedRecords saveMerging(const Catalogue& catalogue);
     void saveOptions(const Switches& switches, SaveReport& report);
+    CopyReader readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths);
+    void removeCopies(const CopyReader& reader, CopyMerge& result);
 
     FileSystem& fs;
     FileVar list;
@@ -68,6 +78,7 @@ public:
     bool optionsRead = false;
     Switches optionsSeen;   // as read: the common version of a merge
     OtherWriters others;
+    bool tookOthers = false;   // the last save of the catalogue merged another program's changes
 };
 
 void CatalogueStore::Files::hold() {
@@ -135,6 +146,7 @@ bool CatalogueStore::Files::savable() {
 
 void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport& report) {
     others.startSave();
+    tookOthers = false;
     try {
         MergedRecords merged;
         if (!listRead) {
@@ -150,6 +162,7 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
             merged = saveMerging(catalogue);
         }
         others.wrote(merged);
+        tookOthers = !merged.dropped.empty() || !merged.replaced.empty() || !merged.more.empty();
         report.unsyncedFolder = list.folderSyncError();
         report.inPlace = list.rewroteInPlace();
     } catch (const IoError& e) {
@@ -217,6 +230,45 @@ void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& re
             report.unsyncedFolder = options.folderSyncError();
     } catch (const IoError& e) {
         report.failures.push_back({StoredFile::Options, e, options.rollbackPending()});
+    }
+}
+
+CopyReader CatalogueStore::Files::readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths) {
+    FileIdentity catalogueFile;
+    try {
+        if (!list.place().error())
+            catalogueFile = list.currentIdentity();
+    } catch (const IoError&) {
+        // Nothing there to tell apart from the copies.
+    }
+    const std::set<std::uint64_t> known =
+        list.place().error() ? std::set<std::uint64_t>() : recordsInConflictFiles(fs, list.place());
+    CopyReader reader(fs, catalogue, known, catalogueFile);
+    for (const std::string& path : paths)
+        reader.read(path);
+    return reader;
+}
+
+void CatalogueStore::Files::removeCopies(const CopyReader& reader, CopyMerge& result) {
+    using Why = CopyMerge::Kept::Why;
+    for (const CopyReader::Read& copy : reader.copies()) {
+        if (copy.damaged) {
+            result.kept.push_back({copy.path, Why::Damaged});
+            continue;
+        }
+        // Only the very file that was read goes: not a link to it, and not
+        // a newer copy the sync engine put there meanwhile.
+        struct ::stat st {};
+        if (retryInterrupted([&] { return fs.lstat(AT_FDCWD, copy.path, &st); }) != 0 || !S_ISREG(st.st_mode) ||
+            !(FileIdentity::of(st) == copy.identity)) {
+            result.kept.push_back({copy.path, Why::Changed});
+            continue;
+        }
+        if (retryInterrupted([&] { return fs.unlink(AT_FDCWD, copy.path); }) != 0) {
+            result.kept.push_back({copy.path, Why::Failed, errno});
+            continue;
+        }
+        result.removed.push_back(copy.path);
     }
 }
 
@@ -390,6 +442,98 @@ SaveReport CatalogueStore::saveAll(const Catalogue& catalogue, const Switches& s
     SaveReport report = saveChangedCatalogue(catalogue);
     files_->saveOptions(switches, report);
     return report;
+}
+
+std::vector<ConflictCopy> CatalogueStore::conflictCopies() {
+    open();
+    Files& f = *files_;
+    std::vector<ConflictCopy> copies;
+    for (const auto& [file, var] : {std::pair{StoredFile::Catalogue, &f.list}, {StoredFile::Options, &f.options}}) {
+        const HeldFile& at = var->place();
+        if (at.error())
+            continue;
+        std::string folder;
+        for (CopyName& copy : listConflictCopies(f.fs, at.folder(), at.leaf())) {
+            if (folder.empty()) {
+                folder = heldPath(f.fs, at);
+                folder.resize(folder.size() - at.leaf().size());
+            }
+            copies.push_back({file, copy.name, folder + copy.name, copy.engine});
+        }
+    }
+    return copies;
+}
+
+CopyRecords CatalogueStore::compareCopies(const Catalogue& catalogue, const std::vector<std::string>& paths) {
+    open();
+    return std::move(files_->readCopies(catalogue, paths).records());
+}
+
+CopyMerge CatalogueStore::mergeCopies(Catalogue& catalogue, const std::vector<std::string>& paths, bool removeCopies) {
+    open();
+    Files& f = *files_;
+    CopyReader reader = f.readCopies(catalogue, paths);
+    CopyMerge result;
+    result.records = reader.records();
+    const auto keepAll = [&] {
+        if (removeCopies)
+            for (const CopyReader::Read& copy : reader.copies())
+                result.kept.push_back({copy.path, CopyMerge::Kept::Why::NotSaved});
+    };
+    if (!f.savable()) {
+        result.save.failures.push_back({StoredFile::Catalogue, IoError::fromCode(io::AccessDenied), false});
+        keepAll();
+        return result;
+    }
+
+    // The locations the catalogue does not take are safe in their own file
+    // before the catalogue changes.
+    std::vector<std::pair<RecordText, RecordText>> apart;
+    for (const CopyRecord& r : result.records.differing)
+        if (!r.known)
+            apart.emplace_back(r.name, r.location);
+    if (!apart.empty()) {
+        try {
+            result.conflictFile = writeConflictFile(f.fs, f.list.place(), apart);
+            result.conflicts = apart.size();
+        } catch (const IoError& e) {
+            result.save.failures.push_back({StoredFile::Catalogue, e, false});
+            keepAll();
+            return result;
+        }
+    }
+
+    const std::vector<CopyRecord>& missing = result.records.missing;
+    if (!missing.empty()) {
+        // Saved first as a catalogue of its own, so that the caller's
+        // changes only once the records are on disk.
+        Catalogue merged;
+        merged.reserve(std::size_t(catalogue.storageCount()) + missing.size());
+        for (int j = 0; j < catalogue.storageCount(); ++j)
+            merged.appendLoaded(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
+        for (const CopyRecord& r : missing)
+            merged.appendLoaded(r.name.view(), r.location.view());
+        f.saveCatalogue(merged, result.save);
+        if (result.save.ok()) {
+            catalogue.reserve(missing.size());
+            for (const CopyRecord& r : missing)
+                catalogue.appendLoaded(r.name.view(), r.location.view());
+            if (f.tookOthers)
+                f.others.rebase(catalogue);
+            else
+                f.others.startFrom(f.list, catalogue);
+        }
+    } else if (removeCopies && catalogue.changed()) {
+        // The copies' records are this session's; they go once it is saved.
+        f.saveCatalogue(catalogue, result.save);
+    }
+    if (!result.save.ok() || result.save.unsyncedFolder != 0) {
+        keepAll();
+        return result;
+    }
+    if (removeCopies)
+        f.removeCopies(reader, result);
+    return result;
 }
 
 void warnUnsyncedFolder(const char* program, int err) {

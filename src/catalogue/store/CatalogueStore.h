@@ -31,6 +31,10 @@
 //   take go to a conflict file beside it. Nothing is dropped silently.
 // - Every call reaches the file system through the seam it was given, so
 //   tests can make any of them fail.
+// - The copies a sync engine leaves beside either file when two computers
+//   changed it while apart are found, and those of the catalogue merged
+//   back on request: records are only ever added, and a copy is removed
+//   only once the catalogue that holds its records is on disk.
 
 #include <cstddef>
 #include <functional>
@@ -87,6 +91,66 @@ struct SaveReport {
 
     bool ok() const { return failures.empty(); }
     const Failure* failure(StoredFile file) const;
+};
+
+// A copy of one of the two files that a sync engine kept beside it when two
+// computers changed the file while apart.
+struct ConflictCopy {
+    StoredFile file;
+    std::string name;     // in its folder
+    std::string path;     // its full path
+    std::string engine;   // "Syncthing", "Nextcloud", ...
+};
+
+// A record of a copy (or of any file of the catalogue's format) against the
+// catalogue, in Windows-1250 as the file holds it.
+struct CopyRecord {
+    RecordText name;
+    RecordText location;   // the copy's
+    RecordText kept;       // one that differs: the location that stays
+    bool known = false;    // one that differs: a conflict file keeps it already
+};
+
+// What copies hold against the catalogue, by the window's name match.
+struct CopyRecords {
+    // Records the catalogue lacks, in the copies' order: a merge adds them.
+    std::vector<CopyRecord> missing;
+    // Records whose name is listed with another location: the catalogue's
+    // stays, and a merge sends the copy's to a conflict file.
+    std::vector<CopyRecord> differing;
+    // Copies that end in the middle of a record: their whole records count,
+    // and they are never removed.
+    std::vector<std::string> damaged;
+
+    // Records that differ and that no conflict file keeps yet.
+    std::size_t unknownDifferences() const;
+};
+
+// What a merge of copies did.
+struct CopyMerge {
+    CopyRecords records;        // `missing` was added when the save is done
+    std::size_t conflicts = 0;  // records of `differing` written to conflictFile now
+    std::string conflictFile;   // its full path
+    // The catalogue's save, if it needed one: a merge that adds nothing
+    // writes nothing.
+    SaveReport save;
+    bool saved() const { return save.ok(); }
+
+    // Copies removed once the save was on disk, and those asked to be that
+    // stay, with why.
+    std::vector<std::string> removed;
+    struct Kept {
+        enum class Why {
+            Damaged,    // it ends in the middle of a record
+            Changed,    // no longer the file that was read (a link, or written since)
+            NotSaved,   // the catalogue's save is not known to be on disk
+            Failed,     // removing it failed: `error` says why
+        };
+        std::string path;
+        Why why;
+        int error = 0;
+    };
+    std::vector<Kept> kept;
 };
 
 class CatalogueStore {
@@ -149,6 +213,27 @@ public:
     // A close: the changed catalogue, then the switches, each on its own, so
     // that a failure of one does not cost the other.
     SaveReport saveAll(const Catalogue& catalogue, const Switches& switches);
+
+    // Copies of the catalogue and of the switches that sync engines left
+    // beside them, each file's by name. Raises IoError when a folder
+    // cannot be listed.
+    std::vector<ConflictCopy> conflictCopies();
+    // What the files at `paths` (conflict copies, or any files of the
+    // catalogue's format) hold against `catalogue`. Raises IoError when one
+    // cannot be read whole, and for the catalogue itself (InvalidFilename).
+    CopyRecords compareCopies(const Catalogue& catalogue, const std::vector<std::string>& paths);
+    // Adds to `catalogue` the records the files at `paths` hold that it
+    // lacks, sends those it lists with another location to a conflict file,
+    // and saves it as saveCatalogue does; `catalogue` changes only once the
+    // save is done. Then, when `removeCopies`, removes each file, unless it
+    // is damaged or no longer the file that was read. A merge that finds
+    // nothing new writes nothing, so a second one changes nothing. Raises
+    // IoError as compareCopies; a store that may not write merges nothing.
+    //
+    // Copies of the switches are never merged: three bytes with no common
+    // version cannot tell which computer changed a switch, so every switch
+    // a copy differs in is left as the catalogue's.
+    CopyMerge mergeCopies(Catalogue& catalogue, const std::vector<std::string>& paths, bool removeCopies);
 
 private:
     class Files;

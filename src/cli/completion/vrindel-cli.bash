@@ -4,7 +4,7 @@ _vrindel_cli() {
     local cur prev words cword
     _init_completion || return
 
-    local commands="list find add rename relocate delete export import scan check help"
+    local commands="list find add rename relocate delete export import scan merge check help"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -50,12 +50,13 @@ _vrindel_cli() {
         export) options+=" -o --output --sorted --format --spreadsheet --excel" ;;
         import) options+=" --format --delimiter --encoding --lines --location --update --dry-run --skip-invalid" ;;
         scan) options+=" --location -r --recursive --extensions --update --dry-run" ;;
+        merge) options+=" --dry-run --remove" ;;
         help)
             COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
-    elif [[ $command == import ]]; then
+    elif [[ $command == import || $command == merge ]]; then
         _filedir
     elif [[ $command == scan ]]; then
         _filedir -d

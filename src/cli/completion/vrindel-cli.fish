@@ -1,6 +1,6 @@
 # fish completion for vrindel-cli
 
-set -l commands list find add rename relocate delete export import scan check help
+set -l commands list find add rename relocate delete export import scan merge check help
 
 complete -c vrindel-cli -f
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -s C -l directory -r -a '(__fish_complete_directories)' -d 'Work on the catalogue in DIR'
@@ -16,6 +16,7 @@ complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a delete
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a export -d 'Write every record as CSV, TSV or JSON'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a import -d 'Append the records of a file'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a scan -d 'Add a record for each file in a folder'
+complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a merge -d 'Merge the records of a conflict copy'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a check -d 'Report what is wrong with the catalogue'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a help -d 'Tell what a command does'
 
@@ -35,11 +36,14 @@ complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -l encoding -x -
 complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -l lines -d 'One name a line'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from import scan" -l location -x -d 'The location'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from import scan" -l update -d "A listed name takes the new location"
-complete -c vrindel-cli -n "__fish_seen_subcommand_from import scan" -l dry-run -d 'Write nothing'
+complete -c vrindel-cli -n "__fish_seen_subcommand_from import scan merge" -l dry-run -d 'Write nothing'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -l skip-invalid -d 'Import the good rows'
 
 complete -c vrindel-cli -n "__fish_seen_subcommand_from scan" -x -a '(__fish_complete_directories)'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from scan" -s r -l recursive -d 'Into the folders within too'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from scan" -l extensions -x -d 'Only these extensions'
+
+complete -c vrindel-cli -n "__fish_seen_subcommand_from merge" -F
+complete -c vrindel-cli -n "__fish_seen_subcommand_from merge" -l remove -d 'Remove each file once its records are saved'
 
 complete -c vrindel-cli -n "__fish_seen_subcommand_from help" -x -a "$commands"

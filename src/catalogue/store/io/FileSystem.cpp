@@ -2,6 +2,7 @@
 
 #include <acl/libacl.h>
 #include <attr/libattr.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,6 +76,34 @@ public:
         if (::perm_copy_fd(nullptr, from, nullptr, to, nullptr) != 0)
             return -1;
         return ::attr_copy_fd(nullptr, from, nullptr, to, nullptr, nullptr);
+    }
+    int listFolder(int dir, std::vector<std::string>& names) override {
+        // A folder held for *at calls cannot be read itself: it is opened
+        // again, for reading.
+        const int fd = retryInterrupted([&] { return ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+        if (fd < 0)
+            return -1;
+        DIR* folder = ::fdopendir(fd);
+        if (!folder) {
+            const int err = errno;
+            ::close(fd);
+            errno = err;
+            return -1;
+        }
+        names.clear();
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(folder);
+            if (!entry)
+                break;
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        const int err = errno;
+        ::closedir(folder);
+        errno = err;
+        return err == 0 ? 0 : -1;
     }
 };
 

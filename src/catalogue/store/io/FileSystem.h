@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vrindel {
 
@@ -19,7 +20,7 @@ class FileSystem {
 public:
     enum class Call {
         Open, Read, Write, Fsync, Close, Rename, Unlink, Stat, Lstat, Readlink, Fstat, Fchmod,
-        Fchown, Ftruncate, Fallocate, Link, CopyAccess, Pread, Pwrite, Mkdir,
+        Fchown, Ftruncate, Fallocate, Link, CopyAccess, Pread, Pwrite, Mkdir, ListFolder,
     };
 
     virtual ~FileSystem() = default;
@@ -49,6 +50,9 @@ public:
     // (its mode bits included). Where `from` has none beyond its mode, only
     // the mode is set.
     virtual int copyAccess(int from, int to) = 0;
+    // Every name in the folder `dir` (held open, O_PATH will do), "." and
+    // ".." left out, in the order the folder keeps them.
+    virtual int listFolder(int dir, std::vector<std::string>& names) = 0;
 };
 
 // The real calls.

@@ -10,6 +10,8 @@
 // one. Where the catalogue's folder may not be written it goes to the user's
 // state folder (see RollbackJournal.h).
 
+#include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,5 +27,11 @@ namespace vrindel {
 // IoError; nothing is left behind then.
 std::string writeConflictFile(FileSystem& fs, const HeldFile& catalogue,
                               const std::vector<std::pair<RecordText, RecordText>>& records);
+
+// The records the conflict files beside the catalogue keep, each as its
+// BaseRecords::recordHash, so that a merge that meets them again does not
+// write them once more. A file that cannot be read, or a row that is no
+// record, is passed over: the worst that costs is a record written twice.
+std::set<std::uint64_t> recordsInConflictFiles(FileSystem& fs, const HeldFile& catalogue);
 
 }  // namespace vrindel

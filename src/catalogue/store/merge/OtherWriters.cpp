@@ -128,12 +128,16 @@ private:
 
 void OtherWriters::startFrom(const FileVar& listFile, const Catalogue& catalogue) {
     seen_ = {listFile.identity(), listFile.content().bytes(), listFile.content().digest()};
+    rebase(catalogue);
+    pending_.clear();
+    merged_ = 0;
+}
+
+void OtherWriters::rebase(const Catalogue& catalogue) {
     base_.clear();
     base_.reserve(std::size_t(catalogue.storageCount()));
     for (int j = 0; j < catalogue.storageCount(); ++j)
         base_.add(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
-    pending_.clear();
-    merged_ = 0;
 }
 
 void OtherWriters::startFromNothing() {

@@ -38,6 +38,12 @@ public:
     void startFromNothing();
     // The file as this program just wrote it, with what the merge took.
     void wrote(const MergedRecords& merged);
+    // The catalogue just saved with records merged into it from elsewhere
+    // (a sync engine's copy): the common version from now on, so that one
+    // of them deleted here later is not taken for one the file added. The
+    // file as seen stays, so that what this save took from another program
+    // is merged again.
+    void rebase(const Catalogue& catalogue);
     // Whether the file is still the common version, as read.
     bool unchanged(const FileIdentity& now) const { return now == seen_.identity; }
 
