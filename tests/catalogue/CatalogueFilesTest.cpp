@@ -1168,6 +1168,31 @@ TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
     }
 }
 
+// A window kept open after a save (its switches could not be saved): what
+// it changes from then on is measured from what it saved, so a record it
+// added and saved, then deleted, stays deleted, whether or not the first
+// save took records of another program.
+TEST_F(CatalogueFiles, AfterASaveTheNextMergesFromWhatWasSaved) {
+    for (bool tookTheirs : {false, true}) {
+        SCOPED_TRACE(tookTheirs ? "the first save took another program's record" : "the first save took nothing");
+        writeBytes(ListFileName, record("Alfa") + record("1"));
+        CatalogueStore store;
+        Started started = startSession(store, messages);
+        ASSERT_FALSE(started.error);
+        started.catalogue.add("Beta", "2");
+        if (tookTheirs)
+            std::ofstream(ListFileName, std::ios::binary | std::ios::app) << record("Gama") + record("3");
+        raised(store.saveCatalogue(started.catalogue));
+        started.catalogue.deleteAtDisplay(started.catalogue.findInDisplay("Beta"));
+        std::ofstream(ListFileName, std::ios::binary | std::ios::app) << record("Delta") + record("4");
+        raised(store.saveCatalogue(started.catalogue));
+        EXPECT_TRUE(readBytes(ListFileName) == record("Alfa") + record("1") +
+                                                   (tookTheirs ? record("Gama") + record("3") : std::string()) +
+                                                   record("Delta") + record("4"));
+        EXPECT_EQ(others(), Names{});
+    }
+}
+
 // The switches merge one by one: the one changed here is saved, one the
 // other side changed meanwhile is not turned back.
 TEST_F(CatalogueFiles, SwitchesMergeOneByOne) {

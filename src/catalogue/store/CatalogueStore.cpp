@@ -161,7 +161,7 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
                 return;
             merged = saveMerging(catalogue);
         }
-        others.wrote(merged);
+        others.wrote(list, catalogue, merged);
         tookOthers = !merged.dropped.empty() || !merged.replaced.empty() || !merged.more.empty();
         report.unsyncedFolder = list.folderSyncError();
         report.inPlace = list.rewroteInPlace();

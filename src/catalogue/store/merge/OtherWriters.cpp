@@ -147,11 +147,16 @@ void OtherWriters::startFromNothing() {
     merged_ = 0;
 }
 
-void OtherWriters::wrote(const MergedRecords& merged) {
-    // The common version stays the file as read: the catalogue in memory
-    // never learns what a merge took from the other side, so the next save
-    // merges that again rather than taking it for deleted here.
+void OtherWriters::wrote(const FileVar& listFile, const Catalogue& catalogue, const MergedRecords& merged) {
     merged_ = merged.more.size();
+    // The catalogue as saved is the common version of the next save: what
+    // is changed here from now on is this side's. Where the save took
+    // records from the other side, the catalogue in memory never learns
+    // them: the file is then not the catalogue, and the next save reads it
+    // whole to take them again.
+    rebase(catalogue);
+    const bool tookNothing = merged.dropped.empty() && merged.replaced.empty() && merged.more.empty();
+    seen_ = tookNothing ? Seen{listFile.identity(), listFile.content().bytes(), listFile.content().digest()} : Seen{};
 }
 
 bool OtherWriters::readAppended(FileVar& listFile, ThreeWay& merge) const {

@@ -37,14 +37,15 @@ public:
     // puts there meanwhile is its own.
     void startFromNothing();
     // The file as this program just wrote it, with what the merge took.
-    void wrote(const MergedRecords& merged);
+    void wrote(const FileVar& listFile, const Catalogue& catalogue, const MergedRecords& merged);
     // The catalogue just saved with records merged into it from elsewhere
     // (a sync engine's copy): the common version from now on, so that one
     // of them deleted here later is not taken for one the file added. The
     // file as seen stays, so that what this save took from another program
     // is merged again.
     void rebase(const Catalogue& catalogue);
-    // Whether the file is still the common version, as read.
+    // Whether the file is still the one last read or written, with nothing in
+    // it the catalogue lacks.
     bool unchanged(const FileIdentity& now) const { return now == seen_.identity; }
 
     // Reads the file another program changed and merges it three ways with
