@@ -16,22 +16,21 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
     return h ^ (h >> 31);
 }
 
-// A text laid out as its record, its length first and zeros after it, so
-// that the pair ("ab", "c") and ("a", "bc") hash apart; eight bytes a step.
-std::uint64_t hashText(std::uint64_t h, std::string_view text, const unsigned char* fold) {
-    unsigned char record[32] = {};
-    const std::size_t length = std::min<std::size_t>(text.size(), sizeof record - 1);
-    record[0] = static_cast<unsigned char>(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        record[i + 1] = fold ? fold[byte] : byte;
-    }
-    for (std::size_t at = 0; at < sizeof record; at += 8) {
+// A record text is laid out as its record, its length first and zeros
+// after it, so that the pair ("ab", "c") and ("a", "bc") hash apart; it is
+// hashed eight bytes a step.
+std::uint64_t hashLayout(std::uint64_t h, const unsigned char (&bytes)[32]) {
+    for (std::size_t at = 0; at < sizeof bytes; at += 8) {
         std::uint64_t word;
-        std::memcpy(&word, record + at, 8);
+        std::memcpy(&word, bytes + at, 8);
         h = mix(h, word);
     }
     return h;
+}
+
+const unsigned char (&layout(const RecordText& text))[32] {
+    static_assert(sizeof(RecordText) == 32);
+    return *reinterpret_cast<const unsigned char(*)[32]>(&text);
 }
 
 // Least significant byte first, a pass a byte: a million hashes sort in a
@@ -53,14 +52,27 @@ void radixSort(std::vector<Word>& words) {
 
 }  // namespace
 
-std::uint64_t BaseRecords::recordHash(std::string_view name, std::string_view location) {
-    return hashText(hashText(Prime, name, nullptr), location, nullptr);
+std::uint64_t BaseRecords::recordHash(const RecordText& name, const RecordText& location) {
+    return hashLayout(hashLayout(Prime, layout(name)), layout(location));
 }
 
-std::uint32_t BaseRecords::nameHash(std::string_view name) {
-    const std::uint64_t h = hashText(Prime, name, caseFoldTable());
+std::uint64_t BaseRecords::recordHash(std::string_view name, std::string_view location) {
+    return recordHash(RecordText(name), RecordText(location));
+}
+
+std::uint32_t BaseRecords::nameHash(const RecordText& name) {
+    // Letter case folded, as names match.
+    const unsigned char* fold = caseFoldTable();
+    unsigned char folded[32] = {};
+    const std::string_view text = name.view();
+    folded[0] = static_cast<unsigned char>(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        folded[i + 1] = fold[static_cast<unsigned char>(text[i])];
+    const std::uint64_t h = hashLayout(Prime, folded);
     return std::uint32_t(h ^ (h >> 32));
 }
+
+std::uint32_t BaseRecords::nameHash(std::string_view name) { return nameHash(RecordText(name)); }
 
 void BaseRecords::clear() {
     records_.clear();
@@ -73,11 +85,13 @@ void BaseRecords::reserve(std::size_t records) {
     names_.reserve(records);
 }
 
-void BaseRecords::add(std::string_view name, std::string_view location) {
+void BaseRecords::add(const RecordText& name, const RecordText& location) {
     records_.push_back(recordHash(name, location));
     names_.push_back(nameHash(name));
     sorted_ = false;
 }
+
+void BaseRecords::add(std::string_view name, std::string_view location) { add(RecordText(name), RecordText(location)); }
 
 void BaseRecords::sortOnce() const {
     if (sorted_)

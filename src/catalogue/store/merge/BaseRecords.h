@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/RecordText.h"
+
 namespace vrindel {
 
 class BaseRecords {
@@ -23,13 +25,16 @@ public:
     void clear();
     void reserve(std::size_t records);
     void add(std::string_view name, std::string_view location);
+    void add(const RecordText& name, const RecordText& location);
 
     bool hasRecord(std::string_view name, std::string_view location) const;
     bool hasName(std::string_view name) const;
     std::size_t size() const { return records_.size(); }
 
     static std::uint64_t recordHash(std::string_view name, std::string_view location);
+    static std::uint64_t recordHash(const RecordText& name, const RecordText& location);
     static std::uint32_t nameHash(std::string_view name);
+    static std::uint32_t nameHash(const RecordText& name);
 
 private:
     // Kept in the order the records came and sorted at the first look-up:

@@ -137,7 +137,7 @@ void OtherWriters::rebase(const Catalogue& catalogue) {
     base_.clear();
     base_.reserve(std::size_t(catalogue.storageCount()));
     for (int j = 0; j < catalogue.storageCount(); ++j)
-        base_.add(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
+        base_.add(catalogue.storageName(j), catalogue.storageLocation(j));
 }
 
 void OtherWriters::startFromNothing() {
