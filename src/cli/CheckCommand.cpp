@@ -133,6 +133,12 @@ public:
                       size % ListRecordSize));
 
         problems += reportCopies(store, catalogue, line);
+        // A killed save's temporary file or journal that a sync engine
+        // carried here from the other computer.
+        for (const std::string& name : store.otherComputersLeftovers()) {
+            line(tr("{0}: left by a save on another computer; it is never used here", shown(name)));
+            ++problems;
+        }
 
         if (problems == 0) {
             line(tr("{0}: no problems found", file));

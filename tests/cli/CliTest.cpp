@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "store/CatalogueStore.h"
+#include "store/io/ThisComputer.h"
 #include "TestSupport.h"
 
 namespace vrindel::test {
@@ -427,6 +428,33 @@ TEST_F(Cli, ChangesFollowTheWindowsRules) {
             expected += record(cp(name)) + record(cp(location));
         EXPECT_EQ(readBytes(catalogue()), expected);
     }
+}
+
+// A killed save's side files that a sync engine carried here from another
+// computer: named by check, never removed nor applied.
+TEST_F(Cli, CheckNamesWhatAnotherComputersSavesLeft) {
+    makeCatalogue({{"Chata", "CD 1"}});
+    const std::string other = machineTag() == "0badf00d" ? "1badf00d" : "0badf00d";
+    const std::string temporary = ".Zoznam.dat.tmp-" + other + "00000000-123-4";
+    const std::string journal = "Zoznam.dat." + other + ".1-2.journal";
+    for (const std::string& name : {temporary, journal})
+        writeBytes(dir.file(name), "x");
+    const std::string before = readBytes(catalogue());
+    for (const char* command : {"add", "check"}) {
+        SCOPED_TRACE(command);
+        const Result r = std::string(command) == "add" ? run({"add", "Dom", "a"}) : run({"check"});
+        if (std::string(command) == "check") {
+            EXPECT_EQ(r.code, 1);
+            for (const std::string& name : {temporary, journal})
+                EXPECT_NE(r.out.find(name + ": left by a save on another computer; it is never used here"),
+                          std::string::npos)
+                    << r.out;
+            EXPECT_NE(r.out.find("Zoznam.dat: 2 problems"), std::string::npos) << r.out;
+        }
+        EXPECT_TRUE(std::filesystem::exists(dir.file(temporary)));
+        EXPECT_TRUE(std::filesystem::exists(dir.file(journal)));
+    }
+    EXPECT_TRUE(readBytes(catalogue()) == before + record("Dom") + record("a"));
 }
 
 TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
