@@ -251,36 +251,18 @@ void TMainForm::mergeConflictCopies() {
     // could not keep what a copy gives back.
     if (!store_.catalogueRead() || !store_.catalogueSavable())
         return;
-    // Looking is no part of starting: a folder that cannot be listed, or a
-    // copy that cannot be read, is passed over in silence.
-    std::vector<std::string> copies;
-    std::size_t lacking = 0;
-    try {
-        for (const vrindel::ConflictCopy& copy : store_.conflictCopies()) {
-            if (copy.file != vrindel::StoredFile::Catalogue)
-                continue;
-            try {
-                store_.compareCopies(catalogue_, {copy.path});
-                copies.push_back(copy.path);
-            } catch (const vrindel::IoError&) {
-            }
-        }
-        if (!copies.empty())
-            lacking = store_.compareCopies(catalogue_, copies).missing.size();
-    } catch (const vrindel::IoError&) {
-        return;
-    }
-    if (lacking == 0)
+    const vrindel::CatalogueStore::CopyOffer offer = store_.offeredCopies(catalogue_);
+    if (offer.lacking == 0)
         return;
     if (!boxes_.ask(MessageBoxes::Icon::Information, applicationTitle(),
-                    copiesQuestion(lacking, copies.size()), QString::fromUtf8(MergeCopies),
+                    copiesQuestion(offer.lacking, offer.paths.size()), QString::fromUtf8(MergeCopies),
                     QString::fromUtf8(LeaveCopies), true))
         return;
 
     vrindel::CopyMerge merged;
     {
         const ModelReset reset(*model_, syncing_);
-        merged = store_.mergeCopies(catalogue_, copies, true);
+        merged = store_.mergeCopies(catalogue_, offer.paths, true);
     }
     vrindel::warnUnsyncedFolder("vrindel", merged.save.unsyncedFolder);
     catalogue_.setSelection(0);
@@ -327,15 +309,7 @@ void TMainForm::SessionEnding() {
     if (!store_.catalogueSavable() && catalogue_.changed())
         unsaved << QStringLiteral("%1 (it could not be read at start-up)").arg(QString::fromUtf8(vrindel::ListFileName));
     try {
-        const vrindel::SaveReport report = saveAll();
-        if (report.conflicts)
-            std::fprintf(stderr, "vrindel: %zu records another program wrote could not be merged; they are in %s\n",
-                         report.conflicts, report.conflictFile.c_str());
-        for (const vrindel::SaveReport::Failure& failure : report.failures)
-            unsaved << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(failure.file == vrindel::StoredFile::Catalogue
-                                                                          ? vrindel::ListFileName
-                                                                          : vrindel::OptionsFileName),
-                                                     QString::fromUtf8(failure.error.what()));
+        unsaved << tellOfSaveOnTerminal(saveAll());
     } catch (const std::exception& e) {
         unsaved << QString::fromUtf8(e.what());
     }

@@ -1,5 +1,7 @@
 #include "SaveNotices.h"
 
+#include <cstdio>
+
 QString rolledBackText(const QString& file) {
     return QStringLiteral("Posledné ukladanie zoznamu sa nedokončilo. Súbor\n%1\nbol vrátený do stavu pred ním.")
         .arg(file);
@@ -46,4 +48,17 @@ QString copiesConflictsText(std::size_t count, const QString& file) {
                      : QStringLiteral("%1 záznamov z kópií je v zozname s iným umiestnením. V zozname ostali ich "
                                       "umiestnenia, tie z kópií sú uložené v súbore\n%2");
     return count == 1 ? text.arg(file) : text.arg(count).arg(file);
+}
+
+QStringList tellOfSaveOnTerminal(const vrindel::SaveReport& report) {
+    if (report.conflicts)
+        std::fprintf(stderr, "vrindel: %zu records another program wrote could not be merged; they are in %s\n",
+                     report.conflicts, report.conflictFile.c_str());
+    QStringList unsaved;
+    for (const vrindel::SaveReport::Failure& failure : report.failures)
+        unsaved << QStringLiteral("%1 (%2)").arg(
+            QString::fromUtf8(failure.file == vrindel::StoredFile::Catalogue ? vrindel::ListFileName
+                                                                              : vrindel::OptionsFileName),
+            QString::fromUtf8(failure.error.what()));
+    return unsaved;
 }

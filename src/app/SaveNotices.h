@@ -5,8 +5,16 @@
 // a sync engine left of the catalogue.
 
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
+
+#include "store/CatalogueStore.h"
+
+// A save at the session's end, where nobody reads a box: records that went
+// to a conflict file said on standard error; returned, each file that could
+// not be saved, with why ("Zoznam.dat (Disk full)").
+QStringList tellOfSaveOnTerminal(const vrindel::SaveReport& report);
 
 // A save killed in the middle was undone at start-up; `file` is the catalogue.
 QString rolledBackText(const QString& file);

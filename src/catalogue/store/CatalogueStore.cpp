@@ -536,6 +536,26 @@ CopyMerge CatalogueStore::mergeCopies(Catalogue& catalogue, const std::vector<st
     return result;
 }
 
+CatalogueStore::CopyOffer CatalogueStore::offeredCopies(const Catalogue& catalogue) {
+    CopyOffer offer;
+    try {
+        for (const ConflictCopy& copy : conflictCopies()) {
+            if (copy.file != StoredFile::Catalogue)
+                continue;
+            try {
+                compareCopies(catalogue, {copy.path});
+                offer.paths.push_back(copy.path);
+            } catch (const IoError&) {
+            }
+        }
+        if (!offer.paths.empty())
+            offer.lacking = compareCopies(catalogue, offer.paths).missing.size();
+    } catch (const IoError&) {
+        return {};
+    }
+    return offer;
+}
+
 void warnUnsyncedFolder(const char* program, int err) {
     static bool said = false;
     if (err == 0 || said)

@@ -222,6 +222,15 @@ public:
     // catalogue's format) hold against `catalogue`. Raises IoError when one
     // cannot be read whole, and for the catalogue itself (InvalidFilename).
     CopyRecords compareCopies(const Catalogue& catalogue, const std::vector<std::string>& paths);
+    // The copies of the catalogue worth offering at start-up: those that can
+    // be read, and how many records they hold that `catalogue` lacks. A
+    // folder that cannot be listed, or a copy that cannot be read, is passed
+    // over: looking is no part of starting.
+    struct CopyOffer {
+        std::vector<std::string> paths;
+        std::size_t lacking = 0;
+    };
+    CopyOffer offeredCopies(const Catalogue& catalogue);
     // Adds to `catalogue` the records the files at `paths` hold that it
     // lacks, sends those it lists with another location to a conflict file,
     // and saves it as saveCatalogue does; `catalogue` changes only once the
