@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <tuple>
 
 #include "store/CatalogueStore.h"
@@ -141,11 +140,12 @@ TEST_F(ConflictCopies, AMergeAddsWhatTheCatalogueLacksAndChangesNothingTheSecond
         std::vector<std::string> copies;
         std::string merged;
         std::string conflicts;   // the conflict file, "" for none
-        // A session before the merge: it reads `catalogue` (the version both
-        // computers had) and saves this, and the other computer's version
-        // is then copies[0]. The engine kept this computer's save, or with
-        // `ownCopy` made it the copy, the other's taking the name.
-        std::optional<std::string> saved = {};
+        // Sessions before the merge: the first reads `catalogue` (the
+        // version both computers had), each saves one of these, and the
+        // other computer's version is then copies[0]. The engine kept this
+        // computer's last save, or with `ownCopy` made it the copy, the
+        // other's taking the name.
+        std::vector<std::string> saved = {};
         bool ownCopy = false;
         bool versionsDamaged = false;   // what the store kept of them does not parse
     };
@@ -160,14 +160,15 @@ TEST_F(ConflictCopies, AMergeAddsWhatTheCatalogueLacksAndChangesNothingTheSecond
          a + record("Delta") + record("4"), header + "delta,5\r\n"},
         {"a name the catalogue lists twice", a + record("alfa") + record("7"), {record("alfa") + record("7")},
          a + record("alfa") + record("7"), ""},
-        {"the copy deletes a record the catalogue has unchanged", a + b + g, {a + g}, a + g + d, "", a + b + g + d},
+        {"the copy deletes a record the catalogue has unchanged", a + b + g, {a + g}, a + g + d, "", {a + b + g + d}},
         {"the copy relocates a record the catalogue has unchanged", a + b, {a + record("Beta") + record("9")},
-         a + record("Beta") + record("9") + g, "", a + b + g},
+         a + record("Beta") + record("9") + g, "", {a + b + g}},
         {"both sides relocate a record", a + b, {a + record("Beta") + record("9")}, a + record("Beta") + record("5"),
-         header + "Beta,9\r\n", a + record("Beta") + record("5")},
+         header + "Beta,9\r\n", {a + record("Beta") + record("5")}},
         {"the copy is this computer's own save", a + b + g, {a + record("Beta") + record("9")},
-         a + record("Beta") + record("9") + d, "", a + b + g + d, true},
-        {"what the store kept does not parse", a + b + g, {a + g}, a + b + g + d, "", a + b + g + d, false, true},
+         a + record("Beta") + record("9") + d, "", {a + b + g + d}, true},
+        {"what the store kept does not parse", a + b + g, {a + g}, a + b + g + d, "", {a + b + g + d}, false, true},
+        {"this computer saved twice while apart", a, {a + d}, a + d + b + g, "", {a + b, a + b + g}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -181,17 +182,17 @@ TEST_F(ConflictCopies, AMergeAddsWhatTheCatalogueLacksAndChangesNothingTheSecond
             copies.push_back("Zoznam_conflict-20261207-15300" + std::to_string(k) + ".dat");
             writeBytes(copies.back(), c.copies[k]);
         }
-        if (c.saved) {
-            {
-                CatalogueStore store;
-                Catalogue catalogue = start(store);
-                catalogue.clear();
-                for (std::size_t at = 0; at < c.saved->size(); at += 64)
-                    catalogue.appendLoaded(std::string_view(*c.saved).substr(at + 1, std::size_t((*c.saved)[at])),
-                                           std::string_view(*c.saved).substr(at + 33, std::size_t((*c.saved)[at + 32])));
-                test::raised(store.saveCatalogue(catalogue));
-                ASSERT_TRUE(readBytes(ListFileName) == *c.saved);
-            }
+        for (const std::string& saved : c.saved) {
+            CatalogueStore store;
+            Catalogue catalogue = start(store);
+            catalogue.clear();
+            for (std::size_t at = 0; at < saved.size(); at += 64)
+                catalogue.appendLoaded(std::string_view(saved).substr(at + 1, std::size_t(saved[at])),
+                                       std::string_view(saved).substr(at + 33, std::size_t(saved[at + 32])));
+            test::raised(store.saveCatalogue(catalogue));
+            ASSERT_TRUE(readBytes(ListFileName) == saved);
+        }
+        if (!c.saved.empty()) {
             if (c.ownCopy) {
                 std::filesystem::rename(ListFileName, copies[0]);
                 writeBytes(ListFileName, c.copies[0]);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "store/format/CatalogueFiles.h"
+#include "store/io/ContentHash.h"
 #include "store/io/Retry.h"
 #include "store/journal/RollbackJournal.h"
 #include "store/lock/CatalogueLock.h"
@@ -196,16 +197,19 @@ void CatalogueStore::Files::keepCommonVersions() {
     const std::string& path = catalogueKey();
     if (path.empty())
         return;
-    // The version last read here that this computer had not written: a
-    // copy read since, or else the catalogue as the session read it.
-    if (receivedCopy) {
+    // The first save of a session tells whether the catalogue it read was
+    // written by another computer: what this one received last, unless a
+    // copy read since is, and the common version from then on. Otherwise
+    // the common version stays that of the save before: the other computer
+    // may never have received that one.
+    BaseRecords before;
+    const std::optional<std::uint64_t> saved = readSavedVersion(fs, path, before);
+    const bool foreign = readDigest && (!saved || *saved != *readDigest);
+    if (receivedCopy)
         writeReceivedVersion(fs, path, receivedCopy->first, receivedCopy->second);
-    } else if (readDigest) {
-        const std::optional<std::uint64_t> saved = readSavedDigest(fs, path);
-        if (!saved || *saved != *readDigest)
-            writeReceivedVersion(fs, path, *readDigest, others.base());
-    }
-    writeSavedVersion(fs, path, list.content().digest(), ownCopy, others.base());
+    else if (foreign)
+        writeReceivedVersion(fs, path, *readDigest, others.base());
+    writeSavedVersion(fs, path, list.content().digest(), ownCopy, foreign || !saved ? others.base() : before);
     readDigest.reset();
     receivedCopy.reset();
     ownCopy = 0;
@@ -440,7 +444,8 @@ void CatalogueStore::startEmpty() {
     open();
     files_->listRead = true;
     files_->others.startFromNothing();
-    files_->readDigest.reset();
+    // Nothing was there: the catalogue grows from nothing here.
+    files_->readDigest = ContentHash().digest();
 }
 
 bool CatalogueStore::catalogueRead() const { return files_->listRead; }

@@ -124,30 +124,13 @@ CommonVersions readCommonVersions(FileSystem& fs, const std::string& cataloguePa
     return versions;
 }
 
-std::optional<std::uint64_t> readSavedDigest(FileSystem& fs, const std::string& cataloguePath) {
-    // The header and the file's length tell a whole file cheaply; its
-    // records are read only by a merge of copies.
-    const std::string name = fileName(cataloguePath, "saved");
-    const int folder = openUserStateFolder(fs, false);
-    if (folder < 0)
-        return std::nullopt;
-    const int fd = retryInterrupted([&] { return fs.open(folder, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0); });
-    fs.close(folder);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<std::uint64_t> digest;
-    struct ::stat st {};
-    char header[Header];
-    if (fs.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        preadAll(fs, fd, header, sizeof header, 0) == ssize_t(sizeof header) &&
-        std::memcmp(header, Magic, sizeof Magic) == 0) {
-        const std::string_view h(header, sizeof header);
-        const std::uint64_t count = u64At(h, sizeof Magic + 16);
-        if (count <= MaxRecords && std::uint64_t(st.st_size) == Header + count * PerRecord + 8)
-            digest = u64At(h, sizeof Magic);
-    }
-    fs.close(fd);
-    return digest;
+std::optional<std::uint64_t> readSavedVersion(FileSystem& fs, const std::string& cataloguePath, BaseRecords& base) {
+    const std::uint64_t limit = Header + MaxRecords * PerRecord + 8;
+    std::uint64_t digest = 0, merged = 0;
+    if (const auto bytes = readFile(fs, fileName(cataloguePath, "saved"), limit);
+        bytes && parse(*bytes, digest, merged, base))
+        return digest;
+    return std::nullopt;
 }
 
 bool writeSavedVersion(FileSystem& fs, const std::string& cataloguePath, std::uint64_t digest,

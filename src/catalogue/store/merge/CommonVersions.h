@@ -4,8 +4,12 @@
 // ($XDG_STATE_HOME/vrindel), under a hash of the catalogue's full path:
 //
 // - this computer's last save: a digest (ContentHash.h) of the bytes it
-//   wrote, and that save's common version (the catalogue as the session
-//   read it). A copy with those very bytes is this computer's own save,
+//   wrote, and its common version with the other computer: the catalogue
+//   as the session read it, where another computer wrote that, and else
+//   the common version of the save before. (Whether the other computer
+//   ever received a save made here, nothing here tells: taken for common,
+//   a record added by an earlier save here that never reached it would be
+//   dropped.) A copy with those very bytes is this computer's own save,
 //   which the engine renamed when the other computer's won the name: both
 //   grew from that common version.
 // - the last version this computer read that it had not written: what it
@@ -62,8 +66,9 @@ struct CommonVersions {
 
 // Both, for the catalogue at `cataloguePath`.
 CommonVersions readCommonVersions(FileSystem& fs, const std::string& cataloguePath);
-// Only the digest of this computer's last save, without its records.
-std::optional<std::uint64_t> readSavedDigest(FileSystem& fs, const std::string& cataloguePath);
+// Only this computer's last save: its digest, and its common version in
+// `base`.
+std::optional<std::uint64_t> readSavedVersion(FileSystem& fs, const std::string& cataloguePath, BaseRecords& base);
 
 // Each returns whether the version is in place; neither raises.
 bool writeSavedVersion(FileSystem& fs, const std::string& cataloguePath, std::uint64_t digest,
