@@ -6,11 +6,9 @@
 #include <cstring>
 
 #include "store/format/CatalogueFiles.h"
-#include "store/io/ContentHash.h"
 #include "store/io/Retry.h"
 #include "store/journal/RollbackJournal.h"
 #include "store/lock/CatalogueLock.h"
-#include "store/merge/CommonVersions.h"
 #include "store/merge/ConflictCopies.h"
 #include "store/merge/ConflictFile.h"
 #include "store/merge/OtherWriters.h"
@@ -66,8 +64,6 @@ public:
     void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
     MergedRecords saveMerging(const Catalogue& catalogue);
     void saveOptions(const Switches& switches, SaveReport& report);
-    void keepCommonVersions();
-    const std::string& catalogueKey();
     CopyReader readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths);
     void removeCopies(const CopyReader& reader, CopyMerge& result);
 
@@ -83,13 +79,6 @@ public:
     Switches optionsSeen;   // as read: the common version of a merge
     OtherWriters others;
     bool tookOthers = false;   // the last save of the catalogue merged another program's changes
-    // For the common versions of copies (CommonVersions.h): a digest of the
-    // catalogue as this session read it, until its first save, and the
-    // records of a copy read since that this computer had not written.
-    std::optional<std::uint64_t> readDigest;
-    std::optional<std::pair<std::uint64_t, BaseRecords>> receivedCopy;
-    std::uint64_t ownCopy = 0;   // the digest of this computer's own copy merged
-    std::string key;   // the catalogue's full path, once asked
 };
 
 void CatalogueStore::Files::hold() {
@@ -172,7 +161,6 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
                 return;
             merged = saveMerging(catalogue);
         }
-        keepCommonVersions();
         others.wrote(list, catalogue, merged);
         tookOthers = !merged.dropped.empty() || !merged.replaced.empty() || !merged.more.empty();
         report.unsyncedFolder = list.folderSyncError();
@@ -183,36 +171,6 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
     report.merged = others.merged();
     report.conflicts = others.conflicts();
     report.conflictFile = others.conflictFile();
-}
-
-const std::string& CatalogueStore::Files::catalogueKey() {
-    if (key.empty() && !list.place().error())
-        key = heldPath(fs, list.place());
-    return key;
-}
-
-void CatalogueStore::Files::keepCommonVersions() {
-    // Called with the save just in place: the file holds what was written,
-    // and the merge's common version is still what the save started from.
-    const std::string& path = catalogueKey();
-    if (path.empty())
-        return;
-    // The first save of a session tells whether the catalogue it read was
-    // written by another computer: what this one received last, unless a
-    // copy read since is, and the common version from then on. Otherwise
-    // the common version stays that of the save before: the other computer
-    // may never have received that one.
-    BaseRecords before;
-    const std::optional<std::uint64_t> saved = readSavedVersion(fs, path, before);
-    const bool foreign = readDigest && (!saved || *saved != *readDigest);
-    if (receivedCopy)
-        writeReceivedVersion(fs, path, receivedCopy->first, receivedCopy->second);
-    else if (foreign)
-        writeReceivedVersion(fs, path, *readDigest, others.base());
-    writeSavedVersion(fs, path, list.content().digest(), ownCopy, foreign || !saved ? others.base() : before);
-    readDigest.reset();
-    receivedCopy.reset();
-    ownCopy = 0;
 }
 
 MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
@@ -285,8 +243,7 @@ CopyReader CatalogueStore::Files::readCopies(const Catalogue& catalogue, const s
     }
     const std::set<std::uint64_t> known =
         list.place().error() ? std::set<std::uint64_t>() : recordsInConflictFiles(fs, list.place());
-    CopyReader reader(fs, catalogue, known, catalogueFile,
-                      catalogueKey().empty() ? CommonVersions() : readCommonVersions(fs, catalogueKey()));
+    CopyReader reader(fs, catalogue, known, catalogueFile);
     for (const std::string& path : paths)
         reader.read(path);
     return reader;
@@ -416,9 +373,6 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
     // be opened: writing the part back would lose the rest.
     f.listRead = whole;
     f.others.startFrom(f.list, catalogue);
-    f.readDigest.reset();
-    if (whole)
-        f.readDigest = f.list.content().digest();
     return whole;
 }
 
@@ -444,8 +398,6 @@ void CatalogueStore::startEmpty() {
     open();
     files_->listRead = true;
     files_->others.startFromNothing();
-    // Nothing was there: the catalogue grows from nothing here.
-    files_->readDigest = ContentHash().digest();
 }
 
 bool CatalogueStore::catalogueRead() const { return files_->listRead; }
@@ -552,36 +504,20 @@ CopyMerge CatalogueStore::mergeCopies(Catalogue& catalogue, const std::vector<st
     }
 
     const std::vector<CopyRecord>& missing = result.records.missing;
-    MergedRecords changes = reader.changes();
-    const bool takesChanges = !changes.dropped.empty() || !changes.replaced.empty();
-    // A copy read here is, from this save on, what this computer received
-    // last, unless it was its own.
-    if (const BaseRecords* received = reader.lastReceived())
-        f.receivedCopy.emplace(reader.lastReceivedDigest(), *received);
-    f.ownCopy = reader.ownCopy();
-    if (!missing.empty() || takesChanges) {
+    if (!missing.empty()) {
         // Saved first as a catalogue of its own, so that the caller's
         // changes only once the records are on disk.
-        for (const CopyRecord& r : missing)
-            changes.more.emplace_back(r.name, r.location);
         Catalogue merged;
-        merged.reserve(std::size_t(changes.count(catalogue)));
-        changes.forEach(catalogue, [&](const RecordText& name, const RecordText& location) {
-            merged.appendLoaded(name.view(), location.view());
-        });
+        merged.reserve(std::size_t(catalogue.storageCount()) + missing.size());
+        for (int j = 0; j < catalogue.storageCount(); ++j)
+            merged.appendLoaded(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
+        for (const CopyRecord& r : missing)
+            merged.appendLoaded(r.name.view(), r.location.view());
         f.saveCatalogue(merged, result.save);
         if (result.save.ok()) {
-            if (takesChanges) {
-                // Records gone or changed: the catalogue is the one saved.
-                catalogue.clear();
-                catalogue.reserve(std::size_t(merged.storageCount()));
-                for (int j = 0; j < merged.storageCount(); ++j)
-                    catalogue.appendLoaded(merged.storageName(j).view(), merged.storageLocation(j).view());
-            } else {
-                catalogue.reserve(missing.size());
-                for (const CopyRecord& r : missing)
-                    catalogue.appendLoaded(r.name.view(), r.location.view());
-            }
+            catalogue.reserve(missing.size());
+            for (const CopyRecord& r : missing)
+                catalogue.appendLoaded(r.name.view(), r.location.view());
             if (f.tookOthers)
                 f.others.rebase(catalogue);
             else
@@ -591,8 +527,6 @@ CopyMerge CatalogueStore::mergeCopies(Catalogue& catalogue, const std::vector<st
         // The copies' records are this session's; they go once it is saved.
         f.saveCatalogue(catalogue, result.save);
     }
-    f.receivedCopy.reset();
-    f.ownCopy = 0;
     if (!result.save.ok() || result.save.unsyncedFolder != 0) {
         keepAll();
         return result;

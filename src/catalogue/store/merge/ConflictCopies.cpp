@@ -8,7 +8,6 @@
 #include "store/format/FileLayer.h"
 #include "store/io/Retry.h"
 #include "store/merge/BaseRecords.h"
-#include "store/merge/ThreeWayMerge.h"
 
 namespace vrindel {
 
@@ -92,9 +91,8 @@ std::vector<CopyName> listConflictCopies(FileSystem& fs, int folder, const std::
 }
 
 CopyReader::CopyReader(FileSystem& fs, const Catalogue& catalogue, std::set<std::uint64_t> known,
-                       const FileIdentity& catalogueFile, CommonVersions common)
-    : fs_(fs), catalogue_(catalogue), known_(std::move(known)), catalogueFile_(catalogueFile),
-      common_(std::move(common)) {}
+                       const FileIdentity& catalogueFile)
+    : fs_(fs), catalogue_(catalogue), known_(std::move(known)), catalogueFile_(catalogueFile) {}
 
 void CopyReader::read(const std::string& path) {
     FileVar file(fs_);
@@ -114,45 +112,6 @@ void CopyReader::read(const std::string& path) {
     copies_.push_back({path, file.identity(), messages.damaged});
     if (messages.damaged)
         records_.damaged.push_back(path);
-    const std::uint64_t digest = file.content().digest();
-    BaseRecords itself;
-    itself.reserve(std::size_t(copy.storageCount()));
-    for (int j = 0; j < copy.storageCount(); ++j)
-        itself.add(copy.storageName(j), copy.storageLocation(j));
-    switch (common_.of(digest)) {
-    case CommonVersions::Of::OwnSave:
-        ownCopy_ = digest;
-        mergeThreeWays(copy, common_.savedBase);
-        return;
-    case CommonVersions::Of::Received:
-        mergeThreeWays(copy, common_.receivedRecords);
-        break;
-    case CommonVersions::Of::Merged:
-        // Against itself: what changed here since stays, and nothing of
-        // the copy comes again. Its locations a conflict file keeps are
-        // still told of.
-        mergeThreeWays(copy, itself);
-        for (int j = 0; j < copy.storageCount(); ++j) {
-            const RecordText name = copy.storageName(j), location = copy.storageLocation(j);
-            const RecordText kept = keptLocation(name);
-            if (!(kept == location) && known_.count(BaseRecords::recordHash(name.view(), location.view())) &&
-                catalogue_.findInStorage(name.view()) >= 0)
-                differs(name, location, kept);
-        }
-        if (digest == common_.mergedOwnCopy) {
-            ownCopy_ = digest;
-            return;
-        }
-        break;
-    case CommonVersions::Of::None:
-        readAdding(copy);
-        break;
-    }
-    receivedDigest_ = digest;
-    received_ = std::move(itself);
-}
-
-void CopyReader::readAdding(const Catalogue& copy) {
     for (int j = 0; j < copy.storageCount(); ++j) {
         const RecordText name = copy.storageName(j), location = copy.storageLocation(j);
         const int k = catalogue_.findInStorage(name.view());
@@ -164,46 +123,6 @@ void CopyReader::readAdding(const Catalogue& copy) {
         }
         take(name, location);
     }
-}
-
-void CopyReader::mergeThreeWays(const Catalogue& copy, const BaseRecords& base) {
-    ThreeWayMerge merge(catalogue_, base);
-    for (int j = 0; j < copy.storageCount(); ++j)
-        merge.theirs(copy.storageName(j).view(), copy.storageLocation(j).view());
-    ThreeWayMerge::Records conflicts;
-    const MergedRecords merged = merge.finish(conflicts);
-    for (const auto& [name, location] : merged.more)
-        take(name, location);
-    for (const auto& [name, location] : conflicts)
-        differs(name, location, keptLocation(name));
-    // A record an earlier copy already deleted or changed keeps what that
-    // one made of it; another change of it goes apart.
-    for (const int j : merged.dropped)
-        if (changed_.emplace(j, std::nullopt).second)
-            records_.deleted.push_back({catalogue_.storageName(j), catalogue_.storageLocation(j), {}, false});
-    for (const auto& [j, record] : merged.replaced) {
-        const auto [it, isNew] = changed_.emplace(j, record);
-        if (isNew)
-            records_.changed.push_back({record.first, record.second, catalogue_.storageLocation(j), false});
-        else if (!it->second || !(it->second->first == record.first && it->second->second == record.second))
-            differs(record.first, record.second, catalogue_.storageLocation(j));
-    }
-}
-
-RecordText CopyReader::keptLocation(const RecordText& name) const {
-    const int k = catalogue_.findInStorage(name.view());
-    return k >= 0 ? catalogue_.storageLocation(k) : RecordText();
-}
-
-MergedRecords CopyReader::changes() const {
-    MergedRecords merged;
-    for (const auto& [j, record] : changed_) {
-        if (record)
-            merged.replaced.emplace_back(j, *record);
-        else
-            merged.dropped.push_back(j);
-    }
-    return merged;
 }
 
 bool CopyReader::listedLater(const RecordText& name, const RecordText& location) {

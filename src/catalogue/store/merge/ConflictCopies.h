@@ -5,20 +5,13 @@
 // the like, and deletes old ones later. Records that only such a copy holds
 // are lost then, unless they are merged back.
 //
-// A copy is merged three ways (ThreeWayMerge.h) where this computer kept
-// a common version of it (CommonVersions.h): this computer's own last save
-// grew from what that save read, and any other copy from what this computer
-// last received. The copy's changes are then taken (its records added, the
-// ones it deleted that the catalogue has unchanged, those it moved), the
-// catalogue's stay, and where both changed a record the copy's goes to a
-// conflict file (ConflictFile.h).
-//
-// Without a common version there is no telling whether a record the copy
-// lacks was deleted on the other computer or added on this one, nor which
-// of two locations of a name is the newer. So a merge only adds: a record
-// the catalogue lacks comes back (a deleted record back is better than a
-// record lost), a record the catalogue has under another location stays as
-// it is, and the copy's location goes to a conflict file.
+// A copy has no common version with the catalogue: there is no telling
+// whether a record the copy lacks was deleted on the other computer or
+// added on this one, nor which of two locations of a name is the newer.
+// So a merge only adds: a record the catalogue lacks comes back (a deleted
+// record back is better than a record lost), a record the catalogue has
+// under another location stays as it is, and the copy's location goes to
+// a conflict file (ConflictFile.h).
 
 #include <cstdint>
 #include <map>
@@ -30,11 +23,9 @@
 
 #include "records/Catalogue.h"
 #include "store/CatalogueStore.h"
-#include "store/format/CatalogueFiles.h"
 #include "store/held/FileIdentity.h"
 #include "store/io/FileSystem.h"
 #include "store/merge/BaseRecords.h"
-#include "store/merge/CommonVersions.h"
 
 namespace vrindel {
 
@@ -69,10 +60,9 @@ std::vector<CopyName> listConflictCopies(FileSystem& fs, int folder, const std::
 class CopyReader {
 public:
     // `known`: hashes (BaseRecords::recordHash) of the records a conflict
-    // file already keeps; `catalogueFile` is refused as a copy; `common`:
-    // the versions a copy may have grown from, if any were kept.
+    // file already keeps; `catalogueFile` is refused as a copy.
     CopyReader(FileSystem& fs, const Catalogue& catalogue, std::set<std::uint64_t> known,
-               const FileIdentity& catalogueFile, CommonVersions common = {});
+               const FileIdentity& catalogueFile);
 
     // Reads the file at `path` whole; raises IoError when it cannot be.
     void read(const std::string& path);
@@ -84,16 +74,6 @@ public:
     };
     const std::vector<Read>& copies() const { return copies_; }
     CopyRecords& records() { return records_; }
-    // The catalogue's records that copies with a common version deleted or
-    // changed, by storage index; their `more` is records().missing.
-    MergedRecords changes() const;
-    // The records of the last copy read that this computer had not written
-    // itself, or nullptr: what it received last; and their digest.
-    const BaseRecords* lastReceived() const { return received_ ? &*received_ : nullptr; }
-    std::uint64_t lastReceivedDigest() const { return receivedDigest_; }
-    // The digest of the last copy read that is this computer's own last
-    // save, or 0.
-    std::uint64_t ownCopy() const { return ownCopy_; }
 
 private:
     struct Before {
@@ -105,9 +85,6 @@ private:
     // record of its name (a file written by other means may).
     bool listedLater(const RecordText& name, const RecordText& location);
     void take(const RecordText& name, const RecordText& location);
-    void readAdding(const Catalogue& copy);
-    void mergeThreeWays(const Catalogue& copy, const BaseRecords& base);
-    RecordText keptLocation(const RecordText& name) const;
     void differs(const RecordText& name, const RecordText& location, const RecordText& kept);
 
     FileSystem& fs_;
@@ -121,11 +98,6 @@ private:
     // The catalogue's own records, for a name it lists twice; made when
     // first needed.
     std::optional<BaseRecords> ours_;
-    CommonVersions common_;
-    std::map<int, std::optional<std::pair<RecordText, RecordText>>> changed_;   // nullopt: deleted
-    std::optional<BaseRecords> received_;
-    std::uint64_t receivedDigest_ = 0;
-    std::uint64_t ownCopy_ = 0;
 };
 
 }  // namespace vrindel
