@@ -219,7 +219,6 @@ void Catalogue::deleteAtDisplay(int i) {
     if (s.name != d.name)
         mirrorsStorage_ = false;
 
-    removed_.push_back(texts_[s.name]);
     changed_ = true;
     eraseFromIndex(storageIndex_, entry(s.seq, s.name));
     storage_.erase(storage_.begin() + j);
@@ -266,7 +265,6 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName, std::string_vie
     if (s.name != d.name)
         mirrorsStorage_ = false;
 
-    removed_.push_back(texts_[s.name]);
     changed_ = true;
     const RecordText shown(newName), stored(storedName);
     const bool same = shown.view() == stored.view();
@@ -402,7 +400,6 @@ void Catalogue::clear() {
     topIndex_ = 0;
     bookmark_ = -1;
     changed_ = false;
-    removed_.clear();
     ++arrangement_;
 }
 

@@ -127,10 +127,6 @@ public:
 
     // Whether anything was added, deleted or renamed since the last clear().
     bool changed() const { return changed_; }
-    // The names that left the storage list through a delete or a rename
-    // since the last clear(), so that a save can tell a record deleted here
-    // from one that another program added to the file meanwhile.
-    const std::vector<RecordText>& removedNames() const { return removed_; }
     // Zoznam receives a copy of HelpZoznam in its order; nothing is selected.
     void showStorageOrder();
     // After a rename in sorted mode: the whole list back in name order, as
@@ -224,7 +220,6 @@ private:
     std::int32_t recordCount_ = 0;
 
     bool changed_ = false;
-    std::vector<RecordText> removed_;
     std::uint32_t arrangement_ = 0;
 };
 
