@@ -31,7 +31,9 @@ bool& switchOf(Switches& switches, Switch which) {
     return which == Switch::Zoradit ? switches.zoradit : which == Switch::DelPlaceBox ? switches.delPlaceBox : switches.delExt;
 }
 
-bool switchOf(const Switches& switches, Switch which) { return switchOf(const_cast<Switches&>(switches), which); }
+bool switchOf(const Switches& switches, Switch which) {
+    return which == Switch::Zoradit ? switches.zoradit : which == Switch::DelPlaceBox ? switches.delPlaceBox : switches.delExt;
+}
 
 }  // namespace
 
