@@ -47,6 +47,12 @@ std::string shown(const std::string& name) {
 // stumbled on) reaches the terminal with its control characters shown.
 void warn(const std::string& message) { std::fprintf(stderr, "vrindel-cli: %s\n", printable(message).c_str()); }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 void refuseCatalogueAsStandardOutput() {
     struct stat out {}, list {};
     if (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && ::stat(ListFileName, &list) == 0 &&

@@ -51,6 +51,9 @@ void warn(const std::string& message);   // "vrindel-cli: " + message, on stderr
 // by any of its names (`vrindel-cli export >> Zoznam.dat`): the text would
 // become garbage records.
 void refuseCatalogueAsStandardOutput();
+// Whether two paths name the same file (by any of its names); false when
+// either cannot be looked at.
+bool sameFile(const std::string& a, const std::string& b);
 
 // A file to import (standard input for "-"), read a piece at a time; a
 // failure ends the command with a file error naming `shownName`.

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -12,12 +10,6 @@
 namespace vrindel::cli {
 
 namespace {
-
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
 
 class ExportCommand : public Command {
 public:
