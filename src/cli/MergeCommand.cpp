@@ -66,6 +66,10 @@ private:
         const CopyRecords records = change.store.compareCopies(change.catalogue, files);
         for (const CopyRecord& r : records.missing)
             line(tr("would add \"{0}\" at \"{1}\"", text(r.name), text(r.location)));
+        for (const CopyRecord& r : records.deleted)
+            line(tr("would delete \"{0}\" at \"{1}\": the copy deleted it", text(r.name), text(r.location)));
+        for (const CopyRecord& r : records.changed)
+            line(tr("would move \"{0}\" from \"{1}\" to \"{2}\"", text(r.name), text(r.kept), text(r.location)));
         for (const CopyRecord& r : records.differing)
             line(r.known ? tr("\"{0}\" stays at \"{1}\"; the other location, \"{2}\", is in a conflict file already",
                               text(r.name), text(r.kept), text(r.location))
@@ -88,6 +92,10 @@ private:
         const CopyRecords& records = merged.records;
         for (const CopyRecord& r : records.missing)
             line(tr("added \"{0}\" at \"{1}\"", text(r.name), text(r.location)));
+        for (const CopyRecord& r : records.deleted)
+            line(tr("deleted \"{0}\" at \"{1}\": the copy deleted it", text(r.name), text(r.location)));
+        for (const CopyRecord& r : records.changed)
+            line(tr("moved \"{0}\" from \"{1}\" to \"{2}\"", text(r.name), text(r.kept), text(r.location)));
         for (const CopyRecord& r : records.differing)
             line(r.known ? tr("\"{0}\" stays at \"{1}\"; the other location, \"{2}\", is in a conflict file already",
                               text(r.name), text(r.kept), text(r.location))

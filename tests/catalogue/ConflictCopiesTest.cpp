@@ -32,6 +32,9 @@ class ConflictCopies : public ::testing::Test {
 protected:
     ScratchDir dir;
     InScratchDir inDir{dir};
+    // What the store keeps of each catalogue there stays with the test.
+    ScratchDir state;
+    test::StateHomeAt stateHome{state.path()};
     RecordingMessages messages;
 
     // The catalogue as the window reads it at start-up.
@@ -118,12 +121,20 @@ TEST_F(ConflictCopies, EachEnginesCopiesAreFoundAndLookalikesAreNot) {
     EXPECT_EQ(found, expected);
 }
 
-// A copy has no common version with the catalogue: a merge only adds. A
+// A copy with no common version with the catalogue: a merge only adds. A
 // record the catalogue lacks comes back; one it has under another location
 // keeps the catalogue's, and the copy's goes to a conflict file; one the
-// copy lacks stays. A second merge finds nothing new and writes nothing.
+// copy lacks stays. In a folder a sync engine carries, where a session on
+// this computer read a version it had not written itself and saved, that
+// version is the common one of any copy (this computer's own save or the
+// other's): its deletes and relocations are taken, and where both sides
+// changed a record the copy's goes to a conflict file. A version read while
+// copies wait beside the catalogue may be the very one that won over them,
+// and is not taken for common. A second merge finds nothing new and writes
+// nothing.
 TEST_F(ConflictCopies, AMergeAddsWhatTheCatalogueLacksAndChangesNothingTheSecondTime) {
     const std::string a = record("Alfa") + record("1"), b = record("Beta") + record("2"), g = record("Gama") + record("3");
+    const std::string d = record("Delta") + record("4"), x = record("Chi") + record("8"), e = record("Eta") + record("6");
     const std::string header = "name,location\r\n";
     struct Case {
         const char* what;
@@ -131,6 +142,16 @@ TEST_F(ConflictCopies, AMergeAddsWhatTheCatalogueLacksAndChangesNothingTheSecond
         std::vector<std::string> copies;
         std::string merged;
         std::string conflicts;   // the conflict file, "" for none
+        // Sessions before the merge: the first reads `catalogue` (the
+        // version both computers had), each saves one of these, and the
+        // other computer's version is then copies[0]. The engine kept this
+        // computer's last save, or with `ownCopy` made it the copy, the
+        // other's taking the name.
+        std::vector<std::string> saved = {};
+        bool ownCopy = false;
+        bool versionsDamaged = false;   // what the store kept of them does not parse
+        std::string savedBeside = {};   // saved by a session while the copies wait
+        bool carried = true;            // by a sync engine
     };
     const std::vector<Case> cases = {
         {"the copy adds", a + b, {a + b + g}, a + b + g, ""},
@@ -143,16 +164,58 @@ TEST_F(ConflictCopies, AMergeAddsWhatTheCatalogueLacksAndChangesNothingTheSecond
          a + record("Delta") + record("4"), header + "delta,5\r\n"},
         {"a name the catalogue lists twice", a + record("alfa") + record("7"), {record("alfa") + record("7")},
          a + record("alfa") + record("7"), ""},
+        {"the copy deletes a record the catalogue has unchanged", a + b + g, {a + g}, a + g + d, "", {a + b + g + d}},
+        {"the copy relocates a record the catalogue has unchanged", a + b, {a + record("Beta") + record("9")},
+         a + record("Beta") + record("9") + g, "", {a + b + g}},
+        {"both sides relocate a record", a + b, {a + record("Beta") + record("9")}, a + record("Beta") + record("5"),
+         header + "Beta,9\r\n", {a + record("Beta") + record("5")}},
+        {"the copy is this computer's own save", a + b + g, {a + record("Beta") + record("9")},
+         a + record("Beta") + record("9") + d, "", {a + b + g + d}, true},
+        {"what the store kept does not parse", a + b + g, {a + g}, a + b + g + d, "", {a + b + g + d}, false, true},
+        {"this computer saved twice while apart", a, {a + d}, a + d + b + g, "", {a + b, a + b + g}, true},
+        {"a session saves while the copies wait", a + b + g, {a + b + g + x}, a + b + g + x + e + d, "", {a + b + g + d},
+         true, false, a + b + g + x + e},
+        {"a folder no sync engine carries", a + b + g, {a + g}, a + b + g + d, "", {a + b + g + d}, false, false, "",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         for (const std::string& name : dir.entries())
             std::filesystem::remove(name);
+        const ScratchDir caseState;
+        const test::StateHomeAt caseStateHome(caseState.path());
+        if (c.carried)
+            std::filesystem::create_directory(".stfolder");
         writeBytes(ListFileName, c.catalogue);
+        const auto save = [&](const std::string& saved) {
+            CatalogueStore store;
+            Catalogue catalogue = start(store);
+            catalogue.clear();
+            for (std::size_t at = 0; at < saved.size(); at += 64)
+                catalogue.appendLoaded(std::string_view(saved).substr(at + 1, std::size_t(saved[at])),
+                                       std::string_view(saved).substr(at + 33, std::size_t(saved[at + 32])));
+            test::raised(store.saveCatalogue(catalogue));
+            ASSERT_TRUE(readBytes(ListFileName) == saved);
+        };
+        for (const std::string& saved : c.saved)
+            save(saved);
         Names copies;
         for (std::size_t k = 0; k < c.copies.size(); ++k) {
             copies.push_back("Zoznam_conflict-20261207-15300" + std::to_string(k) + ".dat");
             writeBytes(copies.back(), c.copies[k]);
+        }
+        if (!c.saved.empty()) {
+            if (c.ownCopy) {
+                std::filesystem::rename(ListFileName, copies[0]);
+                writeBytes(ListFileName, c.copies[0]);
+            }
+            if (!c.savedBeside.empty())
+                save(c.savedBeside);
+            if (c.versionsDamaged) {
+                ASSERT_FALSE(std::filesystem::is_empty(caseState.path() / "vrindel"));
+                for (const auto& kept : std::filesystem::directory_iterator(caseState.path() / "vrindel"))
+                    writeBytes(kept.path().string(), "VRRECV2\n" + std::string(40, '\x07'));
+            }
         }
 
         for (int round = 1; round <= 2; ++round) {

@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "store/format/CatalogueFiles.h"
+#include "store/io/ContentHash.h"
 #include "store/io/Retry.h"
 #include "store/journal/RollbackJournal.h"
 #include "store/lock/CatalogueLock.h"
+#include "store/merge/CommonVersions.h"
 #include "store/merge/ConflictCopies.h"
 #include "store/merge/ConflictFile.h"
 #include "store/merge/OtherWriters.h"
@@ -66,6 +68,10 @@ public:
     void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
     MergedRecords saveMerging(const Catalogue& catalogue);
     void saveOptions(const Switches& switches, SaveReport& report);
+    void keepCommonVersions();
+    const std::string& catalogueKey();
+    bool carried();
+    bool copiesBeside();
     CopyReader readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths);
     void removeCopies(const CopyReader& reader, CopyMerge& result);
 
@@ -81,6 +87,11 @@ public:
     Switches optionsSeen;   // as read: the common version of a merge
     OtherWriters others;
     bool tookOthers = false;   // the last save of the catalogue merged another program's changes
+    // For the common versions of copies (CommonVersions.h): a digest of the
+    // catalogue as this session read it, until its first save.
+    std::optional<std::uint64_t> readDigest;
+    std::string key;   // the catalogue's full path, once asked
+    std::optional<bool> carriedBySync;   // once asked
 };
 
 void CatalogueStore::Files::hold() {
@@ -163,6 +174,7 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
                 return;
             merged = saveMerging(catalogue);
         }
+        keepCommonVersions();
         others.wrote(list, catalogue, merged);
         tookOthers = !merged.dropped.empty() || !merged.replaced.empty() || !merged.more.empty();
         report.unsyncedFolder = list.folderSyncError();
@@ -173,6 +185,50 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
     report.merged = others.merged();
     report.conflicts = others.conflicts();
     report.conflictFile = others.conflictFile();
+}
+
+const std::string& CatalogueStore::Files::catalogueKey() {
+    if (key.empty() && !list.place().error())
+        key = heldPath(fs, list.place());
+    return key;
+}
+
+bool CatalogueStore::Files::carried() {
+    if (!carriedBySync) {
+        const std::string& path = catalogueKey();
+        const std::size_t slash = path.rfind('/');
+        carriedBySync = slash != std::string::npos &&
+                        syncEngineOf(fs, slash == 0 ? std::string("/") : path.substr(0, slash)) != nullptr;
+    }
+    return *carriedBySync;
+}
+
+bool CatalogueStore::Files::copiesBeside() {
+    try {
+        return !listConflictCopies(fs, list.place().folder(), list.place().leaf()).empty();
+    } catch (const IoError&) {
+        return true;   // not known to be none
+    }
+}
+
+void CatalogueStore::Files::keepCommonVersions() {
+    // Called with the save just in place: the file holds what was written,
+    // and the merge's common version is still the catalogue as read. Only
+    // a folder a sync engine carries has another computer to have a common
+    // version with.
+    if (!carried())
+        return;
+    const std::string& path = catalogueKey();
+    // The first save of a session tells whether the catalogue it read came
+    // from elsewhere: what this computer received last.
+    const std::optional<std::uint64_t> saved = readSavedDigest(fs, path);
+    if (readDigest && (!saved || *saved != *readDigest) && !copiesBeside()) {
+        const auto received = readReceivedVersion(fs, path, false);
+        if (!received || received->digest != *readDigest)
+            writeReceivedVersion(fs, path, *readDigest, others.base());
+    }
+    writeSavedDigest(fs, path, list.content().digest());
+    readDigest.reset();
 }
 
 MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
@@ -245,7 +301,8 @@ CopyReader CatalogueStore::Files::readCopies(const Catalogue& catalogue, const s
     }
     const std::set<std::uint64_t> known =
         list.place().error() ? std::set<std::uint64_t>() : recordsInConflictFiles(fs, list.place());
-    CopyReader reader(fs, catalogue, known, catalogueFile);
+    CopyReader reader(fs, catalogue, known, catalogueFile,
+                      carried() ? readReceivedVersion(fs, catalogueKey()) : std::nullopt);
     for (const std::string& path : paths)
         reader.read(path);
     return reader;
@@ -375,6 +432,9 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
     // be opened: writing the part back would lose the rest.
     f.listRead = whole;
     f.others.startFrom(f.list, catalogue);
+    f.readDigest.reset();
+    if (whole)
+        f.readDigest = f.list.content().digest();
     return whole;
 }
 
@@ -400,6 +460,8 @@ void CatalogueStore::startEmpty() {
     open();
     files_->listRead = true;
     files_->others.startFromNothing();
+    // Nothing was there: the catalogue grows from nothing here.
+    files_->readDigest = ContentHash().digest();
 }
 
 bool CatalogueStore::catalogueRead() const { return files_->listRead; }
@@ -506,20 +568,31 @@ CopyMerge CatalogueStore::mergeCopies(Catalogue& catalogue, const std::vector<st
     }
 
     const std::vector<CopyRecord>& missing = result.records.missing;
-    if (!missing.empty()) {
+    MergedRecords changes = reader.changes();
+    const bool takesChanges = !changes.dropped.empty() || !changes.replaced.empty();
+    if (!missing.empty() || takesChanges) {
         // Saved first as a catalogue of its own, so that the caller's
         // changes only once the records are on disk.
-        Catalogue merged;
-        merged.reserve(std::size_t(catalogue.storageCount()) + missing.size());
-        for (int j = 0; j < catalogue.storageCount(); ++j)
-            merged.appendLoaded(catalogue.storageName(j).view(), catalogue.storageLocation(j).view());
         for (const CopyRecord& r : missing)
-            merged.appendLoaded(r.name.view(), r.location.view());
+            changes.more.emplace_back(r.name, r.location);
+        Catalogue merged;
+        merged.reserve(std::size_t(changes.count(catalogue)));
+        changes.forEach(catalogue, [&](const RecordText& name, const RecordText& location) {
+            merged.appendLoaded(name.view(), location.view());
+        });
         f.saveCatalogue(merged, result.save);
         if (result.save.ok()) {
-            catalogue.reserve(missing.size());
-            for (const CopyRecord& r : missing)
-                catalogue.appendLoaded(r.name.view(), r.location.view());
+            if (takesChanges) {
+                // Records gone or changed: the catalogue is the one saved.
+                catalogue.clear();
+                catalogue.reserve(std::size_t(merged.storageCount()));
+                for (int j = 0; j < merged.storageCount(); ++j)
+                    catalogue.appendLoaded(merged.storageName(j).view(), merged.storageLocation(j).view());
+            } else {
+                catalogue.reserve(missing.size());
+                for (const CopyRecord& r : missing)
+                    catalogue.appendLoaded(r.name.view(), r.location.view());
+            }
             if (f.tookOthers)
                 f.others.rebase(catalogue);
             else

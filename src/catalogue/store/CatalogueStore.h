@@ -33,7 +33,8 @@
 //   tests can make any of them fail.
 // - The copies a sync engine leaves beside either file when two computers
 //   changed it while apart are found, and those of the catalogue merged
-//   back on request: records are only ever added, and a copy is removed
+//   back on request: three ways where this computer kept their common
+//   version, and otherwise only ever adding records; a copy is removed
 //   only once the catalogue that holds its records is on disk.
 
 #include <cstddef>
@@ -121,6 +122,11 @@ struct CopyRecords {
     // Copies that end in the middle of a record: their whole records count,
     // and they are never removed.
     std::vector<std::string> damaged;
+    // Of a copy with a common version: records of the catalogue it deleted,
+    // which a merge drops, and records it changed (`kept`: the catalogue's
+    // location), which a merge takes.
+    std::vector<CopyRecord> deleted;
+    std::vector<CopyRecord> changed;
 
     // Records that differ and that no conflict file keeps yet.
     std::size_t unknownDifferences() const;
@@ -233,7 +239,8 @@ public:
     CopyOffer offeredCopies(const Catalogue& catalogue);
     // Adds to `catalogue` the records the files at `paths` hold that it
     // lacks, sends those it lists with another location to a conflict file,
-    // and saves it as saveCatalogue does; `catalogue` changes only once the
+    // takes what a copy with a common version deleted or changed (see
+    // ConflictCopies.h), and saves it as saveCatalogue does; `catalogue` changes only once the
     // save is done. Then, when `removeCopies`, removes each file, unless it
     // is damaged or no longer the file that was read. A merge that finds
     // nothing new writes nothing, so a second one changes nothing. Raises

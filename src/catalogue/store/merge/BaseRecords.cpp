@@ -101,6 +101,34 @@ void BaseRecords::sortOnce() const {
     sorted_ = true;
 }
 
+void BaseRecords::writeTo(std::string& out) const {
+    const std::uint64_t count = records_.size();
+    out.append(reinterpret_cast<const char*>(&count), sizeof count);
+    out.append(reinterpret_cast<const char*>(records_.data()), records_.size() * sizeof(std::uint64_t));
+    out.append(reinterpret_cast<const char*>(names_.data()), names_.size() * sizeof(std::uint32_t));
+}
+
+bool BaseRecords::readFrom(std::string_view& in) {
+    constexpr std::size_t PerRecord = sizeof(std::uint64_t) + sizeof(std::uint32_t);
+    std::uint64_t count;
+    if (in.size() < sizeof count)
+        return false;
+    std::memcpy(&count, in.data(), sizeof count);
+    if (count > (in.size() - sizeof count) / PerRecord)
+        return false;
+    const std::size_t n = std::size_t(count);
+    const char* at = in.data() + sizeof count;
+    records_.resize(n);
+    names_.resize(n);
+    if (n) {
+        std::memcpy(records_.data(), at, n * sizeof(std::uint64_t));
+        std::memcpy(names_.data(), at + n * sizeof(std::uint64_t), n * sizeof(std::uint32_t));
+    }
+    sorted_ = false;
+    in.remove_prefix(sizeof count + n * PerRecord);
+    return true;
+}
+
 bool BaseRecords::hasRecord(std::string_view name, std::string_view location) const {
     sortOnce();
     return std::binary_search(records_.begin(), records_.end(), recordHash(name, location));

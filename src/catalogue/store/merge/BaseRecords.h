@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +31,14 @@ public:
     bool hasRecord(std::string_view name, std::string_view location) const;
     bool hasName(std::string_view name) const;
     std::size_t size() const { return records_.size(); }
+
+    // Its hashes appended to `out`, twelve bytes a record, to be read back
+    // by readFrom(), on this computer (in its byte order) only.
+    void writeTo(std::string& out) const;
+    // Takes the place of every record with the ones `in` begins with and
+    // moves `in` past them; false, with `in` and the records as they were,
+    // where `in` holds too few bytes.
+    bool readFrom(std::string_view& in);
 
     static std::uint64_t recordHash(std::string_view name, std::string_view location);
     static std::uint64_t recordHash(const RecordText& name, const RecordText& location);

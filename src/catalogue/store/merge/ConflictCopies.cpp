@@ -3,23 +3,28 @@
 #include <algorithm>
 #include <regex>
 
+#include <fcntl.h>
+
 #include "Errors.h"
 #include "store/format/CatalogueFiles.h"
 #include "store/format/FileLayer.h"
 #include "store/io/Retry.h"
 #include "store/merge/BaseRecords.h"
+#include "store/merge/ThreeWayMerge.h"
 
 namespace vrindel {
 
 const std::vector<CopyNaming>& copyNamings() {
     // "Zoznam.dat" as each engine names its copy. Nextcloud's client names
     // the user too where it knows one; ownCloud's older clients use the
-    // short form; Dropbox numbers a second copy of the same day.
+    // short form; Dropbox numbers a second copy of the same day. Each keeps
+    // its own database or marker at the top of the folder it carries.
     static const std::vector<CopyNaming> namings = {
-        {"Syncthing", R"(STEM\.sync-conflict-\d{8}-\d{6}-[0-9A-Z]{7}EXT)"},
-        {"Nextcloud", R"(STEM \(conflicted copy (.+ )?\d{4}-\d{2}-\d{2} \d{6}\)EXT)"},
-        {"ownCloud", R"(STEM_conflict-\d{8}-\d{6}EXT)"},
-        {"Dropbox", R"(STEM \(.+'s conflicted copy \d{4}-\d{2}-\d{2}( \(\d+\))?\)EXT)"},
+        {"Syncthing", R"(STEM\.sync-conflict-\d{8}-\d{6}-[0-9A-Z]{7}EXT)", R"(\.stfolder)"},
+        {"Nextcloud", R"(STEM \(conflicted copy (.+ )?\d{4}-\d{2}-\d{2} \d{6}\)EXT)",
+         R"(\.nextcloudsync\.log|\._?sync_[0-9a-f]+\.db)"},
+        {"ownCloud", R"(STEM_conflict-\d{8}-\d{6}EXT)", R"(\.owncloudsync\.log|\._?sync_[0-9a-f]+\.db)"},
+        {"Dropbox", R"(STEM \(.+'s conflicted copy \d{4}-\d{2}-\d{2}( \(\d+\))?\)EXT)", R"(\.dropbox)"},
     };
     return namings;
 }
@@ -77,6 +82,37 @@ const char* conflictCopyEngine(std::string_view name, std::string_view fileName)
     return Namings(fileName).engine(name);
 }
 
+const char* syncEngineOf(FileSystem& fs, const std::string& folder) {
+    static const std::vector<std::pair<const char*, std::regex>> markers = [] {
+        std::vector<std::pair<const char*, std::regex>> rows;
+        for (const CopyNaming& naming : copyNamings())
+            rows.emplace_back(naming.engine, std::regex(naming.marker));
+        return rows;
+    }();
+    std::string at = folder.empty() ? std::string(".") : folder;
+    for (int depth = 0; depth < 64; ++depth) {
+        const int fd = retryInterrupted(
+            [&] { return fs.open(AT_FDCWD, at, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK, 0); });
+        if (fd >= 0) {
+            std::vector<std::string> names;
+            const bool listed = retryInterrupted([&] { return fs.listFolder(fd, names); }) == 0;
+            fs.close(fd);
+            if (listed)
+                for (const std::string& name : names)
+                    for (const auto& [engine, marker] : markers)
+                        if (std::regex_match(name, marker))
+                            return engine;
+        }
+        if (at == "/")
+            break;
+        const std::size_t slash = at.find_last_of('/');
+        if (slash == std::string::npos)
+            break;
+        at.resize(slash == 0 ? 1 : slash);
+    }
+    return nullptr;
+}
+
 std::vector<CopyName> listConflictCopies(FileSystem& fs, int folder, const std::string& fileName) {
     std::vector<std::string> names;
     if (retryInterrupted([&] { return fs.listFolder(folder, names); }) != 0)
@@ -91,8 +127,9 @@ std::vector<CopyName> listConflictCopies(FileSystem& fs, int folder, const std::
 }
 
 CopyReader::CopyReader(FileSystem& fs, const Catalogue& catalogue, std::set<std::uint64_t> known,
-                       const FileIdentity& catalogueFile)
-    : fs_(fs), catalogue_(catalogue), known_(std::move(known)), catalogueFile_(catalogueFile) {}
+                       const FileIdentity& catalogueFile, std::optional<ReceivedVersion> common)
+    : fs_(fs), catalogue_(catalogue), known_(std::move(known)), catalogueFile_(catalogueFile),
+      common_(std::move(common)) {}
 
 void CopyReader::read(const std::string& path) {
     FileVar file(fs_);
@@ -112,6 +149,28 @@ void CopyReader::read(const std::string& path) {
     copies_.push_back({path, file.identity(), messages.damaged});
     if (messages.damaged)
         records_.damaged.push_back(path);
+    if (!common_) {
+        readAdding(copy);
+        return;
+    }
+    if (file.content().digest() != common_->digest) {
+        mergeThreeWays(copy, common_->records);
+        return;
+    }
+    // The very version received: everything changed here since stays, and
+    // nothing of the copy comes again. Its locations a conflict file keeps
+    // are still told of.
+    mergeThreeWays(copy, common_->records);
+    for (int j = 0; j < copy.storageCount(); ++j) {
+        const RecordText name = copy.storageName(j), location = copy.storageLocation(j);
+        const RecordText kept = keptLocation(name);
+        if (!(kept == location) && known_.count(BaseRecords::recordHash(name.view(), location.view())) &&
+            catalogue_.findInStorage(name.view()) >= 0)
+            differs(name, location, kept);
+    }
+}
+
+void CopyReader::readAdding(const Catalogue& copy) {
     for (int j = 0; j < copy.storageCount(); ++j) {
         const RecordText name = copy.storageName(j), location = copy.storageLocation(j);
         const int k = catalogue_.findInStorage(name.view());
@@ -123,6 +182,46 @@ void CopyReader::read(const std::string& path) {
         }
         take(name, location);
     }
+}
+
+void CopyReader::mergeThreeWays(const Catalogue& copy, const BaseRecords& base) {
+    ThreeWayMerge merge(catalogue_, base);
+    for (int j = 0; j < copy.storageCount(); ++j)
+        merge.theirs(copy.storageName(j).view(), copy.storageLocation(j).view());
+    ThreeWayMerge::Records conflicts;
+    const MergedRecords merged = merge.finish(conflicts);
+    for (const auto& [name, location] : merged.more)
+        take(name, location);
+    for (const auto& [name, location] : conflicts)
+        differs(name, location, keptLocation(name));
+    // A record an earlier copy already deleted or changed keeps what that
+    // one made of it; another change of it goes apart.
+    for (const int j : merged.dropped)
+        if (changed_.emplace(j, std::nullopt).second)
+            records_.deleted.push_back({catalogue_.storageName(j), catalogue_.storageLocation(j), {}, false});
+    for (const auto& [j, record] : merged.replaced) {
+        const auto [it, isNew] = changed_.emplace(j, record);
+        if (isNew)
+            records_.changed.push_back({record.first, record.second, catalogue_.storageLocation(j), false});
+        else if (!it->second || !(it->second->first == record.first && it->second->second == record.second))
+            differs(record.first, record.second, catalogue_.storageLocation(j));
+    }
+}
+
+RecordText CopyReader::keptLocation(const RecordText& name) const {
+    const int k = catalogue_.findInStorage(name.view());
+    return k >= 0 ? catalogue_.storageLocation(k) : RecordText();
+}
+
+MergedRecords CopyReader::changes() const {
+    MergedRecords merged;
+    for (const auto& [j, record] : changed_) {
+        if (record)
+            merged.replaced.emplace_back(j, *record);
+        else
+            merged.dropped.push_back(j);
+    }
+    return merged;
 }
 
 bool CopyReader::listedLater(const RecordText& name, const RecordText& location) {

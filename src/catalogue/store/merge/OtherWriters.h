@@ -24,12 +24,13 @@
 #include "store/format/CatalogueFiles.h"
 #include "store/format/FileLayer.h"
 #include "store/merge/BaseRecords.h"
+#include "store/merge/ThreeWayMerge.h"
 
 namespace vrindel {
 
 class OtherWriters {
 public:
-    using Records = std::vector<std::pair<RecordText, RecordText>>;
+    using Records = ThreeWayMerge::Records;
 
     // The catalogue just read whole from the file: the common version.
     void startFrom(const FileVar& listFile, const Catalogue& catalogue);
@@ -44,6 +45,8 @@ public:
     // file as seen stays, so that what this save took from another program
     // is merged again.
     void rebase(const Catalogue& catalogue);
+    // The common version the next merge starts from.
+    const BaseRecords& base() const { return base_; }
     // Whether the file is still the one last read or written, with nothing in
     // it the catalogue lacks.
     bool unchanged(const FileIdentity& now) const { return now == seen_.identity; }
@@ -76,8 +79,7 @@ private:
         std::uint64_t bytes = 0;
         std::uint64_t digest = 0;
     };
-    class ThreeWay;
-    bool readAppended(FileVar& listFile, ThreeWay& merge) const;
+    bool readAppended(FileVar& listFile, ThreeWayMerge& merge) const;
 
     BaseRecords base_;
     Seen seen_;
