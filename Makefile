@@ -20,7 +20,7 @@ DIST       ?= dist
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev libfmt-dev gettext \
                 libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core qt6-translations-l10n
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
-                 libglib2.0-bin man-db shared-mime-info xvfb openbox x11-utils \
+                 libglib2.0-bin man-db shared-mime-info xvfb openbox x11-utils xdotool \
                  fusefat dosfstools exfat-fuse exfatprogs \
                  bash-completion zsh fish locales \
                  syncthing python3 iproute2

@@ -29,7 +29,9 @@ when the test ends however it ends, and the test checks that none is left.
 Needs: python3 (standard library only), syncthing (Debian: syncthing),
 unshare (util-linux) and ip (iproute2), and a network namespace: as root, or
 as a user where unprivileged user namespaces are allowed. Exits 77 (skipped)
-where syncthing is missing or no namespace can be made.
+where syncthing is missing or no namespace can be made. The window's scenario
+also needs Xvfb and xdotool, and the window named by VRINDEL_SYNC_WINDOW (CTest
+sets it); without them it says it is skipped.
 
 Run alone (from the source folder, after building vrindel-cli):
 
@@ -44,6 +46,7 @@ import copy
 import ctypes
 import json
 import os
+import random
 import shutil
 import signal
 import subprocess
@@ -295,6 +298,11 @@ class Pair:
         self.a, self.b = (Instance(root, *instance) for instance in INSTANCES)
         self.sides = {"A": self.a, "B": self.b}
         self.printed = {"A": [], "B": []}  # what vrindel-cli said on each side in this scenario
+        # What each side last wrote, and the records of what it last
+        # received (the README's rule, mirrored): a save's catalogue as read
+        # when this side had not written it, and no conflict copy waited.
+        self.wrote = {"A": None, "B": None}
+        self.received = {"A": None, "B": None}
 
     def start_both(self):
         for one in (self.a, self.b):
@@ -337,7 +345,15 @@ class Pair:
         os.makedirs(folder, exist_ok=True)
         # Each computer keeps its own state (what it last received).
         env = dict(os.environ, XDG_STATE_HOME=os.path.join(self.root, "state-" + side))
+        catalogue = os.path.join(folder, "Zoznam.dat")
+        before = read_bytes(catalogue)
+        copies_wait = any(".sync-conflict-" in name and name.startswith("Zoznam") for name in os.listdir(folder))
         done = subprocess.run([self.cli_path, "-C", folder, *args], capture_output=True, text=True, env=env)
+        after = read_bytes(catalogue)
+        if after != before and done.returncode == 0:
+            if before is not None and before != self.wrote[side] and not copies_wait:
+                self.received[side] = set(file_records(before))
+            self.wrote[side] = after
         self.printed[side].append(done.stdout + done.stderr)
         if check and done.returncode != 0:
             raise HarnessError(f"{side}: vrindel-cli {' '.join(args)}: status {done.returncode}: "
@@ -418,6 +434,21 @@ class Pair:
                 return
             time.sleep(0.1)
         raise HarnessError(what + "\n" + self.state())
+
+
+def read_bytes(path):
+    try:
+        with open(path, "rb") as file:
+            return file.read()
+    except FileNotFoundError:
+        return None
+
+
+def file_records(data):
+    """The records of Zoznam.dat's bytes: 32-byte fields, a length byte and
+    Windows-1250 text, name then location."""
+    fields = [data[at + 1:at + 1 + data[at]].decode("cp1250") for at in range(0, len(data) - 31, 32)]
+    return list(zip(fields[0::2], fields[1::2]))
 
 
 def parse_tsv(text):
@@ -551,7 +582,153 @@ def edits_meet_an_add(pair):
     expect_both(lists, EDITED + [("Disk 5", "Krabica 3"), ("Disk 0", "Krabica 0")])
 
 
-SCENARIOS = [both_sides_add, one_side_edits, edits_meet_an_add]
+class Window:
+    """The window (VRINDEL_SYNC_WINDOW names the program) on one side, on an
+    X server of its own, typed into with xdotool and closed by SIGTERM, as
+    a session's end closes it."""
+
+    def __init__(self, pair, side, scenario, program):
+        self.pair, self.side = pair, side
+        self.folder = os.path.join(pair.sides[side].folder, scenario)
+        self.server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        number = self.server.stdout.readline().strip()
+        if not number:
+            raise HarnessError("Xvfb did not start")
+        self.env = dict(os.environ, DISPLAY=":" + number.decode(),
+                        XDG_STATE_HOME=os.path.join(pair.root, "state-" + side), QT_QPA_PLATFORM="xcb")
+        self.window = subprocess.Popen([program], cwd=self.folder, env=self.env, stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT, text=True)
+        deadline = time.monotonic() + 20
+        while subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], env=self.env,
+                             capture_output=True).returncode != 0:
+            if time.monotonic() > deadline or self.window.poll() is not None:
+                raise HarnessError("the window did not show")
+            time.sleep(0.2)
+        time.sleep(0.5)
+
+    def add(self, name, location):
+        """Typed into the name and location fields (Alt+N, Alt+U), then Enter."""
+        for keys in (["key", "alt+n"], ["type", "--delay", "20", name], ["key", "alt+u"],
+                     ["type", "--delay", "20", location], ["key", "Return"]):
+            subprocess.run(["xdotool", *keys], env=self.env, check=True)
+        time.sleep(0.3)
+
+    def close(self):
+        self.window.terminate()
+        try:
+            said, _ = self.window.communicate(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.window.kill()
+            raise HarnessError("the window did not close")
+        finally:
+            self.server.terminate()
+            self.server.wait()
+        self.pair.printed[self.side].append(said)
+        self.pair.sides[self.side].scan()
+        return said
+
+
+def window_meets_edits(pair):
+    """A window open on A adds a record while B deletes, renames, relocates and adds."""
+    s = "window_meets_edits"
+    program = os.environ.get("VRINDEL_SYNC_WINDOW")
+    if not program or not all(shutil.which(tool) for tool in ("Xvfb", "xdotool")):
+        print("  skipped: needs VRINDEL_SYNC_WINDOW, Xvfb and xdotool")
+        return
+    seed(pair, s, BASE)
+    window = Window(pair, "A", s, program)
+    try:
+        window.add("Okno 1", "Polica W")
+        for edit in EDITS + [("add", "Disk 6", "Krabica 3")]:
+            pair.cli("B", s, *edit)
+        pair.sync()
+    finally:
+        window.close()
+    pair.sync()
+    lists = report(pair, s)
+    expect_both(lists, EDITED + [("Disk 6", "Krabica 3"), ("Okno 1", "Polica W")])
+
+
+ROUNDS = int(os.environ.get("VRINDEL_SYNC_ROUNDS", "20"))
+
+
+def random_rounds(pair):
+    """Rounds of random adds, deletes and renames on both sides, apart or together."""
+    s = "random_rounds"
+    seed_value = int(os.environ.get("VRINDEL_SYNC_SEED", str(int(time.time()))))
+    rng = random.Random(seed_value)
+    print(f"  seed {seed_value} (VRINDEL_SYNC_SEED), {ROUNDS} rounds")
+    start = [(f"Disk {n}", f"Krabica {n % 3}") for n in range(1, 7)]
+    seed(pair, s, start)
+    # Each side has received a version from the other, as two computers
+    # that have synced for a while have.
+    pair.cli("B", s, "add", "Disk 0", "Krabica 0")
+    pair.sync()
+    alive = set(start) | {("Disk 0", "Krabica 0")}
+    removed = set()
+    fresh = 0
+    for round_number in range(1, ROUNDS + 1):
+        apart = rng.random() < 0.6
+        if apart:
+            pair.pause()
+        done = []
+        for side in rng.sample("AB", 2):
+            if not apart:
+                # Together, each side works on what the other made: while
+                # the engine swaps a file in, the name is briefly gone.
+                pair.sync()
+            listed = pair.records(side, s)
+            for _ in range(rng.randint(0, 2)):
+                kind = rng.choice(("add", "add", "delete", "rename")) if listed else "add"
+                fresh += 1
+                new = (f"{side}{round_number}-{fresh}", f"Polica {side}")
+                if kind == "add":
+                    pair.cli(side, s, "add", *new)
+                    alive.add(new)
+                    done.append(f"{side} add {new[0]}")
+                    continue
+                old = listed.pop(rng.randrange(len(listed)))
+                if kind == "delete":
+                    pair.cli(side, s, "delete", old[0])
+                else:
+                    pair.cli(side, s, "rename", old[0], new[0])
+                    new = (new[0], old[1])
+                    alive.add(new)
+                alive.discard(old)
+                removed.add(old)
+                done.append(f"{side} {kind} {old[0]}" + (f" to {new[0]}" if kind == "rename" else ""))
+        if apart:
+            pair.resume()
+        pair.sync()
+        merging = rng.choice("AB")
+        merge_copies(pair, merging, s)
+        lists = {side: pair.records(side, s) for side in "AB"}
+        try:
+            expect_kept(pair, s, lists, sorted(alive))
+            if lists["A"] != lists["B"]:
+                raise Unsound(f"the two sides differ: A {show(lists['A'])}; B {show(lists['B'])}")
+            # The merging side's common version is what it last received: a
+            # record that version lacked, deleted since on either side, may
+            # come back from a copy (the README says so); no other may.
+            back = sorted(set(lists["A"]) & (removed - alive))
+            common = pair.received[merging] or set()
+            unexplained = [record for record in back if record in common]
+            if unexplained:
+                raise Unsound("deleted records came back: " + show(unexplained))
+            if back:
+                print(f"  round {round_number}: back from a copy merged on {merging}, newer than what it "
+                      f"last received: {show(back)}")
+        except Unsound as unsound:
+            report(pair, s)
+            raise Unsound(f"round {round_number} ({'apart' if apart else 'together'}: {', '.join(done)}), "
+                          f"seed {seed_value}: {unsound}") from None
+        # What a conflict file kept stays there: from now on the lists count.
+        alive = set(lists["A"])
+    print(f"  {len(alive)} records after {ROUNDS} rounds")
+
+
+SCENARIOS = [both_sides_add, one_side_edits, edits_meet_an_add, window_meets_edits, random_rounds]
 
 
 # --- the run ------------------------------------------------------------------
