@@ -252,10 +252,11 @@ void TMainForm::mergeConflictCopies() {
     if (!store_.catalogueRead() || !store_.catalogueSavable())
         return;
     const vrindel::CatalogueStore::CopyOffer offer = store_.offeredCopies(catalogue_);
-    if (offer.lacking == 0)
+    if (offer.lacking == 0 && offer.changing == 0)
         return;
-    if (!boxes_.ask(MessageBoxes::Icon::Information, applicationTitle(),
-                    copiesQuestion(offer.lacking, offer.paths.size()), QString::fromUtf8(MergeCopies),
+    const QString question = offer.lacking ? copiesQuestion(offer.lacking, offer.paths.size())
+                                           : copiesChangesQuestion(offer.changing, offer.paths.size());
+    if (!boxes_.ask(MessageBoxes::Icon::Information, applicationTitle(), question, QString::fromUtf8(MergeCopies),
                     QString::fromUtf8(LeaveCopies), true))
         return;
 

@@ -39,6 +39,16 @@ QString copiesQuestion(std::size_t count, std::size_t copies) {
     return left + records;
 }
 
+QString copiesChangesQuestion(std::size_t count, std::size_t copies) {
+    const QString left = copies == 1 ? QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej ")
+                                     : QStringLiteral("Synchronizácia zanechala kópie zoznamu, v ktorých ");
+    const QString records =
+        count == 1 ? QStringLiteral("je 1 záznam zmazaný alebo presunutý. Prevziať túto zmenu do zoznamu?")
+        : count <= 4 ? QStringLiteral("sú %1 záznamy zmazané alebo presunuté. Prevziať tieto zmeny do zoznamu?").arg(count)
+                     : QStringLiteral("je %1 záznamov zmazaných alebo presunutých. Prevziať tieto zmeny do zoznamu?").arg(count);
+    return left + records;
+}
+
 QString copiesConflictsText(std::size_t count, const QString& file) {
     const QString text =
         count == 1 ? QStringLiteral("1 záznam z kópií je v zozname s iným umiestnením. V zozname ostalo jeho "

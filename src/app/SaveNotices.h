@@ -25,6 +25,9 @@ QString conflictsText(std::size_t count, const QString& file);
 // Copies of the catalogue (`copies` of them) that a sync engine left hold
 // `count` records the catalogue lacks: merge them?
 QString copiesQuestion(std::size_t count, std::size_t copies);
+// ...hold nothing it lacks, but deleted or moved `count` of its records:
+// take those changes?
+QString copiesChangesQuestion(std::size_t count, std::size_t copies);
 // `count` records of the copies merged are listed with another location;
 // the copies' locations went to the conflict file `file`.
 QString copiesConflictsText(std::size_t count, const QString& file);

@@ -40,16 +40,27 @@ public:
                 line(tr("{0}: a copy of the switches {1} left; the switches stay as they are", file, copy.engine));
                 continue;
             }
-            std::size_t lacking = 0;
+            std::size_t lacking = 0, changing = 0;
             try {
-                lacking = store.compareCopies(catalogue, {copy.path}).missing.size();
+                const CopyRecords records = store.compareCopies(catalogue, {copy.path});
+                lacking = records.missing.size();
+                changing = records.deleted.size() + records.changed.size();
             } catch (const IoError& e) {
                 line(tr("{0}: cannot read: {1}", file, reason(e)));
                 ++problems;
                 continue;
             }
-            if (lacking == 0) {
+            if (lacking == 0 && changing == 0) {
                 line(tr("{0}: a copy {1} left; the catalogue lists every name it holds", file, copy.engine));
+                continue;
+            }
+            if (lacking == 0) {
+                line(trn("{0}: a copy {1} left; it deleted or moved {2} record of the catalogue (vrindel-cli merge "
+                         "takes the change)",
+                         "{0}: a copy {1} left; it deleted or moved {2} records of the catalogue (vrindel-cli merge "
+                         "takes the changes)",
+                         changing, file, copy.engine, changing));
+                ++problems;
                 continue;
             }
             line(trn("{0}: a copy {1} left; it holds {2} record the catalogue lacks (vrindel-cli merge adds it)",

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -523,8 +524,11 @@ private slots:
     // window asks once, naming how many, merging by default. Yes merges
     // them into the list and the file, sends a record listed with another
     // location to the conflict file, and removes the copy once the file is
-    // saved; no leaves everything as it is.
+    // saved; no leaves everything as it is. In a synced folder where this
+    // computer received the catalogue from the other one, a copy that only
+    // deletes and moves records is offered too, and merged three ways.
     void conflictCopiesAreMergedWhenTheUserWills_data() {
+        QTest::addColumn<bool>("received");
         QTest::addColumn<QList<Record>>("copy");
         QTest::addColumn<bool>("merge");
         QTest::addColumn<QString>("question");
@@ -533,27 +537,48 @@ private slots:
         const QList<Record> own = {{"Auto", "Garáž"}, {"baza", "CD 1"}};
         const QList<Record> five = {{"a1", "1"}, {"a2", "2"}, {"a3", "3"}, {"a4", "4"}, {"a5", "5"}};
         QTest::newRow("two, merged")
-            << QList<Record>{{"Auto", "Garáž"}, {"Čaj", "Kuchyňa"}, {"baza", "CD 9"}, {"Dom", "Polica"}} << true
+            << false << QList<Record>{{"Auto", "Garáž"}, {"Čaj", "Kuchyňa"}, {"baza", "CD 9"}, {"Dom", "Polica"}} << true
             << QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej sú 2 záznamy, ktoré v zozname nie "
                               "sú. Zlúčiť ich do zoznamu?")
             << QStringList{"Auto", "baza", "Čaj", "Dom"} << own + QList<Record>{{"Čaj", "Kuchyňa"}, {"Dom", "Polica"}};
-        QTest::newRow("one, left") << QList<Record>{{"Dom", "Polica"}} << false
+        QTest::newRow("one, left") << false << QList<Record>{{"Dom", "Polica"}} << false
                                    << QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej je 1 záznam, "
                                                      "ktorý v zozname nie je. Zlúčiť ho do zoznamu?")
                                    << QStringList{"Auto", "baza"} << own;
-        QTest::newRow("five, merged") << five << true
+        QTest::newRow("five, merged") << false << five << true
                                       << QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej je 5 "
                                                         "záznamov, ktoré v zozname nie sú. Zlúčiť ich do zoznamu?")
                                       << QStringList{"a1", "a2", "a3", "a4", "a5", "Auto", "baza"} << own + five;
+        QTest::newRow("deletes and moves, merged")
+            << true << QList<Record>{{"Auto", "Garáž"}, {"baza", "CD 9"}} << true
+            << QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej sú 2 záznamy zmazané alebo "
+                              "presunuté. Prevziať tieto zmeny do zoznamu?")
+            << QStringList{"Auto", "baza", "Ešte"} << QList<Record>{{"Auto", "Garáž"}, {"baza", "CD 9"}, {"Ešte", "1"}};
     }
     void conflictCopiesAreMergedWhenTheUserWills() {
+        QFETCH(bool, received);
         QFETCH(QList<Record>, copy);
         QFETCH(bool, merge);
         QFETCH(QString, question);
         QFETCH(QStringList, listed);
         QFETCH(QList<Record>, stored);
-        writeCatalogue({{"Auto", "Garáž"}, {"baza", "CD 1"}});
+        const QByteArray stateWas = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", QDir::current().absoluteFilePath(QStringLiteral("state")).toUtf8());
+        const auto restoreState = qScopeGuard([&] { qputenv("XDG_STATE_HOME", stateWas); });
         writeOptions(true, false, true);
+        if (received) {
+            // The other computer's catalogue, read and changed here: what
+            // this computer received from it.
+            QVERIFY(QDir().mkdir(QStringLiteral(".stfolder")));
+            writeCatalogue({{"Auto", "Garáž"}, {"baza", "CD 1"}, {"Dom", "Polica"}});
+            RecordingBoxes quiet;
+            TMainForm before(quiet);
+            QVERIFY(showWindow(before));
+            addRecord(before, QStringLiteral("Ešte"), QStringLiteral("1"));
+            QVERIFY(before.close());
+        } else {
+            writeCatalogue({{"Auto", "Garáž"}, {"baza", "CD 1"}});
+        }
         const QString copyName = QStringLiteral("Zoznam.sync-conflict-20261207-153000-ABCDEFG.dat");
         writeFile(copyName, catalogueBytes(copy));
 
@@ -574,7 +599,7 @@ private slots:
         QCOMPARE(QFile::exists(copyName), !merge);
         // The other location of "baza" is kept apart, and said once.
         const QStringList conflicts = QDir().entryList({QStringLiteral("Zoznam.dat-conflicts-*.csv")});
-        const bool differs = merge && copy.contains(Record{"baza", "CD 9"});
+        const bool differs = merge && !received && copy.contains(Record{"baza", "CD 9"});
         QCOMPARE(conflicts.size(), differs ? 1 : 0);
         QCOMPARE(boxes.shown.size(), differs ? 2 : 1);
         if (differs) {

@@ -682,6 +682,31 @@ TEST_F(Cli, MergeTakesBackWhatACopyHoldsAndCheckFindsTheCopies) {
               std::string::npos);
 }
 
+// In a folder a sync engine carries, a catalogue this computer received and
+// changed is the common version of a later copy: check counts what the copy
+// deleted or moved, and merge takes exactly that.
+TEST_F(Cli, ACopyWithACommonVersionBringsItsDeletesAndMoves) {
+    std::filesystem::create_directory(dir.file(".stfolder"));
+    const test::StateHomeAt state(dir.file("state"));
+    makeCatalogue({{"Chata", "CD 1"}, {"Šachy", "CD 2"}, {"Auto", "Garáž"}});
+    ASSERT_EQ(run({"add", "Dom", "Polica"}).code, 0);
+    const std::string copy = "Zoznam.sync-conflict-20261207-153000-ABCDEFG.dat";
+    writeBytes(dir.file(copy), record("Chata") + record("CD 1") + record(cp("Šachy")) + record("CD 9"));
+
+    Result r = run({"check"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find(copy + ": a copy Syncthing left; it deleted or moved 2 records of the catalogue"),
+              std::string::npos) << r.out;
+    r = run({"merge", "--dry-run", copy});
+    EXPECT_NE(r.out.find("would delete \"Auto\" at \"Garáž\": the copy deleted it"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("would move \"Šachy\" from \"CD 2\" to \"CD 9\""), std::string::npos) << r.out;
+    r = run({"merge", "--remove", copy});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(readBytes(catalogue()) == record("Chata") + record("CD 1") + record(cp("Šachy")) + record("CD 9") +
+                                             record("Dom") + record("Polica"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file(copy)));
+}
+
 TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
     makeCatalogue({{"Chata", "CD 1"}});
     writeBytes(dir.file("records.txt"), "name,location\n");

@@ -583,11 +583,15 @@ CopyMerge CatalogueStore::mergeCopies(Catalogue& catalogue, const std::vector<st
         f.saveCatalogue(merged, result.save);
         if (result.save.ok()) {
             if (takesChanges) {
-                // Records gone or changed: the catalogue is the one saved.
+                // Records gone or changed: the catalogue is the one saved,
+                // and its count of records moves by what the merge did.
+                const std::int32_t count = catalogue.recordCount() - std::int32_t(changes.dropped.size()) +
+                                           std::int32_t(changes.more.size());
                 catalogue.clear();
                 catalogue.reserve(std::size_t(merged.storageCount()));
                 for (int j = 0; j < merged.storageCount(); ++j)
                     catalogue.appendLoaded(merged.storageName(j).view(), merged.storageLocation(j).view());
+                catalogue.setRecordCount(count);
             } else {
                 catalogue.reserve(missing.size());
                 for (const CopyRecord& r : missing)
@@ -623,8 +627,11 @@ CatalogueStore::CopyOffer CatalogueStore::offeredCopies(const Catalogue& catalog
             } catch (const IoError&) {
             }
         }
-        if (!offer.paths.empty())
-            offer.lacking = compareCopies(catalogue, offer.paths).missing.size();
+        if (!offer.paths.empty()) {
+            const CopyRecords records = compareCopies(catalogue, offer.paths);
+            offer.lacking = records.missing.size();
+            offer.changing = records.deleted.size() + records.changed.size();
+        }
     } catch (const IoError&) {
         return {};
     }

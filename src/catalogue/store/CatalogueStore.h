@@ -235,6 +235,9 @@ public:
     struct CopyOffer {
         std::vector<std::string> paths;
         std::size_t lacking = 0;
+        // Records of the catalogue that copies with a common version
+        // deleted or moved.
+        std::size_t changing = 0;
     };
     CopyOffer offeredCopies(const Catalogue& catalogue);
     // Adds to `catalogue` the records the files at `paths` hold that it
