@@ -152,7 +152,8 @@ std::string rowTooLong() { return tr("a row runs on for more than {0} bytes with
 // the columns, every later one is a record.
 class TableRows {
 public:
-    TableRows(const RowSink& each, bool windows1250) : each_(each), windows1250_(windows1250) {}
+    TableRows(const RowSink& each, bool windows1250, bool spreadsheet)
+        : each_(each), windows1250_(windows1250), spreadsheet_(spreadsheet) {}
 
     // False when the header is wrong: nothing after it is read.
     bool take(ImportRow& row, Fields& fields) {
@@ -161,6 +162,10 @@ public:
                 fields.text[k] = windows1250ToUtf8(fields.text[k]);
         if (haveHeader_) {
             columns_.fill(row, fields);
+            if (spreadsheet_ && row.problem.empty()) {
+                textOfCell(row.name);
+                textOfCell(row.location);
+            }
             malformed_ = !row.problem.empty();
             each_(row);
             return true;
@@ -188,8 +193,15 @@ public:
     }
 
 private:
+    // A cell the export put behind an apostrophe, lest it be a formula.
+    static void textOfCell(std::string& cell) {
+        if (!cell.empty() && cell.front() == '\'' && needsApostrophe(std::string_view(cell).substr(1)))
+            cell.erase(0, 1);
+    }
+
     const RowSink& each_;
     bool windows1250_;
+    bool spreadsheet_;
     Columns columns_;
     bool haveHeader_ = false;
     bool malformed_ = false;
@@ -460,8 +472,8 @@ bool readAsWindows1250(Input& in, Encoding encoding) {
 }
 
 template <typename ReadRow>
-ImportFile readTable(Input& in, const RowSink& each, bool windows1250, ReadRow readRow) {
-    TableRows rows(each, windows1250);
+ImportFile readTable(Input& in, const RowSink& each, bool windows1250, bool spreadsheet, ReadRow readRow) {
+    TableRows rows(each, windows1250, spreadsheet);
     Fields fields;
     ImportRow row;
     Resume resume;
@@ -550,13 +562,13 @@ ImportFile readRecords(Format format, ByteSource& source, const std::function<vo
             in.fill();   // the header line is within the first piece, or too long to be one
             delimiter = sniffDelimiter(std::string_view(in.data(), std::min(in.size(), MaxRowBytes)));
         }
-        return readTable(in, each, windows1250,
+        return readTable(in, each, windows1250, delimiter == ';',
                          [delimiter](const Input& input, std::size_t& pos, std::size_t& line, Fields& fields,
                                      ImportRow& row, Resume& resume) {
                              return csvRow(input, pos, line, fields, row, resume, delimiter);
                          });
     }
-    case Format::Tsv: return readTable(in, each, readAsWindows1250(in, dialect.encoding), tsvRow);
+    case Format::Tsv: return readTable(in, each, readAsWindows1250(in, dialect.encoding), false, tsvRow);
     case Format::Json: return reading::readJson(in, each);
     case Format::Text: break;
     }

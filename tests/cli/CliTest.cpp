@@ -293,6 +293,53 @@ TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
     EXPECT_EQ(readBytes(catalogue()), before);
 }
 
+// A text a spreadsheet would take for a formula goes into the spreadsheet's
+// CSV as text, behind an apostrophe, and comes back without it; the plain
+// CSV is data for programs and keeps every text as it is. Both come back
+// byte for byte, a name that truly starts with an apostrophe included.
+TEST_F(Cli, ASpreadsheetExportHoldsNoFormulaAndBothExportsComeBackExact) {
+    struct Case {
+        std::string name, location;
+        std::string cells;   // the row of the spreadsheet export
+    };
+    const Case cases[] = {
+        {"=1+1", "=10*10", "'=1+1;'=10*10"},
+        {"=HYPERLINK(\"http://x\";\"klik\")", "CD 1", "\"'=HYPERLINK(\"\"http://x\"\";\"\"klik\"\")\";CD 1"},
+        {"+421 905", "-5", "'+421 905;'-5"},
+        {"@SUM(A1)", "\tx", "'@SUM(A1);\"'\tx\""},
+        {"\rcr", "a-b", "\"'\rcr\";a-b"},
+        {"'90s.zip", "'=x", "'90s.zip;''=x"},
+        {"''+y", "Šachy", "'''+y;\xC5\xA0" "achy"},
+    };
+    std::vector<std::pair<std::string, std::string>> records;
+    std::string rows;
+    for (const Case& c : cases) {
+        records.emplace_back(c.name, c.location);
+        rows += c.cells + "\r\n";
+    }
+    makeCatalogue(records);
+    const std::string before = readBytes(catalogue());
+    Result r = run({"export", "--spreadsheet", "-o", "sheet.csv"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(dir.file("sheet.csv")), "\xEF\xBB\xBFname;location\r\n" + rows);
+    r = run({"export", "-o", "plain.csv"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(readBytes(dir.file("plain.csv")).find("\r\n=1+1,=10*10\r\n"), std::string::npos);
+    for (const char* file : {"sheet.csv", "plain.csv"}) {
+        SCOPED_TRACE(file);
+        std::filesystem::remove(catalogue());
+        r = run({"import", file});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(readBytes(catalogue()) == before) << "the imported catalogue differs";
+    }
+    // As a spreadsheet saves it again: no byte order mark, Windows-1250.
+    writeBytes(dir.file("saved.csv"), "name;location\r\n'=1+1;'-5\r\n''=x;'90s\r\n");
+    std::filesystem::remove(catalogue());
+    r = run({"import", "saved.csv"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(catalogue()), record("=1+1") + record("-5") + record("'=x") + record("'90s"));
+}
+
 // A folder catalogued in one go: every file whose name can be stored,
 // each other one named with its path and left out whole, never cut short.
 TEST_F(Cli, ScanAddsEachFileAndLeavesOutWhatItCannotStoreWhole) {
