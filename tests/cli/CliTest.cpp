@@ -169,6 +169,10 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
     };
     const std::string longName(32, 'x');
     std::string pieces;
+    // Rows of plain ASCII past the first 256 KiB the readers look at at once.
+    std::string plain;
+    for (int k = 0; k < 40000; ++k)
+        plain += numbered("r", k) + ",b\n";
     for (int k = 0; k < 5; ++k)
         pieces += " {\"name\": \"n" + std::to_string(k) + "\", \"location\": \"a\", \"note\": \"" + std::string(60000, 'x') + "\"},\n";
     const Case cases[] = {
@@ -189,6 +193,13 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         {"row.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n {\"name\": \"" + std::string(70000, 'x') + "\"}]", "row.json:3: an element runs on for more than 65536 bytes"},
         {"after.csv", "name,location\n\"a\"x,b\nok,a\n", "after.csv:2: text after a field's closing quote"},
         {"utf8.csv", "\xEF\xBB\xBFname,location\nok,a\n\xC3,b\n", "utf8.csv:3: the name is not valid UTF-8"},
+        // Neither all UTF-8 nor plausibly all Windows-1250: the line where they first disagree.
+        {"mixed.csv", "name,location\nStr\xE8ny,X\n\xC5\xA0" "achy.zip,Polica \xC4\x8D\n",
+         "mixed.csv:3: mixed encodings: line 2 is Windows-1250, this line UTF-8 (--encoding says which the file is)"},
+        {"mixed2.tsv", "name\tlocation\n\xC5\xA0" "achy\ta\nStr\xE8ny\tX\n",
+         "mixed2.tsv:3: mixed encodings: line 2 is UTF-8, this line is not (--encoding says which the file is)"},
+        {"mixed3.csv", "name,location\nStr\xE8ny,X\n" + plain + "\xC5\xA0,c\n",
+         "mixed3.csv:40003: mixed encodings: line 2 is Windows-1250"},
         {"header.csv", "meno,miesto\nok,a\n", "header.csv:1: the first line must be a header"},
         {"escape.tsv", "name\tlocation\nok\ta\nb\\x\tc\n", "escape.tsv:3: an unknown escape \"\\x\""},
         {"control.tsv", "name\tlocation\nok\ta\nb\\\x1b\tc\n", "control.tsv:3: an unknown escape \"\\\\x1b\""},
@@ -242,6 +253,19 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
 // writes, both come in: the delimiter from the header line, the encoding
 // from the bytes, the columns named in either language.
 TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
+    // Rows of plain ASCII past the first 256 KiB the readers look at at once.
+    std::string plain;
+    std::vector<std::pair<std::string, std::string>> plainRows;
+    for (int k = 0; k < 40000; ++k) {
+        plain += numbered("r", k) + ",b\n";
+        plainRows.emplace_back(numbered("r", k), "b");
+    }
+    using Rows = std::vector<std::pair<std::string, std::string>>;
+    auto withPlain = [&](Rows before, const Rows& after) {
+        before.insert(before.end(), plainRows.begin(), plainRows.end());
+        before.insert(before.end(), after.begin(), after.end());
+        return before;
+    };
     struct Case {
         const char* what;
         std::string content;   // bytes of the file
@@ -263,6 +287,17 @@ TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
          {"--encoding", "windows-1250"}, {{"\xC5\xA0", "x"}}},
         {"the delimiter given where the header line would mislead",
          "name;location;a,b,c\nx;y;1,2,3\n", {"--delimiter", ";"}, {{"x", "y"}}},
+        {"semicolons on the header line, commas in the data",
+         "name;location\nHry, star\xC3\xA9, nov\xC3\xA9;P1\n", {}, {{cp("Hry, staré, nové"), "P1"}}},
+        {"as many commas as semicolons: the comma", "name,location,x;y;z\na,b,c;d;e\n", {}, {{"a", "b"}}},
+        {"Windows-1250 in capitals, a pair of them UTF-8 by chance",
+         "name,location\n" + cp("ÚŽASNÉ") + "," + cp("ČŽ") + "\n", {}, {{cp("ÚŽASNÉ"), cp("ČŽ")}}},
+        {"Windows-1250 past the first 256 KiB", "name,location\nStr\xE8ny,X\n" + plain + "\x8A,c\n", {},
+         withPlain({{"Str\xE8ny", "X"}}, {{"\x8A", "c"}})},
+        {"Windows-1250 only past the first 256 KiB", "name,location\n" + plain + "\x8A,c\n", {},
+         withPlain({}, {{"\x8A", "c"}})},
+        {"a mixed file read as Windows-1250 when told", "name,location\nStr\xE8ny,X\n\xC5\xA0,Y\n",
+         {"--encoding", "windows-1250"}, {{"Str\xE8ny", "X"}, {"\xC5\xA0", "Y"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
