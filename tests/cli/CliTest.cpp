@@ -419,6 +419,82 @@ TEST_F(Cli, ScanAddsEachFileAndLeavesOutWhatItCannotStoreWhole) {
     EXPECT_EQ(readBytes(catalogue()), scanned + record("Hry.zip") + record("CD 3"));
 }
 
+// What a scan cannot look at is named with why and left out, the rest is
+// added, and the exit status says the scan is not whole. A folder that
+// goes away while the scan runs is one of them, not the end of the scan.
+TEST_F(Cli, ScanNamesEachPathItLeavesOutAndWhy) {
+    if (::geteuid() == 0) {
+        // Root reads any folder: the program runs as nobody instead.
+        if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+            GTEST_SKIP() << "setpriv cannot drop root here";
+        as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    }
+    std::filesystem::create_directories(dir.file("shelf/sub"));
+    std::filesystem::create_directories(dir.file("shelf/locked"));
+    for (const char* name : {"a.zip", "sub/b.zip", "locked/c.zip", "notes.txt"})
+        writeBytes(dir.file(std::string("shelf/") + name), "");
+    ASSERT_EQ(::chmod(dir.file("shelf/locked").c_str(), 0), 0);
+    ASSERT_EQ(::symlink("nowhere.zip", dir.file("shelf/dangling.zip").c_str()), 0);
+    ASSERT_EQ(::symlink("loop.zip", dir.file("shelf/loop.zip").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", dir.file("shelf/dangling.txt").c_str()), 0);   // not asked for
+    ASSERT_EQ(::symlink("sub", dir.file("shelf/linked").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.file("shelf/pipe.zip").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("x", dir.file("shelf/esc\x1b]0;t\x07.zip").c_str()), 0);
+
+    struct Case {
+        const char* what;
+        std::string prefix;   // before the program: the fault it meets
+        std::vector<std::string> args;
+        std::vector<std::string> reported;   // on standard error, each once
+        std::string added;                   // the catalogue after
+    };
+    const std::string sub = record("b.zip") + record("CD 9");
+    const std::string both = record("a.zip") + record("CD 9") + sub;
+    const std::vector<std::string> always{"shelf/dangling.zip: a link that leads nowhere; left out",
+                                          "shelf/loop.zip: a link that leads round in a loop; left out",
+                                          "shelf/pipe.zip: a FIFO, not a file; left out",
+                                          "shelf/esc\\x1b]0;t\\x07.zip: a link that leads nowhere; left out"};
+    std::vector<std::string> recursive = always;
+    recursive.push_back("shelf/locked: a folder that cannot be read (Permission denied); left out");
+    recursive.push_back("shelf/linked: a link to a folder, which is not followed; left out");
+    std::vector<std::string> vanished = recursive;
+    vanished.push_back("shelf/sub: a folder that vanished during the scan; left out");
+    const bool canTrace = std::system("strace -e quiet=all -o /dev/null true 2>/dev/null") == 0;
+    std::vector<Case> cases{
+        {"the folder alone", "", {"scan", "shelf", "--location", "CD 9", "--extensions", "zip"}, always,
+         record("a.zip") + record("CD 9")},
+        {"within its folders", "", {"scan", "shelf", "--location", "CD 9", "-r", "--extensions", "zip"}, recursive, both},
+    };
+    if (canTrace)   // the subfolder gone between its listing and its opening
+        cases.push_back({"a folder gone meanwhile",
+                         "strace -f -e quiet=all -o /dev/null -P shelf/sub -e trace=openat "
+                         "-e inject=openat:error=ENOENT ",
+                         {"scan", "shelf", "--location", "CD 9", "-r", "--extensions", "zip"}, vanished,
+                         record("a.zip") + record("CD 9")});
+    const std::string user = as;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(catalogue());
+        for (const bool dry : {true, false}) {
+            as = c.prefix + user;
+            std::vector<std::string> args = c.args;
+            if (dry)
+                args.push_back("--dry-run");
+            const Result r = run(args);
+            EXPECT_EQ(r.code, 1) << r.err;
+            for (const std::string& line : c.reported)
+                EXPECT_NE(r.err.find("vrindel-cli: " + line + "\n"), std::string::npos) << line << " in\n" << r.err;
+            EXPECT_EQ(std::size_t(std::count(r.err.begin(), r.err.end(), '\n')), c.reported.size()) << r.err;
+            EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+            EXPECT_EQ(std::filesystem::exists(catalogue()), !dry);
+        }
+        EXPECT_EQ(readBytes(catalogue()), c.added);
+    }
+    as = user;
+    ASSERT_EQ(::chmod(dir.file("shelf/locked").c_str(), 0755), 0);
+}
+
 // Endless input ends with an error on its line, soon and in little memory:
 // each reader gives up at its bound rather than reading on for ever.
 TEST_F(Cli, EndlessInputEndsWithAnErrorAndItsLine) {
