@@ -29,6 +29,16 @@ std::optional<Format> formatOfFile(std::string_view path) {
     return std::nullopt;
 }
 
+bool needsApostrophe(std::string_view text) {
+    const std::size_t first = text.find_first_not_of('\'');
+    if (first == std::string_view::npos)
+        return false;
+    switch (text[first]) {
+    case '=': case '+': case '-': case '@': case '\t': case '\r': return true;
+    default: return false;
+    }
+}
+
 // --- Writing ------------------------------------------------------------------------------
 
 namespace {
@@ -83,7 +93,13 @@ void RecordWriter::field(std::string_view s) {
         break;
     case Format::Csv:
         // The same quoting as the conflict files the window writes.
-        appendCsvField(buffer_, s, csv_.quoteFor);
+        if (csv_.formulasAsText && needsApostrophe(s)) {
+            asText_.assign(1, '\'');
+            asText_ += s;
+            appendCsvField(buffer_, asText_, csv_.quoteFor);
+        } else {
+            appendCsvField(buffer_, s, csv_.quoteFor);
+        }
         break;
     case Format::Tsv:
         for (char c : s) {

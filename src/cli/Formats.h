@@ -30,12 +30,27 @@ std::optional<Format> formatOfFile(std::string_view path);
 // settings tick several separators at once (Calc remembers comma, semicolon
 // and tab) splits an unquoted field at any of them, so such a file quotes
 // a field holding any of them.
+//
+// A spreadsheet also takes a cell that starts with = + - @ (or a tab or CR
+// before them) for a formula, which runs when the file is opened: a name
+// "=HYPERLINK(...)" becomes a link that calls out. Its file therefore holds
+// such a text behind an apostrophe, which makes it text for the spreadsheet
+// and is taken off again on import (see `formulaAsText`). The plain CSV is
+// for programs and holds every text as it is.
 struct CsvStyle {
     char delimiter = ',';
     bool byteOrderMark = false;
     const char* quoteFor = ",";   // what makes a field quoted besides quotes and line breaks
+    bool formulasAsText = false;
 };
-inline constexpr CsvStyle SpreadsheetCsv{';', true, ";,\t"};
+inline constexpr CsvStyle SpreadsheetCsv{';', true, ";,\t", true};
+
+// Whether a spreadsheet's CSV holds `text` behind an apostrophe: it starts
+// with what makes a formula, after any apostrophes of its own, so that an
+// apostrophe a text truly starts with comes back too and "'90s" stays as it
+// is. A CSV with `;` between fields is a spreadsheet's, and a field read from
+// it that starts with an apostrophe before such a text loses that one.
+bool needsApostrophe(std::string_view text);
 
 // Writes records to a stream, buffered. Texts are given as stored
 // (Windows-1250).
@@ -60,6 +75,7 @@ private:
     std::FILE* out_;
     std::string buffer_;
     std::string utf8_;
+    std::string asText_;
     bool first_ = true;
     bool failed_ = false;
 };

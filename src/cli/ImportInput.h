@@ -22,9 +22,9 @@ class Input {
 public:
     // Reads the first piece, and leaves out a UTF-8 byte order mark.
     explicit Input(ByteSource& source);
-    // Reads on until a whole piece is buffered or the input ends, for a
-    // look at the start of the input before any row is read.
-    void fill();
+    // Reads on until `bytes` are buffered (a whole piece unless told) or the
+    // input ends, for a look at the start of the input before any row is read.
+    void fill(std::size_t bytes = PieceSize);
     bool byteOrderMark() const { return byteOrderMark_; }
 
     const char* data() const { return buffer_.data(); }

@@ -85,12 +85,17 @@ public:
         Progress progress("scan");
         progress.stage(_("looking for files"));
         // A folder's own files first, then its folders', each by name.
-        std::vector<std::string> paths = files();
-        std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
+        std::vector<std::string> paths;
+        std::vector<LeftOut> leftOut;
+        look(paths, leftOut);
+        const auto inOrder = [](const std::string& a, const std::string& b) {
             const fs::path pa(a), pb(b);
             const int parents = pa.parent_path().compare(pb.parent_path());
             return parents != 0 ? parents < 0 : pa.filename() < pb.filename();
-        });
+        };
+        std::sort(paths.begin(), paths.end(), inOrder);
+        std::sort(leftOut.begin(), leftOut.end(),
+                  [&](const LeftOut& a, const LeftOut& b) { return inOrder(a.path, b.path); });
 
         RecordBatch batch;
         batch.reserve(paths.size());
@@ -103,19 +108,22 @@ public:
         batch.compare(change.catalogue, update_, [&](std::size_t first) {
             return tr("the name is twice in the folder (first at {0})", printable(paths[first]));
         });
+        for (const LeftOut& path : leftOut)
+            warn(tr("{0}: {1}; left out", printable(path.path), path.why));
         for (const auto& [row, problem] : batch.problems())
             warn(tr("{0}: {1}; left out", printable(paths[row]), problem));
 
         if (dryRun_) {
             for (const std::size_t row : batch.addedRows())
                 std::printf("%s\n", printable(paths[row]).c_str());
-            std::printf("%s\n", summary(batch, stored).c_str());
-            return exitcode::Ok;
+        } else {
+            progress.stage(_("saving"));
+            save(change);
         }
-        progress.stage(_("saving"));
-        save(change);
         std::printf("%s\n", summary(batch, stored).c_str());
-        return exitcode::Ok;
+        // A name the catalogue cannot store is the scan's own answer; a
+        // path it could not look at leaves the scan short of what was asked.
+        return leftOut.empty() ? exitcode::Ok : exitcode::Problems;
     }
 
 private:
@@ -155,30 +163,92 @@ private:
         });
     }
 
-    // The regular files (links to one included), a folder that cannot be
-    // read told and passed by.
-    std::vector<std::string> files() const {
+    // A path the scan could not take, and why.
+    struct LeftOut {
+        std::string path;
+        std::string why;
+    };
+
+    // The regular files (links to one included), in `found`; anything else
+    // the scan would have taken but cannot, in `leftOut`: a folder that
+    // cannot be read or is gone by the time it is opened, a link that leads
+    // nowhere or round in a loop, a FIFO, a socket, a device. Folders within
+    // are looked into with --recursive; a link to one is not followed, so
+    // that no folder is scanned twice and no loop of links goes on for ever.
+    void look(std::vector<std::string>& found, std::vector<LeftOut>& leftOut) const {
         std::error_code ec;
         if (!fs::is_directory(dir_, ec))
             throw Failure(exitcode::FileError, ec ? dir_ + ": " + ec.message() : tr("{0}: not a folder", dir_));
-        std::vector<std::string> found;
-        auto consider = [&](const fs::directory_entry& entry) {
-            std::error_code e;
-            if (entry.is_regular_file(e) && wanted(entry.path()))
-                found.push_back(entry.path().string());
-        };
-        if (recursive_) {
-            fs::recursive_directory_iterator it(dir_, fs::directory_options::skip_permission_denied, ec), end;
-            for (; !ec && it != end; it.increment(ec))
-                consider(*it);
-        } else {
-            fs::directory_iterator it(dir_, ec), end;
-            for (; !ec && it != end; it.increment(ec))
-                consider(*it);
+        std::vector<fs::path> folders{fs::path(dir_)};
+        while (!folders.empty()) {
+            const fs::path folder = std::move(folders.back());
+            folders.pop_back();
+            const bool top = folder == fs::path(dir_);
+            fs::directory_iterator it(folder, ec);
+            if (ec) {
+                if (top)
+                    throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", dir_, ec.message()));
+                leftOut.push_back({folder.string(), folderProblem(ec)});
+                continue;
+            }
+            for (; !ec && it != fs::directory_iterator(); it.increment(ec))
+                take(*it, found, leftOut, folders);
+            if (ec) {   // the listing broke off: what it did not list is not known
+                if (top)
+                    throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", dir_, ec.message()));
+                leftOut.push_back({folder.string(), folderProblem(ec)});
+            }
         }
-        if (ec)
-            throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", dir_, ec.message()));
-        return found;
+    }
+
+    static std::string folderProblem(const std::error_code& ec) {
+        if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory)
+            return _("a folder that vanished during the scan");
+        return tr("a folder that cannot be read ({0})", ec.message());
+    }
+
+    void take(const fs::directory_entry& entry, std::vector<std::string>& found, std::vector<LeftOut>& leftOut,
+              std::vector<fs::path>& folders) const {
+        std::error_code ec;
+        const fs::file_status own = entry.symlink_status(ec);
+        if (ec) {
+            if (wanted(entry.path()))
+                leftOut.push_back({entry.path().string(), tr("cannot be looked at ({0})", ec.message())});
+            return;
+        }
+        if (fs::is_directory(own)) {
+            if (recursive_)
+                folders.push_back(entry.path());
+            return;
+        }
+        fs::file_status target = own;
+        if (fs::is_symlink(own)) {
+            target = fs::status(entry.path(), ec);
+            if (ec) {
+                if (wanted(entry.path()))
+                    leftOut.push_back({entry.path().string(),
+                                       ec == std::errc::no_such_file_or_directory ? _("a link that leads nowhere")
+                                       : ec == std::errc::too_many_symbolic_link_levels
+                                           ? _("a link that leads round in a loop")
+                                           : tr("cannot be looked at ({0})", ec.message())});
+                return;
+            }
+            if (fs::is_directory(target)) {
+                if (recursive_)
+                    leftOut.push_back({entry.path().string(), _("a link to a folder, which is not followed")});
+                return;
+            }
+        }
+        if (!wanted(entry.path()))
+            return;
+        switch (target.type()) {
+        case fs::file_type::regular: found.push_back(entry.path().string()); return;
+        case fs::file_type::fifo: leftOut.push_back({entry.path().string(), _("a FIFO, not a file")}); return;
+        case fs::file_type::socket: leftOut.push_back({entry.path().string(), _("a socket, not a file")}); return;
+        case fs::file_type::block:
+        case fs::file_type::character: leftOut.push_back({entry.path().string(), _("a device, not a file")}); return;
+        default: leftOut.push_back({entry.path().string(), _("not a file")}); return;
+        }
     }
 
     std::string dir_;

@@ -29,8 +29,8 @@ Input::Input(ByteSource& source) : source_(source) {
     }
 }
 
-void Input::fill() {
-    while (buffer_.size() < PieceSize && !ended_)
+void Input::fill(std::size_t bytes) {
+    while (buffer_.size() < bytes && !ended_)
         readPiece();
 }
 
@@ -148,19 +148,137 @@ std::string headerProblem() {
 std::string fieldTooLong() { return tr("a field longer than {0} bytes", MaxFieldBytes); }
 std::string rowTooLong() { return tr("a row runs on for more than {0} bytes without ending", MaxRowBytes); }
 
+// Whether a file that does not say how its bytes are text (no byte order
+// mark, no --encoding) is UTF-8 or Windows-1250, from what its bytes show as
+// they are read: a sequence that is not UTF-8 is Windows-1250's; a UTF-8
+// sequence of a letter Windows-1250 has (Š, č, ľ...) is UTF-8's, for a
+// Windows-1250 file holds one only by a rare chance; any other UTF-8
+// sequence tells nothing, as a pair of Windows-1250 capitals ("ÚŽ") may
+// make one. The first that tells decides; a later line that tells the other
+// way makes the file mixed, and nothing of it is imported: read either way,
+// some of its lines would come in garbled.
+//
+// The rows of the first piece are read once all of it has been looked at,
+// so there the first telling sequence anywhere decides; past it, rows are
+// read as they come, and so a sequence that tells nothing decides for
+// UTF-8, as its row is read. What is decided depends on the bytes alone,
+// not on how the input comes in.
+class EncodingWatch {
+public:
+    enum class Claim { None, Utf8, Windows1250 };
+
+    // A file that says (or is told) its encoding is never looked at.
+    explicit EncodingWatch(Claim told = Claim::None) : claim_(told), told_(told != Claim::None) {}
+
+    bool windows1250() const { return claim_ == Claim::Windows1250; }
+
+    // The first piece, before any row is read: `in` holds all of it and the
+    // bytes that end a sequence started there.
+    void lookAtFirstPiece(const Input& in) {
+        lookTo(in, std::min(in.size(), Input::PieceSize), true);
+        if (claim_ == Claim::None && neutralLine_ != 0)
+            decide(Claim::Utf8, neutralLine_);
+    }
+    // Up to `to`, an offset into the buffer of `in` just past a row.
+    void lookTo(const Input& in, std::size_t to) { lookTo(in, to, false); }
+    // The buffer of `in` let go of its first `bytes` bytes.
+    void dropped(std::size_t bytes) { at_ -= std::min(at_, bytes); }
+
+    // The line where the file turned out mixed, 0 while it has not; and why.
+    std::size_t mixedLine() const { return mixedLine_; }
+    std::string mixedProblem() const {
+        if (claimLine_ == mixedLine_)
+            return _("mixed encodings: this line is part UTF-8, part not (--encoding says which the file is)");
+        return claim_ == Claim::Utf8
+                   ? tr("mixed encodings: line {0} is UTF-8, this line is not (--encoding says which the file is)",
+                        claimLine_)
+                   : tr("mixed encodings: line {0} is Windows-1250, this line UTF-8 (--encoding says which the file "
+                        "is)",
+                        claimLine_);
+    }
+
+private:
+    void decide(Claim claim, std::size_t line) {
+        claim_ = claim;
+        claimLine_ = line;
+    }
+
+    void lookTo(const Input& in, std::size_t to, bool firstPiece) {
+        if (told_ || mixedLine_ != 0)
+            return;
+        const auto* s = reinterpret_cast<const std::uint8_t*>(in.data());
+        const int32_t size = int32_t(in.size());
+        const std::size_t end = std::min(to, in.size());
+        while (at_ < end) {
+            if (s[at_] < 0x80) {
+                line_ += s[at_] == '\n';
+                ++at_;
+                continue;
+            }
+            int32_t i = int32_t(at_);
+            UChar32 c;
+            U8_NEXT(s, i, size, c);
+            if (c < 0 && !in.ended() && int32_t(at_) + 4 > size && i == size)
+                return;   // cut off by the end of what is read: looked at with the rest
+            at_ = std::size_t(i);
+            Claim tells = Claim::None;
+            if (c < 0)
+                tells = Claim::Windows1250;
+            else if (c <= 0xFFFF && canStore(char16_t(c)))
+                tells = Claim::Utf8;
+            if (claim_ == Claim::None) {
+                if (tells != Claim::None)
+                    decide(tells, line_);
+                else if (!firstPiece)
+                    decide(Claim::Utf8, line_);
+                else if (neutralLine_ == 0)
+                    neutralLine_ = line_;
+            } else if (tells != Claim::None && tells != claim_) {
+                mixedLine_ = line_;
+                return;
+            }
+        }
+    }
+
+    Claim claim_;
+    bool told_;
+    std::size_t at_ = 0;            // the next byte to look at, in the buffer
+    std::size_t line_ = 1;          // the line it is on
+    std::size_t claimLine_ = 0;     // where the claim was decided
+    std::size_t neutralLine_ = 0;   // the first line of the first piece with a sequence that tells nothing
+    std::size_t mixedLine_ = 0;
+};
+
+EncodingWatch watchEncoding(Input& in, Encoding encoding) {
+    if (encoding != Encoding::Auto)
+        return EncodingWatch(encoding == Encoding::Windows1250 ? EncodingWatch::Claim::Windows1250
+                                                               : EncodingWatch::Claim::Utf8);
+    if (in.byteOrderMark())
+        return EncodingWatch(EncodingWatch::Claim::Utf8);
+    in.fill(Input::PieceSize + 3);   // the rest of a sequence that starts in the first piece
+    EncodingWatch watch;
+    watch.lookAtFirstPiece(in);
+    return watch;
+}
+
 // The lines of a CSV or TSV file once split into fields: the first names
 // the columns, every later one is a record.
 class TableRows {
 public:
-    TableRows(const RowSink& each, bool windows1250) : each_(each), windows1250_(windows1250) {}
+    TableRows(const RowSink& each, const EncodingWatch& encoding, bool spreadsheet)
+        : each_(each), encoding_(encoding), spreadsheet_(spreadsheet) {}
 
     // False when the header is wrong: nothing after it is read.
     bool take(ImportRow& row, Fields& fields) {
-        if (windows1250_ && row.problem.empty())
+        if (encoding_.windows1250() && row.problem.empty())
             for (std::size_t k = 0; k < fields.count; ++k)
                 fields.text[k] = windows1250ToUtf8(fields.text[k]);
         if (haveHeader_) {
             columns_.fill(row, fields);
+            if (spreadsheet_ && row.problem.empty()) {
+                textOfCell(row.name);
+                textOfCell(row.location);
+            }
             malformed_ = !row.problem.empty();
             each_(row);
             return true;
@@ -188,8 +306,15 @@ public:
     }
 
 private:
+    // A cell the export put behind an apostrophe, lest it be a formula.
+    static void textOfCell(std::string& cell) {
+        if (!cell.empty() && cell.front() == '\'' && needsApostrophe(std::string_view(cell).substr(1)))
+            cell.erase(0, 1);
+    }
+
     const RowSink& each_;
-    bool windows1250_;
+    const EncodingWatch& encoding_;
+    bool spreadsheet_;
     Columns columns_;
     bool haveHeader_ = false;
     bool malformed_ = false;
@@ -431,37 +556,9 @@ Step tsvRow(const Input& in, std::size_t& rowPos, std::size_t& rowLine, Fields& 
     return Step::Row;
 }
 
-// Whether the bytes are UTF-8, a sequence cut off at their end allowed
-// when more input follows.
-bool validUtf8(std::string_view bytes, bool whole) {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const int32_t length = int32_t(bytes.size());
-    for (int32_t i = 0; i < length;) {
-        if (s[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        const int32_t at = i;
-        UChar32 c;
-        U8_NEXT(s, i, length, c);
-        if (c < 0)
-            return !whole && at + 4 > length && i == length;
-    }
-    return true;
-}
-
-bool readAsWindows1250(Input& in, Encoding encoding) {
-    if (encoding != Encoding::Auto)
-        return encoding == Encoding::Windows1250;
-    if (in.byteOrderMark())
-        return false;
-    in.fill();
-    return !validUtf8(std::string_view(in.data(), in.size()), in.ended());
-}
-
 template <typename ReadRow>
-ImportFile readTable(Input& in, const RowSink& each, bool windows1250, ReadRow readRow) {
-    TableRows rows(each, windows1250);
+ImportFile readTable(Input& in, const RowSink& each, EncodingWatch& encoding, bool spreadsheet, ReadRow readRow) {
+    TableRows rows(each, encoding, spreadsheet);
     Fields fields;
     ImportRow row;
     Resume resume;
@@ -474,8 +571,14 @@ ImportFile readTable(Input& in, const RowSink& each, bool windows1250, ReadRow r
             step = readRow(in, pos, line, fields, row, resume);
         } catch (const NeedMore&) {
             in.more(pos);
+            encoding.dropped(pos);
             pos = 0;
             continue;
+        }
+        encoding.lookTo(in, pos);
+        if (encoding.mixedLine() != 0) {
+            rows.fail(encoding.mixedLine(), encoding.mixedProblem());
+            break;
         }
         if (step == Step::TooLong) {
             rows.fail(line, rowTooLong());
@@ -544,19 +647,22 @@ ImportFile readRecords(Format format, ByteSource& source, const std::function<vo
     Input in(source);
     switch (format) {
     case Format::Csv: {
-        const bool windows1250 = readAsWindows1250(in, dialect.encoding);
+        EncodingWatch encoding = watchEncoding(in, dialect.encoding);
         char delimiter = dialect.delimiter;
         if (delimiter == 0) {
             in.fill();   // the header line is within the first piece, or too long to be one
             delimiter = sniffDelimiter(std::string_view(in.data(), std::min(in.size(), MaxRowBytes)));
         }
-        return readTable(in, each, windows1250,
+        return readTable(in, each, encoding, delimiter == ';',
                          [delimiter](const Input& input, std::size_t& pos, std::size_t& line, Fields& fields,
                                      ImportRow& row, Resume& resume) {
                              return csvRow(input, pos, line, fields, row, resume, delimiter);
                          });
     }
-    case Format::Tsv: return readTable(in, each, readAsWindows1250(in, dialect.encoding), tsvRow);
+    case Format::Tsv: {
+        EncodingWatch encoding = watchEncoding(in, dialect.encoding);
+        return readTable(in, each, encoding, false, tsvRow);
+    }
     case Format::Json: return reading::readJson(in, each);
     case Format::Text: break;
     }

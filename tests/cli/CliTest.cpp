@@ -169,6 +169,10 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
     };
     const std::string longName(32, 'x');
     std::string pieces;
+    // Rows of plain ASCII past the first 256 KiB the readers look at at once.
+    std::string plain;
+    for (int k = 0; k < 40000; ++k)
+        plain += numbered("r", k) + ",b\n";
     for (int k = 0; k < 5; ++k)
         pieces += " {\"name\": \"n" + std::to_string(k) + "\", \"location\": \"a\", \"note\": \"" + std::string(60000, 'x') + "\"},\n";
     const Case cases[] = {
@@ -189,6 +193,13 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         {"row.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n {\"name\": \"" + std::string(70000, 'x') + "\"}]", "row.json:3: an element runs on for more than 65536 bytes"},
         {"after.csv", "name,location\n\"a\"x,b\nok,a\n", "after.csv:2: text after a field's closing quote"},
         {"utf8.csv", "\xEF\xBB\xBFname,location\nok,a\n\xC3,b\n", "utf8.csv:3: the name is not valid UTF-8"},
+        // Neither all UTF-8 nor plausibly all Windows-1250: the line where they first disagree.
+        {"mixed.csv", "name,location\nStr\xE8ny,X\n\xC5\xA0" "achy.zip,Polica \xC4\x8D\n",
+         "mixed.csv:3: mixed encodings: line 2 is Windows-1250, this line UTF-8 (--encoding says which the file is)"},
+        {"mixed2.tsv", "name\tlocation\n\xC5\xA0" "achy\ta\nStr\xE8ny\tX\n",
+         "mixed2.tsv:3: mixed encodings: line 2 is UTF-8, this line is not (--encoding says which the file is)"},
+        {"mixed3.csv", "name,location\nStr\xE8ny,X\n" + plain + "\xC5\xA0,c\n",
+         "mixed3.csv:40003: mixed encodings: line 2 is Windows-1250"},
         {"header.csv", "meno,miesto\nok,a\n", "header.csv:1: the first line must be a header"},
         {"escape.tsv", "name\tlocation\nok\ta\nb\\x\tc\n", "escape.tsv:3: an unknown escape \"\\x\""},
         {"control.tsv", "name\tlocation\nok\ta\nb\\\x1b\tc\n", "control.tsv:3: an unknown escape \"\\\\x1b\""},
@@ -242,6 +253,19 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
 // writes, both come in: the delimiter from the header line, the encoding
 // from the bytes, the columns named in either language.
 TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
+    // Rows of plain ASCII past the first 256 KiB the readers look at at once.
+    std::string plain;
+    std::vector<std::pair<std::string, std::string>> plainRows;
+    for (int k = 0; k < 40000; ++k) {
+        plain += numbered("r", k) + ",b\n";
+        plainRows.emplace_back(numbered("r", k), "b");
+    }
+    using Rows = std::vector<std::pair<std::string, std::string>>;
+    auto withPlain = [&](Rows before, const Rows& after) {
+        before.insert(before.end(), plainRows.begin(), plainRows.end());
+        before.insert(before.end(), after.begin(), after.end());
+        return before;
+    };
     struct Case {
         const char* what;
         std::string content;   // bytes of the file
@@ -263,6 +287,17 @@ TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
          {"--encoding", "windows-1250"}, {{"\xC5\xA0", "x"}}},
         {"the delimiter given where the header line would mislead",
          "name;location;a,b,c\nx;y;1,2,3\n", {"--delimiter", ";"}, {{"x", "y"}}},
+        {"semicolons on the header line, commas in the data",
+         "name;location\nHry, star\xC3\xA9, nov\xC3\xA9;P1\n", {}, {{cp("Hry, staré, nové"), "P1"}}},
+        {"as many commas as semicolons: the comma", "name,location,x;y;z\na,b,c;d;e\n", {}, {{"a", "b"}}},
+        {"Windows-1250 in capitals, a pair of them UTF-8 by chance",
+         "name,location\n" + cp("ÚŽASNÉ") + "," + cp("ČŽ") + "\n", {}, {{cp("ÚŽASNÉ"), cp("ČŽ")}}},
+        {"Windows-1250 past the first 256 KiB", "name,location\nStr\xE8ny,X\n" + plain + "\x8A,c\n", {},
+         withPlain({{"Str\xE8ny", "X"}}, {{"\x8A", "c"}})},
+        {"Windows-1250 only past the first 256 KiB", "name,location\n" + plain + "\x8A,c\n", {},
+         withPlain({}, {{"\x8A", "c"}})},
+        {"a mixed file read as Windows-1250 when told", "name,location\nStr\xE8ny,X\n\xC5\xA0,Y\n",
+         {"--encoding", "windows-1250"}, {{"Str\xE8ny", "X"}, {"\xC5\xA0", "Y"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -291,6 +326,53 @@ TEST_F(Cli, ImportReadsEachDialectOfCsvASpreadsheetOrAScriptWrites) {
     r = run({"import", "out.csv"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readBytes(catalogue()), before);
+}
+
+// A text a spreadsheet would take for a formula goes into the spreadsheet's
+// CSV as text, behind an apostrophe, and comes back without it; the plain
+// CSV is data for programs and keeps every text as it is. Both come back
+// byte for byte, a name that truly starts with an apostrophe included.
+TEST_F(Cli, ASpreadsheetExportHoldsNoFormulaAndBothExportsComeBackExact) {
+    struct Case {
+        std::string name, location;
+        std::string cells;   // the row of the spreadsheet export
+    };
+    const Case cases[] = {
+        {"=1+1", "=10*10", "'=1+1;'=10*10"},
+        {"=HYPERLINK(\"http://x\";\"klik\")", "CD 1", "\"'=HYPERLINK(\"\"http://x\"\";\"\"klik\"\")\";CD 1"},
+        {"+421 905", "-5", "'+421 905;'-5"},
+        {"@SUM(A1)", "\tx", "'@SUM(A1);\"'\tx\""},
+        {"\rcr", "a-b", "\"'\rcr\";a-b"},
+        {"'90s.zip", "'=x", "'90s.zip;''=x"},
+        {"''+y", "Šachy", "'''+y;\xC5\xA0" "achy"},
+    };
+    std::vector<std::pair<std::string, std::string>> records;
+    std::string rows;
+    for (const Case& c : cases) {
+        records.emplace_back(c.name, c.location);
+        rows += c.cells + "\r\n";
+    }
+    makeCatalogue(records);
+    const std::string before = readBytes(catalogue());
+    Result r = run({"export", "--spreadsheet", "-o", "sheet.csv"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(dir.file("sheet.csv")), "\xEF\xBB\xBFname;location\r\n" + rows);
+    r = run({"export", "-o", "plain.csv"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(readBytes(dir.file("plain.csv")).find("\r\n=1+1,=10*10\r\n"), std::string::npos);
+    for (const char* file : {"sheet.csv", "plain.csv"}) {
+        SCOPED_TRACE(file);
+        std::filesystem::remove(catalogue());
+        r = run({"import", file});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(readBytes(catalogue()) == before) << "the imported catalogue differs";
+    }
+    // As a spreadsheet saves it again: no byte order mark, Windows-1250.
+    writeBytes(dir.file("saved.csv"), "name;location\r\n'=1+1;'-5\r\n''=x;'90s\r\n");
+    std::filesystem::remove(catalogue());
+    r = run({"import", "saved.csv"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(catalogue()), record("=1+1") + record("-5") + record("'=x") + record("'90s"));
 }
 
 // A folder catalogued in one go: every file whose name can be stored,
@@ -335,6 +417,82 @@ TEST_F(Cli, ScanAddsEachFileAndLeavesOutWhatItCannotStoreWhole) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("standard input:3: the name is already listed"), std::string::npos) << r.err;
     EXPECT_EQ(readBytes(catalogue()), scanned + record("Hry.zip") + record("CD 3"));
+}
+
+// What a scan cannot look at is named with why and left out, the rest is
+// added, and the exit status says the scan is not whole. A folder that
+// goes away while the scan runs is one of them, not the end of the scan.
+TEST_F(Cli, ScanNamesEachPathItLeavesOutAndWhy) {
+    if (::geteuid() == 0) {
+        // Root reads any folder: the program runs as nobody instead.
+        if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+            GTEST_SKIP() << "setpriv cannot drop root here";
+        as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    }
+    std::filesystem::create_directories(dir.file("shelf/sub"));
+    std::filesystem::create_directories(dir.file("shelf/locked"));
+    for (const char* name : {"a.zip", "sub/b.zip", "locked/c.zip", "notes.txt"})
+        writeBytes(dir.file(std::string("shelf/") + name), "");
+    ASSERT_EQ(::chmod(dir.file("shelf/locked").c_str(), 0), 0);
+    ASSERT_EQ(::symlink("nowhere.zip", dir.file("shelf/dangling.zip").c_str()), 0);
+    ASSERT_EQ(::symlink("loop.zip", dir.file("shelf/loop.zip").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", dir.file("shelf/dangling.txt").c_str()), 0);   // not asked for
+    ASSERT_EQ(::symlink("sub", dir.file("shelf/linked").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.file("shelf/pipe.zip").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("x", dir.file("shelf/esc\x1b]0;t\x07.zip").c_str()), 0);
+
+    struct Case {
+        const char* what;
+        std::string prefix;   // before the program: the fault it meets
+        std::vector<std::string> args;
+        std::vector<std::string> reported;   // on standard error, each once
+        std::string added;                   // the catalogue after
+    };
+    const std::string sub = record("b.zip") + record("CD 9");
+    const std::string both = record("a.zip") + record("CD 9") + sub;
+    const std::vector<std::string> always{"shelf/dangling.zip: a link that leads nowhere; left out",
+                                          "shelf/loop.zip: a link that leads round in a loop; left out",
+                                          "shelf/pipe.zip: a FIFO, not a file; left out",
+                                          "shelf/esc\\x1b]0;t\\x07.zip: a link that leads nowhere; left out"};
+    std::vector<std::string> recursive = always;
+    recursive.push_back("shelf/locked: a folder that cannot be read (Permission denied); left out");
+    recursive.push_back("shelf/linked: a link to a folder, which is not followed; left out");
+    std::vector<std::string> vanished = recursive;
+    vanished.push_back("shelf/sub: a folder that vanished during the scan; left out");
+    const bool canTrace = std::system("strace -e quiet=all -o /dev/null true 2>/dev/null") == 0;
+    std::vector<Case> cases{
+        {"the folder alone", "", {"scan", "shelf", "--location", "CD 9", "--extensions", "zip"}, always,
+         record("a.zip") + record("CD 9")},
+        {"within its folders", "", {"scan", "shelf", "--location", "CD 9", "-r", "--extensions", "zip"}, recursive, both},
+    };
+    if (canTrace)   // the subfolder gone between its listing and its opening
+        cases.push_back({"a folder gone meanwhile",
+                         "strace -f -e quiet=all -o /dev/null -P shelf/sub -e trace=openat "
+                         "-e inject=openat:error=ENOENT ",
+                         {"scan", "shelf", "--location", "CD 9", "-r", "--extensions", "zip"}, vanished,
+                         record("a.zip") + record("CD 9")});
+    const std::string user = as;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(catalogue());
+        for (const bool dry : {true, false}) {
+            as = c.prefix + user;
+            std::vector<std::string> args = c.args;
+            if (dry)
+                args.push_back("--dry-run");
+            const Result r = run(args);
+            EXPECT_EQ(r.code, 1) << r.err;
+            for (const std::string& line : c.reported)
+                EXPECT_NE(r.err.find("vrindel-cli: " + line + "\n"), std::string::npos) << line << " in\n" << r.err;
+            EXPECT_EQ(std::size_t(std::count(r.err.begin(), r.err.end(), '\n')), c.reported.size()) << r.err;
+            EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+            EXPECT_EQ(std::filesystem::exists(catalogue()), !dry);
+        }
+        EXPECT_EQ(readBytes(catalogue()), c.added);
+    }
+    as = user;
+    ASSERT_EQ(::chmod(dir.file("shelf/locked").c_str(), 0755), 0);
 }
 
 // Endless input ends with an error on its line, soon and in little memory:
