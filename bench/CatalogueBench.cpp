@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -160,14 +161,21 @@ BENCHMARK(save_both)->Apply(sizes);
 
 // A window's close with one record added: when nothing else touched the
 // file; when another program appended 100 records meanwhile (read back and
-// merged); when another program rewrote the file (every record compared).
-enum class Meanwhile { Nothing, Appended, Rewritten };
+// merged); when another program rewrote the file (every record compared);
+// in a folder a sync engine carries, with the catalogue come from the other
+// computer, so that the save keeps it as the version received.
+enum class Meanwhile { Nothing, Appended, Rewritten, Received };
 
 template <Meanwhile meanwhile>
 void close_after(benchmark::State& state) {
     const std::string source = catalogueFile(std::size_t(state.range(0)));
-    const std::string dir = "bench-data/close";
+    const std::string dir = meanwhile == Meanwhile::Received ? "bench-data/close-synced" : "bench-data/close";
     std::filesystem::create_directories(dir);
+    const std::string stateHome = std::filesystem::absolute("bench-data/close-state").string();
+    if (meanwhile == Meanwhile::Received) {
+        std::filesystem::create_directories(dir + "/.stfolder");
+        ::setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
+    }
     const std::string list = dir + "/Zoznam.dat";
     std::string theirs;
     for (int i = 0; i < 100; ++i) {
@@ -178,6 +186,8 @@ void close_after(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         std::filesystem::copy_file(source, list, std::filesystem::copy_options::overwrite_existing);
+        // Nothing kept from the last round: each save finds the version new.
+        std::filesystem::remove_all(stateHome);
         {
             CatalogueStore store(dir);
             store.open();
@@ -202,15 +212,18 @@ void close_after(benchmark::State& state) {
             state.PauseTiming();
             if (!report.ok())
                 state.SkipWithError(report.failures.front().error.what());
-            else if (meanwhile != Meanwhile::Nothing && report.merged != 100)
+            else if ((meanwhile == Meanwhile::Appended || meanwhile == Meanwhile::Rewritten) && report.merged != 100)
                 state.SkipWithError("the other program's records were not merged");
         }
         state.ResumeTiming();
     }
+    if (meanwhile == Meanwhile::Received)
+        ::unsetenv("XDG_STATE_HOME");
 }
 BENCHMARK(close_after<Meanwhile::Nothing>)->Name("close_unchanged_file")->Apply(sizes);
 BENCHMARK(close_after<Meanwhile::Appended>)->Name("close_after_append")->Apply(sizes);
 BENCHMARK(close_after<Meanwhile::Rewritten>)->Name("close_after_rewrite")->Apply(sizes);
+BENCHMARK(close_after<Meanwhile::Received>)->Name("close_synced_received")->Apply(sizes);
 
 // Peak resident memory of a process that loads the catalogue sorted.
 void peak_memory_after_load(benchmark::State& state) {
