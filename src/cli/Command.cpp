@@ -274,17 +274,18 @@ int Command::findRecord(const Catalogue& catalogue, const std::string& utf8Name)
     return i;
 }
 
-void Command::addFormatOption(Format& format, const std::string& help, bool text) {
+void Command::addFormatOption(Format& format, const std::string& help, bool text, const char* shown) {
     // Taken by name only: neither CLI11's internal numbers ("3" for json)
     // nor its table of them reach the user.
     std::vector<std::string> names;
     for (const auto& entry : formatNames())
-        names.push_back(entry.first);   // text too: a command that takes none says why
+        if (shown || !isWorkbook(entry.second))
+            names.push_back(entry.first);   // text too: a command that takes none says why
     app_->add_option_function<std::string>(
             "--format", [&format](const std::string& name) { format = formatNames().at(CLI::detail::to_lower(name)); },
             help)
         ->check(CLI::IsMember(names, CLI::ignore_case))
-        ->option_text(text ? "text|csv|tsv|json" : "csv|tsv|json");
+        ->option_text(shown ? shown : text ? "text|csv|tsv|json" : "csv|tsv|json");
 }
 
 void Command::addSortedOption(bool& sorted) {

@@ -130,8 +130,9 @@ protected:
     // The display index of the record the window's name match finds, or
     // the command ends: no such record (exit 1).
     static int findRecord(const Catalogue& catalogue, const std::string& utf8Name);
-    // --format with its names, and --sorted.
-    void addFormatOption(Format& format, const std::string& help, bool text = true);
+    // --format with its names, and --sorted. A command that reads or
+    // writes workbooks names its formats in `shown`; the others never take one.
+    void addFormatOption(Format& format, const std::string& help, bool text = true, const char* shown = nullptr);
     void addSortedOption(bool& sorted);
 
     CLI::App* app_;

@@ -2,10 +2,13 @@
 #include <cstring>
 #include <optional>
 
+#include <unistd.h>
+
 #include "store/format/Format.h"
 #include "Command.h"
 #include "Messages.h"
 #include "OutputFile.h"
+#include "Workbook.h"
 
 namespace vrindel::cli {
 
@@ -14,15 +17,17 @@ namespace {
 class ExportCommand : public Command {
 public:
     explicit ExportCommand(CLI::App& parent)
-        : Command(parent, "export", _("Write every record as CSV, TSV or JSON"),
+        : Command(parent, "export", _("Write every record as CSV, TSV, JSON or a workbook (xlsx)"),
                   _("UTF-8; CSV per RFC 4180 with the header \"name,location\"; TSV with the header\n"
                   "\"name<TAB>location\" and \\t \\n \\r \\\\ for what a field cannot hold; JSON as an array\n"
                   "of {\"name\", \"location\"}. Every byte of a text comes back through import.\n"
                   "--spreadsheet writes the CSV a spreadsheet in a Slovak locale opens as it is:\n"
-                  "\"name;location\", UTF-8 with a byte order mark, CRLF.")) {
+                  "\"name;location\", UTF-8 with a byte order mark, CRLF.\n"
+                  "xlsx writes a workbook whose cells are text: \"007\" stays 007 and \"=SUM(1;2)\" no formula.")) {
         app_->add_option("-o,--output", output_, _("the file to write (default: standard output)"))->option_text("FILE");
         addSortedOption(sorted_);
-        addFormatOption(format_, _("csv, tsv or json (default: from the output's extension, else csv)"), false);
+        addFormatOption(format_, _("csv, tsv, json or xlsx (default: from the output's extension, else csv)"), false,
+                        "csv|tsv|json|xlsx");
         app_->add_flag("--spreadsheet,--excel", spreadsheet_,
                        _("CSV for a spreadsheet: `;` between fields, UTF-8 with a byte order mark"));
     }
@@ -32,6 +37,9 @@ public:
             format_ = formatOfFile(output_).value_or(Format::Csv);
         if (format_ == Format::Text)
             throw Failure(exitcode::Usage, _("export writes csv, tsv or json; `list` prints text"));
+        if (format_ == Format::Ods)
+            throw Failure(exitcode::Usage, _("export writes a workbook as xlsx, which every spreadsheet opens; "
+                                             "give --format xlsx"));
         if (spreadsheet_ && format_ != Format::Csv)
             throw Failure(exitcode::Usage, _("--spreadsheet writes CSV; leave out --format or give --format csv"));
         const bool toFile = !output_.empty() && output_ != "-";
@@ -39,6 +47,8 @@ public:
             throw Failure(exitcode::Usage, tr("{0}: that is the catalogue itself; nothing was written", output_));
         if (!toFile)
             refuseCatalogueAsStandardOutput();
+        if (!toFile && isWorkbook(format_) && ::isatty(STDOUT_FILENO))
+            throw Failure(exitcode::Usage, _("a workbook is not for a terminal; give -o FILE.xlsx"));
 
         // The file first, so that a target that cannot be written is told
         // before a million records are read.
@@ -49,6 +59,11 @@ public:
         progress.stage(_("reading the catalogue"));
         Catalogue catalogue;
         readForLooking(catalogue);
+        if (isWorkbook(format_) && std::size_t(catalogue.storageCount()) > MaxSheetRecords)
+            throw Failure(exitcode::Problems,
+                          tr("a sheet holds at most {0} records and the catalogue has {1}; nothing was written "
+                             "(CSV holds them all)",
+                             MaxSheetRecords, catalogue.storageCount()));
 
         try {
             writeRecords(catalogue, format_, sorted_, toFile ? file->stream() : stdout, {}, &progress,

@@ -5,12 +5,14 @@
 
 #include "text/CsvField.h"
 #include "text/RecordText.h"
+#include "Workbook.h"
 
 namespace vrindel::cli {
 
 const std::map<std::string, Format>& formatNames() {
     static const std::map<std::string, Format> names{
-        {"text", Format::Text}, {"csv", Format::Csv}, {"tsv", Format::Tsv}, {"json", Format::Json}};
+        {"text", Format::Text}, {"csv", Format::Csv}, {"tsv", Format::Tsv}, {"json", Format::Json},
+        {"xlsx", Format::Xlsx}, {"ods", Format::Ods}};
     return names;
 }
 
@@ -26,6 +28,10 @@ std::optional<Format> formatOfFile(std::string_view path) {
         return Format::Tsv;
     if (ext == "json")
         return Format::Json;
+    if (ext == "xlsx")
+        return Format::Xlsx;
+    if (ext == "ods")
+        return Format::Ods;
     return std::nullopt;
 }
 
@@ -72,6 +78,8 @@ RecordWriter::RecordWriter(Format format, std::FILE* out, CsvStyle csv) : format
         buffer_ += "name\tlocation\n";
     } else if (format_ == Format::Json) {
         buffer_ += "[";
+    } else if (isWorkbook(format_)) {
+        workbook_ = std::make_unique<WorkbookWriter>();
     }
 }
 
@@ -133,12 +141,19 @@ void RecordWriter::field(std::string_view s) {
         }
         buffer_ += '"';
         break;
+    case Format::Xlsx:
+    case Format::Ods:
+        break;   // cells, not bytes: see record()
     }
 }
 
 void RecordWriter::record(std::string_view name, std::string_view location) {
     utf8_ = windows1250ToUtf8(name);
     switch (format_) {
+    case Format::Xlsx:
+    case Format::Ods:
+        workbook_->record(utf8_, windows1250ToUtf8(location));
+        break;
     case Format::Text: {
         const std::size_t before = buffer_.size();
         field(utf8_);
@@ -183,6 +198,8 @@ void RecordWriter::flushIfFull() {
 }
 
 bool RecordWriter::finish() {
+    if (workbook_ && !workbook_->finish(out_))
+        failed_ = true;
     if (format_ == Format::Json)
         buffer_ += first_ ? "]\n" : "\n]\n";
     if (!failed_ && !buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size())

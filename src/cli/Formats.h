@@ -2,7 +2,8 @@
 // The formats records leave and enter by: CSV (RFC 4180, header
 // "name,location"), TSV (header "name<TAB>location", tab, line break and
 // backslash written as \t, \n, \r, \\), a JSON array of {"name",
-// "location"}, and plain text for people. Every text is UTF-8; a record
+// "location"}, a spreadsheet's workbook (xlsx both ways, ods read only; see
+// Workbook.h), and plain text for people. Every text is UTF-8; a record
 // text's bytes travel as the characters the library maps them to, the
 // bytes Windows-1250 leaves undefined included, so nothing is lost.
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,11 +19,13 @@
 
 namespace vrindel::cli {
 
-enum class Format { Text, Csv, Tsv, Json };
+enum class Format { Text, Csv, Tsv, Json, Xlsx, Ods };
 
-// For the parser: "text", "csv", "tsv", "json".
+// For the parser: "text", "csv", "tsv", "json", "xlsx", "ods".
 const std::map<std::string, Format>& formatNames();
-// From a file name's extension (.csv, .tsv, .tab, .json), if it tells.
+// Whether records of the format live in a workbook: binary, never for a terminal.
+inline bool isWorkbook(Format format) { return format == Format::Xlsx || format == Format::Ods; }
+// From a file name's extension (.csv, .tsv, .tab, .json, .xlsx, .ods), if it tells.
 std::optional<Format> formatOfFile(std::string_view path);
 
 // How a CSV file is laid out beyond RFC 4180's defaults. A spreadsheet in a
@@ -54,6 +58,8 @@ bool needsApostrophe(std::string_view text);
 
 // Writes records to a stream, buffered. Texts are given as stored
 // (Windows-1250).
+class WorkbookWriter;
+
 class RecordWriter {
 public:
     RecordWriter(Format format, std::FILE* out, CsvStyle csv = {});
@@ -76,6 +82,7 @@ private:
     std::string buffer_;
     std::string utf8_;
     std::string asText_;
+    std::unique_ptr<WorkbookWriter> workbook_;
     bool first_ = true;
     bool failed_ = false;
 };
@@ -133,7 +140,8 @@ struct TableDialect {
 char sniffDelimiter(std::string_view headerLine);
 
 // Never throws on any input; a UTF-8 byte order mark at the start is
-// skipped.
+// skipped. Whatever the format given, an input that starts as a zip archive
+// does is read as a workbook: no text file starts so.
 ImportFile readRecords(Format format, std::string_view data, const TableDialect& dialect = {});
 
 // The same one row at a time, for a million rows: `each` gets every row in

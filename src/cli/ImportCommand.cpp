@@ -15,7 +15,7 @@ class ImportCommand : public Command {
 public:
     explicit ImportCommand(CLI::App& parent)
         : Command(parent, "import",
-                  _("Append the records of a CSV, TSV or JSON file, or a list of names"),
+                  _("Append the records of a CSV, TSV or JSON file, a workbook (xlsx, ods), or a list of names"),
                   _("FILE - reads standard input. A folder without a catalogue gets a new one.\n"
                   "A CSV file may come from a spreadsheet: `,` `;` or tab between fields (found on the\n"
                   "header line), UTF-8 with or without a byte order mark or else Windows-1250, and the\n"
@@ -23,12 +23,16 @@ public:
                   "Every row that cannot be stored (too long, a character Windows-1250 lacks, a name\n"
                   "already listed or twice in the file, a malformed row) is reported with its line;\n"
                   "unless --skip-invalid, one such row means nothing is written (exit 1).\n"
+                  "A workbook's first sheet is read with the same header rules; a text cell comes in\n"
+                  "exactly as it is, a number cell as the shortest text of its value.\n"
+                  "--dry-run lists each record it would add or move, then the count.\n"
                   "Examples:\n"
                   "  vrindel-cli import zoznam.csv --dry-run\n"
                   "  vrindel-cli import upravene.csv --update\n"
                   "  ls /media/cd | vrindel-cli import --lines --location 'CD 12' -")) {
         app_->add_option("FILE", input_, _("the file to read"))->required();
-        addFormatOption(format_, _("csv, tsv or json (default: from the file's extension)"), false);
+        addFormatOption(format_, _("csv, tsv, json, xlsx or ods (default: from the file's extension)"), false,
+                        "csv|tsv|json|xlsx|ods");
         app_->add_option("--delimiter", delimiter_, _("a CSV file's delimiter: , ; or tab (default: found on the header line)"))
             ->option_text(",|;|tab");
         app_->add_option("--encoding", encoding_,
@@ -87,9 +91,14 @@ private:
             throw Failure(exitcode::Usage, _("--location goes with --lines; a table's rows have their own"));
         if (!app_->count("--format")) {
             const auto guessed = formatOfFile(input_);
-            if (!guessed)
+            // Standard input: CSV, as export writes by default, or a
+            // workbook, which the reader knows by its first bytes.
+            if (!guessed && input_ == "-")
+                format_ = Format::Csv;
+            else if (!guessed)
                 throw Failure(exitcode::Usage, tr("{0}: cannot tell the format from the name; give --format", inputName()));
-            format_ = *guessed;
+            else
+                format_ = *guessed;
         }
         if (format_ == Format::Text)
             throw Failure(exitcode::Usage, _("import reads csv, tsv or json"));
@@ -111,6 +120,8 @@ private:
         if (app_->count("--encoding")) {
             if (format_ == Format::Json)
                 throw Failure(exitcode::Usage, _("--encoding is for CSV and TSV files; JSON is UTF-8"));
+            if (isWorkbook(format_))
+                throw Failure(exitcode::Usage, _("--encoding is for CSV and TSV files; a workbook says its own"));
             dialect.encoding = CLI::detail::to_lower(encoding_) == "utf-8" ? Encoding::Utf8 : Encoding::Windows1250;
         }
         return dialect;

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "Formats.h"
 
@@ -64,5 +66,31 @@ inline void startRow(ImportRow& row, std::size_t line) {
 }
 
 ImportFile readJson(Input& input, const RowSink& each);
+
+// The rows of a table whose cells come apart already (a workbook's sheet),
+// with the header rules of CSV: the first row that is not blank names the
+// columns. A row may end before the header's last column (a spreadsheet
+// leaves out empty cells at a row's end) but not run past it.
+class CellTable {
+public:
+    explicit CellTable(const RowSink& each);
+    ~CellTable();
+    CellTable(const CellTable&) = delete;
+    CellTable& operator=(const CellTable&) = delete;
+
+    // One row, numbered `line`; its cells are taken. False once nothing
+    // after it is read: the header is wrong.
+    bool row(std::size_t line, std::vector<std::string>& cells);
+    // The file's problem, when the whole file has one (and no header is one).
+    ImportFile finish(const std::string& problem = {});
+
+private:
+    struct Rows;
+    std::unique_ptr<Rows> rows_;
+};
+
+// An xlsx or ods file, from the start of the input: read whole, within
+// MaxWorkbookBytes, then its first sheet.
+ImportFile readWorkbook(Input& input, const RowSink& each);
 
 }  // namespace vrindel::cli::reading

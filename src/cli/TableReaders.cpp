@@ -14,6 +14,7 @@
 #include "ImportInput.h"
 #include "Messages.h"
 #include "text/RecordText.h"
+#include "Workbook.h"
 
 namespace vrindel::cli {
 
@@ -613,6 +614,51 @@ private:
 
 }  // namespace
 
+namespace reading {
+
+struct CellTable::Rows {
+    explicit Rows(const RowSink& each) : table(each, utf8, false) {}
+
+    EncodingWatch utf8{EncodingWatch::Claim::Utf8};   // the cells are UTF-8 already
+    TableRows table;
+    Fields fields;
+    ImportRow row;
+    std::size_t width = 0;   // the header's cells; 0 before the header
+};
+
+CellTable::CellTable(const RowSink& each) : rows_(std::make_unique<Rows>(each)) {}
+CellTable::~CellTable() = default;
+
+bool CellTable::row(std::size_t line, std::vector<std::string>& cells) {
+    while (!cells.empty() && cells.back().empty())
+        cells.pop_back();
+    if (cells.empty())
+        return true;   // a blank row holds no record
+    Rows& r = *rows_;
+    startRow(r.row, line);
+    r.fields.count = 0;
+    for (std::string& cell : cells) {
+        if (cell.size() > MaxFieldBytes && r.row.problem.empty())
+            r.row.problem = fieldTooLong();
+        r.fields.next().swap(cell);
+    }
+    while (r.fields.count < r.width)
+        r.fields.next();
+    if (!r.table.take(r.row, r.fields))
+        return false;
+    if (r.width == 0)
+        r.width = r.fields.count;
+    return true;
+}
+
+ImportFile CellTable::finish(const std::string& problem) {
+    if (!problem.empty())
+        rows_->table.fail(0, problem);
+    return rows_->table.finish();
+}
+
+}  // namespace reading
+
 char sniffDelimiter(std::string_view headerLine) {
     std::size_t comma = 0, semicolon = 0, tab = 0;
     bool quoted = false;
@@ -645,6 +691,9 @@ ImportFile readRecords(Format format, ByteSource& source, const std::function<vo
         return file;
     }
     Input in(source);
+    in.fill(4);
+    if (isWorkbook(format) || startsAsZip(std::string_view(in.data(), in.size())))
+        return reading::readWorkbook(in, each);
     switch (format) {
     case Format::Csv: {
         EncodingWatch encoding = watchEncoding(in, dialect.encoding);
@@ -664,7 +713,9 @@ ImportFile readRecords(Format format, ByteSource& source, const std::function<vo
         return readTable(in, each, encoding, false, tsvRow);
     }
     case Format::Json: return reading::readJson(in, each);
-    case Format::Text: break;
+    case Format::Text:
+    case Format::Xlsx:
+    case Format::Ods: break;
     }
     return {};
 }
