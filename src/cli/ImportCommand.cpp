@@ -211,11 +211,34 @@ private:
         if (!dryRun_) {
             progress.stage(_("saving"));
             save(change);
+        } else {
+            listChanges(change.catalogue, batch, lineOf);
         }
         std::printf("%s\n", summary(batch).c_str());
         // What was asked is done: every row imported, or with --skip-invalid
         // every row imported or reported.
         return exitcode::Ok;
+    }
+
+    // A dry run's list: a line for each record it would add and each it
+    // would move, so that a row read otherwise than meant ("007" as 7) is
+    // seen before anything is written.
+    void listChanges(const Catalogue& catalogue, const RecordBatch& batch, const std::vector<std::size_t>& lineOf) const {
+        std::string lines;
+        auto shownText = [](std::string_view stored) { return printable(windows1250ToUtf8(stored)); };
+        batch.eachChange(catalogue, [&](std::size_t row, std::string_view name, std::string_view location,
+                                        const std::string* from) {
+            lines += from ? tr("{0}: would move \"{1}\" from \"{2}\" to \"{3}\"", at(lineOf[row]), shownText(name),
+                               shownText(*from), shownText(location))
+                          : tr("{0}: would add \"{1}\" at \"{2}\"", at(lineOf[row]), shownText(name),
+                               shownText(location));
+            lines += '\n';
+            if (lines.size() >= (1 << 16)) {
+                std::fwrite(lines.data(), 1, lines.size(), stdout);
+                lines.clear();
+            }
+        });
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
     }
 
     // Two counts in one sentence: the sentence takes the form of the

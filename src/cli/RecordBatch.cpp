@@ -94,10 +94,34 @@ void RecordBatch::dropRepeats(Catalogue& catalogue, int listed, bool update,
         } else if (const auto [it, isNew] = updatedBy.emplace(first, rowOf_[k]); !isNew) {
             problems_.emplace_back(rowOf_[k], twice(it->second));
         } else if (const RecordText location(locationAfter(names_[k])); !(catalogue.storageLocation(first) == location)) {
+            moves_.push_back({rowOf_[k], first, std::string(catalogue.storageLocation(first).view())});
             catalogue.relocateAtStorage(first, location.view());
             ++relocated_;
         }
     }
+}
+
+void RecordBatch::eachChange(const Catalogue& catalogue,
+                             const std::function<void(std::size_t row, std::string_view name,
+                                                      std::string_view location, const std::string* from)>& each) const {
+    std::vector<const Move*> moves;
+    moves.reserve(moves_.size());
+    for (const Move& move : moves_)
+        moves.push_back(&move);
+    std::sort(moves.begin(), moves.end(), [](const Move* a, const Move* b) { return a->row < b->row; });
+    auto move = moves.begin();
+    auto movesBefore = [&](std::size_t row) {
+        for (; move != moves.end() && (*move)->row < row; ++move)
+            each((*move)->row, catalogue.storageName((*move)->record).view(),
+                 catalogue.storageLocation((*move)->record).view(), &(*move)->from);
+    };
+    for (std::size_t k = 0; k < rowOf_.size(); ++k) {
+        if (drop_[k])
+            continue;
+        movesBefore(rowOf_[k]);
+        each(rowOf_[k], names_[k], locationAfter(names_[k]), nullptr);
+    }
+    movesBefore(rows_);
 }
 
 std::vector<std::size_t> RecordBatch::addedRows() const {

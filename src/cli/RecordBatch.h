@@ -52,6 +52,13 @@ public:
     // The rows that are added, in their order.
     std::vector<std::size_t> addedRows() const;
     std::size_t relocated() const { return relocated_; }
+    // What compare() changed, in the order of the rows, for a person to
+    // look over before it is saved: each row added (`from` null) and each
+    // listed record given the row's location (`from` its old one). Texts
+    // as stored; `name` of a moved record is the catalogue's own spelling.
+    void eachChange(const Catalogue& catalogue,
+                    const std::function<void(std::size_t row, std::string_view name, std::string_view location,
+                                             const std::string* from)>& each) const;
 
 private:
     // Room for `bytes` more bytes of texts, where they stay.
@@ -78,6 +85,12 @@ private:
     std::vector<bool> drop_;           // storable row k is not added
     std::size_t added_ = 0;
     std::size_t relocated_ = 0;
+    struct Move {
+        std::size_t row;
+        int record;          // in storage order
+        std::string from;    // its location before
+    };
+    std::vector<Move> moves_;   // in the order of the rows
 };
 
 }  // namespace vrindel::cli
