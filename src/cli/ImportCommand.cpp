@@ -228,10 +228,11 @@ private:
         auto shownText = [](std::string_view stored) { return printable(windows1250ToUtf8(stored)); };
         batch.eachChange(catalogue, [&](std::size_t row, std::string_view name, std::string_view location,
                                         const std::string* from) {
-            lines += from ? tr("{0}: would move \"{1}\" from \"{2}\" to \"{3}\"", at(lineOf[row]), shownText(name),
-                               shownText(*from), shownText(location))
-                          : tr("{0}: would add \"{1}\" at \"{2}\"", at(lineOf[row]), shownText(name),
-                               shownText(location));
+            // The words of merge's list, after the line that asks for it.
+            lines += at(lineOf[row]) + ": ";
+            lines += from ? tr("would move \"{0}\" from \"{1}\" to \"{2}\"", shownText(name), shownText(*from),
+                               shownText(location))
+                          : tr("would add \"{0}\" at \"{1}\"", shownText(name), shownText(location));
             lines += '\n';
             if (lines.size() >= (1 << 16)) {
                 std::fwrite(lines.data(), 1, lines.size(), stdout);

@@ -29,11 +29,20 @@ inline constexpr std::size_t MaxSheetRecords = (std::size_t(1) << 20) - 1;
 // What keeps a hostile workbook from taking the machine: the file itself,
 // what its parts unpack to in all (a zip bomb stops there, however well it
 // packs), its number of parts, how deep its XML nests, and its table of
-// texts.
+// texts. A spreadsheet's XML packs to a tenth or a twentieth; a part that
+// unpacks to a hundred times its file and more is a bomb, and the base
+// leaves room for a small file of empty rows.
 inline constexpr std::size_t MaxWorkbookBytes = std::size_t(256) << 20;
 inline constexpr std::size_t MaxUnpackedBytes = std::size_t(1) << 30;
+inline constexpr std::size_t UnpackedBase = std::size_t(64) << 20;
+inline constexpr std::size_t UnpackedPerByte = 100;
+inline constexpr std::size_t maxUnpacked(std::size_t fileBytes) {
+    return fileBytes >= (MaxUnpackedBytes - UnpackedBase) / UnpackedPerByte ? MaxUnpackedBytes
+                                                                           : UnpackedBase + UnpackedPerByte * fileBytes;
+}
 inline constexpr std::size_t MaxWorkbookParts = 10000;
 inline constexpr int MaxXmlDepth = 64;
+inline constexpr std::size_t MaxXmlTokenBytes = std::size_t(4) << 20;
 inline constexpr std::size_t MaxSharedTexts = std::size_t(1) << 23;
 // The widest row a spreadsheet makes.
 inline constexpr std::size_t MaxSheetColumns = 16384;

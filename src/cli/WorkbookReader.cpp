@@ -87,7 +87,7 @@ public:
 // unpacked to so far.
 class Archive {
 public:
-    explicit Archive(std::string_view bytes) {
+    explicit Archive(std::string_view bytes) : bound_(maxUnpacked(bytes.size())) {
         zip_error_t error;
         zip_error_init(&error);
         zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
@@ -139,9 +139,9 @@ private:
             if (got == 0)
                 break;
             unpacked_ += std::size_t(got);
-            if (unpacked_ > MaxUnpackedBytes) {
+            if (unpacked_ > bound_) {
                 zip_fclose(file);
-                throw Refused{tr("a workbook whose parts unpack to more than {0} MiB", MaxUnpackedBytes >> 20)};
+                throw Refused{tr("a workbook whose parts unpack to more than {0} MiB", bound_ >> 20)};
             }
             try {
                 if (!piece(std::string_view(buffer, std::size_t(got))))
@@ -157,6 +157,7 @@ private:
             throw Refused{damaged(tr("{0} cannot be unpacked", part))};
     }
 
+    const std::size_t bound_;
     zip_t* zip_ = nullptr;
     std::size_t unpacked_ = 0;
 };
@@ -168,6 +169,9 @@ struct Parsing {
     Part& handler;
     int depth = 0;
     std::exception_ptr thrown;
+    XML_Index lastEvent = 0;   // where the last thing expat reported starts
+
+    void seen() { lastEvent = XML_GetCurrentByteIndex(parser); }
 
     void stop(std::string problem) {
         if (handler.problem.empty())
@@ -189,19 +193,23 @@ struct Parsing {
 
     static void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attrs) {
         auto& p = *static_cast<Parsing*>(data);
+        p.seen();
         if (++p.depth > MaxXmlDepth)
             return p.stop(damaged(tr("{0} nests deeper than {1} levels", p.handler.name, MaxXmlDepth)));
         p.guarded([&] { p.handler.start(localName(name), attrs); });
     }
     static void XMLCALL onEnd(void* data, const XML_Char* name) {
         auto& p = *static_cast<Parsing*>(data);
+        p.seen();
         --p.depth;
         p.guarded([&] { p.handler.end(localName(name)); });
     }
     static void XMLCALL onText(void* data, const XML_Char* text, int length) {
         auto& p = *static_cast<Parsing*>(data);
+        p.seen();
         p.guarded([&] { p.handler.text(std::string_view(text, std::size_t(length))); });
     }
+    static void XMLCALL onOther(void* data, const XML_Char*, int) { static_cast<Parsing*>(data)->seen(); }
     // No spreadsheet writes one; entities declared in one are how XML is
     // made to grow without end.
     static void XMLCALL onDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
@@ -220,8 +228,9 @@ void Archive::parse(const std::string& part, Part& handler) {
     XML_SetElementHandler(parser, Parsing::onStart, Parsing::onEnd);
     XML_SetCharacterDataHandler(parser, Parsing::onText);
     XML_SetStartDoctypeDeclHandler(parser, Parsing::onDoctype);
+    XML_SetDefaultHandlerExpand(parser, Parsing::onOther);
     auto stopped = [&] { return parsing.thrown || !handler.problem.empty() || handler.done; };
-    std::size_t badLine = 0;
+    std::size_t badLine = 0, fed = 0;
     try {
         each(part, [&](std::string_view piece) {
             if (XML_Parse(parser, piece.data(), int(piece.size()), XML_FALSE) == XML_STATUS_ERROR) {
@@ -229,6 +238,11 @@ void Archive::parse(const std::string& part, Part& handler) {
                     badLine = std::size_t(XML_GetCurrentLineNumber(parser));
                 return false;
             }
+            // Expat reads a tag or a comment again from its start with each
+            // piece until it ends: one without end would take hours.
+            fed += piece.size();
+            if (!stopped() && fed - std::size_t(std::max<XML_Index>(parsing.lastEvent, 0)) > MaxXmlTokenBytes)
+                handler.problem = damaged(tr("{0} has a tag or comment longer than {1} MiB", part, MaxXmlTokenBytes >> 20));
             return !stopped();
         });
         if (!stopped() && badLine == 0 && XML_Parse(parser, nullptr, 0, XML_TRUE) == XML_STATUS_ERROR && !stopped())
@@ -468,8 +482,10 @@ ImportFile readXlsx(Archive& archive, const RowSink& each) {
     if (sheet == relationships.target.end())
         throw Refused{damaged(tr("{0} has no sheet", std::string("xl/workbook.xml")))};
 
+    // A workbook without a text, or whose writer named a table of them and
+    // left it out: a cell that refers to one is told then.
     SharedTexts shared;
-    if (!relationships.sharedTexts.empty())
+    if (!relationships.sharedTexts.empty() && archive.has(relationships.sharedTexts))
         archive.parse(relationships.sharedTexts, shared);
     CellTable table(each);
     XlsxSheet reader(shared.texts, relationships.sharedTexts, table);

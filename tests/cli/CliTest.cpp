@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -116,7 +117,7 @@ TEST_F(Cli, ExportThenImportIntoAnEmptyFolderGivesTheSameFileByteForByte) {
         const char* format;
         std::size_t records;
     };
-    for (const Case& c : {Case{"csv", RoundTripRecords}, Case{"tsv", 20000}, Case{"json", 20000}}) {
+    for (const Case& c : {Case{"csv", RoundTripRecords}, Case{"tsv", 20000}, Case{"json", 20000}, Case{"xlsx", 20000}}) {
         SCOPED_TRACE(c.format);
         const std::string original = millionRecords(c.records);
         writeBytes(catalogue(), original);
@@ -132,6 +133,229 @@ TEST_F(Cli, ExportThenImportIntoAnEmptyFolderGivesTheSameFileByteForByte) {
         EXPECT_EQ(imported.size(), original.size());
         EXPECT_TRUE(imported == original) << "the imported catalogue differs";
         std::filesystem::remove_all(dir.file("empty"));
+    }
+}
+
+// A zip archive of the parts given, as a spreadsheet's file is one.
+void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& parts) {
+    std::remove(path.c_str());
+    int error = 0;
+    zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(zip, nullptr);
+    for (const auto& [name, bytes] : parts) {
+        zip_source_t* source = zip_source_buffer(zip, bytes.data(), bytes.size(), 0);
+        ASSERT_GE(zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << name;
+    }
+    ASSERT_EQ(zip_close(zip), 0);
+}
+
+// One part of a zip archive, unpacked.
+std::string partOf(const std::string& path, const std::string& name) {
+    int error = 0;
+    zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    if (!zip)
+        return {};
+    std::string bytes;
+    if (zip_file_t* file = zip_fopen(zip, name.c_str(), 0)) {
+        char piece[4096];
+        for (zip_int64_t got; (got = zip_fread(file, piece, sizeof piece)) > 0;)
+            bytes.append(piece, std::size_t(got));
+        zip_fclose(file);
+    }
+    zip_discard(zip);
+    return bytes;
+}
+
+// The parts of an xlsx workbook whose first sheet is `sheet` (the XML of its
+// <sheetData>), with `shared` as its table of texts when given.
+std::vector<std::pair<std::string, std::string>> xlsxParts(const std::string& sheet, const std::string& shared = {}) {
+    const std::string main = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+    std::vector<std::pair<std::string, std::string>> parts{
+        {"xl/workbook.xml",
+         "<?xml version=\"1.0\"?><workbook " + main +
+             " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>"
+             "<sheet name=\"Zoznam\" sheetId=\"1\" r:id=\"rId7\"/><sheet name=\"Iný\" sheetId=\"2\" r:id=\"rId2\"/>"
+             "</sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+         "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+         "Target=\"worksheets/sheet1.xml\"/>"
+         "<Relationship Id=\"rId7\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+         "Target=\"/xl/worksheets/first.xml\"/>"
+         "<Relationship Id=\"rId9\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" "
+         "Target=\"sharedStrings.xml\"/></Relationships>"},
+        {"xl/worksheets/first.xml", "<?xml version=\"1.0\"?><worksheet " + main + "><sheetData>" + sheet +
+                                        "</sheetData></worksheet>"},
+        {"xl/worksheets/sheet1.xml", "<worksheet " + main + "><sheetData><row r=\"1\"><c t=\"inlineStr\"><is><t>x"
+                                     "</t></is></c></row></sheetData></worksheet>"}};
+    if (!shared.empty())
+        parts.emplace_back("xl/sharedStrings.xml", "<?xml version=\"1.0\"?><sst " + main + ">" + shared + "</sst>");
+    return parts;
+}
+
+// The parts of an ods workbook whose first table holds `rows`.
+std::vector<std::pair<std::string, std::string>> odsParts(const std::string& rows) {
+    return {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+            {"content.xml",
+             "<?xml version=\"1.0\"?><office:document-content "
+             "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+             "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+             "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+             "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\">"
+             "<office:body><office:spreadsheet><table:table table:name=\"Zoznam\">" + rows +
+                 "</table:table><table:table table:name=\"Iný\"><table:table-row><table:table-cell "
+                 "office:value-type=\"string\"><text:p>x</text:p></table:table-cell></table:table-row></table:table>"
+                 "</office:spreadsheet></office:body></office:document-content>"}};
+}
+
+// What a CSV file cannot type comes through a workbook as it is: a name of
+// digits with its leading zero, a text a spreadsheet would run as a formula,
+// Slovak letters, the longest name; and what a spreadsheet made of a CSV
+// export (7 for "007") is listed by a dry run before it goes in as a new
+// record.
+TEST_F(Cli, AWorkbookKeepsWhatCsvCannotTypeBothWays) {
+    const std::string longest = "Šťastný kôň ľúbi ďatelinu 12345";   // 31 characters
+    makeCatalogue({{"007", "Skriňa 2"}, {"=SUM(1;2)", "Polica č. 3"}, {longest, "-5"}, {"_x0041_", " +421 "}});
+    const std::string before = readBytes(catalogue());
+    Result r = run({"export", "-o", "zoznam.xlsx"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Every cell text, none a formula or a number.
+    const std::string sheet = partOf(dir.file("zoznam.xlsx"), "xl/worksheets/sheet1.xml");
+    EXPECT_EQ(sheet.find("<f>"), std::string::npos) << sheet;
+    std::size_t cells = 0, textCells = 0;
+    for (std::size_t at = 0; (at = sheet.find("<c ", at)) != std::string::npos; ++at, ++cells)
+        textCells += sheet.compare(sheet.find('>', at) - 5, 5, "t=\"s\"") == 0;
+    EXPECT_EQ(cells, 10u);
+    EXPECT_EQ(textCells, cells) << sheet;
+
+    std::filesystem::create_directory(dir.file("empty"));
+    r = run({"-C", "empty", "import", "-"}, readBytes(dir.file("zoznam.xlsx")));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(dir.file("empty/Zoznam.dat")), before);
+
+    // The workbook a spreadsheet gave back from a CSV export.
+    writeZip(dir.file("back.xlsx"),
+             xlsxParts("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>name</t></is></c>"
+                       "<c r=\"B1\" t=\"inlineStr\"><is><t>location</t></is></c></row>"
+                       "<row r=\"2\"><c r=\"A2\"><v>7</v></c><c r=\"B2\" t=\"inlineStr\"><is><t>Skriňa 2</t></is></c></row>"
+                       "<row r=\"3\"><c r=\"A3\"><f>SUM(1;2)</f><v>3</v></c><c r=\"B3\" t=\"inlineStr\"><is><t>Polica 4</t></is></c></row>"
+                       "<row r=\"4\"><c r=\"A4\" t=\"inlineStr\"><is><t>007</t></is></c><c r=\"B4\" t=\"inlineStr\"><is><t>Skriňa 5</t></is></c></row>"));
+    r = run({"import", "back.xlsx", "--update", "--dry-run"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "back.xlsx:2: would add \"7\" at \"Skriňa 2\"\n"
+              "back.xlsx:3: would add \"3\" at \"Polica 4\"\n"
+              "back.xlsx:4: would move \"007\" from \"Skriňa 2\" to \"Skriňa 5\"\n"
+              "Would import 2 records and change the location of 1 record in Zoznam.dat.\n");
+    EXPECT_EQ(readBytes(catalogue()), before);
+}
+
+// The first sheet of a workbook, with CSV's header rules: columns in any
+// order and either language, others left out; texts shared or inline, a
+// number as the shortest text of its value, a row's empty cells left out or
+// repeated, blank rows skipped; a row is told by the spreadsheet's number.
+TEST_F(Cli, ImportReadsTheFirstSheetOfAnXlsxOrOdsWorkbook) {
+    struct Case {
+        const char* file;
+        std::vector<std::pair<std::string, std::string>> parts;
+        std::vector<std::pair<std::string, std::string>> imported;   // as stored, Windows-1250
+    };
+    const std::string cell = "<table:table-cell office:value-type=\"string\" calcext:value-type=\"string\"><text:p>";
+    const std::string end = "</text:p></table:table-cell>";
+    const Case cases[] = {
+        {"shared.xlsx",
+         xlsxParts("<row r=\"2\"><c r=\"B2\" t=\"s\"><v>0</v></c><c r=\"C2\" t=\"s\"><v>1</v></c><c r=\"D2\" t=\"s\"><v>2</v></c></row>"
+                   "<row r=\"3\"><c r=\"B3\" t=\"s\"><v>3</v></c><c r=\"D3\" t=\"s\"><v>4</v></c></row>"
+                   "<row r=\"5\"><c r=\"B5\"><v>3.1400000000000001</v></c><c r=\"C5\" t=\"inlineStr\"><is><t>x</t></is></c>"
+                   "<c r=\"D5\" t=\"b\"><v>1</v></c></row>"
+                   "<row r=\"6\"><c r=\"B6\" t=\"str\"><f>A1</f><v>a_x000D_b</v></c><c r=\"D6\"><v>1E+21</v></c></row>",
+                   "<si><t>Umiestnenie</t></si><si><t>Pozn.</t></si><si><t>NÁZOV</t></si>"
+                   "<si><r><t>Po</t></r><r><t xml:space=\"preserve\">lica </t></r><rPh><t>ぽ</t></rPh></si><si><t>Šachy</t></si>"),
+         {{cp("Šachy"), "Polica "}, {"TRUE", "3.14"}, {"1e+21", "a\rb"}}},
+        {"repeated.ods",
+         odsParts("<table:table-row>" + cell + "name" + end + cell + "location" + end +
+                  "<table:table-cell table:number-columns-repeated=\"16382\"/></table:table-row>"
+                  "<table:table-row table:number-rows-repeated=\"2\"><table:table-cell/></table:table-row>"
+                  "<table:table-row><table:table-cell office:value-type=\"float\" office:value=\"7\" calcext:value-type=\"float\">"
+                  "<text:p>007</text:p></table:table-cell>" + cell + "<text:s/>CD<text:s text:c=\"2\"/>12" + end +
+                  "<table:table-cell table:number-columns-repeated=\"5\"/></table:table-row>"
+                  "<table:table-row>" + cell + "Hry<text:line-break/>staré" + end +
+                  "<table:table-cell office:value-type=\"string\"><office:annotation><text:p>pozn</text:p></office:annotation>"
+                  "<text:p>a</text:p><text:p>b</text:p></table:table-cell></table:table-row>"
+                  "<table:table-row table:number-rows-repeated=\"1048571\"><table:table-cell table:number-columns-repeated=\"1024\"/>"
+                  "</table:table-row>"),
+         {{"7", " CD  12"}, {cp("Hry\nstaré"), "a\nb"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::filesystem::remove(catalogue());
+        writeZip(dir.file(c.file), c.parts);
+        const Result r = run({"import", c.file});
+        EXPECT_EQ(r.code, 0) << r.err;
+        std::string expected;
+        for (const auto& [name, location] : c.imported)
+            expected += record(name) + record(location);
+        EXPECT_EQ(readBytes(catalogue()), expected);
+    }
+}
+
+// A workbook that is damaged, or made to take the machine, is refused with
+// why, and nothing of it is imported; so is a row that does not fit.
+TEST_F(Cli, ImportRefusesADamagedOrHostileWorkbookAndImportsNothing) {
+    makeCatalogue({{"Chata", "CD 1"}});
+    const std::string before = readBytes(catalogue());
+    ASSERT_EQ(run({"export", "-o", "good.xlsx"}).code, 0);
+    const std::string good = readBytes(dir.file("good.xlsx"));
+    const std::string header = "<row r=\"1\"><c t=\"inlineStr\"><is><t>name</t></is></c><c t=\"inlineStr\"><is><t>location</t></is></c></row>";
+    const std::string row2 = "<row r=\"2\"><c t=\"inlineStr\"><is><t>a</t></is></c><c t=\"inlineStr\"><is><t>b</t></is></c></row>";
+    std::string deep;
+    for (int k = 0; k < 70; ++k)
+        deep += "<x>";
+    struct Case {
+        const char* file;
+        std::vector<std::pair<std::string, std::string>> parts;   // none: the good workbook cut in half
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"cut.xlsx", {}, "cut.xlsx: a damaged workbook: not a zip archive that can be read; nothing was imported"},
+        {"other.xlsx", {{"a.txt", "a"}}, "other.xlsx: neither an xlsx nor an ods workbook"},
+        {"bomb.xlsx", xlsxParts(header + row2 + "<x>" + std::string(std::size_t(100) << 20, ' ') + "</x>"),
+         "bomb.xlsx: a workbook whose parts unpack to more than "},
+        {"comment.xlsx", xlsxParts(header + row2 + "<!--" + std::string(std::size_t(8) << 20, ' ') + "-->"),
+         "comment.xlsx: a damaged workbook: xl/worksheets/first.xml has a tag or comment longer than 4 MiB"},
+        {"deep.xlsx", xlsxParts(header + deep), "deep.xlsx: a damaged workbook: xl/worksheets/first.xml nests deeper than 64 levels"},
+        {"laughs.xlsx",
+         {{"xl/workbook.xml", "<!DOCTYPE w [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]><workbook>&b;</workbook>"}},
+         "laughs.xlsx: a damaged workbook: xl/workbook.xml declares a document type"},
+        {"broken.xlsx", xlsxParts(header + "\n<row r=\"2\"><c><v>1</c></row>"),
+         "broken.xlsx: a damaged workbook: xl/worksheets/first.xml is not well-formed XML (line 2)"},
+        {"text.xlsx", xlsxParts(header + "<row r=\"2\"><c t=\"s\"><v>0</v></c><c t=\"s\"><v>5</v></c></row>", "<si><t>a</t></si>"),
+         "text.xlsx: a damaged workbook: a cell refers to text 5, which xl/sharedStrings.xml lacks"},
+        {"order.xlsx", xlsxParts(header + row2 + "<row r=\"2\"/>"),
+         "order.xlsx: a damaged workbook: xl/worksheets/first.xml has a cell out of place (row 2)"},
+        {"wide.ods", odsParts("<table:table-row><table:table-cell table:number-columns-repeated=\"16385\" "
+                              "office:value-type=\"float\" office:value=\"1\"/><table:table-cell/></table:table-row>"),
+         "wide.ods: a damaged workbook: content.xml has a cell out of place (row 1)"},
+        {"header.xlsx", xlsxParts("<row r=\"3\"><c t=\"inlineStr\"><is><t>meno</t></is></c></row>" + row2),
+         "header.xlsx:3: the first line must be a header"},
+        {"fields.xlsx", xlsxParts(header + "<row r=\"4\"><c r=\"A4\"><v>1</v></c><c r=\"C4\"><v>2</v></c></row>"),
+         "fields.xlsx:4: 3 fields where the header has 2"},
+        {"long.ods", odsParts("<table:table-row><table:table-cell><text:p>name</text:p></table:table-cell><table:table-cell>"
+                              "<text:p>location</text:p></table:table-cell></table:table-row><table:table-row><table:table-cell>"
+                              "<text:p>Chata</text:p></table:table-cell><table:table-cell><text:p>" +
+                              std::string(5000, 'x') + "</text:p></table:table-cell></table:table-row>"),
+         "long.ods:2: a field longer than 4096 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        if (c.parts.empty())
+            writeBytes(dir.file(c.file), good.substr(0, good.size() / 2));
+        else
+            writeZip(dir.file(c.file), c.parts);
+        const Result r = run({"import", c.file});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+        EXPECT_EQ(readBytes(catalogue()), before);
     }
 }
 
