@@ -16,14 +16,17 @@ DIST       ?= dist
 # shells whose completion is checked, and Syncthing for a catalogue that two
 # computers share (python3 drives it; ip brings up the loopback of the test's
 # network namespace); gettext compiles vrindel-cli's translations, and locales
-# lets a test make a Slovak locale.
+# lets a test make a Slovak locale. vrindel-cli writes and reads workbooks
+# with libxlsxwriter, libzip and expat, and a test takes one through
+# LibreOffice Calc.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev libfmt-dev gettext \
-                libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core qt6-translations-l10n
+                libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core qt6-translations-l10n \
+                libxlsxwriter-dev libzip-dev libexpat1-dev
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
                  libglib2.0-bin man-db shared-mime-info xvfb openbox x11-utils xdotool \
                  fusefat dosfstools exfat-fuse exfatprogs \
                  bash-completion zsh fish locales \
-                 syncthing python3 iproute2
+                 syncthing python3 iproute2 libreoffice-calc-nogui
 PACKAGES := $(RUN_PACKAGES) $(TEST_PACKAGES)
 SANITIZE_PACKAGES := clang libclang-rt-14-dev
 # What builds and checks a Debian package; the package's own build
@@ -151,7 +154,7 @@ sanitize: sanitize-deps
 # Each libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus; a
 # crash, a leak or a failed check stops the run with the input kept.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := zoznam options import
+FUZZ_TARGETS := zoznam options import workbook
 
 fuzz: sanitize-deps
 	CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRINDEL_FUZZ=ON -DVRINDEL_WERROR=$(WERROR) \
