@@ -624,12 +624,18 @@ struct CellTable::Rows {
     Fields fields;
     ImportRow row;
     std::size_t width = 0;   // the header's cells; 0 before the header
+    std::size_t cells = 0;   // in all rows so far
 };
 
 CellTable::CellTable(const RowSink& each) : rows_(std::make_unique<Rows>(each)) {}
 CellTable::~CellTable() = default;
 
 bool CellTable::row(std::size_t line, std::vector<std::string>& cells) {
+    rows_->cells += cells.size();
+    if (rows_->cells > MaxSheetCells) {
+        rows_->table.fail(line, tr("a sheet of more than {0} cells", MaxSheetCells));
+        return false;
+    }
     while (!cells.empty() && cells.back().empty())
         cells.pop_back();
     if (cells.empty())

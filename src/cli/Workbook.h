@@ -44,8 +44,12 @@ inline constexpr std::size_t MaxWorkbookParts = 10000;
 inline constexpr int MaxXmlDepth = 64;
 inline constexpr std::size_t MaxXmlTokenBytes = std::size_t(4) << 20;
 inline constexpr std::size_t MaxSharedTexts = std::size_t(1) << 23;
-// The widest row a spreadsheet makes.
+// The widest row a spreadsheet makes, and the cells a sheet may come to in
+// all, the empty ones before a cell included: a cell or row repeated (ods)
+// or placed far to the right (xlsx) costs the file a few bytes and the
+// reading a string a cell.
 inline constexpr std::size_t MaxSheetColumns = 16384;
+inline constexpr std::size_t MaxSheetCells = std::size_t(1) << 25;
 
 // Whether bytes start as a zip archive (and so an xlsx or ods file) does.
 bool startsAsZip(std::string_view bytes);

@@ -336,6 +336,12 @@ TEST_F(Cli, ImportRefusesADamagedOrHostileWorkbookAndImportsNothing) {
         {"wide.ods", odsParts("<table:table-row><table:table-cell table:number-columns-repeated=\"16385\" "
                               "office:value-type=\"float\" office:value=\"1\"/><table:table-cell/></table:table-row>"),
          "wide.ods: a damaged workbook: content.xml has a cell out of place (row 1)"},
+        {"cells.ods", odsParts("<table:table-row><table:table-cell><text:p>name</text:p></table:table-cell><table:table-cell>"
+                               "<text:p>location</text:p></table:table-cell></table:table-row>"
+                               "<table:table-row table:number-rows-repeated=\"1048575\"><table:table-cell "
+                               "table:number-columns-repeated=\"1000\" office:value-type=\"float\" office:value=\"1\"/>"
+                               "</table:table-row>"),
+         "cells.ods:33556: a sheet of more than 33554432 cells; nothing was imported"},
         {"header.xlsx", xlsxParts("<row r=\"3\"><c t=\"inlineStr\"><is><t>meno</t></is></c></row>" + row2),
          "header.xlsx:3: the first line must be a header"},
         {"fields.xlsx", xlsxParts(header + "<row r=\"4\"><c r=\"A4\"><v>1</v></c><c r=\"C4\"><v>2</v></c></row>"),
