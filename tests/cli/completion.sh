@@ -46,7 +46,8 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   check_bash "--encoding " vrindel-cli import --enc
   check_bash "windows-1250 " vrindel-cli import --encoding w
   check_bash "csv json text tsv " vrindel-cli list --format ""
-  check_bash "csv json tsv " vrindel-cli export --format ""
+  check_bash "csv json tsv xlsx " vrindel-cli export --format ""
+  check_bash "csv json ods tsv xlsx " vrindel-cli import --format ""
 else
   echo "bash-completion is not installed: bash completing left out"
 fi

@@ -22,8 +22,10 @@ _vrindel_cli() {
         --format)
             if [[ $command == list || $command == find ]]; then
                 COMPREPLY=($(compgen -W "text csv tsv json" -- "$cur"))
+            elif [[ $command == export ]]; then
+                COMPREPLY=($(compgen -W "csv tsv json xlsx" -- "$cur"))
             else
-                COMPREPLY=($(compgen -W "csv tsv json" -- "$cur"))
+                COMPREPLY=($(compgen -W "csv tsv json xlsx ods" -- "$cur"))
             fi
             return ;;
         --delimiter)

@@ -13,7 +13,7 @@ complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a add -d
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a rename -d 'Rename a record'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a relocate -d "Change a record's location"
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a delete -d 'Delete a record'
-complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a export -d 'Write every record as CSV, TSV or JSON'
+complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a export -d 'Write every record as CSV, TSV, JSON or a workbook (xlsx)'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a import -d 'Append the records of a file'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a scan -d 'Add a record for each file in a folder'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -a merge -d 'Merge the records of a conflict copy'
@@ -25,12 +25,12 @@ complete -c vrindel-cli -n "__fish_seen_subcommand_from list find" -l format -x 
 
 complete -c vrindel-cli -n "__fish_seen_subcommand_from export" -s o -l output -r -F -d 'The file to write'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from export" -l sorted -d "In the window's name order"
-complete -c vrindel-cli -n "__fish_seen_subcommand_from export" -l format -x -a 'csv tsv json'
+complete -c vrindel-cli -n "__fish_seen_subcommand_from export" -l format -x -a 'csv tsv json xlsx'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from export" -l spreadsheet -d 'CSV for a spreadsheet'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from export" -l excel -d 'CSV for a spreadsheet'
 
 complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -F
-complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -l format -x -a 'csv tsv json'
+complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -l format -x -a 'csv tsv json xlsx ods'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -l delimiter -x -a ', ; tab'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -l encoding -x -a 'utf-8 windows-1250'
 complete -c vrindel-cli -n "__fish_seen_subcommand_from import" -l lines -d 'One name a line'
