@@ -18,7 +18,8 @@ namespace vrindel {
 // Creates a new file beside the file held at `of` (or, when its folder
 // refuses new files, in the user's state folder), fills it (`fill` writes
 // to the descriptor and returns 0 or an errno), gives it the access of the
-// file at `of`, and makes it and its name durable. Its name is the first
+// file at `of` (SaveWay.h: shareAccess; private to this user when no file is
+// there), and makes it and its name durable. Its name is the first
 // free one of `stem` + `extension`, `stem`-2 + `extension`, ... and then
 // `stem`-<random> + `extension`: one only this call created, never a link
 // or a file someone else made. Returns its full path. Raises IoError;
