@@ -16,6 +16,7 @@
 #include "Errors.h"
 #include "MessageBoxes.h"
 #include "text/RecordText.h"
+#include "text/TerminalText.h"
 #include "RecordTextInput.h"
 #include "StatusBar.h"
 #include "WindowFrame.h"
@@ -295,6 +296,7 @@ vrindel::SaveReport TMainForm::saveAll() {
 void TMainForm::FormClose() {
     lastClose_ = {};
     lastClose_ = saveAll();
+    lastSaveFailed_ = !lastClose_.ok();
     tellOfConflicts(lastClose_);
     if (!lastClose_.ok())
         throw lastClose_.failures.front().error;
@@ -314,8 +316,10 @@ void TMainForm::SessionEnding() {
     } catch (const std::exception& e) {
         unsaved << QString::fromUtf8(e.what());
     }
+    lastSaveFailed_ = !unsaved.isEmpty();
     if (!unsaved.isEmpty())
-        std::fprintf(stderr, "vrindel: not saved: %s\n", unsaved.join(QStringLiteral(", ")).toLocal8Bit().constData());
+        std::fprintf(stderr, "vrindel: not saved: %s\n",
+                     vrindel::printable(unsaved.join(QStringLiteral(", ")).toLocal8Bit().toStdString()).c_str());
     close();
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "text/TerminalText.h"
+
 QString rolledBackText(const QString& file) {
     return QStringLiteral("Posledné ukladanie zoznamu sa nedokončilo. Súbor\n%1\nbol vrátený do stavu pred ním.")
         .arg(file);
@@ -67,7 +69,7 @@ QString copiesConflictsText(std::size_t count, const QString& file) {
 QStringList tellOfSaveOnTerminal(const vrindel::SaveReport& report) {
     if (report.conflicts)
         std::fprintf(stderr, "vrindel: %zu records another program wrote could not be merged; they are in %s\n",
-                     report.conflicts, report.conflictFile.c_str());
+                     report.conflicts, vrindel::printable(report.conflictFile).c_str());
     QStringList unsaved;
     for (const vrindel::SaveReport::Failure& failure : report.failures)
         unsaved << QStringLiteral("%1 (%2)").arg(

@@ -20,6 +20,7 @@
 #include "MessageBoxes.h"
 #include "QtTranslations.h"
 #include "SessionEnd.h"
+#include "text/TerminalText.h"
 
 namespace {
 
@@ -170,7 +171,7 @@ std::vector<HeldMessage> heldMessages;
     std::fprintf(stderr,
                  "vrindel: the window needs a graphical session, and %s; vrindel-cli works with the catalogue "
                  "from a shell (vrindel-cli --help)\n",
-                 reason.c_str());
+                 vrindel::printable(reason).c_str());
     std::fflush(stderr);
     std::_Exit(1);
 }
@@ -203,7 +204,7 @@ int main(int argc, char* argv[]) {
                                : request.menu ? menuFolder(create)
                                               : std::string();
     if (!problem.empty() && !request.menu) {
-        std::fprintf(stderr, "vrindel: %s\n", problem.c_str());
+        std::fprintf(stderr, "vrindel: %s\n", vrindel::printable(problem).c_str());
         return 1;
     }
 
@@ -236,7 +237,7 @@ int main(int argc, char* argv[]) {
         if (::chdir(folder.c_str()) != 0) problem = folder + ": " + std::strerror(errno);
     }
     if (!problem.empty()) {
-        std::fprintf(stderr, "vrindel: %s\n", problem.c_str());
+        std::fprintf(stderr, "vrindel: %s\n", vrindel::printable(problem).c_str());
         // From the menu or a file manager there is no terminal to read it.
         if (request.menu)
             boxes.error(QStringLiteral("Vrindel"),
@@ -255,5 +256,7 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(0);
     });
     form.show();
-    return app.exec();
+    const int status = app.exec();
+    // A script or a session manager learns that records were not saved.
+    return status != 0 ? status : form.lastSaveFailed() ? 1 : 0;
 }

@@ -10,6 +10,7 @@
 
 #include "Messages.h"
 #include "Texts.h"
+#include "store/held/HeldFile.h"
 
 namespace vrindel::cli {
 
@@ -53,11 +54,25 @@ bool sameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
+bool isFileOfTheFolder(const std::string& path, const char* name) {
+    if (sameFile(path, name))
+        return true;
+    const HeldFile target = HeldFile::resolve(systemFileSystem(), path);
+    const HeldFile file = HeldFile::resolve(systemFileSystem(), name);
+    return !target.error() && !file.error() && target.sameAs(file);
+}
+
 void refuseCatalogueAsStandardOutput() {
-    struct stat out {}, list {};
-    if (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && ::stat(ListFileName, &list) == 0 &&
-        out.st_dev == list.st_dev && out.st_ino == list.st_ino)
+    struct stat out {}, file {};
+    const auto isOutput = [&](const char* name) {
+        return ::stat(name, &file) == 0 && out.st_dev == file.st_dev && out.st_ino == file.st_ino;
+    };
+    if (::fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode))
+        return;
+    if (isOutput(ListFileName))
         throw Failure(exitcode::Usage, _("standard output is the catalogue itself; nothing was written"));
+    if (isOutput(OptionsFileName))
+        throw Failure(exitcode::Usage, _("standard output is the switches file (Options.dat); nothing was written"));
 }
 
 InputFile::InputFile(const std::string& path, const std::string& shownName)
@@ -203,6 +218,9 @@ void Command::tellOfSave(const SaveReport& report) {
                  "{0}: {1} records another program wrote meanwhile could not be merged; they are in {2} "
                  "(vrindel-cli import reads them back)",
                  conflicts, shown(ListFileName), conflicts, report.conflictFile));
+    for (const std::string& kept : report.keptDamaged)
+        warn(tr("{0}: a file that was not as a save writes it was kept byte for byte as {1} before it was saved",
+                shown(ListFileName), kept));
     if (const std::size_t merged = report.merged)
         warn(trn("{0}: another program added {1} record meanwhile; kept after this command's own",
                  "{0}: another program added {1} records meanwhile; kept after this command's own", merged,

@@ -47,10 +47,14 @@ void setFolder(const std::string& folder);
 std::string shown(const std::string& name);
 
 void warn(const std::string& message);   // "vrindel-cli: " + message, on stderr
-// Ends the command (exit 2) when standard output is the catalogue file,
-// by any of its names (`vrindel-cli export >> Zoznam.dat`): the text would
-// become garbage records.
+// Ends the command (exit 2) when standard output is the catalogue file or
+// the switches file, by any of their names (`vrindel-cli export >>
+// Zoznam.dat`): the text would become garbage records or switches.
 void refuseCatalogueAsStandardOutput();
+// Whether `path` is the file `name` of the catalogue's folder (the working
+// folder): by any of its names, or, where nothing is yet, the name that a
+// file written at `path` would take, through any link.
+bool isFileOfTheFolder(const std::string& path, const char* name);
 // Whether two paths name the same file (by any of its names); false when
 // either cannot be looked at.
 bool sameFile(const std::string& a, const std::string& b);

@@ -207,9 +207,10 @@ private slots:
         QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x00\x01\x00", 3));
     }
 
-    // A close with no edit leaves the file byte for byte; the first edit
-    // saves the whole records.
-    void damagedCatalogueKeepsWholeRecordsAndIsSavedAfterAnEdit() {
+    // The first close, even with no edit, saves the whole records, after
+    // keeping the damaged file's bytes beside it; the next start finds a
+    // sound catalogue.
+    void damagedCatalogueKeepsWholeRecordsAndIsMendedAtTheFirstClose() {
         QByteArray bytes = catalogueBytes({{"Jeden", "CD 1"}, {"Dva", "CD 2"}});
         bytes.chop(32);  // three records: the second name has no location
         writeFile(QStringLiteral("Zoznam.dat"), bytes);
@@ -227,13 +228,33 @@ private slots:
 
             QVERIFY(showWindow(form));
             QVERIFY(form.close());
-            QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), bytes);
+            QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{"Jeden", "CD 1"}}));
+            const QStringList kept = QDir().entryList({QStringLiteral("Zoznam.dat.damaged-*")}, QDir::Files);
+            QCOMPARE(kept.size(), 1);
+            QCOMPARE(readFile(kept[0]), bytes);
         }
         TMainForm again(boxes);
+        QCOMPARE(boxes.shown.size(), 1);
         QVERIFY(showWindow(again));
         addRecord(again, QStringLiteral("Tri"), QStringLiteral("CD 3"));
         QVERIFY(again.close());
         QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{"Jeden", "CD 1"}, {"Tri", "CD 3"}}));
+    }
+
+    // Switches whose file another program removed while the window was
+    // open come back at close, though none changed, as the catalogue does.
+    void filesRemovedWhileOpenAreWrittenAtClose() {
+        writeCatalogue({{"Jeden", "CD 1"}});
+        writeOptions(false, true, false);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QVERIFY(QFile::remove(QStringLiteral("Options.dat")));
+        QVERIFY(QFile::remove(QStringLiteral("Zoznam.dat")));
+        QVERIFY(form.close());
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x00\x01\x00", 3));
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{"Jeden", "CD 1"}}));
     }
 
     void unreadableCatalogueIsReportedAndNeverOverwritten() {
@@ -448,6 +469,7 @@ private slots:
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Stará", "1"}}));
         // One line says what was not saved, and why.
         QCOMPARE(err.text(), QStringLiteral("vrindel: not saved: Zoznam.dat (Disk full), Options.dat (Disk full)\n"));
+        QVERIFY(form.lastSaveFailed());
     }
 
     // A second window on the same folder says so and ends, touching neither
@@ -727,6 +749,8 @@ private slots:
         for (const ShownBox& box : boxes.shown)
             shown << box.text;
         QCOMPARE(shown, closeBoxes);
+        // A window let go without its save ends with a failure status.
+        QCOMPARE(form.lastSaveFailed(), closeBoxes.contains(SaveFailedQuestion) || closeBoxes.contains(OptionsFailedQuestion));
         // What could not be read or written is as it was.
         if (trap == "folder list")
             QVERIFY(QFileInfo(QStringLiteral("Zoznam.dat")).isDir());

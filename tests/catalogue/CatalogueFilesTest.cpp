@@ -20,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <ctime>
 #include <regex>
 
 #include "store/format/CatalogueFiles.h"
@@ -1068,9 +1069,15 @@ TEST_F(CatalogueFiles, OptionsAreWrittenOnlyWhenReadAndChanged) {
         Started started = startSession(session, messages);
         ASSERT_FALSE(started.error);
         raised(session.saveChangedCatalogue(started.catalogue));
-        raised(session.saveOptions(Switches{true, true, true}));   // as read: every byte was not zero
-        EXPECT_EQ(readBytes("notes.txt"), "my notes line\n");
+        // As read (every byte was not zero), but no switches file: saved as
+        // one, its bytes kept beside it first.
+        const SaveReport report = raised(session.saveOptions(Switches{true, true, true}));
+        EXPECT_EQ(readBytes("notes.txt"), std::string("\x01\x01\x01", 3));
+        ASSERT_EQ(report.keptDamaged.size(), 1u);
+        EXPECT_EQ(readBytes(report.keptDamaged[0]), "my notes line\n");
         EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1"));
+        std::filesystem::remove(report.keptDamaged[0]);
+        writeBytes("notes.txt", "my notes line\n");
     }
     if (::geteuid() != 0)
         return;
@@ -1300,6 +1307,203 @@ TEST_F(CatalogueFiles, AConflictFileAndItsNameAreSyncedOnceWritten) {
         EXPECT_GT(last(Call::Fsync, file), last(Call::Write, file)) << "the file was not synced";
         EXPECT_GT(last(Call::Fsync, file.parent_path()), last(Call::Write, file)) << "its folder was not synced";
         std::filesystem::remove(written);
+    }
+}
+
+// A conflict file holds the catalogue's records: whoever may not read the
+// catalogue may not read it either. It has the catalogue's owner, group,
+// mode and access list as a save gives them; a user who may not give a
+// file away keeps it with the catalogue's group and access. And names
+// planted at every numbered name it could take (links to elsewhere) cannot
+// stop it or lead it: it takes a name of its own.
+TEST_F(CatalogueFiles, AConflictFileIsAsPrivateAsTheCatalogueAndTakesANameOfItsOwn) {
+    const bool root = ::geteuid() == 0;
+    const mode_t umaskWas = ::umask(022);
+    struct Row {
+        const char* what;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        const char* acl;        // set on the catalogue, expected on the conflict file
+        bool asNobody;          // written as uid 65534 in group `group`
+        uid_t expectedOwner;
+    };
+    const uid_t me = ::geteuid();
+    const gid_t myGroup = ::getegid();
+    const gid_t staff = 50;
+    std::vector<Row> rows = {
+        {"a private catalogue", me, myGroup, 0600, nullptr, false, me},
+        {"an access list", me, myGroup, 0640, "u::rw-,u:1235:r--,g::r--,m::r--,o::---", false, me},
+    };
+    if (root) {
+        rows.push_back({"root writes for nobody's private catalogue", 65534, 65534, 0600, nullptr, false, 65534});
+        rows.push_back({"a group member writes for root's group catalogue", 0, staff, 0660, nullptr, true, 65534});
+    }
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ScratchDir d;
+        ASSERT_EQ(::chmod(d.path().c_str(), 0777), 0);
+        const std::string list = d.file(ListFileName);
+        writeBytes(list, record("a") + record("1"));
+        ASSERT_EQ(::chown(list.c_str(), r.owner, r.group), 0);
+        ASSERT_EQ(::chmod(list.c_str(), r.mode), 0);
+        if (r.acl) {
+            acl_t acl = ::acl_from_text(r.acl);
+            ASSERT_NE(acl, nullptr);
+            const int set = ::acl_set_file(list.c_str(), ACL_TYPE_ACCESS, acl);
+            ::acl_free(acl);
+            if (set != 0)
+                continue;   // no access lists on this file system
+        }
+        std::string written;
+        const auto write = [&]() -> int {
+            try {
+                const HeldFile held = HeldFile::resolve(systemFileSystem(), list);
+                written = writeConflictFile(systemFileSystem(), held, {{RecordText("b"), RecordText("2")}});
+                // The child's answer: the file it wrote is beside the catalogue.
+                return std::filesystem::path(written).parent_path() == d.path() ? 0 : 1;
+            } catch (const IoError&) {
+                return 2;
+            }
+        };
+        ASSERT_EQ(r.asNobody ? asUnprivilegedUser(write, r.group) : write(), 0);
+        Names conflicts;
+        for (const std::string& name : d.entries())
+            if (name != ListFileName)
+                conflicts.push_back(name);
+        ASSERT_EQ(conflicts.size(), 1u);
+        const Stat file = lstatOf(d.file(conflicts[0]));
+        EXPECT_EQ(file.st.st_uid, r.expectedOwner);
+        EXPECT_EQ(file.st.st_gid, r.group);
+        EXPECT_EQ(file.st.st_mode & 07777, r.mode);
+        if (r.acl) {
+            acl_t acl = ::acl_get_file(d.file(conflicts[0]).c_str(), ACL_TYPE_ACCESS);
+            ASSERT_NE(acl, nullptr);
+            char* text = ::acl_to_any_text(acl, nullptr, ',', 0);
+            EXPECT_STREQ(text, "user::rw-,user:1235:r--,group::r--,mask::r--,other::---");
+            ::acl_free(text);
+            ::acl_free(acl);
+        }
+    }
+    ::umask(umaskWas);
+
+    // Links at every numbered name of this second and the next two.
+    writeBytes("elsewhere.txt", "theirs");
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t t = now; t < now + 3; ++t) {
+        std::tm local{};
+        ::localtime_r(&t, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+        const std::string stem = std::string(ListFileName) + "-conflicts-" + stamp;
+        for (int n = 1; n < 1000; ++n)
+            ASSERT_EQ(::symlink("elsewhere.txt", (stem + (n > 1 ? "-" + std::to_string(n) : "") + ".csv").c_str()), 0);
+    }
+    writeBytes(ListFileName, record("a") + record("1"));
+    const HeldFile here = HeldFile::resolve(systemFileSystem(), ListFileName);
+    const std::string written = writeConflictFile(systemFileSystem(), here, {{RecordText("b"), RecordText("2")}});
+    const Stat file = lstatOf(written);
+    ASSERT_TRUE(file.ok);
+    EXPECT_TRUE(S_ISREG(file.st.st_mode));
+    EXPECT_EQ(std::filesystem::path(written).parent_path(), std::filesystem::current_path());
+    EXPECT_EQ(readBytes(written), "name,location\r\nb,2\r\n");
+    EXPECT_EQ(readBytes("elsewhere.txt"), "theirs");
+}
+
+// A catalogue read whole but not as a save writes it (a name without its
+// location, a part of a record at its end), and switches that are not three
+// bytes of 0 and 1: the first close saves them as they are in memory, after
+// keeping their exact bytes beside them, with their access; and a file that
+// went while the session was open is brought back. Sound files and a
+// second close write nothing.
+TEST_F(CatalogueFiles, TheFirstCloseMendsAFileNotAsSavedAndBringsBackOneThatWent) {
+    const std::string sound = record("a") + record("1");
+    struct Row {
+        const char* what;
+        std::string list;
+        std::string options;
+        bool removeOptions;       // while the session is open
+        std::string listAfter;
+        std::string optionsAfter;
+    };
+    const std::vector<Row> rows = {
+        {"sound files", sound, std::string("\x00\x01\x00", 3), false, sound, std::string("\x00\x01\x00", 3)},
+        {"a name without its location", sound + record("b"), std::string("\x00\x01\x00", 3), false, sound,
+         std::string("\x00\x01\x00", 3)},
+        {"a part of a record at the end", sound + std::string(6, '\x05'), std::string("\x00\x01\x00", 3), false,
+         sound, std::string("\x00\x01\x00", 3)},
+        {"switches of five bytes", sound, std::string("\x02\x00\xFF\x00\x01", 5), false, sound,
+         std::string("\x01\x00\x01", 3)},
+        {"switches of one byte", sound, std::string("\x00", 1), false, sound, std::string("\x00\x01\x01", 3)},
+        {"switches removed while open", sound, std::string("\x00\x01\x00", 3), true, sound,
+         std::string("\x00\x01\x00", 3)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ScratchDir d;
+        const std::string list = d.file(ListFileName), options = d.file(OptionsFileName);
+        writeBytes(list, r.list);
+        writeBytes(options, r.options);
+        ASSERT_EQ(::chmod(list.c_str(), 0640), 0);
+        ASSERT_EQ(::chmod(options.c_str(), 0604), 0);
+        const Stat listBefore = lstatOf(list), optionsBefore = lstatOf(options);
+        for (int close = 1; close <= 2; ++close) {
+            SCOPED_TRACE(close == 1 ? "the first session" : "the next session");
+            CatalogueStore session(d.path().string());
+            RecordingMessages m;
+            Switches read{true, true, true};
+            Catalogue c;
+            session.ensureCatalogueFile(m);
+            session.ensureOptionsFile();
+            session.readOptions([&](Switch which, bool on) {
+                (which == Switch::Zoradit ? read.zoradit : which == Switch::DelPlaceBox ? read.delPlaceBox : read.delExt) = on;
+            });
+            session.readCatalogue(c, m);
+            if (close == 2) {
+                EXPECT_EQ(m.damaged, 0) << "the damaged message again";
+            }
+            if (r.removeOptions && close == 1)
+                std::filesystem::remove(options);
+            const SaveReport report = session.saveAll(c, read);
+            ASSERT_TRUE(report.ok());
+            const SaveReport again = session.saveAll(c, read);
+            EXPECT_TRUE(again.ok() && again.keptDamaged.empty());
+            EXPECT_TRUE(readBytes(list) == r.listAfter);
+            EXPECT_EQ(readBytes(options), r.optionsAfter);
+
+            // What was kept: the bytes as they were, once, beside the file,
+            // as private as it.
+            Names kept;
+            for (const std::string& name : d.entries())
+                if (name != ListFileName && name != OptionsFileName)
+                    kept.push_back(name);
+            if (close == 2) {
+                EXPECT_TRUE(report.keptDamaged.empty());
+                continue;
+            }
+            Names expectedKept;
+            if (r.list != r.listAfter)
+                expectedKept.push_back(ListFileName);
+            if (!r.removeOptions && r.options != r.optionsAfter)
+                expectedKept.push_back(OptionsFileName);
+            ASSERT_EQ(kept.size(), expectedKept.size());
+            ASSERT_EQ(report.keptDamaged.size(), expectedKept.size());
+            for (std::size_t k = 0; k < kept.size(); ++k) {
+                const bool ofList = expectedKept[k] == ListFileName;
+                EXPECT_TRUE(std::regex_match(kept[k], std::regex(expectedKept[k] + R"(\.damaged-\d{8}-\d{6})")))
+                    << kept[k];
+                EXPECT_EQ(std::filesystem::path(report.keptDamaged[k]).filename(), kept[k]);
+                EXPECT_TRUE(readBytes(d.file(kept[k])) == (ofList ? r.list : r.options));
+                EXPECT_EQ(lstatOf(d.file(kept[k])).st.st_mode & 07777, ofList ? 0640u : 0604u);
+            }
+            // Untouched unless written: the very file, not a copy.
+            if (r.list == r.listAfter) {
+                EXPECT_EQ(lstatOf(list).st.st_ino, listBefore.st.st_ino);
+            }
+            if (r.options == r.optionsAfter && !r.removeOptions) {
+                EXPECT_EQ(lstatOf(options).st.st_ino, optionsBefore.st.st_ino);
+            }
+        }
     }
 }
 

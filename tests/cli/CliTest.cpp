@@ -717,6 +717,9 @@ TEST_F(Cli, AnExportReplacesItsFileWholeAndNeverWritesIntoTheCatalogue) {
         {{"list"}, ">>other-name.dat", 2, "standard output is the catalogue itself"},
         {{"export", "-o", "other-name.dat"}, ">.out", 2, "that is the catalogue itself"},
         {{"export", "-o", "/dev/null"}, ">.out", 3, "/dev/null: not a regular file"},
+        // The switches file, there or not yet, by whatever path.
+        {{"export", "-o", "Options.dat"}, ">.out", 2, "that is the switches file (Options.dat); nothing was written"},
+        {{"export", "-o", dir.file("Options.dat")}, ">.out", 2, "that is the switches file"},
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.args[0] + " " + c.output);

@@ -1,5 +1,8 @@
 #include "store/CatalogueStore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include "store/merge/ConflictFile.h"
 #include "store/merge/OtherWriters.h"
 #include "store/save/SaveWay.h"
+#include "store/save/SideFile.h"
 
 namespace vrindel {
 
@@ -66,12 +70,13 @@ public:
     bool mayWrite() const { return lock.held(); }
     bool savable();
     void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
-    MergedRecords saveMerging(const Catalogue& catalogue);
+    MergedRecords saveMerging(const Catalogue& catalogue, SaveReport& report);
     void saveOptions(const Switches& switches, SaveReport& report);
     void keepCommonVersions();
     const std::string& catalogueKey();
     bool carried();
     bool copiesBeside();
+    std::string keepBytesBeside(FileVar& file);
     CopyReader readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths);
     void removeCopies(const CopyReader& reader, CopyMerge& result);
 
@@ -84,6 +89,14 @@ public:
 
     bool listRead = false;
     bool optionsRead = false;
+    // Read whole, but not as a save writes them (a name without its
+    // location or a part of a record at the catalogue's end; switches of
+    // another size or with other bytes than 0 and 1): the first close saves
+    // them, once their bytes are kept beside them.
+    bool listOdd = false;
+    bool optionsOdd = false;
+    bool listKept = false;      // this session kept them already
+    bool optionsKept = false;
     Switches optionsSeen;   // as read: the common version of a merge
     OtherWriters others;
     bool tookOthers = false;   // the last save of the catalogue merged another program's changes
@@ -172,7 +185,7 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
         } else {
             if (!mayWrite())
                 return;
-            merged = saveMerging(catalogue);
+            merged = saveMerging(catalogue, report);
         }
         keepCommonVersions();
         others.wrote(list, catalogue, merged);
@@ -231,7 +244,51 @@ void CatalogueStore::Files::keepCommonVersions() {
     readDigest.reset();
 }
 
-MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
+// A file that is not as a save writes it is kept byte for byte beside
+// itself before a save rewrites it: whatever the damage hid (the rest of a
+// record cut short) stays for the user to look at. Returns where, or
+// nothing when no regular file is there.
+std::string CatalogueStore::Files::keepBytesBeside(FileVar& file) {
+    const HeldFile& at = file.place();
+    const int from = retryInterrupted([&] {
+        return fs.open(at.folder(), at.leaf(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0);
+    });
+    if (from < 0) {
+        if (errno == ENOENT)
+            return {};
+        throw IoError::fromErrno(errno);
+    }
+    struct ::stat st{};
+    if (retryInterrupted([&] { return fs.fstat(from, &st); }) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISREG(st.st_mode) ? errno : 0;
+        fs.close(from);
+        if (err)
+            throw IoError::fromErrno(err);
+        return {};   // the rewrite refuses it
+    }
+    const auto copy = [&](int to) {
+        std::vector<char> buffer(65536);
+        for (;;) {
+            const ssize_t n = retryInterrupted([&] { return fs.read(from, buffer.data(), buffer.size()); });
+            if (n < 0)
+                return errno;
+            if (n == 0)
+                return 0;
+            if (const int err = writeAll(fs, to, buffer.data(), std::size_t(n)))
+                return err;
+        }
+    };
+    try {
+        std::string path = writeSideFile(fs, at, at.leaf() + ".damaged-" + sideFileTimeStamp(), "", copy);
+        fs.close(from);
+        return path;
+    } catch (...) {
+        fs.close(from);
+        throw;
+    }
+}
+
+MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue, SaveReport& report) {
     // Each try costs a merge and a write; a program that writes faster than
     // that is told so rather than raced without end.
     constexpr int Tries = 5;
@@ -249,6 +306,11 @@ MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
         // The records that cannot be kept are safe in their own file before
         // the catalogue changes.
         others.writeConflicts(fs, list.place());
+        if (!listKept && expected.present && expected.size % off_t(2 * ListRecordSize) != 0) {
+            if (std::string kept = keepBytesBeside(list); !kept.empty())
+                report.keptDamaged.push_back(std::move(kept));
+            listKept = true;
+        }
         try {
             // Its rewrite checks that the name still leads to the held file.
             vrindel::saveCatalogue(list, catalogue, merged, &expected);
@@ -263,9 +325,14 @@ MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
 }
 
 void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& report) {
-    if (!optionsRead || switches == optionsSeen)
+    if (!optionsRead)
         return;
     try {
+        // Unchanged switches are written back only to bring back a file
+        // that went, or to mend one that is not as a save writes it.
+        if (switches == optionsSeen && !optionsOdd &&
+            (options.place().error() || options.currentIdentity().present))
+            return;
         // Switch by switch, three ways: one changed here wins, any other
         // keeps what another program (or computer) set meanwhile.
         Switches theirs = optionsSeen;
@@ -273,17 +340,24 @@ void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& re
         // Read only where this store's file still is: a name that came to
         // lead elsewhere is neither read nor written.
         options.requireHeldPlace();
+        bool asSaved = false;
         if (options.exists()) {
-            vrindel::readOptions(options, [&](Switch which, bool on) { switchOf(theirs, which) = on; });
+            asSaved = vrindel::readOptions(options, [&](Switch which, bool on) { switchOf(theirs, which) = on; });
             bytes = options.sizeInRecords();
         }
         Switches merged = theirs;
         for (Switch which : {Switch::Zoradit, Switch::DelPlaceBox, Switch::DelExt})
             if (switchOf(switches, which) != switchOf(optionsSeen, which))
                 switchOf(merged, which) = switchOf(switches, which);
-        if (merged == theirs && bytes == 3)
+        if (merged == theirs && bytes == 3 && asSaved)
             return;
+        if (bytes != 0 && !asSaved && !optionsKept) {
+            if (std::string kept = keepBytesBeside(options); !kept.empty())
+                report.keptDamaged.push_back(std::move(kept));
+            optionsKept = true;
+        }
         vrindel::saveOptions(options, merged);   // its rewrite checks the held place
+        optionsOdd = false;
         if (!report.unsyncedFolder)
             report.unsyncedFolder = options.folderSyncError();
     } catch (const IoError& e) {
@@ -415,7 +489,7 @@ void CatalogueStore::readOptions(const std::function<void(Switch, bool)>& setSwi
     f.optionsRead = false;
     // Bytes the file lacks leave the switches as the window starts them.
     Switches seen{true, true, true};
-    vrindel::readOptions(f.options, [&](Switch which, bool on) {
+    f.optionsOdd = !vrindel::readOptions(f.options, [&](Switch which, bool on) {
         switchOf(seen, which) = on;
         setSwitch(which, on);
     });
@@ -431,6 +505,7 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
     // A catalogue read only in part is kept on disk like one that could not
     // be opened: writing the part back would lose the rest.
     f.listRead = whole;
+    f.listOdd = whole && f.list.identity().size % off_t(2 * ListRecordSize) != 0;
     f.others.startFrom(f.list, catalogue);
     f.readDigest.reset();
     if (whole)
@@ -482,9 +557,14 @@ SaveReport CatalogueStore::saveChangedCatalogue(const Catalogue& catalogue) {
     open();
     Files& f = *files_;
     if (!catalogue.changed()) {
-        // Unchanged, it is written back only to bring back a file that went.
+        // Unchanged, it is written back only to bring back a file that went,
+        // or to mend one read whole that is not as a save writes it (and is
+        // still so).
         try {
-            if (!f.listRead || f.list.place().error() || f.list.currentIdentity().present)
+            if (!f.listRead || f.list.place().error())
+                return {};
+            const FileIdentity now = f.list.currentIdentity();
+            if (now.present && !(f.listOdd && now.size % off_t(2 * ListRecordSize) != 0))
                 return {};
         } catch (const IoError& e) {
             SaveReport report;
