@@ -666,18 +666,19 @@ TEST_F(FailingSave, AJournalSegmentWhoseBytesNeverReachedTheDiskIsLeftOut) {
     ASSERT_EQ(left.size(), 1u);
     ASSERT_TRUE(left[0].ends_with(".journal"));
 
-    // Its one segment's bytes zeroed, its length kept (RollbackJournal.h
-    // lays it out).
+    // The old bytes of its segment zeroed, its length kept (RollbackJournal.h
+    // lays it out: the header, then the old bytes, then the new ones the
+    // failed write announced).
     std::string journal = readBytes(left[0]);
     std::uint32_t pathLength = 0;
     std::uint64_t length = 0;
     ASSERT_GT(journal.size(), 36u);
     std::memcpy(&pathLength, journal.data() + 32, 4);
-    const std::size_t segment = 36 + pathLength + 8;
-    ASSERT_GE(journal.size(), segment + 16);
-    std::memcpy(&length, journal.data() + segment + 8, 8);
-    ASSERT_EQ(journal.size(), segment + 16 + length + 8) << "not one segment";
-    std::fill_n(journal.begin() + std::ptrdiff_t(segment + 16), length, '\0');
+    const std::size_t segment = 36 + pathLength + 16;
+    ASSERT_GE(journal.size(), segment + 32);
+    std::memcpy(&length, journal.data() + segment + 16, 8);
+    ASSERT_GE(journal.size(), segment + 32 + length + 8) << "no old bytes";
+    std::fill_n(journal.begin() + std::ptrdiff_t(segment + 32), length, '\0');
     writeBytes(left[0], journal);
 
     FileSystem& opening = systemFileSystem();

@@ -113,13 +113,6 @@ void writeAll(FileSystem& fs, int fd, const void* data, std::size_t size, std::u
 }
 
 constexpr std::uint64_t KeptEntry = 1, WrittenEntry = 2;
-constexpr std::uint64_t Piece = 512;
-
-// The pieces of [at, at + length) between 512-byte boundaries of the file:
-// a power cut tears a write at those at most, so each is wholly old or new.
-std::uint64_t piecesOf(std::uint64_t at, std::uint64_t length) {
-    return length == 0 ? 0 : (at + length - 1) / Piece - at / Piece + 1;
-}
 
 struct Header {
     int version = 0;
@@ -177,7 +170,7 @@ struct Kept {
 };
 struct Written {
     std::uint64_t offset = 0, length = 0;
-    std::vector<std::uint64_t> digests;   // one a piece
+    std::uint64_t bytesAt = 0;   // where in the journal the new bytes are
 };
 struct Segments {
     Kept kept;
@@ -241,22 +234,14 @@ Segments readSegments(FileSystem& fs, int journal, const Header& header, std::ui
                 segments.written.empty() ? segments.kept.offset
                                          : segments.written.back().offset + segments.written.back().length;
             // The save writes on from its first change, one piece after another.
-            if (offset != expected || length > header.newLength || offset > header.newLength - length)
-                break;
-            const std::uint64_t pieces = piecesOf(offset, length);
-            if (pieces > (journalSize - at) / 8)
-                break;
-            Written w{offset, length, std::vector<std::uint64_t>(std::size_t(pieces))};
-            const std::size_t bytes = std::size_t(pieces) * 8;
-            if (preadAll(fs, journal, w.digests.data(), bytes, at + 24) != ssize_t(bytes))
+            if (offset != expected || length > header.newLength || offset > header.newLength - length ||
+                length > journalSize - at)
                 break;
             hash.update(head, 24);
-            hash.update(w.digests.data(), bytes);
-            std::uint64_t sum = 0;
-            if (preadAll(fs, journal, &sum, 8, at + 24 + bytes) != 8 || sum != hash.digest())
+            if (!checksum(at + 24, length, hash))
                 break;
-            segments.written.push_back(std::move(w));
-            at += 24 + bytes + 8;
+            segments.written.push_back({offset, length, at + 24});
+            at += 24 + length + 8;
         } else {
             break;
         }
@@ -271,7 +256,8 @@ Segments readSegments(FileSystem& fs, int journal, const Header& header, std::ui
 // new ones the journal announced. Raises IoError when a read fails.
 bool fileAsTheSaveLeftIt(FileSystem& fs, int journal, int file, const Header& header, const Segments& segments,
                          std::uint64_t size) {
-    if (size != header.length && size != header.newLength)
+    // Reserving the new length may have been cut short too.
+    if (size < std::min(header.length, header.newLength) || size > std::max(header.length, header.newLength))
         return false;
     const Kept& kept = segments.kept;
     std::vector<char> mine(Chunk), old(Chunk);
@@ -299,23 +285,21 @@ bool fileAsTheSaveLeftIt(FileSystem& fs, int journal, int file, const Header& he
     }
     if (prefix.digest() != kept.prefixDigest)
         return false;
-    // Each piece from the first change to the end, against the old bytes
-    // and the announced new ones.
+    // Each byte from the first change to the end, against the old bytes
+    // and the new ones the save announced before writing them: a kill, or a
+    // power cut, can leave any mix of the two, and nothing else.
+    std::vector<char> fresh(Chunk);
     const std::uint64_t writtenEnd =
         segments.written.empty() ? kept.offset : segments.written.back().offset + segments.written.back().length;
-    std::size_t entry = 0, piece = 0;
+    std::size_t entry = 0;
     for (std::uint64_t at = kept.offset; at < size;) {
-        const std::uint64_t pieceEnd = std::min(size, (at / Piece + 1) * Piece);
-        std::uint64_t end = pieceEnd;
+        std::uint64_t end = std::min(size, at + Chunk);
         const Written* w = nullptr;
         if (at < writtenEnd) {
-            while (entry < segments.written.size() &&
-                   segments.written[entry].offset + segments.written[entry].length <= at) {
+            while (segments.written[entry].offset + segments.written[entry].length <= at)
                 ++entry;
-                piece = 0;
-            }
             w = &segments.written[entry];
-            end = std::min(pieceEnd, w->offset + w->length);
+            end = std::min(end, w->offset + w->length);
         }
         const std::size_t take = std::size_t(end - at);
         if (preadAll(fs, file, mine.data(), take, at) != ssize_t(take))
@@ -327,12 +311,15 @@ bool fileAsTheSaveLeftIt(FileSystem& fs, int journal, int file, const Header& he
             if (preadAll(fs, journal, old.data(), fromJournal, kept.bytesAt + (at - kept.offset)) != ssize_t(fromJournal))
                 throw IoError::fromErrno(errno ? errno : EIO);
         }
-        const bool isOld = std::memcmp(mine.data(), old.data(), take) == 0;
-        const bool isNew = w && piece < w->digests.size() && ContentHash::of(mine.data(), take) == w->digests[piece];
-        if (!isOld && !isNew)
+        if (w) {
+            if (preadAll(fs, journal, fresh.data(), take, w->bytesAt + (at - w->offset)) != ssize_t(take))
+                throw IoError::fromErrno(errno ? errno : EIO);
+            for (std::size_t i = 0; i < take; ++i)
+                if (mine[i] != old[i] && mine[i] != fresh[i])
+                    return false;
+        } else if (std::memcmp(mine.data(), old.data(), take) != 0) {
             return false;
-        if (w)
-            ++piece;
+        }
         at = end;
     }
     return true;
@@ -433,7 +420,7 @@ std::optional<JournalRefusal> judgeContent(FileSystem& fs, int journal, int file
         return JournalRefusal::OtherFile;
     // Whatever the old length exceeds the file by must be in the journal.
     const auto journalSize = std::uint64_t(js.st_size), size = std::uint64_t(st.st_size);
-    if (header.length > size + journalSize || (header.version == 2 && header.newLength > size + journalSize))
+    if (header.length > size + journalSize)
         return JournalRefusal::Oversized;
     segments = readSegments(fs, journal, header, journalSize);
     if (header.version == 1) {
@@ -632,20 +619,17 @@ void RollbackJournal::keepFrom(std::uint64_t from) {
 void RollbackJournal::willWrite(std::uint64_t at, const unsigned char* data, std::size_t size) {
     if (!active() || size == 0)
         return;
-    std::string entry;
-    putU64(entry, WrittenEntry);
-    putU64(entry, at);
-    putU64(entry, size);
-    for (std::uint64_t from = at; from < at + size;) {
-        const std::uint64_t end = std::min<std::uint64_t>(at + size, (from / Piece + 1) * Piece);
-        putU64(entry, ContentHash::of(data + (from - at), std::size_t(end - from)));
-        from = end;
-    }
-    putU64(entry, ContentHash::of(entry.data(), entry.size()));
-    writeAll(*fs_, fd_, entry.data(), entry.size(), end_);
+    std::uint64_t head[3] = {WrittenEntry, at, size};
+    ContentHash hash;
+    hash.update(head, sizeof head);
+    hash.update(data, size);
+    const std::uint64_t sum = hash.digest();
+    writeAll(*fs_, fd_, head, sizeof head, end_);
+    writeAll(*fs_, fd_, data, size, end_ + sizeof head);
+    writeAll(*fs_, fd_, &sum, 8, end_ + sizeof head + size);
     if (retryInterrupted([&] { return fs_->fsync(fd_); }) != 0)
         throw IoError::fromErrno(errno);
-    end_ += entry.size();
+    end_ += sizeof head + size + 8;
 }
 
 void RollbackJournal::commit() {

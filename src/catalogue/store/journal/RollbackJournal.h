@@ -17,16 +17,15 @@
 //            (u32), path, new length (u64), checksum of all of it (u64)
 //   kept     1, offset, length, digest of the bytes before offset (u64
 //            each), the old bytes from offset on, checksum (u64); once
-//   written  2, offset, length (u64 each), a digest of the new bytes of each
-//            piece between 512-byte boundaries (u64 each), checksum (u64);
+//   written  2, offset, length (u64 each), the new bytes, checksum (u64);
 //            before each write to the file
 //
 // A journal is applied only when it is one this catalogue's own save could
 // have left: a regular file of the catalogue's owner (or root) that no one
 // else may write, naming this file, and with the file still as the save left
-// it (every piece old or new, the part before the first change untouched),
-// so that a file rewritten since by other means is not "restored". Any
-// other journal is reported and left where it is. A journal of the first
+// it (the part before the first change untouched, every byte after it the
+// old one or the new one), so that a file rewritten since by other means is
+// not "restored". Any other journal is reported and left where it is. A journal of the first
 // version ("VRJRNL1\n", no new length, segments without kind) is still
 // applied when all but the last of that holds.
 //
