@@ -126,7 +126,7 @@ bool CatalogueStore::Files::holdForReading() {
     if (readingFd < 0)
         return true;   // nothing there, or nothing this user can read: the read says so
     struct ::stat st{};
-    if (fs.fstat(readingFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (retryInterrupted([&] { return fs.fstat(readingFd, &st); }) != 0 || !S_ISREG(st.st_mode)) {
         letGoOfReading();
         return true;
     }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "store/io/ContentHash.h"
@@ -392,6 +393,12 @@ std::vector<Found> findJournals(FileSystem& fs, const HeldFile& place, const str
     return found;
 }
 
+// The journals this process left when it could not take a save back.
+std::set<std::string>& leftHere() {
+    static std::set<std::string> left;
+    return left;
+}
+
 std::string ownerName(uid_t uid) {
     const passwd* pw = ::getpwuid(uid);
     return pw ? std::string(pw->pw_name) : std::to_string(uid);
@@ -441,7 +448,7 @@ std::optional<JournalRefusal> judgeJournal(FileSystem& fs, int journal, int file
                                            bool& whole) {
     whole = false;
     struct ::stat js{}, st{};
-    if (fs.fstat(journal, &js) != 0 || fs.fstat(file, &st) != 0)
+    if (retryInterrupted([&] { return fs.fstat(journal, &js); }) != 0 || retryInterrupted([&] { return fs.fstat(file, &st); }) != 0)
         throw IoError::fromErrno(errno);
     if (!S_ISREG(js.st_mode))
         return JournalRefusal::NotRegular;
@@ -499,15 +506,21 @@ void RollbackJournal::begin(const HeldFile& place, int fd, const struct ::stat& 
     fileFd_ = fd;
     kept_ = false;
     oldLength_ = std::uint64_t(st.st_size);
+    newLength_ = newLength;
     const std::string path = heldPath(*fs_, place);
     const int flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
     // A journal already at the name is left as it is: under the lock, it
-    // is one the opening could not apply, and it is reported there.
-    auto create = [&](int folder, auto nameOf) {
+    // is one the opening could not apply, and it is reported there. Only
+    // one that this process left when it could not take a save back goes:
+    // this save replaces what it would put back.
+    auto create = [&](int folder, auto nameOf, const std::string& where) {
         int j = -1;
         for (int n = 0; n < 100; ++n) {
             name_ = nameOf(n);
             j = retryInterrupted([&] { return fs_->open(folder, name_, flags, 0600); });
+            if (j < 0 && errno == EEXIST && leftHere().erase(where + name_) &&
+                retryInterrupted([&] { return fs_->unlink(folder, name_); }) == 0)
+                j = retryInterrupted([&] { return fs_->open(folder, name_, flags, 0600); });
             if (j >= 0 || errno != EEXIST)
                 break;
         }
@@ -515,7 +528,7 @@ void RollbackJournal::begin(const HeldFile& place, int fd, const struct ::stat& 
     };
     const std::string besideFolder = path.substr(0, path.size() - place.leaf().size());
     folder_ = place.folder();
-    fd_ = create(folder_, [&](int n) { return besideName(place, st, n); });
+    fd_ = create(folder_, [&](int n) { return besideName(place, st, n); }, besideFolder);
     path_ = besideFolder + name_;
     if (fd_ < 0 && folderRefuses(errno)) {
         // Neither beside the file nor in the state folder: the message says
@@ -532,7 +545,7 @@ void RollbackJournal::begin(const HeldFile& place, int fd, const struct ::stat& 
         if (folder_ < 0)
             throw nowhere(errno);
         ownFolder_ = true;
-        fd_ = create(folder_, [&](int n) { return stateName(path, st, n); });
+        fd_ = create(folder_, [&](int n) { return stateName(path, st, n); }, userStateFolder() + "/");
         path_ = userStateFolder() + "/" + name_;
         if (fd_ < 0 && folderRefuses(errno)) {
             const int err = errno;
@@ -575,7 +588,8 @@ void RollbackJournal::begin(const HeldFile& place, int fd, const struct ::stat& 
 }
 
 void RollbackJournal::keepFrom(std::uint64_t from) {
-    if (!active() || kept_)
+    // A rewrite that changes nothing keeps nothing.
+    if (!active() || kept_ || (from >= oldLength_ && newLength_ <= oldLength_))
         return;
     from = std::min(from, oldLength_);
     const std::uint64_t length = oldLength_ - from;
@@ -651,16 +665,23 @@ void RollbackJournal::commit() {
 bool RollbackJournal::rollBack() noexcept {
     if (!active())
         return true;
+    auto left = [&] {
+        try {
+            leftHere().insert(path_);
+        } catch (...) {
+        }
+        return false;
+    };
     try {
         Header header;
         if (readHeader(*fs_, fd_, header) != Parsed::Whole)
-            return false;
+            return left();
         struct ::stat js{};
-        if (fs_->fstat(fd_, &js) != 0)
-            return false;
+        if (retryInterrupted([&] { return fs_->fstat(fd_, &js); }) != 0)
+            return left();
         applySegments(*fs_, fd_, fileFd_, header, readSegments(*fs_, fd_, header, std::uint64_t(js.st_size)));
     } catch (...) {
-        return false;
+        return left();
     }
     retryInterrupted([&] { return fs_->unlink(folder_, name_); });
     syncFolder(*fs_, folder_);
@@ -700,7 +721,7 @@ JournalRecovery recoverFromJournal(FileSystem& fs, const HeldFile& place) {
             continue;
         }
         struct ::stat js{};
-        if (fs.fstat(journal, &js) != 0) {
+        if (retryInterrupted([&] { return fs.fstat(journal, &js); }) != 0) {
             stuck(found, IoError::fromErrno(errno).what());
             fs.close(journal);
             continue;
@@ -729,7 +750,7 @@ JournalRecovery recoverFromJournal(FileSystem& fs, const HeldFile& place) {
             if (file < 0)
                 throw IoError::fromErrno(errno);
             struct ::stat now{};
-            if (fs.fstat(file, &now) != 0)
+            if (retryInterrupted([&] { return fs.fstat(file, &now); }) != 0)
                 throw IoError::fromErrno(errno);
             if (!lockRange(file, true))
                 throw IoError::fromErrno(errno);

@@ -85,6 +85,7 @@ private:
     std::string path_;
     int fd_ = -1;
     std::uint64_t oldLength_ = 0;
+    std::uint64_t newLength_ = 0;
     std::uint64_t end_ = 0;   // where the journal's next segment goes
     bool kept_ = false;       // the old bytes are in it
 };
