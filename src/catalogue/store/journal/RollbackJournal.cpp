@@ -705,6 +705,9 @@ JournalRecovery recoverFromJournal(FileSystem& fs, const HeldFile& place) {
         result.owner = ownerName(found.st.st_uid);
     };
     for (const Found& found : findJournals(fs, place, st, stateFd)) {
+        // Whatever this opening finds is judged here, and what it leaves is
+        // never removed by a save, this process's own leftovers included.
+        leftHere().erase(found.path);
         // Judged as listed first: a link or a FIFO is never opened.
         if (const auto why = refusedByOwner(found.st, st)) {
             result.refused.push_back({found.path, *why});
