@@ -21,6 +21,9 @@
 #include <functional>
 #include <iostream>
 #include <regex>
+#include <thread>
+#include <csignal>
+#include <chrono>
 
 #include "store/format/CatalogueFiles.h"
 #include "store/CatalogueStore.h"
@@ -1584,6 +1587,74 @@ TEST_F(CatalogueFiles, OnlyAJournalThisCataloguesSaveCouldHaveLeftIsApplied) {
             EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(journal)));
         }
     }
+}
+
+// A reader never sees half a save: with a writer stopped between two
+// writes of an in-place rewrite, a reader waits for it, and reads the new
+// catalogue whole once it goes on.
+TEST_F(CatalogueFiles, AReaderWaitsForASaveInPlaceStoppedHalfway) {
+    std::string old;
+    for (int i = 0; i < 10000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "N%05d", i);
+        old += record(name) + record("L");
+    }
+    writeBytes(ListFileName, old);
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    const std::string catalogue = std::filesystem::canonical(ListFileName).string();
+
+    // Stops itself before its second write to the catalogue, the first done.
+    class Stopping : public FaultyFileSystem {
+    public:
+        explicit Stopping(std::string file) : file_(std::move(file)) {}
+        ssize_t pwrite(int fd, const void* b, std::size_t n, off_t at) override {
+            char link[64], target[4096];
+            std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+            const ssize_t len = ::readlink(link, target, sizeof target);
+            if (len > 0 && std::string(target, std::size_t(len)) == file_ && ++writes_ == 2)
+                ::raise(SIGSTOP);
+            return FaultyFileSystem::pwrite(fd, b, n, at);
+        }
+
+    private:
+        std::string file_;
+        int writes_ = 0;
+    };
+    ::fflush(nullptr);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        Stopping fs(catalogue);
+        CatalogueStore store("", fs);
+        RecordingMessages m;
+        Started started = startSession(store, m);
+        if (started.error)
+            ::_exit(1);
+        started.catalogue.deleteAtDisplay(0);
+        const SaveReport report = store.saveCatalogue(started.catalogue);
+        ::_exit(report.ok() && report.inPlace ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, WUNTRACED), writer);
+    ASSERT_TRUE(WIFSTOPPED(status)) << "the writer ended before it was half-way";
+    ASSERT_TRUE(readBytes(ListFileName) != old) << "nothing written yet";
+
+    std::thread goOn([writer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ::kill(writer, SIGCONT);
+    });
+    CatalogueStore reader;
+    const Opening& opening = reader.openForLooking();
+    Catalogue read;
+    RecordingMessages m;
+    const bool whole = !opening.saveInProgress && reader.readCatalogue(read, m);
+    goOn.join();
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(read.storageCount(), 9999) << "half a save was read";
+    EXPECT_TRUE(read.repeatedNames().empty()) << "half a save was read";
+    EXPECT_EQ(storageNames(read).front(), "N00001");
 }
 
 // A FIFO (or anything but a regular file) named like a journal in the state
