@@ -117,6 +117,10 @@ std::string Command::stuckJournalText(const Opening& opening) {
         return tr("{0}: a save in place was cut short and its journal could not be applied; the catalogue may be "
                   "half-saved",
                   shown(ListFileName));
+    if (opening.journalOwner == "root")
+        return tr("{0}: a save was cut short and its journal {1} cannot be applied ({2}); the catalogue may be "
+                  "half-saved until root opens it",
+                  shown(ListFileName), opening.journal, opening.rollbackReason);
     return tr("{0}: a save was cut short and its journal {1} cannot be applied ({2}); the catalogue may be half-saved "
               "until {3} or root opens it",
               shown(ListFileName), opening.journal, opening.rollbackReason, opening.journalOwner);

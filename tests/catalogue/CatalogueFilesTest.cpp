@@ -1322,6 +1322,10 @@ TEST_F(CatalogueFiles, AnInPlaceSaveKilledAtAnyStepIsRolledBackAtTheNextOpening)
     const std::vector<Edit> edits = {
         {"two records added", [](Catalogue& c) { c.add("Nový", "CD 9"); c.add("Ďalší", "CD 10"); }},
         {"the first record deleted", [](Catalogue& c) { c.deleteAtDisplay(c.findInDisplay("N000")); }},
+        {"the last records deleted (the file only gets shorter)", [](Catalogue& c) {
+             c.deleteAtDisplay(c.findInDisplay("N099"));
+             c.deleteAtDisplay(c.findInDisplay("N098"));
+         }},
         {"a record in the middle renamed", [](Catalogue& c) { c.renameAtDisplay(c.findInDisplay("N050"), "Iný"); }},
     };
     std::string old;
@@ -1658,32 +1662,52 @@ TEST_F(CatalogueFiles, AReaderWaitsForASaveInPlaceStoppedHalfway) {
 }
 
 // A FIFO (or anything but a regular file) named like a journal in the state
-// folder is told of without being opened for long: nothing hangs.
+// folder is told of without being opened for long: nothing hangs. The state
+// folder is $XDG_STATE_HOME/vrindel, or ~/.local/state/vrindel when that is
+// not an absolute path.
 TEST_F(CatalogueFiles, AFifoInTheStateFolderIsRefusedWithoutWaiting) {
     writeBytes(ListFileName, record("keep") + record("me"));
-    ScratchDir state;
-    const char* was = std::getenv("XDG_STATE_HOME");
-    const std::string saved = was ? was : "";
-    ASSERT_EQ(::setenv("XDG_STATE_HOME", state.path().c_str(), 1), 0);
-    std::filesystem::create_directory(state.path() / "vrindel");
     struct ::stat st{};
     ASSERT_EQ(::stat(ListFileName, &st), 0);
     char name[80];
     std::snprintf(name, sizeof name, "%llu-%llu-0123456789abcdef.journal", (unsigned long long)st.st_dev,
                   (unsigned long long)st.st_ino);
-    const std::string fifo = (state.path() / "vrindel" / name).string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (bool looking : {false, true}) {
-        CatalogueStore store;
-        const Opening& opening = looking ? store.openForLooking() : store.open();
-        ASSERT_EQ(opening.refusedJournals.size(), 1u);
-        EXPECT_EQ(opening.refusedJournals[0].why, JournalRefusal::NotRegular);
+    const char* wasState = std::getenv("XDG_STATE_HOME");
+    const char* wasHome = std::getenv("HOME");
+    const std::string savedState = wasState ? wasState : "", savedHome = wasHome ? wasHome : "";
+    ScratchDir scratch;
+    struct Place {
+        std::string state, home;
+        std::filesystem::path folder;
+    };
+    const Place places[] = {
+        {scratch.file("state"), "/nonexistent", scratch.path() / "state" / "vrindel"},
+        {"relative/state", scratch.file("home"), scratch.path() / "home" / ".local" / "state" / "vrindel"},
+    };
+    for (const Place& place : places) {
+        SCOPED_TRACE(place.state);
+        ASSERT_EQ(::setenv("XDG_STATE_HOME", place.state.c_str(), 1), 0);
+        ASSERT_EQ(::setenv("HOME", place.home.c_str(), 1), 0);
+        std::filesystem::create_directories(place.folder);
+        const std::string fifo = (place.folder / name).string();
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        for (bool looking : {false, true}) {
+            CatalogueStore store;
+            const Opening& opening = looking ? store.openForLooking() : store.open();
+            ASSERT_EQ(opening.refusedJournals.size(), 1u);
+            EXPECT_EQ(opening.refusedJournals[0].journal, fifo);
+            EXPECT_EQ(opening.refusedJournals[0].why, JournalRefusal::NotRegular);
+        }
+        EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+        std::filesystem::remove(fifo);
     }
-    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
-    if (was)
-        ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_STATE_HOME");
+    for (const auto& [variable, was, saved] : {std::tuple{"XDG_STATE_HOME", wasState, savedState},
+                                               std::tuple{"HOME", wasHome, savedHome}}) {
+        if (was)
+            ::setenv(variable, saved.c_str(), 1);
+        else
+            ::unsetenv(variable);
+    }
 }
 
 // Past a file-size limit (ulimit -f) a save fails as on a full disk, with
