@@ -444,25 +444,6 @@ std::optional<JournalRefusal> judgeContent(FileSystem& fs, int journal, int file
 
 }  // namespace
 
-std::optional<JournalRefusal> judgeJournal(FileSystem& fs, int journal, int file, const std::string& filePath,
-                                           bool& whole) {
-    whole = false;
-    struct ::stat js{}, st{};
-    if (retryInterrupted([&] { return fs.fstat(journal, &js); }) != 0 || retryInterrupted([&] { return fs.fstat(file, &st); }) != 0)
-        throw IoError::fromErrno(errno);
-    if (!S_ISREG(js.st_mode))
-        return JournalRefusal::NotRegular;
-    Header header;
-    const Parsed parsed = readHeader(fs, journal, header);
-    if (parsed == Parsed::Failed)
-        throw IoError::fromErrno(errno);
-    if (parsed == Parsed::Incomplete)
-        return std::nullopt;
-    whole = true;
-    Segments segments;
-    return judgeContent(fs, journal, file, filePath, header, js, st, segments);
-}
-
 bool lockRange(int fd, bool write) {
     struct ::flock range{};
     range.l_type = short(write ? F_WRLCK : F_RDLCK);

@@ -137,13 +137,6 @@ JournalRecovery recoverFromJournal(FileSystem& fs, const HeldFile& place);
 // a reader that takes no lock asks this to know that it needs one.
 bool journalPending(FileSystem& fs, const HeldFile& place);
 
-// What the journal at `journal` (open for reading) would put back into the
-// file `file` (open for reading), without writing anything: the refusal, or
-// nothing when it would be applied. For `vrindel-cli check` and for tests
-// of the reader. `whole` is set when its header is whole.
-std::optional<JournalRefusal> judgeJournal(FileSystem& fs, int journal, int file, const std::string& filePath,
-                                           bool& whole);
-
 // A process that rewrites a file in place holds this on it for writing;
 // one that reads the file holds it for reading, so that it never sees half
 // a save. Waits five seconds at most; false (errno EWOULDBLOCK) when the
