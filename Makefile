@@ -151,7 +151,7 @@ sanitize: sanitize-deps
 # Each libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus; a
 # crash, a leak or a failed check stops the run with the input kept.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := zoznam options import
+FUZZ_TARGETS := zoznam options import journal
 
 fuzz: sanitize-deps
 	CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRINDEL_FUZZ=ON -DVRINDEL_WERROR=$(WERROR) \

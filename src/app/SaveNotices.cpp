@@ -15,6 +15,18 @@ QString notRolledBackText(const QString& file, const QString& reason) {
         .arg(file, reason);
 }
 
+QString stuckReasonText(const QString& reason, const QString& journal, const QString& owner) {
+    if (journal.isEmpty())
+        return reason;
+    return QStringLiteral("%1; žurnál %2 vyrieši %3 alebo root, dovtedy sa zoznam neukladá").arg(reason, journal, owner);
+}
+
+QString refusedJournalsText(const QStringList& journals) {
+    return QStringLiteral("Tieto súbory majú meno žurnálu ukladania zoznamu, ale jeho ukladanie ich nemohlo "
+                          "zanechať. Neboli použité ani zmazané:\n%1")
+        .arg(journals.join(QLatin1Char('\n')));
+}
+
 QString conflictsText(std::size_t count, const QString& file) {
     // Slovak counts: 1 záznam, 2 až 4 záznamy, 5 a viac záznamov.
     const QString text =

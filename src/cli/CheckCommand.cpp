@@ -150,6 +150,16 @@ public:
             line(tr("{0}: left by a save on another computer; it is never used here", shown(name)));
             ++problems;
         }
+        for (const RefusedJournal& refused : store.opening().refusedJournals) {
+            line(tr("{0}: named like a journal of this catalogue, but not one its saves could have left ({1}); it is "
+                    "never used",
+                    refused.journal, refusalText(refused.why)));
+            ++problems;
+        }
+        if (store.opening().rollbackStuck) {
+            line(stuckJournalText(store.opening()));
+            ++problems;
+        }
 
         if (problems == 0) {
             line(tr("{0}: no problems found", file));

@@ -115,14 +115,40 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& s
         app_->footer(more);
 }
 
+std::string Command::refusalText(JournalRefusal why) {
+    switch (why) {
+    case JournalRefusal::NotRegular: return _("not a regular file");
+    case JournalRefusal::Foreign: return _("its owner may not write the catalogue");
+    case JournalRefusal::Writable: return _("others may write it");
+    case JournalRefusal::OtherFile: return _("it is for another file");
+    case JournalRefusal::Oversized: return _("its lengths are larger than its content");
+    case JournalRefusal::Changed: return _("the catalogue was written by other means since");
+    }
+    return {};
+}
+
+std::string Command::stuckJournalText(const Opening& opening) {
+    if (opening.journal.empty())
+        return tr("{0}: a save in place was cut short and its journal could not be applied; the catalogue may be "
+                  "half-saved",
+                  shown(ListFileName));
+    if (opening.journalOwner == "root")
+        return tr("{0}: a save was cut short and its journal {1} cannot be applied ({2}); the catalogue may be "
+                  "half-saved until root opens it",
+                  shown(ListFileName), opening.journal, opening.rollbackReason);
+    return tr("{0}: a save was cut short and its journal {1} cannot be applied ({2}); the catalogue may be half-saved "
+              "until {3} or root opens it",
+              shown(ListFileName), opening.journal, opening.rollbackReason, opening.journalOwner);
+}
+
 void Command::tellOfRecovery(const Opening& opening) {
+    for (const RefusedJournal& refused : opening.refusedJournals)
+        warn(tr("{0}: {1} is not a journal of this catalogue's saves ({2}); it was neither applied nor removed",
+                shown(ListFileName), refused.journal, refusalText(refused.why)));
     if (opening.rolledBack)
         warn(tr("{0}: a save that was cut short has been undone from its journal ({1}); the catalogue is as it was "
                 "before that save",
                 shown(ListFileName), opening.journal));
-    else if (opening.rollbackStuck)
-        warn(tr("{0}: a save was cut short and could not be undone ({1}); its journal {2} is kept for the next try",
-                shown(ListFileName), opening.rollbackReason, opening.journal));
 }
 
 void Command::readForLooking(Catalogue& catalogue) {
@@ -133,7 +159,14 @@ void Command::readForLooking(Catalogue& catalogue) {
 void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue) {
     // Looking needs no write access: a catalogue on a read-only mount or
     // disc, or one the user may only read, can be listed.
-    tellOfRecovery(store.openForLooking());
+    const Opening& opening = store.openForLooking();
+    if (opening.saveInProgress)
+        throw Failure(exitcode::Busy, tr("{0}: a save of the catalogue is going on and did not end in time; nothing "
+                                         "was read",
+                                         shown(ListFileName)));
+    tellOfRecovery(opening);
+    if (opening.rollbackStuck)
+        warn(stuckJournalText(opening));
     if (!store.catalogueExists())
         throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
     Messages messages;
@@ -158,6 +191,8 @@ void Command::readForChanging(Change& change, bool mayCreate) {
     switch (opening.lock) {
     case LockState::Held:
         tellOfRecovery(opening);
+        if (opening.rollbackStuck)
+            throw Failure(exitcode::FileError, tr("{0}; nothing was changed", stuckJournalText(opening)));
         break;
     case LockState::Busy:
         throw Failure(exitcode::Busy, tr("{0}: the catalogue is open in a Vrindel window or in another command; "
@@ -233,8 +268,8 @@ void Command::readForAdding(Change& change, bool dryRun) {
         return;
     }
     // A dry run looks only, and finds a missing catalogue empty.
-    change.store.openForLooking();
-    if (change.store.catalogueExists())
+    const Opening& opening = change.store.openForLooking();
+    if (opening.saveInProgress || change.store.catalogueExists())
         readForLooking(change.store, change.catalogue);
 }
 

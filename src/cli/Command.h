@@ -98,8 +98,14 @@ protected:
     static void readForLooking(Catalogue& catalogue);
     static void readForLooking(CatalogueStore& store, Catalogue& catalogue);
     // One line on standard error when opening the catalogue put it back
-    // from the journal of a save that was cut short.
+    // from the journal of a save that was cut short, and one for each file
+    // named like a journal that was left alone.
     static void tellOfRecovery(const Opening& opening);
+    // Why a file named like a journal was left alone, for messages.
+    static std::string refusalText(JournalRefusal why);
+    // A journal that could not be applied, for messages: where it is and
+    // who can resolve it.
+    static std::string stuckJournalText(const Opening& opening);
 
     // The catalogue for a change, through the same store as the window: the
     // lock first (refused with Busy while a window has it), then the file,

@@ -22,10 +22,14 @@
 #include <iostream>
 #include <ctime>
 #include <regex>
+#include <thread>
+#include <csignal>
+#include <chrono>
 
 #include "store/format/CatalogueFiles.h"
 #include "store/CatalogueStore.h"
 #include "store/journal/RollbackJournal.h"
+#include "store/io/ContentHash.h"
 #include "store/io/ThisComputer.h"
 #include "store/lock/CatalogueLock.h"
 #include "store/merge/ConflictFile.h"
@@ -667,18 +671,19 @@ TEST_F(FailingSave, AJournalSegmentWhoseBytesNeverReachedTheDiskIsLeftOut) {
     ASSERT_EQ(left.size(), 1u);
     ASSERT_TRUE(left[0].ends_with(".journal"));
 
-    // Its one segment's bytes zeroed, its length kept (RollbackJournal.h
-    // lays it out).
+    // The old bytes of its segment zeroed, its length kept (RollbackJournal.h
+    // lays it out: the header, then the old bytes, then the new ones the
+    // failed write announced).
     std::string journal = readBytes(left[0]);
     std::uint32_t pathLength = 0;
     std::uint64_t length = 0;
     ASSERT_GT(journal.size(), 36u);
     std::memcpy(&pathLength, journal.data() + 32, 4);
-    const std::size_t segment = 36 + pathLength + 8;
-    ASSERT_GE(journal.size(), segment + 16);
-    std::memcpy(&length, journal.data() + segment + 8, 8);
-    ASSERT_EQ(journal.size(), segment + 16 + length + 8) << "not one segment";
-    std::fill_n(journal.begin() + std::ptrdiff_t(segment + 16), length, '\0');
+    const std::size_t segment = 36 + pathLength + 16;
+    ASSERT_GE(journal.size(), segment + 32);
+    std::memcpy(&length, journal.data() + segment + 16, 8);
+    ASSERT_GE(journal.size(), segment + 32 + length + 8) << "no old bytes";
+    std::fill_n(journal.begin() + std::ptrdiff_t(segment + 32), length, '\0');
     writeBytes(left[0], journal);
 
     FileSystem& opening = systemFileSystem();
@@ -1521,6 +1526,10 @@ TEST_F(CatalogueFiles, AnInPlaceSaveKilledAtAnyStepIsRolledBackAtTheNextOpening)
     const std::vector<Edit> edits = {
         {"two records added", [](Catalogue& c) { c.add("Nový", "CD 9"); c.add("Ďalší", "CD 10"); }},
         {"the first record deleted", [](Catalogue& c) { c.deleteAtDisplay(c.findInDisplay("N000")); }},
+        {"the last records deleted (the file only gets shorter)", [](Catalogue& c) {
+             c.deleteAtDisplay(c.findInDisplay("N099"));
+             c.deleteAtDisplay(c.findInDisplay("N098"));
+         }},
         {"a record in the middle renamed", [](Catalogue& c) { c.renameAtDisplay(c.findInDisplay("N050"), "Iný"); }},
     };
     std::string old;
@@ -1596,6 +1605,312 @@ TEST_F(CatalogueFiles, AnInPlaceSaveKilledAtAnyStepIsRolledBackAtTheNextOpening)
                       return problem.empty() ? 0 : 1;
                   }),
                   0);
+    }
+}
+
+// The parts of a journal's header, to forge one as anyone could
+// (RollbackJournal.h lays it out; its checksum is no secret).
+struct JournalHeader {
+    char version = '2';
+    std::uint64_t device = 0, inode = 0, length = 0, newLength = 0;
+    std::string path;
+    std::string rest;   // the segments
+
+    static JournalHeader parse(const std::string& bytes) {
+        JournalHeader h;
+        h.version = bytes.at(6);
+        std::uint32_t pathLength = 0;
+        std::memcpy(&h.device, bytes.data() + 8, 8);
+        std::memcpy(&h.inode, bytes.data() + 16, 8);
+        std::memcpy(&h.length, bytes.data() + 24, 8);
+        std::memcpy(&pathLength, bytes.data() + 32, 4);
+        h.path = bytes.substr(36, pathLength);
+        std::memcpy(&h.newLength, bytes.data() + 36 + pathLength, 8);
+        h.rest = bytes.substr(36 + pathLength + 16);
+        return h;
+    }
+    std::string bytes() const {
+        std::string out = "VRJRNL2\n";
+        out[6] = version;
+        auto put = [&](std::uint64_t v) { out.append(reinterpret_cast<const char*>(&v), 8); };
+        put(device);
+        put(inode);
+        put(length);
+        const auto pathLength = std::uint32_t(path.size());
+        out.append(reinterpret_cast<const char*>(&pathLength), 4);
+        out += path;
+        if (version == '2')
+            put(newLength);
+        put(ContentHash::of(out.data(), out.size()));
+        return out + rest;
+    }
+    // As the first version wrote it: no new length, and one segment of
+    // offset, length, old bytes and checksum.
+    std::string firstVersion() const {
+        JournalHeader h = *this;
+        h.version = '1';
+        std::uint64_t head[4];
+        std::memcpy(head, rest.data(), sizeof head);
+        const std::string old = rest.substr(32, head[2]);
+        h.rest.assign(reinterpret_cast<const char*>(head + 1), 16);
+        ContentHash sum;
+        sum.update(head + 1, 16);
+        sum.update(old.data(), old.size());
+        const std::uint64_t digest = sum.digest();
+        h.rest += old + std::string(reinterpret_cast<const char*>(&digest), 8);
+        return h.bytes();
+    }
+};
+
+// Files named like a journal of the catalogue that its own saves could not
+// have left: each is told of and left where it is, and the catalogue is not
+// touched; a journal a killed save left (of either version) puts the file
+// back. Every row starts from a save in place killed after the file
+// changed, and then plants, changes or replaces what is at the journal's
+// name, as another user, a sync engine or a restored backup would.
+TEST_F(CatalogueFiles, OnlyAJournalThisCataloguesSaveCouldHaveLeftIsApplied) {
+    std::string old;
+    for (int i = 0; i < 100; ++i) {
+        char name[8], location[8];
+        std::snprintf(name, sizeof name, "N%03d", 100 + i);
+        std::snprintf(location, sizeof location, "L%d", i);
+        old += record(name) + record(location);
+    }
+    const std::string backup = record("Záloha") + record("CD 1");
+    const bool root = ::geteuid() == 0;
+    struct Row {
+        const char* what;
+        std::function<void(const std::string& folder, const std::string& journal)> plant;
+        std::optional<JournalRefusal> refused;   // nothing: applied
+        bool asRoot = false;
+    };
+    auto rewriteHeader = [](const std::string& journal, const std::function<void(JournalHeader&)>& change) {
+        JournalHeader h = JournalHeader::parse(readBytes(journal));
+        change(h);
+        writeBytes(journal, h.bytes());
+    };
+    const std::vector<Row> rows = {
+        {"as the killed save left it", [](auto&, auto&) {}, std::nullopt},
+        {"of the first version", [](auto&, const std::string& j) { writeBytes(j, JournalHeader::parse(readBytes(j)).firstVersion()); },
+         std::nullopt},
+        {"owned by another user",
+         [](auto&, const std::string& j) { ASSERT_EQ(::chown(j.c_str(), 1234, 1234), 0); }, JournalRefusal::Foreign, true},
+        {"of the first version, owned by another user",
+         [](auto&, const std::string& j) {
+             writeBytes(j, JournalHeader::parse(readBytes(j)).firstVersion());
+             ASSERT_EQ(::chown(j.c_str(), 1234, 1234), 0);
+         },
+         JournalRefusal::Foreign, true},
+        {"a link to a journal elsewhere",
+         [](const std::string& folder, const std::string& j) {
+             std::filesystem::rename(j, folder + "/elsewhere");
+             std::filesystem::create_symlink(folder + "/elsewhere", j);
+         },
+         JournalRefusal::NotRegular},
+        {"a FIFO", [](auto&, const std::string& j) { std::filesystem::remove(j); ASSERT_EQ(::mkfifo(j.c_str(), 0600), 0); },
+         JournalRefusal::NotRegular},
+        {"writable by the group", [](auto&, const std::string& j) { ::chmod(j.c_str(), 0620); }, JournalRefusal::Writable},
+        {"naming another path",
+         [&](auto&, const std::string& j) { rewriteHeader(j, [](JournalHeader& h) { h.path = "/tmp/Zoznam.dat"; }); },
+         JournalRefusal::OtherFile},
+        {"naming another inode",
+         [&](auto&, const std::string& j) { rewriteHeader(j, [](JournalHeader& h) { h.inode += 1; }); },
+         JournalRefusal::OtherFile},
+        {"an old length of 16 GiB",
+         [&](auto&, const std::string& j) { rewriteHeader(j, [](JournalHeader& h) { h.length = std::uint64_t(1) << 34; }); },
+         JournalRefusal::Oversized},
+        {"the catalogue restored from a backup since (same inode)",
+         [&](const std::string& folder, auto&) { writeBytes(folder + "/" + ListFileName, backup); },
+         JournalRefusal::Changed},
+        {"the catalogue restored from a backup of the same length since",
+         [&](const std::string& folder, auto&) {
+             std::string same = old;
+             same.replace(same.size() - 64, 32, record("Iný"));
+             writeBytes(folder + "/" + ListFileName, same);
+         },
+         JournalRefusal::Changed},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.asRoot && !root)
+            continue;
+        ScratchDir scratch;
+        const std::string folder = scratch.path().string(), list = folder + "/" + ListFileName;
+        writeBytes(list, old);
+        ASSERT_EQ(::link(list.c_str(), (folder + "/other.dat").c_str()), 0);   // saved in place
+        // The first step that leaves the file changed and its journal there.
+        std::string journal;
+        for (int step = 1; journal.empty() && step < 200; ++step) {
+            writeBytes(list, old);
+            FaultyFileSystem fs;
+            FileVar file(fs);
+            file.assign(list);
+            Catalogue c;
+            RecordingMessages m;
+            readCatalogue(file, c, m);
+            ASSERT_EQ(c.storageCount(), 100);
+            c.deleteAtDisplay(50);
+            fs.dieAt(step);
+            try {
+                saveCatalogue(file, c);
+            } catch (const IoError&) {
+            }
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                if (entry.path().extension() == ".journal") {
+                    if (readBytes(list) != old)
+                        journal = entry.path().string();
+                    else
+                        std::filesystem::remove(entry.path());
+                }
+        }
+        ASSERT_FALSE(journal.empty()) << "no kill left a journal";
+        row.plant(folder, journal);
+        if (::testing::Test::HasFatalFailure())
+            return;
+        const std::string before = readBytes(list);
+
+        CatalogueStore store(folder);
+        const Opening& opening = store.open();
+        ASSERT_EQ(opening.lock, LockState::Held);
+        if (!row.refused) {
+            EXPECT_TRUE(opening.rolledBack);
+            EXPECT_TRUE(opening.refusedJournals.empty());
+            EXPECT_TRUE(readBytes(list) == old) << "not put back";
+            EXPECT_FALSE(std::filesystem::exists(journal));
+            continue;
+        }
+        EXPECT_FALSE(opening.rolledBack);
+        EXPECT_FALSE(opening.rollbackStuck);
+        ASSERT_EQ(opening.refusedJournals.size(), 1u);
+        EXPECT_EQ(opening.refusedJournals[0].journal, journal);
+        EXPECT_EQ(opening.refusedJournals[0].why, *row.refused);
+        EXPECT_TRUE(readBytes(list) == before) << "the catalogue was written";
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(journal))) << "the journal was removed";
+        // A save goes on beside it, and leaves it too.
+        Catalogue c;
+        RecordingMessages m;
+        if (store.readCatalogue(c, m)) {
+            c.add("Nový", "CD 2");
+            EXPECT_TRUE(store.saveCatalogue(c).ok());
+            EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(journal)));
+        }
+    }
+}
+
+// A reader never sees half a save: with a writer stopped between two
+// writes of an in-place rewrite, a reader waits for it, and reads the new
+// catalogue whole once it goes on.
+TEST_F(CatalogueFiles, AReaderWaitsForASaveInPlaceStoppedHalfway) {
+    std::string old;
+    for (int i = 0; i < 10000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "N%05d", i);
+        old += record(name) + record("L");
+    }
+    writeBytes(ListFileName, old);
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    const std::string catalogue = std::filesystem::canonical(ListFileName).string();
+
+    // Stops itself before its second write to the catalogue, the first done.
+    class Stopping : public FaultyFileSystem {
+    public:
+        explicit Stopping(std::string file) : file_(std::move(file)) {}
+        ssize_t pwrite(int fd, const void* b, std::size_t n, off_t at) override {
+            char link[64], target[4096];
+            std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+            const ssize_t len = ::readlink(link, target, sizeof target);
+            if (len > 0 && std::string(target, std::size_t(len)) == file_ && ++writes_ == 2)
+                ::raise(SIGSTOP);
+            return FaultyFileSystem::pwrite(fd, b, n, at);
+        }
+
+    private:
+        std::string file_;
+        int writes_ = 0;
+    };
+    ::fflush(nullptr);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        Stopping fs(catalogue);
+        CatalogueStore store("", fs);
+        RecordingMessages m;
+        Started started = startSession(store, m);
+        if (started.error)
+            ::_exit(1);
+        started.catalogue.deleteAtDisplay(0);
+        const SaveReport report = store.saveCatalogue(started.catalogue);
+        ::_exit(report.ok() && report.inPlace ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, WUNTRACED), writer);
+    ASSERT_TRUE(WIFSTOPPED(status)) << "the writer ended before it was half-way";
+    ASSERT_TRUE(readBytes(ListFileName) != old) << "nothing written yet";
+
+    std::thread goOn([writer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ::kill(writer, SIGCONT);
+    });
+    CatalogueStore reader;
+    const Opening& opening = reader.openForLooking();
+    Catalogue read;
+    RecordingMessages m;
+    const bool whole = !opening.saveInProgress && reader.readCatalogue(read, m);
+    goOn.join();
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(read.storageCount(), 9999) << "half a save was read";
+    EXPECT_TRUE(read.repeatedNames().empty()) << "half a save was read";
+    EXPECT_EQ(storageNames(read).front(), "N00001");
+}
+
+// A FIFO (or anything but a regular file) named like a journal in the state
+// folder is told of without being opened for long: nothing hangs. The state
+// folder is $XDG_STATE_HOME/vrindel, or ~/.local/state/vrindel when that is
+// not an absolute path.
+TEST_F(CatalogueFiles, AFifoInTheStateFolderIsRefusedWithoutWaiting) {
+    writeBytes(ListFileName, record("keep") + record("me"));
+    struct ::stat st{};
+    ASSERT_EQ(::stat(ListFileName, &st), 0);
+    char name[80];
+    std::snprintf(name, sizeof name, "%llu-%llu-0123456789abcdef.journal", (unsigned long long)st.st_dev,
+                  (unsigned long long)st.st_ino);
+    const char* wasState = std::getenv("XDG_STATE_HOME");
+    const char* wasHome = std::getenv("HOME");
+    const std::string savedState = wasState ? wasState : "", savedHome = wasHome ? wasHome : "";
+    ScratchDir scratch;
+    struct Place {
+        std::string state, home;
+        std::filesystem::path folder;
+    };
+    const Place places[] = {
+        {scratch.file("state"), "/nonexistent", scratch.path() / "state" / "vrindel"},
+        {"relative/state", scratch.file("home"), scratch.path() / "home" / ".local" / "state" / "vrindel"},
+    };
+    for (const Place& place : places) {
+        SCOPED_TRACE(place.state);
+        ASSERT_EQ(::setenv("XDG_STATE_HOME", place.state.c_str(), 1), 0);
+        ASSERT_EQ(::setenv("HOME", place.home.c_str(), 1), 0);
+        std::filesystem::create_directories(place.folder);
+        const std::string fifo = (place.folder / name).string();
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        for (bool looking : {false, true}) {
+            CatalogueStore store;
+            const Opening& opening = looking ? store.openForLooking() : store.open();
+            ASSERT_EQ(opening.refusedJournals.size(), 1u);
+            EXPECT_EQ(opening.refusedJournals[0].journal, fifo);
+            EXPECT_EQ(opening.refusedJournals[0].why, JournalRefusal::NotRegular);
+        }
+        EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+        std::filesystem::remove(fifo);
+    }
+    for (const auto& [variable, was, saved] : {std::tuple{"XDG_STATE_HOME", wasState, savedState},
+                                               std::tuple{"HOME", wasHome, savedHome}}) {
+        if (was)
+            ::setenv(variable, saved.c_str(), 1);
+        else
+            ::unsetenv(variable);
     }
 }
 

@@ -615,6 +615,61 @@ TEST_F(Cli, CheckNamesWhatAnotherComputersSavesLeft) {
     EXPECT_TRUE(readBytes(catalogue()) == before + record("Dom") + record("a"));
 }
 
+// Root's save of a user's catalogue (a hard link of it) killed half-way
+// leaves a journal only root may read: the user's changes are refused until
+// it is resolved, naming it and who can; reading goes on but says the
+// catalogue may be half-saved, and check lists it. Nothing is removed.
+TEST_F(Cli, AJournalTheUserCannotApplyKeepsTheCatalogueFromBeingChanged) {
+    if (::geteuid() != 0 || std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+        GTEST_SKIP() << "needs root, and setpriv to become another user";
+    makeCatalogue({{"Chata", "CD 1"}, {"Dom", "CD 2"}});
+    ASSERT_EQ(::chown(catalogue().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(catalogue().c_str(), &st), 0);
+    const std::string journal = "Zoznam.dat." + machineTag() + "." + std::to_string(std::uint64_t(st.st_dev)) + "-" +
+                                std::to_string(std::uint64_t(st.st_ino)) + ".journal";
+    writeBytes(dir.file(journal), "VRJRNL2\n and the rest of root's journal");
+    ASSERT_EQ(::chmod(dir.file(journal).c_str(), 0600), 0);
+    const std::string before = readBytes(catalogue());
+    as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+
+    Result r = run({"add", "Nový", "CD 3"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("its journal " + dir.file(journal)), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("half-saved until root opens it; nothing was changed"), std::string::npos) << r.err;
+    r = run({"list"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("Chata"), std::string::npos);
+    EXPECT_NE(r.err.find("the catalogue may be half-saved"), std::string::npos) << r.err;
+    r = run({"check"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("the catalogue may be half-saved"), std::string::npos) << r.out;
+    EXPECT_EQ(readBytes(catalogue()), before);
+    EXPECT_TRUE(std::filesystem::exists(dir.file(journal)));
+}
+
+// A save in place (a second hard link) by a user who may write neither the
+// catalogue's folder nor his home: the message says the journal could not be
+// written, and where, not that the file may not be written.
+TEST_F(Cli, NoPlaceForAJournalIsToldAsSuch) {
+    if (::geteuid() != 0 || std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+        GTEST_SKIP() << "needs root, and setpriv to become another user";
+    makeCatalogue({{"Chata", "CD 1"}});
+    writeBytes(dir.file("Options.dat"), std::string("\x01\x01\x01", 3));
+    ASSERT_EQ(::link(catalogue().c_str(), dir.file("other.dat").c_str()), 0);
+    ASSERT_EQ(::chown(catalogue().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    as = "env -u XDG_STATE_HOME HOME=/root setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    const Result r = run({"add", "Dom", "CD 2"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("cannot save: The rollback journal could not be written: " + dir.path().string() +
+                         "/ (Permission denied), /root/.local/state/vrindel (Permission denied); the file is as it was"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("File access denied"), std::string::npos) << r.err;
+}
+
 TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
     makeCatalogue({{"Chata", "CD 1"}});
     const std::string before = readBytes(catalogue());

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "store/format/CatalogueFiles.h"
 #include "store/io/ContentHash.h"
 #include "store/io/Retry.h"
@@ -67,7 +70,16 @@ public:
     void openForChange();
     void openForLooking();
     void takeRecovery(const JournalRecovery& recovery);
-    bool mayWrite() const { return lock.held(); }
+    bool mayWrite() const { return lock.held() && !opening.rollbackStuck; }
+    // Opened for looking: holds the catalogue for reading, after any save
+    // in place that is going on; let go once it is read.
+    bool holdForReading();
+    void letGoOfReading() {
+        if (readingFd >= 0)
+            fs.close(readingFd);
+        readingFd = -1;
+    }
+    ~Files() { letGoOfReading(); }
     bool savable();
     void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
     MergedRecords saveMerging(const Catalogue& catalogue, SaveReport& report);
@@ -105,6 +117,9 @@ public:
     std::optional<std::uint64_t> readDigest;
     std::string key;   // the catalogue's full path, once asked
     std::optional<bool> carriedBySync;   // once asked
+    // A reading command's hold on the catalogue: a save in place waits
+    // until it has been read.
+    int readingFd = -1;
 };
 
 void CatalogueStore::Files::hold() {
@@ -122,6 +137,29 @@ void CatalogueStore::Files::takeRecovery(const JournalRecovery& recovery) {
     opening.rollbackStuck = recovery.stuck;
     opening.rollbackReason = recovery.reason;
     opening.journal = recovery.journal;
+    opening.journalOwner = recovery.owner;
+    opening.refusedJournals.insert(opening.refusedJournals.end(), recovery.refused.begin(), recovery.refused.end());
+}
+
+bool CatalogueStore::Files::holdForReading() {
+    letGoOfReading();
+    const HeldFile& at = list.place();
+    if (at.error())
+        return true;
+    readingFd = retryInterrupted([&] {
+        return fs.open(at.folder(), at.leaf(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
+    });
+    if (readingFd < 0)
+        return true;   // nothing there, or nothing this user can read: the read says so
+    struct ::stat st{};
+    if (retryInterrupted([&] { return fs.fstat(readingFd, &st); }) != 0 || !S_ISREG(st.st_mode)) {
+        letGoOfReading();
+        return true;
+    }
+    if (lockRange(readingFd, false))
+        return true;
+    letGoOfReading();
+    return false;
 }
 
 void CatalogueStore::Files::openForChange() {
@@ -134,7 +172,10 @@ void CatalogueStore::Files::openForChange() {
     // Before anything reads the catalogue: a save killed halfway left a
     // journal to put it back with. Three bytes of switches go back silently.
     takeRecovery(recoverFromJournal(fs, list.place()));
-    recoverFromJournal(fs, options.place());
+    // Three bytes of switches go back silently; a journal refused for them
+    // is told of as the catalogue's are.
+    const JournalRecovery switches = recoverFromJournal(fs, options.place());
+    opening.refusedJournals.insert(opening.refusedJournals.end(), switches.refused.begin(), switches.refused.end());
     for (FileVar* file : {&list, &options}) {
         const HeldFile& at = file->place();
         if (at.error() == 0)
@@ -146,13 +187,27 @@ void CatalogueStore::Files::openForLooking() {
     list.setReadingOnly(true);
     options.setReadingOnly(true);
     hold();
-    // Reading takes no lock, but putting a half-saved file back does; while
-    // a window or command holds it, the save may still be going on and is
-    // left alone.
+    // Reading takes no lock, but waits for a save in place that is going on
+    // (it holds the file for writing), and then holds the file so that no
+    // such save starts before the reading is done.
+    if (!holdForReading()) {
+        opening.saveInProgress = true;
+        return;
+    }
+    // Putting a half-saved file back takes the catalogue's lock. A journal
+    // left while a window or command holds it is one whose save was cut
+    // short and not taken back: the file may be half-saved.
     if (journalPending(fs, list.place())) {
+        letGoOfReading();
         const CatalogueLock looking = CatalogueLock::tryAcquire(list.place());
-        if (looking.held())
+        if (looking.held()) {
             takeRecovery(recoverFromJournal(fs, list.place()));
+        } else {
+            opening.rollbackStuck = true;
+            opening.rollbackReason = ioErrorText(io::JournalPending);
+        }
+        if (!holdForReading())
+            opening.saveInProgress = true;
     }
 }
 
@@ -171,6 +226,11 @@ bool CatalogueStore::Files::savable() {
 }
 
 void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport& report) {
+    if (lock.held() && opening.rollbackStuck) {
+        // Saved over, the half-written file would stay so for good.
+        report.failures.push_back({StoredFile::Catalogue, IoError::fromCode(io::JournalPending), false});
+        return;
+    }
     others.startSave();
     tookOthers = false;
     try {
@@ -502,6 +562,7 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
     Files& f = *files_;
     f.listRead = false;
     const bool whole = vrindel::readCatalogue(f.list, catalogue, messages);
+    f.letGoOfReading();
     // A catalogue read only in part is kept on disk like one that could not
     // be opened: writing the part back would lose the rest.
     f.listRead = whole;
@@ -516,6 +577,7 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
 void CatalogueStore::readRecords(const std::function<void(std::string_view, std::string_view)>& each) {
     open();
     vrindel::readRecords(files_->list, each);
+    files_->letGoOfReading();
 }
 
 std::string CatalogueStore::readRecordBytes(std::uint64_t& fileSize) {
@@ -528,6 +590,7 @@ std::string CatalogueStore::readRecordBytes(std::uint64_t& fileSize) {
     for (std::size_t at = 0; at < bytes.size(); at += ListRecordSize)
         list.readRecord(bytes.data() + at);
     list.close();
+    files_->letGoOfReading();
     return bytes;
 }
 

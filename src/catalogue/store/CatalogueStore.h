@@ -48,6 +48,7 @@
 #include "records/Catalogue.h"
 #include "store/format/Format.h"
 #include "store/io/FileSystem.h"
+#include "store/journal/RollbackJournal.h"
 
 namespace vrindel {
 
@@ -64,10 +65,22 @@ struct Opening {
     int catalogueError = 0;     // why the catalogue's name leads to no usable file (0: it does)
     // A save cut short in the middle of an in-place rewrite: put back, or
     // found but not put back (with why), and where its journal was.
+    // Stuck: a journal this catalogue's save could have left cannot be
+    // applied (by this user, or at all), so the catalogue may be half-saved;
+    // no save writes it until the journal's owner (or root) resolves it.
     bool rolledBack = false;
     bool rollbackStuck = false;
     std::string rollbackReason;
     std::string journal;
+    std::string journalOwner;
+    // Files named like a journal of either file that no save of this
+    // catalogue could have left (another user's, a link, a FIFO, one for
+    // another file or for the file as it was before it was written since):
+    // never applied, never removed, only told of.
+    std::vector<RefusedJournal> refusedJournals;
+    // Opened for looking: a save in place was still going on when waiting
+    // for it ran out; nothing was read.
+    bool saveInProgress = false;
 };
 
 enum class StoredFile { Catalogue, Options };
