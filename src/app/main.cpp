@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
-#include <QLocale>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -227,8 +226,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.vrindel.Vrindel"));
     QApplication::setWindowIcon(programIcon());
-    // The window speaks Slovak; what Qt itself shows follows the locale.
-    installQtTranslations(QLocale());
+    // The window speaks Slovak, and so does what Qt itself shows in it.
+    installQtTranslations();
 
     ModalMessageBoxes boxes;
     if (problem.empty() && !folder.empty()) {
