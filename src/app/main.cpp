@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
+#include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -133,10 +134,17 @@ std::string menuFolder(bool& create) {
     struct stat st {};
     if (::lstat((home + "/" + catalogueName).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return home;
     create = true;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    // Relative values are to be ignored.
-    if (dataHome && dataHome[0] == '/') return std::string(dataHome) + "/vrindel";
-    return home + "/.local/share/vrindel";
+    // The generic folder: the application's name is not set yet.
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QFile::encodeName(dataHome).toStdString() + "/vrindel";
+}
+
+// The XDG base directories' rule that relative values are to be ignored,
+// which not every Qt applies: the folders Qt finds for the window (the menu's
+// catalogue, the runtime folder of its sockets) are then absolute.
+void ignoreRelativeXdgFolders() {
+    for (const char* name : {"XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+        if (const char* value = std::getenv(name); value && value[0] != '/') ::unsetenv(name);
 }
 
 // Every missing folder on the way, private to the user as the XDG base
@@ -196,6 +204,7 @@ int main(int argc, char* argv[]) {
 
     // A folder named on the command line is checked before anything else, so
     // that a mistyped one is told even without a display.
+    ignoreRelativeXdgFolders();
     std::string problem;
     bool create = false;
     const std::string folder = request.path ? folderOf(*request.path, problem)
