@@ -18,6 +18,7 @@
 
 #include "MainUnit.h"
 #include "MessageBoxes.h"
+#include "OpenWindow.h"
 #include "QtTranslations.h"
 #include "SessionEnd.h"
 
@@ -253,10 +254,16 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // The user's window on this catalogue, however it was reached, comes to
+    // the front instead of a second one; nothing is touched.
+    if (callOpenWindow(openWindowNames(vrindel::systemFileSystem())))
+        return 0;
     TMainForm form(boxes);
     // Another window has this catalogue: it was said, and nothing was touched.
     if (form.refused())
         return 0;
+    // Named once the catalogue is there: a start creates it.
+    const OpenWindowAnswer answer(form, openWindowNames(vrindel::systemFileSystem()));
     boxes.setWindow(&form);
     const SessionEnd sessionEnd([&form] {
         form.SessionEnding();
