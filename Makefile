@@ -15,9 +15,10 @@ DIST       ?= dist
 # manager, the desktop data's validators, FAT and exFAT for removable media, the
 # shells whose completion is checked, and Syncthing for a catalogue that two
 # computers share (python3 drives it; ip brings up the loopback of the test's
-# network namespace); gettext compiles vrindel-cli's translations, and locales
-# lets a test make a Slovak locale.
-RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev libfmt-dev gettext \
+# network namespace); gettext compiles vrindel-cli's translations, po4a the
+# manual pages' (installed by `make install`), and locales lets a test make a
+# Slovak locale.
+RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev libfmt-dev gettext po4a \
                 libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core qt6-translations-l10n
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
                  libglib2.0-bin man-db shared-mime-info xvfb openbox x11-utils xdotool \

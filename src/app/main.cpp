@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
-#include <QLocale>
+#include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +18,7 @@
 
 #include "MainUnit.h"
 #include "MessageBoxes.h"
+#include "OpenWindow.h"
 #include "QtTranslations.h"
 #include "SessionEnd.h"
 #include "text/TerminalText.h"
@@ -135,10 +136,17 @@ std::string menuFolder(bool& create) {
     struct stat st {};
     if (::lstat((home + "/" + catalogueName).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return home;
     create = true;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    // Relative values are to be ignored.
-    if (dataHome && dataHome[0] == '/') return std::string(dataHome) + "/vrindel";
-    return home + "/.local/share/vrindel";
+    // The generic folder: the application's name is not set yet.
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QFile::encodeName(dataHome).toStdString() + "/vrindel";
+}
+
+// The XDG base directories' rule that relative values are to be ignored,
+// which not every Qt applies: the folders Qt finds for the window (the menu's
+// catalogue, the runtime folder of its sockets) are then absolute.
+void ignoreRelativeXdgFolders() {
+    for (const char* name : {"XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+        if (const char* value = std::getenv(name); value && value[0] != '/') ::unsetenv(name);
 }
 
 // Every missing folder on the way, private to the user as the XDG base
@@ -198,6 +206,7 @@ int main(int argc, char* argv[]) {
 
     // A folder named on the command line is checked before anything else, so
     // that a mistyped one is told even without a display.
+    ignoreRelativeXdgFolders();
     std::string problem;
     bool create = false;
     const std::string folder = request.path ? folderOf(*request.path, problem)
@@ -228,8 +237,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.vrindel.Vrindel"));
     QApplication::setWindowIcon(programIcon());
-    // The window speaks Slovak; what Qt itself shows follows the locale.
-    installQtTranslations(QLocale());
+    // The window speaks Slovak, and so does what Qt itself shows in it.
+    installQtTranslations();
 
     ModalMessageBoxes boxes;
     if (problem.empty() && !folder.empty()) {
@@ -246,10 +255,16 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // The user's window on this catalogue, however it was reached, comes to
+    // the front instead of a second one; nothing is touched.
+    if (callOpenWindow(openWindowNames(vrindel::systemFileSystem())))
+        return 0;
     TMainForm form(boxes);
     // Another window has this catalogue: it was said, and nothing was touched.
     if (form.refused())
         return 0;
+    // Named once the catalogue is there: a start creates it.
+    const OpenWindowAnswer answer(form, openWindowNames(vrindel::systemFileSystem()));
     boxes.setWindow(&form);
     const SessionEnd sessionEnd([&form] {
         form.SessionEnding();

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTest>
 
 #include <csignal>
@@ -21,6 +22,7 @@
 #include "store/format/FileLayer.h"
 #include "store/CatalogueStore.h"
 #include "MainUnit.h"
+#include "OpenWindow.h"
 #include "SessionEnd.h"
 
 using Call = vrindel::FileSystem::Call;
@@ -499,6 +501,31 @@ private slots:
         QVERIFY(boxes.shown.isEmpty());
         QVERIFY(first.close());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Prvý", "1"}, {"Druhý", "2"}}));
+    }
+
+    // A second start calls the open window by the catalogue, not by the path
+    // that reached it: a linked folder and a hard link in another folder
+    // reach the same window's name, another folder's catalogue none of them.
+    void theOpenWindowIsCalledByTheCatalogue() {
+        writeCatalogue({{"Prvý", "1"}});
+        const QString here = QDir::currentPath();
+        const auto back = qScopeGuard([&] { QDir::setCurrent(here); });
+        QVERIFY(QDir().mkdir(QStringLiteral("other")) && QDir().mkdir(QStringLiteral("linked")));
+        QCOMPARE(::symlink(qPrintable(here), "link"), 0);
+        QCOMPARE(::link("Zoznam.dat", "linked/Zoznam.dat"), 0);
+        writeFile(QStringLiteral("other/Zoznam.dat"), catalogueBytes({{"Prvý", "1"}}));
+
+        const auto namesIn = [&](const QString& folder) {
+            QDir::setCurrent(here + QLatin1Char('/') + folder);
+            const QStringList names = openWindowNames(vrindel::systemFileSystem());
+            QDir::setCurrent(here);
+            return QSet<QString>(names.begin(), names.end());
+        };
+        const QSet<QString> names = namesIn(QStringLiteral("."));
+        QVERIFY(!names.isEmpty());
+        QCOMPARE(namesIn(QStringLiteral("link")), names);
+        QVERIFY(namesIn(QStringLiteral("linked")).intersects(names));
+        QVERIFY(!namesIn(QStringLiteral("other")).intersects(names));
     }
 
     // A save killed between naming its new file and renaming it leaves a
