@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Folders.h"
 #include "MainUnit.h"
 #include "MessageBoxes.h"
 #include "QtTranslations.h"
@@ -39,6 +40,8 @@ constexpr const char* help =
     "  --menu     without FOLDER, work where the desktop menu does: in\n"
     "             $XDG_DATA_HOME/vrindel (~/.local/share/vrindel), created\n"
     "             when missing, or in the home folder if ~/Zoznam.dat exists\n"
+    "\n"
+    "Without FOLDER and --menu, the folder VRINDEL_DIR names, if set.\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
@@ -126,29 +129,6 @@ std::string homeFolder() {
     return QFile::encodeName(QDir::homePath()).toStdString();
 }
 
-// From the menu, a catalogue already in the home folder stays there, so that
-// nobody's records seem to vanish; otherwise the catalogue gets a folder of
-// its own under the XDG data folder instead of cluttering the home folder.
-std::string menuFolder(bool& create) {
-    const std::string home = homeFolder();
-    struct stat st {};
-    if (::lstat((home + "/" + catalogueName).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return home;
-    create = true;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    // Relative values are to be ignored.
-    if (dataHome && dataHome[0] == '/') return std::string(dataHome) + "/vrindel";
-    return home + "/.local/share/vrindel";
-}
-
-// Every missing folder on the way, private to the user as the XDG base
-// directories are meant to be.
-void createFolders(const std::string& path) {
-    for (std::size_t end = path.find('/', 1); ; end = path.find('/', end + 1)) {
-        (void)::mkdir(path.substr(0, end).c_str(), 0700);
-        if (end == std::string::npos) break;
-    }
-}
-
 // Qt ends the program with a fatal message when the windowing system cannot
 // be reached, and aborts. While the application object is being made, its
 // messages are held back: on that failure the user gets one line instead of
@@ -199,9 +179,19 @@ int main(int argc, char* argv[]) {
     // that a mistyped one is told even without a display.
     std::string problem;
     bool create = false;
-    const std::string folder = request.path ? folderOf(*request.path, problem)
-                               : request.menu ? menuFolder(create)
-                                              : std::string();
+    // The rule vrindel-cli follows too: a folder given, the menu's, the
+    // one VRINDEL_DIR names, the current one.
+    const std::optional<std::string> named = request.path ? request.path
+                                             : request.menu ? std::nullopt
+                                                            : vrindel::defaultFolder();
+    std::string folder;
+    if (named) {
+        folder = folderOf(*named, problem);
+    } else if (request.menu) {
+        const vrindel::MenuFolder menu = vrindel::menuFolder(homeFolder());
+        folder = menu.path;
+        create = menu.create;
+    }
     if (!problem.empty() && !request.menu) {
         std::fprintf(stderr, "vrindel: %s\n", problem.c_str());
         return 1;
@@ -232,7 +222,7 @@ int main(int argc, char* argv[]) {
 
     ModalMessageBoxes boxes;
     if (problem.empty() && !folder.empty()) {
-        if (create) createFolders(folder);
+        if (create) vrindel::createFolders(folder);
         if (::chdir(folder.c_str()) != 0) problem = folder + ": " + std::strerror(errno);
     }
     if (!problem.empty()) {

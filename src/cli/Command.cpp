@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Folders.h"
 #include "Messages.h"
 #include "Texts.h"
 
@@ -36,6 +37,17 @@ bool readableOnly() {
 }  // namespace
 
 void setFolder(const std::string& folder) { folder_ = folder; }
+
+Failure noCatalogueHere() {
+    const std::string menu = menuFolder(homeFolder()).path + "/" + ListFileName;
+    struct stat st {};
+    if (::stat(menu.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !sameFile(menu, ListFileName))
+        return Failure(exitcode::FileError,
+                       tr("{0}: no catalogue in this folder; the desktop menu's catalogue is {1} (vrindel-cli --menu "
+                          "works on it)",
+                          shown(ListFileName), menu));
+    return Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+}
 
 std::string shown(const std::string& name) {
     if (folder_.empty() || folder_ == ".")
@@ -120,7 +132,7 @@ void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue) {
     // disc, or one the user may only read, can be listed.
     tellOfRecovery(store.openForLooking());
     if (!store.catalogueExists())
-        throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+        throw noCatalogueHere();
     Messages messages;
     bool whole = true;
     try {
@@ -159,7 +171,7 @@ void Command::readForChanging(Change& change, bool mayCreate) {
     }
     if (!change.store.catalogueExists()) {
         if (!mayCreate)
-            throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+            throw noCatalogueHere();
         change.store.startEmpty();
         return;
     }
