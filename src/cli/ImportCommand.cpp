@@ -39,7 +39,7 @@ public:
         app_->add_flag("--lines", lines_,
                        _("FILE holds one name a line (from ls or find: a path's last part is the name), "
                          "all at the --location given"));
-        app_->add_option("--location", location_, _("the location of every name read with --lines"))->option_text("LABEL");
+        app_->add_option("--location", location_, _("the location of every name read with --lines"))->option_text(_("LABEL"));
         app_->add_flag("--update", update_,
                        _("a row whose name is listed gives that record its location instead of being refused"));
         app_->add_flag("--dry-run", dryRun_, _("check every row and say what would be imported; write nothing"));

@@ -63,7 +63,7 @@ public:
                   "  vrindel-cli scan ~/Archiv --location 'Polica 2' --recursive --extensions zip,rar,7z")) {
         app_->add_option("DIR", dir_, _("the folder to look into"))->required();
         app_->add_option("--location", location_, _("where the files are kept (default: the volume label)"))
-            ->option_text("LABEL");
+            ->option_text(_("LABEL"));
         app_->add_flag("-r,--recursive", recursive_, _("look into the folders within it too"));
         app_->add_option("--extensions", extensions_, _("only files with these extensions, letter case ignored"))
             ->delimiter(',')

@@ -100,20 +100,20 @@ std::string parserMessage(const CLI::Error& e) {
 // Every word the parser took for no option or value of the command, in the
 // order typed (the parser's own message lists them backwards), told in one
 // message; empty when there are none.
-std::string extrasMessage(CLI::App& app, int argc, char** argv) {
-    std::vector<std::string> left = app.remaining();
-    const CLI::App* command = nullptr;
-    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
-        const std::vector<std::string> own = sub->remaining();
-        if (sub->parsed() || !own.empty())
-            command = sub;
-        left.insert(left.end(), own.begin(), own.end());
-    }
+std::string extrasMessage(const CLI::App& app, int argc, char** argv) {
+    // Each word with the command it was given to (none: the program's own).
+    std::vector<std::pair<std::string, const CLI::App*>> left;
+    for (const std::string& word : app.remaining())
+        left.emplace_back(word, nullptr);
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+        for (const std::string& word : sub->remaining())
+            left.emplace_back(word, sub);
     if (left.empty())
         return {};
     std::vector<bool> used(std::size_t(argc), false);
     std::vector<std::pair<int, std::string>> placed;
-    for (const std::string& word : left) {
+    std::vector<const CLI::App*> owners(std::size_t(argc) + 1, nullptr);
+    for (const auto& [word, owner] : left) {
         int at = argc;
         for (int i = 1; i < argc; ++i)
             if (!used[std::size_t(i)] && word == argv[i]) {
@@ -122,10 +122,12 @@ std::string extrasMessage(CLI::App& app, int argc, char** argv) {
                 break;
             }
         placed.emplace_back(at, word);
+        owners[std::size_t(at)] = owner;
     }
     std::stable_sort(placed.begin(), placed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [at, word] : placed)
         if (word.size() > 1 && word[0] == '-') {
+            const CLI::App* command = owners[std::size_t(at)];
             if (!command)
                 return tr("{0} is not an option (vrindel-cli --help lists them)", word);
             const std::string name = command->get_name();
