@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Folders.h"
 #include "MainUnit.h"
 #include "MessageBoxes.h"
 #include "OpenWindow.h"
@@ -41,6 +42,8 @@ constexpr const char* help =
     "  --menu     without FOLDER, work where the desktop menu does: in\n"
     "             $XDG_DATA_HOME/vrindel (~/.local/share/vrindel), created\n"
     "             when missing, or in the home folder if ~/Zoznam.dat exists\n"
+    "\n"
+    "Without FOLDER and --menu, the folder VRINDEL_DIR names, if set.\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
@@ -128,34 +131,12 @@ std::string homeFolder() {
     return QFile::encodeName(QDir::homePath()).toStdString();
 }
 
-// From the menu, a catalogue already in the home folder stays there, so that
-// nobody's records seem to vanish; otherwise the catalogue gets a folder of
-// its own under the XDG data folder instead of cluttering the home folder.
-std::string menuFolder(bool& create) {
-    const std::string home = homeFolder();
-    struct stat st {};
-    if (::lstat((home + "/" + catalogueName).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return home;
-    create = true;
-    // The generic folder: the application's name is not set yet.
-    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return QFile::encodeName(dataHome).toStdString() + "/vrindel";
-}
-
 // The XDG base directories' rule that relative values are to be ignored,
-// which not every Qt applies: the folders Qt finds for the window (the menu's
+// which not every Qt applies: the folders found for the window (the menu's
 // catalogue, the runtime folder of its sockets) are then absolute.
 void ignoreRelativeXdgFolders() {
     for (const char* name : {"XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
         if (const char* value = std::getenv(name); value && value[0] != '/') ::unsetenv(name);
-}
-
-// Every missing folder on the way, private to the user as the XDG base
-// directories are meant to be.
-void createFolders(const std::string& path) {
-    for (std::size_t end = path.find('/', 1); ; end = path.find('/', end + 1)) {
-        (void)::mkdir(path.substr(0, end).c_str(), 0700);
-        if (end == std::string::npos) break;
-    }
 }
 
 // Qt ends the program with a fatal message when the windowing system cannot
@@ -209,9 +190,19 @@ int main(int argc, char* argv[]) {
     ignoreRelativeXdgFolders();
     std::string problem;
     bool create = false;
-    const std::string folder = request.path ? folderOf(*request.path, problem)
-                               : request.menu ? menuFolder(create)
-                                              : std::string();
+    // The rule vrindel-cli follows too: a folder given, the menu's, the
+    // one VRINDEL_DIR names, the current one.
+    const std::optional<std::string> named = request.path ? request.path
+                                             : request.menu ? std::nullopt
+                                                            : vrindel::defaultFolder();
+    std::string folder;
+    if (named) {
+        folder = folderOf(*named, problem);
+    } else if (request.menu) {
+        const vrindel::MenuFolder menu = vrindel::menuFolder(homeFolder());
+        folder = menu.path;
+        create = menu.create;
+    }
     if (!problem.empty() && !request.menu) {
         std::fprintf(stderr, "vrindel: %s\n", vrindel::printable(problem).c_str());
         return 1;
@@ -242,7 +233,7 @@ int main(int argc, char* argv[]) {
 
     ModalMessageBoxes boxes;
     if (problem.empty() && !folder.empty()) {
-        if (create) createFolders(folder);
+        if (create) vrindel::createFolders(folder);
         if (::chdir(folder.c_str()) != 0) problem = folder + ": " + std::strerror(errno);
     }
     if (!problem.empty()) {

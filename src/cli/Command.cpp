@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Folders.h"
 #include "Messages.h"
 #include "Texts.h"
 #include "store/held/HeldFile.h"
@@ -37,6 +38,17 @@ bool readableOnly() {
 }  // namespace
 
 void setFolder(const std::string& folder) { folder_ = folder; }
+
+Failure noCatalogueHere() {
+    const std::string menu = menuFolder(homeFolder()).path + "/" + ListFileName;
+    struct stat st {};
+    if (::stat(menu.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !sameFile(menu, ListFileName))
+        return Failure(exitcode::FileError,
+                       tr("{0}: no catalogue in this folder; the desktop menu's catalogue is {1} (vrindel-cli --menu "
+                          "works on it)",
+                          shown(ListFileName), menu));
+    return Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+}
 
 std::string shown(const std::string& name) {
     if (folder_.empty() || folder_ == ".")
@@ -168,7 +180,7 @@ void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue) {
     if (opening.rollbackStuck)
         warn(stuckJournalText(opening));
     if (!store.catalogueExists())
-        throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+        throw noCatalogueHere();
     Messages messages;
     bool whole = true;
     try {
@@ -209,7 +221,7 @@ void Command::readForChanging(Change& change, bool mayCreate) {
     }
     if (!change.store.catalogueExists()) {
         if (!mayCreate)
-            throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+            throw noCatalogueHere();
         change.store.startEmpty();
         return;
     }

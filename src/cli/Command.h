@@ -46,6 +46,10 @@ void setFolder(const std::string& folder);
 // "DIR/Zoznam.dat" under -C.
 std::string shown(const std::string& name);
 
+// "no catalogue in this folder" (exit 3), naming the desktop menu's
+// catalogue when there is one elsewhere: the user may have meant that one.
+Failure noCatalogueHere();
+
 void warn(const std::string& message);   // "vrindel-cli: " + message, on stderr
 // Ends the command (exit 2) when standard output is the catalogue file or
 // the switches file, by any of their names (`vrindel-cli export >>
@@ -89,6 +93,9 @@ public:
     Command& operator=(const Command&) = delete;
 
     bool chosen() const { return app_->parsed(); }
+    // Whether the command, as given, makes a catalogue where there is none:
+    // only then is the menu's folder made for it.
+    virtual bool createsCatalogue() const { return false; }
     virtual int run() = 0;
 
 protected:
@@ -160,5 +167,6 @@ std::unique_ptr<Command> makeImport(CLI::App& app);
 std::unique_ptr<Command> makeCheck(CLI::App& app);
 std::unique_ptr<Command> makeScan(CLI::App& app);
 std::unique_ptr<Command> makeMerge(CLI::App& app);
+std::unique_ptr<Command> makeCompleteNames(CLI::App& app);
 
 }  // namespace vrindel::cli

@@ -923,6 +923,59 @@ TEST_F(Cli, ACopyWithACommonVersionBringsItsDeletesAndMoves) {
     EXPECT_FALSE(std::filesystem::exists(dir.file(copy)));
 }
 
+// The catalogue the desktop menu's window works on, from any folder: named
+// by --menu, by VRINDEL_DIR as a default, and in the message of a folder
+// without one. Only a command that makes a catalogue makes its folder.
+TEST_F(Cli, TheMenusCatalogueIsReachedFromTheShell) {
+    const std::string home = dir.file("home");
+    std::filesystem::create_directories(dir.file("work"));
+    std::filesystem::create_directories(home);
+    as = "HOME=" + quoted(home) + " XDG_DATA_HOME= VRINDEL_DIR= ";
+    const std::string menu = home + "/.local/share/vrindel";
+
+    Result r = run({"--menu", "list"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_FALSE(std::filesystem::exists(menu)) << "a look made the menu's folder";
+    r = run({"-C", "work", "list"});
+    EXPECT_EQ(r.err, "vrindel-cli: work/Zoznam.dat: no catalogue in this folder\n");
+    r = run({"--menu", "add", "Chata", "CD 1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(menu + "/Zoznam.dat"), record("Chata") + record("CD 1"));
+
+    r = run({"-C", "work", "list"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "vrindel-cli: work/Zoznam.dat: no catalogue in this folder; the desktop menu's catalogue is " +
+                         menu + "/Zoznam.dat (vrindel-cli --menu works on it)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("work/Zoznam.dat")));
+    EXPECT_EQ(run({"--menu", "list", "--format", "csv"}).out, "name,location\r\nChata,CD 1\r\n");
+
+    // VRINDEL_DIR is the default of both programs; -C and --menu win over it.
+    makeCatalogue({{"Dom", "Polica"}});
+    as = "HOME=" + quoted(home) + " XDG_DATA_HOME= VRINDEL_DIR=" + quoted(menu) + " ";
+    EXPECT_EQ(run({"find", "chata", "--format", "csv"}).out, "name,location\r\nChata,CD 1\r\n");
+    EXPECT_EQ(run({"-C", ".", "list", "--format", "csv"}).out, "name,location\r\nDom,Polica\r\n");
+    as = "HOME=" + quoted(home) + " XDG_DATA_HOME= VRINDEL_DIR=" + quoted(dir.file("work")) + " ";
+    EXPECT_EQ(run({"--menu", "list", "--format", "csv"}).out, "name,location\r\nChata,CD 1\r\n");
+    EXPECT_EQ(run({"list"}).code, 3);
+
+    // What export writes to a pipe, import reads from one, and check tells
+    // scripts in JSON.
+    as = "HOME=" + quoted(home) + " XDG_DATA_HOME= VRINDEL_DIR= ";
+    const Result exported = run({"--menu", "export"});
+    r = run({"-C", "work", "import", "-"}, exported.out);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(dir.file("work/Zoznam.dat")), record("Chata") + record("CD 1"));
+    r = run({"-q", "-C", "work", "import", "--update", "-"}, exported.out);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    makeCatalogue({{"Dom", "Polica"}, {"DOM", "CD 2"}});
+    r = run({"check", "--format", "json"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("\"records\": 2,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"problems\": 1,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the name \\\"DOM\\\" is listed twice"), std::string::npos) << r.out;
+}
+
 TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
     makeCatalogue({{"Chata", "CD 1"}});
     writeBytes(dir.file("records.txt"), "name,location\n");
@@ -951,6 +1004,14 @@ TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
         {{"import", "absent.csv"}, 3, "absent.csv: cannot open: No such file or directory"},
         {{"--version"}, 0, "vrindel-cli 2.1"},
         {{"import", "--help"}, 0, "--skip-invalid"},
+        // Each kind of mistake the parser finds, the words in the order typed.
+        {{"list", "a", "b"}, 2, "The following arguments were not expected: a b"},
+        {{"check", "--format", "json", "x", "y"}, 2, "The following arguments were not expected: x y"},
+        {{"delete", "-weird"}, 2, "-weird is not an option of delete; a name that starts with - goes after --, as in: "
+                                  "vrindel-cli delete -- -weird"},
+        {{"list", "--format"}, 2, "--format needs a value"},
+        {{"--menu", "-C", ".", "list"}, 2, "cannot go together"},
+        {{"--bogus", "list"}, 2, "--bogus is not an option (vrindel-cli --help lists them)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args[0] + " " + c.args.back());
@@ -989,6 +1050,15 @@ TEST_F(Cli, MessagesAreInTheUsersLanguageAndDataIsNot) {
         {{"lsit"}, 2, "„lsit“ nie je príkaz; mysleli ste „list“?"},
         {{"help", "add"}, 0, "Použitie: vrindel-cli add [VOĽBY] NAME LOCATION"},
         {{"add", "Dom"}, 2, "LOCATION je povinný údaj"},
+        // Each kind of the parser's mistakes, whatever the parser calls it.
+        {{"list", "--bogus"}, 2, "--bogus nie je voľba príkazu list (vypíše ich vrindel-cli help list)"},
+        {{"list", "--format"}, 2, "--format potrebuje hodnotu"},
+        {{"list", "a", "b"}, 2, "Tieto argumenty sú navyše: a b"},
+        {{"list", "--format", "xml"}, 2, "--format: xml nie je jedna z možností {csv,json,text,tsv}"},
+        {{"--menu", "-C", ".", "list"}, 2, "--directory a --menu sa nedajú použiť spolu"},
+        {{"-q"}, 2, "Chýba príkaz"},
+        {{"-C", "three", "check", "--format", "jsn"}, 2, "--format: jsn nie je jedna z možností {text,json}"},
+        {{"help", "scan"}, 0, "--location MENOVKA"},
         {{"-C", "sub", "delete", "x\x1b]0;t\x07"}, 1, "sub/Zoznam.dat: žiadny záznam s názvom „x\\x1b]0;t\\x07“"},
         // The three plural forms: 1, 2 to 4, 5 and more.
         {{"-C", "one", "check"}, 0, "one/Zoznam.dat: veľkosť 64 B, 1 záznam\n"},
