@@ -15,11 +15,11 @@ DIST       ?= dist
 # manager, the desktop data's validators, FAT and exFAT for removable media, the
 # shells whose completion is checked, and Syncthing for a catalogue that two
 # computers share (python3 drives it; ip brings up the loopback of the test's
-# network namespace); gettext compiles vrindel-cli's translations, and locales
-# lets a test make a Slovak locale. vrindel-cli writes and reads workbooks
-# with libxlsxwriter, libzip and expat, and a test takes one through
-# LibreOffice Calc.
-RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev libfmt-dev gettext \
+# network namespace); gettext compiles vrindel-cli's translations, po4a the
+# manual pages' (installed by `make install`), and locales lets a test make a
+# Slovak locale. vrindel-cli writes and reads workbooks with libxlsxwriter,
+# libzip and expat, and a test takes one through LibreOffice Calc.
+RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev libfmt-dev gettext po4a \
                 libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core qt6-translations-l10n \
                 libxlsxwriter-dev libzip-dev libexpat1-dev
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
@@ -154,7 +154,7 @@ sanitize: sanitize-deps
 # Each libFuzzer target for FUZZ_SECONDS on a copy of its seed corpus; a
 # crash, a leak or a failed check stops the run with the input kept.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := zoznam options import workbook
+FUZZ_TARGETS := zoznam options import journal workbook
 
 fuzz: sanitize-deps
 	CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRINDEL_FUZZ=ON -DVRINDEL_WERROR=$(WERROR) \

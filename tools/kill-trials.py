@@ -57,6 +57,11 @@ class Trial:
             subprocess.run(["chmod", "-R", "u+w", self.folder])
             shutil.rmtree(self.folder)
         os.mkdir(self.folder)
+        # Journals a trial left in the state folder are of its file alone.
+        state = os.path.join(scratch, "state", "vrindel")
+        if os.path.isdir(state):
+            for name in os.listdir(state):
+                os.unlink(os.path.join(state, name))
         self.list = os.path.join(self.folder, "Zoznam.dat")
         with open(self.list, "wb") as f:
             f.write(base)
@@ -135,6 +140,8 @@ def main():
     parser.add_argument("--programs", default="cli")
     parser.add_argument("--reasons", default="link,folder")
     parser.add_argument("--display", default=os.environ.get("DISPLAY", ":99"))
+    parser.add_argument("--kill-rollbacks", type=float, default=0.5,
+                        help="share of trials whose putting back is killed as well, once or twice")
     args = parser.parse_args()
 
     scratch = tempfile.mkdtemp(prefix="vrindel-kill-")
@@ -149,6 +156,7 @@ def main():
             f.write("Novy%07d.zip,DVD %d\n" % (i, i % 50))
     os.chmod(extra, 0o644)
     old = hashlib.sha256(base).hexdigest()
+    state_folder = os.path.join(scratch, "state", "vrindel")
 
     results = []
     for program in args.programs.split(","):
@@ -165,7 +173,7 @@ def main():
                     run_window(trial, args.display, None)
                 took = time.monotonic() - start
                 new = sha(trial.list)
-                torn = rolled_back = whole_new = 0
+                torn = rolled_back = whole_new = rollbacks_killed = 0
                 count = args.trials // len(changes)
                 for _ in range(count):
                     trial = Trial(scratch, base, reason)
@@ -174,8 +182,22 @@ def main():
                         run_cli(trial, change, extra, delay)
                     else:
                         run_window(trial, args.display, delay)
-                    opened = subprocess.run(trial.user + [os.path.join(BIN, "vrindel-cli"), "-C", trial.folder,
-                                                          "check"], env=trial.env, capture_output=True, text=True)
+                    check = trial.user + [os.path.join(BIN, "vrindel-cli"), "-C", trial.folder, "check"]
+                    # The putting back killed half-way too, once or twice:
+                    # the journal must still put the file back whole.
+                    if random.random() < args.kill_rollbacks:
+                        for _ in range(random.choice([1, 2])):
+                            folders = [f for f in (trial.folder, state_folder) if os.path.isdir(f)]
+                            if not any(n.endswith(".journal") for f in folders for n in os.listdir(f)):
+                                break
+                            proc = subprocess.Popen(check, env=trial.env, stdout=subprocess.DEVNULL,
+                                                    stderr=subprocess.DEVNULL)
+                            time.sleep(random.uniform(0, took * 0.3))
+                            if proc.poll() is None:
+                                proc.kill()
+                                rollbacks_killed += 1
+                            proc.wait()
+                    opened = subprocess.run(check, env=trial.env, capture_output=True, text=True)
                     now = sha(trial.list)
                     if now == old:
                         rolled_back += "undone from its journal" in opened.stderr
@@ -183,9 +205,9 @@ def main():
                         whole_new += 1
                     else:
                         torn += 1
-                results.append((program, reason, change, count, torn, rolled_back, whole_new, took))
-                print("%-6s %-6s %-6s trials %4d  torn %3d  rolled back %4d  new %4d  (a change takes %.2f s)"
-                      % results[-1], flush=True)
+                results.append((program, reason, change, count, torn, rolled_back, whole_new, rollbacks_killed, took))
+                print("%-6s %-6s %-6s trials %4d  torn %3d  rolled back %4d  new %4d  putting back killed %3d  "
+                      "(a change takes %.2f s)" % results[-1], flush=True)
     subprocess.run(["chmod", "-R", "u+w", scratch])
     shutil.rmtree(scratch)
     total = sum(r[3] for r in results)

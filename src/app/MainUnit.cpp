@@ -16,6 +16,7 @@
 #include "Errors.h"
 #include "MessageBoxes.h"
 #include "text/RecordText.h"
+#include "text/TerminalText.h"
 #include "RecordTextInput.h"
 #include "StatusBar.h"
 #include "WindowFrame.h"
@@ -31,6 +32,9 @@ constexpr const char* OptionsFailedQuestion =
     "Nastavenia (Options.dat) sa nepodarilo ulo\u017ei\u0165. Zavrie\u0165 program bez ulo\u017eenia?";
 constexpr const char* UnreadQuestion =
     "S\u00fabor so zoznamom sa nepodarilo pre\u010d\u00edta\u0165, zmeny sa neulo\u017eia. Zavrie\u0165 program?";
+constexpr const char* HalfSavedQuestion =
+    "Zoznam m\u00f4\u017ee by\u0165 ulo\u017een\u00fd len s\u010dasti a k\u00fdm sa jeho \u017eurn\u00e1l "
+    "nevyrie\u0161i, zmeny sa neulo\u017eia. Zavrie\u0165 program?";
 constexpr const char* CloseWithoutSaving = "Zavrie\u0165 bez ulo\u017eenia";
 constexpr const char* KeepOpen = "Necha\u0165 otvoren\u00e9";
 constexpr const char* MergeCopies = "Zl\u00fa\u010di\u0165";
@@ -181,12 +185,22 @@ void TMainForm::listFileMissing() {
 
 void TMainForm::tellOfRecovery() {
     const vrindel::Opening& opening = store_.opening();
+    const QString caption = QString::fromUtf8(vrindel::FileMessageCaption);
+    if (!opening.refusedJournals.empty()) {
+        QStringList journals;
+        for (const vrindel::RefusedJournal& refused : opening.refusedJournals)
+            journals << QString::fromStdString(refused.journal);
+        boxes_.warning(caption, refusedJournalsText(journals));
+    }
     if (!opening.rolledBack && !opening.rollbackStuck)
         return;
     const QString file = QString::fromStdString(store_.cataloguePath());
-    const QString caption = QString::fromUtf8(vrindel::FileMessageCaption);
+    // Stuck, the catalogue is not saved over until the journal's owner (or
+    // root) opens it: the half-written file would stay so for good.
     if (opening.rollbackStuck)
-        boxes_.warning(caption, notRolledBackText(file, QString::fromStdString(opening.rollbackReason)));
+        boxes_.warning(caption, notRolledBackText(file, stuckReasonText(QString::fromStdString(opening.rollbackReason),
+                                                                        QString::fromStdString(opening.journal),
+                                                                        QString::fromStdString(opening.journalOwner))));
     else
         boxes_.information(caption, rolledBackText(file));
 }
@@ -295,6 +309,7 @@ vrindel::SaveReport TMainForm::saveAll() {
 void TMainForm::FormClose() {
     lastClose_ = {};
     lastClose_ = saveAll();
+    lastSaveFailed_ = !lastClose_.ok();
     tellOfConflicts(lastClose_);
     if (!lastClose_.ok())
         throw lastClose_.failures.front().error;
@@ -314,8 +329,10 @@ void TMainForm::SessionEnding() {
     } catch (const std::exception& e) {
         unsaved << QString::fromUtf8(e.what());
     }
+    lastSaveFailed_ = !unsaved.isEmpty();
     if (!unsaved.isEmpty())
-        std::fprintf(stderr, "vrindel: not saved: %s\n", unsaved.join(QStringLiteral(", ")).toLocal8Bit().constData());
+        std::fprintf(stderr, "vrindel: not saved: %s\n",
+                     vrindel::printable(unsaved.join(QStringLiteral(", ")).toLocal8Bit().toStdString()).c_str());
     close();
 }
 
@@ -332,7 +349,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     // Changes to a catalogue that could not be read cannot be saved; they
     // are not dropped without asking.
     if (!unsavedAccepted_ && !store_.catalogueSavable() && catalogue_.changed()) {
-        if (!userClosesWithoutSaving(UnreadQuestion)) {
+        if (!userClosesWithoutSaving(store_.opening().rollbackStuck ? HalfSavedQuestion : UnreadQuestion)) {
             event->ignore();
             return;
         }

@@ -95,6 +95,9 @@ public:
     // could not be read at start-up.
     bool catalogueUnread() { return !store_.catalogueSavable(); }
     bool refused() const { return refused_; }
+    // Whether the last save of a close or of the session's end failed (or
+    // left changes unsaved): the program then ends with a non-zero status.
+    bool lastSaveFailed() const { return lastSaveFailed_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -155,6 +158,7 @@ private:
     bool ending_ = false;
     int failedCloses_ = 0;
     vrindel::SaveReport lastClose_;  // what the last close's save did
+    bool lastSaveFailed_ = false;
     bool unsavedAccepted_ = false;  // the user let the changes to an unread catalogue go
     bool positioned_ = false;       // centred on the primary screen once, when first shown
 

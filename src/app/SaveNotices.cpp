@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "text/TerminalText.h"
+
 QString rolledBackText(const QString& file) {
     return QStringLiteral("Posledné ukladanie zoznamu sa nedokončilo. Súbor\n%1\nbol vrátený do stavu pred ním.")
         .arg(file);
@@ -11,6 +13,18 @@ QString notRolledBackText(const QString& file, const QString& reason) {
     return QStringLiteral("Posledné ukladanie zoznamu sa nedokončilo a súbor\n%1\nsa nepodarilo vrátiť do stavu "
                           "pred ním (%2). Zoznam môže byť neúplný; pri ďalšom otvorení sa to skúsi znova.")
         .arg(file, reason);
+}
+
+QString stuckReasonText(const QString& reason, const QString& journal, const QString& owner) {
+    if (journal.isEmpty())
+        return reason;
+    return QStringLiteral("%1; žurnál %2 vyrieši %3 alebo root, dovtedy sa zoznam neukladá").arg(reason, journal, owner);
+}
+
+QString refusedJournalsText(const QStringList& journals) {
+    return QStringLiteral("Tieto súbory majú meno žurnálu ukladania zoznamu, ale jeho ukladanie ich nemohlo "
+                          "zanechať. Neboli použité ani zmazané:\n%1")
+        .arg(journals.join(QLatin1Char('\n')));
 }
 
 QString conflictsText(std::size_t count, const QString& file) {
@@ -28,25 +42,29 @@ QString conflictsText(std::size_t count, const QString& file) {
     return count == 1 ? text.arg(file) : text.arg(count).arg(file);
 }
 
-QString copiesQuestion(std::size_t count, std::size_t copies) {
+namespace {
+
+// "Synchronizácia zanechala kópiu (kópie) zoznamu, v ktorej (ktorých) " and
+// the rest in Slovak's three counts: je 1 záznam, sú 2 až 4 záznamy, je 5 a
+// viac záznamov.
+QString aboutCopies(std::size_t count, std::size_t copies, const char* one, const char* few, const char* many) {
     const QString left = copies == 1 ? QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej ")
                                      : QStringLiteral("Synchronizácia zanechala kópie zoznamu, v ktorých ");
-    // Slovak counts: je 1 záznam, sú 2 až 4 záznamy, je 5 a viac záznamov.
-    const QString records =
-        count == 1 ? QStringLiteral("je 1 záznam, ktorý v zozname nie je. Zlúčiť ho do zoznamu?")
-        : count <= 4 ? QStringLiteral("sú %1 záznamy, ktoré v zozname nie sú. Zlúčiť ich do zoznamu?").arg(count)
-                     : QStringLiteral("je %1 záznamov, ktoré v zozname nie sú. Zlúčiť ich do zoznamu?").arg(count);
-    return left + records;
+    return left + (count == 1 ? QString::fromUtf8(one) : QString::fromUtf8(count <= 4 ? few : many).arg(count));
+}
+
+}  // namespace
+
+QString copiesQuestion(std::size_t count, std::size_t copies) {
+    return aboutCopies(count, copies, "je 1 záznam, ktorý v zozname nie je. Zlúčiť ho do zoznamu?",
+                       "sú %1 záznamy, ktoré v zozname nie sú. Zlúčiť ich do zoznamu?",
+                       "je %1 záznamov, ktoré v zozname nie sú. Zlúčiť ich do zoznamu?");
 }
 
 QString copiesChangesQuestion(std::size_t count, std::size_t copies) {
-    const QString left = copies == 1 ? QStringLiteral("Synchronizácia zanechala kópiu zoznamu, v ktorej ")
-                                     : QStringLiteral("Synchronizácia zanechala kópie zoznamu, v ktorých ");
-    const QString records =
-        count == 1 ? QStringLiteral("je 1 záznam zmazaný alebo presunutý. Prevziať túto zmenu do zoznamu?")
-        : count <= 4 ? QStringLiteral("sú %1 záznamy zmazané alebo presunuté. Prevziať tieto zmeny do zoznamu?").arg(count)
-                     : QStringLiteral("je %1 záznamov zmazaných alebo presunutých. Prevziať tieto zmeny do zoznamu?").arg(count);
-    return left + records;
+    return aboutCopies(count, copies, "je 1 záznam zmazaný alebo presunutý. Prevziať túto zmenu do zoznamu?",
+                       "sú %1 záznamy zmazané alebo presunuté. Prevziať tieto zmeny do zoznamu?",
+                       "je %1 záznamov zmazaných alebo presunutých. Prevziať tieto zmeny do zoznamu?");
 }
 
 QString copiesConflictsText(std::size_t count, const QString& file) {
@@ -63,7 +81,7 @@ QString copiesConflictsText(std::size_t count, const QString& file) {
 QStringList tellOfSaveOnTerminal(const vrindel::SaveReport& report) {
     if (report.conflicts)
         std::fprintf(stderr, "vrindel: %zu records another program wrote could not be merged; they are in %s\n",
-                     report.conflicts, report.conflictFile.c_str());
+                     report.conflicts, vrindel::printable(report.conflictFile).c_str());
     QStringList unsaved;
     for (const vrindel::SaveReport::Failure& failure : report.failures)
         unsaved << QStringLiteral("%1 (%2)").arg(

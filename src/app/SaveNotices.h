@@ -20,6 +20,12 @@ QStringList tellOfSaveOnTerminal(const vrindel::SaveReport& report);
 QString rolledBackText(const QString& file);
 // ...or could not be undone, for `reason`.
 QString notRolledBackText(const QString& file, const QString& reason);
+// The reason of notRolledBackText for a journal that this user cannot
+// apply: where it is and who can.
+QString stuckReasonText(const QString& reason, const QString& journal, const QString& owner);
+// Files named like the catalogue's journal that no save of it could have
+// left: never applied nor removed.
+QString refusedJournalsText(const QStringList& journals);
 // `count` records another program wrote went to the conflict file `file`.
 QString conflictsText(std::size_t count, const QString& file);
 // Copies of the catalogue (`copies` of them) that a sync engine left hold

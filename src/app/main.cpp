@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
-#include <QLocale>
+#include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,10 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "Folders.h"
 #include "MainUnit.h"
 #include "MessageBoxes.h"
+#include "OpenWindow.h"
 #include "QtTranslations.h"
 #include "SessionEnd.h"
+#include "text/TerminalText.h"
 
 namespace {
 
@@ -39,6 +42,8 @@ constexpr const char* help =
     "  --menu     without FOLDER, work where the desktop menu does: in\n"
     "             $XDG_DATA_HOME/vrindel (~/.local/share/vrindel), created\n"
     "             when missing, or in the home folder if ~/Zoznam.dat exists\n"
+    "\n"
+    "Without FOLDER and --menu, the folder VRINDEL_DIR names, if set.\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
@@ -126,27 +131,12 @@ std::string homeFolder() {
     return QFile::encodeName(QDir::homePath()).toStdString();
 }
 
-// From the menu, a catalogue already in the home folder stays there, so that
-// nobody's records seem to vanish; otherwise the catalogue gets a folder of
-// its own under the XDG data folder instead of cluttering the home folder.
-std::string menuFolder(bool& create) {
-    const std::string home = homeFolder();
-    struct stat st {};
-    if (::lstat((home + "/" + catalogueName).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return home;
-    create = true;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    // Relative values are to be ignored.
-    if (dataHome && dataHome[0] == '/') return std::string(dataHome) + "/vrindel";
-    return home + "/.local/share/vrindel";
-}
-
-// Every missing folder on the way, private to the user as the XDG base
-// directories are meant to be.
-void createFolders(const std::string& path) {
-    for (std::size_t end = path.find('/', 1); ; end = path.find('/', end + 1)) {
-        (void)::mkdir(path.substr(0, end).c_str(), 0700);
-        if (end == std::string::npos) break;
-    }
+// The XDG base directories' rule that relative values are to be ignored,
+// which not every Qt applies: the folders found for the window (the menu's
+// catalogue, the runtime folder of its sockets) are then absolute.
+void ignoreRelativeXdgFolders() {
+    for (const char* name : {"XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+        if (const char* value = std::getenv(name); value && value[0] != '/') ::unsetenv(name);
 }
 
 // Qt ends the program with a fatal message when the windowing system cannot
@@ -170,7 +160,7 @@ std::vector<HeldMessage> heldMessages;
     std::fprintf(stderr,
                  "vrindel: the window needs a graphical session, and %s; vrindel-cli works with the catalogue "
                  "from a shell (vrindel-cli --help)\n",
-                 reason.c_str());
+                 vrindel::printable(reason).c_str());
     std::fflush(stderr);
     std::_Exit(1);
 }
@@ -197,13 +187,24 @@ int main(int argc, char* argv[]) {
 
     // A folder named on the command line is checked before anything else, so
     // that a mistyped one is told even without a display.
+    ignoreRelativeXdgFolders();
     std::string problem;
     bool create = false;
-    const std::string folder = request.path ? folderOf(*request.path, problem)
-                               : request.menu ? menuFolder(create)
-                                              : std::string();
+    // The rule vrindel-cli follows too: a folder given, the menu's, the
+    // one VRINDEL_DIR names, the current one.
+    const std::optional<std::string> named = request.path ? request.path
+                                             : request.menu ? std::nullopt
+                                                            : vrindel::defaultFolder();
+    std::string folder;
+    if (named) {
+        folder = folderOf(*named, problem);
+    } else if (request.menu) {
+        const vrindel::MenuFolder menu = vrindel::menuFolder(homeFolder());
+        folder = menu.path;
+        create = menu.create;
+    }
     if (!problem.empty() && !request.menu) {
-        std::fprintf(stderr, "vrindel: %s\n", problem.c_str());
+        std::fprintf(stderr, "vrindel: %s\n", vrindel::printable(problem).c_str());
         return 1;
     }
 
@@ -227,16 +228,16 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral("2.1"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.vrindel.Vrindel"));
     QApplication::setWindowIcon(programIcon());
-    // The window speaks Slovak; what Qt itself shows follows the locale.
-    installQtTranslations(QLocale());
+    // The window speaks Slovak, and so does what Qt itself shows in it.
+    installQtTranslations();
 
     ModalMessageBoxes boxes;
     if (problem.empty() && !folder.empty()) {
-        if (create) createFolders(folder);
+        if (create) vrindel::createFolders(folder);
         if (::chdir(folder.c_str()) != 0) problem = folder + ": " + std::strerror(errno);
     }
     if (!problem.empty()) {
-        std::fprintf(stderr, "vrindel: %s\n", problem.c_str());
+        std::fprintf(stderr, "vrindel: %s\n", vrindel::printable(problem).c_str());
         // From the menu or a file manager there is no terminal to read it.
         if (request.menu)
             boxes.error(QStringLiteral("Vrindel"),
@@ -245,15 +246,23 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // The user's window on this catalogue, however it was reached, comes to
+    // the front instead of a second one; nothing is touched.
+    if (callOpenWindow(openWindowNames(vrindel::systemFileSystem())))
+        return 0;
     TMainForm form(boxes);
     // Another window has this catalogue: it was said, and nothing was touched.
     if (form.refused())
         return 0;
+    // Named once the catalogue is there: a start creates it.
+    const OpenWindowAnswer answer(form, openWindowNames(vrindel::systemFileSystem()));
     boxes.setWindow(&form);
     const SessionEnd sessionEnd([&form] {
         form.SessionEnding();
         QCoreApplication::exit(0);
     });
     form.show();
-    return app.exec();
+    const int status = app.exec();
+    // A script or a session manager learns that records were not saved.
+    return status != 0 ? status : form.lastSaveFailed() ? 1 : 0;
 }

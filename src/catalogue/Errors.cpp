@@ -25,6 +25,8 @@ std::string ioErrorText(int code) {
     case io::FileTooLarge: return N_("File too large");
     case io::ChangedMeanwhile: return N_("File was changed by another program");
     case io::KeepsChanging: return N_("File keeps being changed by another program");
+    case io::JournalNotWritten: return N_("The rollback journal could not be written");
+    case io::JournalPending: return N_("An interrupted save's journal must be resolved first");
     default: return "I/O error " + std::to_string(code);
     }
 }

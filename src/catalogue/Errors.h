@@ -53,6 +53,13 @@ inline constexpr int FileTooLarge = 151;
 inline constexpr int ChangedMeanwhile = 152;
 // ...and went on doing so every time: the save gives up.
 inline constexpr int KeepsChanging = 153;
+// An in-place save found no folder to put its rollback journal in: the
+// file was not touched. The error's text says where it tried.
+inline constexpr int JournalNotWritten = 154;
+// An earlier save's journal is there but cannot be applied by this process
+// (it cannot read it, or putting the file back failed): saving over the
+// half-written file would make the damage permanent.
+inline constexpr int JournalPending = 155;
 }  // namespace io
 
 // The text shown for a file layer code: "File not found", ..., or

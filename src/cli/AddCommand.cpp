@@ -17,6 +17,8 @@ public:
         app_->add_option("LOCATION", location_, _("where it is kept"))->required();
     }
 
+    bool createsCatalogue() const override { return true; }
+
     int run() override {
         const std::string name = storable(name_, "name");
         const std::string location = storable(location_, "location");

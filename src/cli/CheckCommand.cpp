@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <functional>
 
+#include <nlohmann/json.hpp>
+
 #include "Command.h"
 #include "Messages.h"
 #include "Texts.h"
@@ -18,7 +20,11 @@ public:
                   _("Report what is wrong with the catalogue file"),
                   _("Reads the catalogue as the window would and reports its size and records, a damaged\n"
                     "end, length bytes above 31, names listed twice and control characters.\n"
-                    "Exit 0 when it is clean, 1 when it found something.")) {}
+                    "Exit 0 when it is clean, 1 when it found something.")) {
+        app_->add_option("--format", format_, _("text or json (default: text)"))
+            ->check(CLI::IsMember({"text", "json"}, CLI::ignore_case))
+            ->option_text("text|json");
+    }
 
     // The copies a sync engine left beside the catalogue and its switches,
     // each on a line; those holding records the catalogue lacks are
@@ -86,7 +92,7 @@ public:
         CatalogueStore store;
         store.openForLooking();
         if (!store.catalogueExists())
-            throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", file));
+            throw noCatalogueHere();
         Catalogue catalogue;
         readForLooking(store, catalogue);
         std::string bytes;
@@ -99,7 +105,15 @@ public:
 
         const std::size_t records = bytes.size() / ListRecordSize;
         const auto count = unsigned(catalogue.storageCount());
-        const auto line = [](const std::string& text) { std::printf("%s\n", printable(text).c_str()); };
+        // JSON for scripts: the findings whole, as the text tells them.
+        const bool json = CLI::detail::to_lower(format_) == "json";
+        std::vector<std::string> said;
+        const auto line = [&](const std::string& text) {
+            if (json)
+                said.push_back(text);
+            else
+                std::printf("%s\n", printable(text).c_str());
+        };
         // TRANSLATORS: {1} is the file's size in bytes; the plural form goes
         // by the records ({2}), so the bytes may want a form that fits any number.
         line(trn("{0}: {1} bytes, {2} record", "{0}: {1} bytes, {2} records", count, file, size, count));
@@ -150,7 +164,23 @@ public:
             line(tr("{0}: left by a save on another computer; it is never used here", shown(name)));
             ++problems;
         }
+        for (const RefusedJournal& refused : store.opening().refusedJournals) {
+            line(tr("{0}: named like a journal of this catalogue, but not one its saves could have left ({1}); it is "
+                    "never used",
+                    refused.journal, refusalText(refused.why)));
+            ++problems;
+        }
+        if (store.opening().rollbackStuck) {
+            line(stuckJournalText(store.opening()));
+            ++problems;
+        }
 
+        if (json) {
+            nlohmann::ordered_json out{{"catalogue", file}, {"bytes", size}, {"records", count},
+                                       {"problems", problems}, {"report", said}};
+            std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+            return problems == 0 ? exitcode::Ok : exitcode::Problems;
+        }
         if (problems == 0) {
             line(tr("{0}: no problems found", file));
             return exitcode::Ok;
@@ -158,6 +188,9 @@ public:
         line(trn("{0}: {1} problem", "{0}: {1} problems", problems, file, problems));
         return exitcode::Problems;
     }
+
+private:
+    std::string format_ = "text";
 };
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Folders.h"
 #include "Messages.h"
 #include "Texts.h"
+#include "store/held/HeldFile.h"
 
 namespace vrindel::cli {
 
@@ -37,6 +39,17 @@ bool readableOnly() {
 
 void setFolder(const std::string& folder) { folder_ = folder; }
 
+Failure noCatalogueHere() {
+    const std::string menu = menuFolder(homeFolder()).path + "/" + ListFileName;
+    struct stat st {};
+    if (::stat(menu.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !sameFile(menu, ListFileName))
+        return Failure(exitcode::FileError,
+                       tr("{0}: no catalogue in this folder; the desktop menu's catalogue is {1} (vrindel-cli --menu "
+                          "works on it)",
+                          shown(ListFileName), menu));
+    return Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+}
+
 std::string shown(const std::string& name) {
     if (folder_.empty() || folder_ == ".")
         return name;
@@ -53,11 +66,25 @@ bool sameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
+bool isFileOfTheFolder(const std::string& path, const char* name) {
+    if (sameFile(path, name))
+        return true;
+    const HeldFile target = HeldFile::resolve(systemFileSystem(), path);
+    const HeldFile file = HeldFile::resolve(systemFileSystem(), name);
+    return !target.error() && !file.error() && target.sameAs(file);
+}
+
 void refuseCatalogueAsStandardOutput() {
-    struct stat out {}, list {};
-    if (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && ::stat(ListFileName, &list) == 0 &&
-        out.st_dev == list.st_dev && out.st_ino == list.st_ino)
+    struct stat out {}, file {};
+    const auto isOutput = [&](const char* name) {
+        return ::stat(name, &file) == 0 && out.st_dev == file.st_dev && out.st_ino == file.st_ino;
+    };
+    if (::fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode))
+        return;
+    if (isOutput(ListFileName))
         throw Failure(exitcode::Usage, _("standard output is the catalogue itself; nothing was written"));
+    if (isOutput(OptionsFileName))
+        throw Failure(exitcode::Usage, _("standard output is the switches file (Options.dat); nothing was written"));
 }
 
 InputFile::InputFile(const std::string& path, const std::string& shownName)
@@ -100,14 +127,40 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& s
         app_->footer(more);
 }
 
+std::string Command::refusalText(JournalRefusal why) {
+    switch (why) {
+    case JournalRefusal::NotRegular: return _("not a regular file");
+    case JournalRefusal::Foreign: return _("its owner may not write the catalogue");
+    case JournalRefusal::Writable: return _("others may write it");
+    case JournalRefusal::OtherFile: return _("it is for another file");
+    case JournalRefusal::Oversized: return _("its lengths are larger than its content");
+    case JournalRefusal::Changed: return _("the catalogue was written by other means since");
+    }
+    return {};
+}
+
+std::string Command::stuckJournalText(const Opening& opening) {
+    if (opening.journal.empty())
+        return tr("{0}: a save in place was cut short and its journal could not be applied; the catalogue may be "
+                  "half-saved",
+                  shown(ListFileName));
+    if (opening.journalOwner == "root")
+        return tr("{0}: a save was cut short and its journal {1} cannot be applied ({2}); the catalogue may be "
+                  "half-saved until root opens it",
+                  shown(ListFileName), opening.journal, opening.rollbackReason);
+    return tr("{0}: a save was cut short and its journal {1} cannot be applied ({2}); the catalogue may be half-saved "
+              "until {3} or root opens it",
+              shown(ListFileName), opening.journal, opening.rollbackReason, opening.journalOwner);
+}
+
 void Command::tellOfRecovery(const Opening& opening) {
+    for (const RefusedJournal& refused : opening.refusedJournals)
+        warn(tr("{0}: {1} is not a journal of this catalogue's saves ({2}); it was neither applied nor removed",
+                shown(ListFileName), refused.journal, refusalText(refused.why)));
     if (opening.rolledBack)
         warn(tr("{0}: a save that was cut short has been undone from its journal ({1}); the catalogue is as it was "
                 "before that save",
                 shown(ListFileName), opening.journal));
-    else if (opening.rollbackStuck)
-        warn(tr("{0}: a save was cut short and could not be undone ({1}); its journal {2} is kept for the next try",
-                shown(ListFileName), opening.rollbackReason, opening.journal));
 }
 
 void Command::readForLooking(Catalogue& catalogue) {
@@ -118,9 +171,16 @@ void Command::readForLooking(Catalogue& catalogue) {
 void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue) {
     // Looking needs no write access: a catalogue on a read-only mount or
     // disc, or one the user may only read, can be listed.
-    tellOfRecovery(store.openForLooking());
+    const Opening& opening = store.openForLooking();
+    if (opening.saveInProgress)
+        throw Failure(exitcode::Busy, tr("{0}: a save of the catalogue is going on and did not end in time; nothing "
+                                         "was read",
+                                         shown(ListFileName)));
+    tellOfRecovery(opening);
+    if (opening.rollbackStuck)
+        warn(stuckJournalText(opening));
     if (!store.catalogueExists())
-        throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+        throw noCatalogueHere();
     Messages messages;
     bool whole = true;
     try {
@@ -143,6 +203,8 @@ void Command::readForChanging(Change& change, bool mayCreate) {
     switch (opening.lock) {
     case LockState::Held:
         tellOfRecovery(opening);
+        if (opening.rollbackStuck)
+            throw Failure(exitcode::FileError, tr("{0}; nothing was changed", stuckJournalText(opening)));
         break;
     case LockState::Busy:
         throw Failure(exitcode::Busy, tr("{0}: the catalogue is open in a Vrindel window or in another command; "
@@ -159,7 +221,7 @@ void Command::readForChanging(Change& change, bool mayCreate) {
     }
     if (!change.store.catalogueExists()) {
         if (!mayCreate)
-            throw Failure(exitcode::FileError, tr("{0}: no catalogue in this folder", shown(ListFileName)));
+            throw noCatalogueHere();
         change.store.startEmpty();
         return;
     }
@@ -203,6 +265,9 @@ void Command::tellOfSave(const SaveReport& report) {
                  "{0}: {1} records another program wrote meanwhile could not be merged; they are in {2} "
                  "(vrindel-cli import reads them back)",
                  conflicts, shown(ListFileName), conflicts, report.conflictFile));
+    for (const std::string& kept : report.keptDamaged)
+        warn(tr("{0}: a file that was not as a save writes it was kept byte for byte as {1} before it was saved",
+                shown(ListFileName), kept));
     if (const std::size_t merged = report.merged)
         warn(trn("{0}: another program added {1} record meanwhile; kept after this command's own",
                  "{0}: another program added {1} records meanwhile; kept after this command's own", merged,
@@ -215,8 +280,8 @@ void Command::readForAdding(Change& change, bool dryRun) {
         return;
     }
     // A dry run looks only, and finds a missing catalogue empty.
-    change.store.openForLooking();
-    if (change.store.catalogueExists())
+    const Opening& opening = change.store.openForLooking();
+    if (opening.saveInProgress || change.store.catalogueExists())
         readForLooking(change.store, change.catalogue);
 }
 

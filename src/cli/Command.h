@@ -46,11 +46,19 @@ void setFolder(const std::string& folder);
 // "DIR/Zoznam.dat" under -C.
 std::string shown(const std::string& name);
 
+// "no catalogue in this folder" (exit 3), naming the desktop menu's
+// catalogue when there is one elsewhere: the user may have meant that one.
+Failure noCatalogueHere();
+
 void warn(const std::string& message);   // "vrindel-cli: " + message, on stderr
-// Ends the command (exit 2) when standard output is the catalogue file,
-// by any of its names (`vrindel-cli export >> Zoznam.dat`): the text would
-// become garbage records.
+// Ends the command (exit 2) when standard output is the catalogue file or
+// the switches file, by any of their names (`vrindel-cli export >>
+// Zoznam.dat`): the text would become garbage records or switches.
 void refuseCatalogueAsStandardOutput();
+// Whether `path` is the file `name` of the catalogue's folder (the working
+// folder): by any of its names, or, where nothing is yet, the name that a
+// file written at `path` would take, through any link.
+bool isFileOfTheFolder(const std::string& path, const char* name);
 // Whether two paths name the same file (by any of its names); false when
 // either cannot be looked at.
 bool sameFile(const std::string& a, const std::string& b);
@@ -85,6 +93,9 @@ public:
     Command& operator=(const Command&) = delete;
 
     bool chosen() const { return app_->parsed(); }
+    // Whether the command, as given, makes a catalogue where there is none:
+    // only then is the menu's folder made for it.
+    virtual bool createsCatalogue() const { return false; }
     virtual int run() = 0;
 
 protected:
@@ -94,8 +105,14 @@ protected:
     static void readForLooking(Catalogue& catalogue);
     static void readForLooking(CatalogueStore& store, Catalogue& catalogue);
     // One line on standard error when opening the catalogue put it back
-    // from the journal of a save that was cut short.
+    // from the journal of a save that was cut short, and one for each file
+    // named like a journal that was left alone.
     static void tellOfRecovery(const Opening& opening);
+    // Why a file named like a journal was left alone, for messages.
+    static std::string refusalText(JournalRefusal why);
+    // A journal that could not be applied, for messages: where it is and
+    // who can resolve it.
+    static std::string stuckJournalText(const Opening& opening);
 
     // The catalogue for a change, through the same store as the window: the
     // lock first (refused with Busy while a window has it), then the file,
@@ -151,5 +168,6 @@ std::unique_ptr<Command> makeImport(CLI::App& app);
 std::unique_ptr<Command> makeCheck(CLI::App& app);
 std::unique_ptr<Command> makeScan(CLI::App& app);
 std::unique_ptr<Command> makeMerge(CLI::App& app);
+std::unique_ptr<Command> makeCompleteNames(CLI::App& app);
 
 }  // namespace vrindel::cli

@@ -45,6 +45,9 @@ public:
         const bool toFile = !output_.empty() && output_ != "-";
         if (toFile && sameFile(output_, ListFileName))
             throw Failure(exitcode::Usage, tr("{0}: that is the catalogue itself; nothing was written", output_));
+        if (toFile && isFileOfTheFolder(output_, OptionsFileName))
+            throw Failure(exitcode::Usage,
+                          tr("{0}: that is the switches file (Options.dat); nothing was written", output_));
         if (!toFile)
             refuseCatalogueAsStandardOutput();
         if (!toFile && isWorkbook(format_) && ::isatty(STDOUT_FILENO))

@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "store/format/Format.h"
 #include "Command.h"
@@ -42,7 +43,7 @@ public:
         app_->add_flag("--lines", lines_,
                        _("FILE holds one name a line (from ls or find: a path's last part is the name), "
                          "all at the --location given"));
-        app_->add_option("--location", location_, _("the location of every name read with --lines"))->option_text("LABEL");
+        app_->add_option("--location", location_, _("the location of every name read with --lines"))->option_text(_("LABEL"));
         app_->add_flag("--update", update_,
                        _("a row whose name is listed gives that record its location instead of being refused"));
         app_->add_flag("--dry-run", dryRun_, _("check every row and say what would be imported; write nothing"));
@@ -50,13 +51,15 @@ public:
                        _("import the good rows, leaving out the ones reported (exit 0 when that is done)"));
     }
 
+    bool createsCatalogue() const override { return !dryRun_; }
+
     int run() override {
         checkOptions();
         Progress progress("import");
         InputFile input(input_, inputName());
 
         // 1. The rows, each on its own.
-        progress.stage(_("checking rows"), input.size());
+        progress.stage(_("checking rows"), input.size(), Progress::Unit::Bytes);
         RecordBatch batch;
         batch.reserve(input.size() / 16);
         std::vector<std::size_t> lineOf;   // row -> line
@@ -90,15 +93,13 @@ private:
         if (app_->count("--location"))
             throw Failure(exitcode::Usage, _("--location goes with --lines; a table's rows have their own"));
         if (!app_->count("--format")) {
-            const auto guessed = formatOfFile(input_);
-            // Standard input: CSV, as export writes by default, or a
-            // workbook, which the reader knows by its first bytes.
-            if (!guessed && input_ == "-")
-                format_ = Format::Csv;
-            else if (!guessed)
+            // Standard input has no name to tell by: it is what `export`
+            // writes to standard output unless told, so that the two pipe; a
+            // workbook there the reader knows by its first bytes.
+            const auto guessed = input_ == "-" ? std::optional<Format>(Format::Csv) : formatOfFile(input_);
+            if (!guessed)
                 throw Failure(exitcode::Usage, tr("{0}: cannot tell the format from the name; give --format", inputName()));
-            else
-                format_ = *guessed;
+            format_ = *guessed;
         }
         if (format_ == Format::Text)
             throw Failure(exitcode::Usage, _("import reads csv, tsv or json"));
@@ -214,7 +215,8 @@ private:
         } else {
             listChanges(change.catalogue, batch, lineOf);
         }
-        std::printf("%s\n", summary(batch).c_str());
+        if (!quiet())
+            std::printf("%s\n", summary(batch).c_str());
         // What was asked is done: every row imported, or with --skip-invalid
         // every row imported or reported.
         return exitcode::Ok;

@@ -35,6 +35,12 @@ std::string reason(const IoError& error) {
     // for comes as "I/O error N".
     if (std::string(error.what()) == "I/O error " + std::to_string(error.code()))
         return tr("I/O error {0}", error.code());
+    // The places it tried follow the text.
+    if (error.code() == io::JournalNotWritten) {
+        const std::string text = error.what(), plain = ioErrorText(io::JournalNotWritten);
+        if (text.starts_with(plain))
+            return ::gettext(plain.c_str()) + text.substr(plain.size());
+    }
     return ::gettext(error.what());
 }
 

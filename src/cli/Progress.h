@@ -13,6 +13,13 @@
 
 namespace vrindel::cli {
 
+// Whether the bar may be drawn at all: off under --quiet and --no-progress.
+void allowProgress(bool allowed);
+// Whether the summaries a change prints (`Imported 3 records ...`) are
+// wanted: not under --quiet, which leaves only errors and warnings.
+bool quiet();
+void setQuiet(bool quiet);
+
 class Progress {
 public:
     explicit Progress(std::string job);
@@ -20,8 +27,10 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    // A new stage; `total` 0 when its length is unknown.
-    void stage(const char* name, std::size_t total = 0);
+    // A new stage; `total` 0 when its length is unknown. What is counted is
+    // records (or rows, files), or the bytes of the input.
+    enum class Unit { Items, Bytes };
+    void stage(const char* name, std::size_t total = 0, Unit unit = Unit::Items);
     void advance(std::size_t done) { done_.store(done, std::memory_order_relaxed); }
 
 private:
@@ -31,6 +40,7 @@ private:
     std::string job_;
     std::atomic<const char*> stage_{""};
     std::atomic<std::size_t> total_{0};
+    std::atomic<Unit> unit_{Unit::Items};
     std::atomic<std::size_t> done_{0};
     bool drawn_ = false;
     bool stop_ = false;

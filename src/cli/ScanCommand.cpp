@@ -63,7 +63,7 @@ public:
                   "  vrindel-cli scan ~/Archiv --location 'Polica 2' --recursive --extensions zip,rar,7z")) {
         app_->add_option("DIR", dir_, _("the folder to look into"))->required();
         app_->add_option("--location", location_, _("where the files are kept (default: the volume label)"))
-            ->option_text("LABEL");
+            ->option_text(_("LABEL"));
         app_->add_flag("-r,--recursive", recursive_, _("look into the folders within it too"));
         app_->add_option("--extensions", extensions_, _("only files with these extensions, letter case ignored"))
             ->delimiter(',')
@@ -71,6 +71,8 @@ public:
         app_->add_flag("--update", update_, _("a file whose name is listed gives that record the location"));
         app_->add_flag("--dry-run", dryRun_, _("say what would be added; write nothing"));
     }
+
+    bool createsCatalogue() const override { return !dryRun_; }
 
     int run() override {
         std::string location = location_;
@@ -87,7 +89,7 @@ public:
         // A folder's own files first, then its folders', each by name.
         std::vector<std::string> paths;
         std::vector<LeftOut> leftOut;
-        look(paths, leftOut);
+        look(paths, leftOut, progress);
         const auto inOrder = [](const std::string& a, const std::string& b) {
             const fs::path pa(a), pb(b);
             const int parents = pa.parent_path().compare(pb.parent_path());
@@ -120,7 +122,8 @@ public:
             progress.stage(_("saving"));
             save(change);
         }
-        std::printf("%s\n", summary(batch, stored).c_str());
+        if (!quiet())
+            std::printf("%s\n", summary(batch, stored).c_str());
         // A name the catalogue cannot store is the scan's own answer; a
         // path it could not look at leaves the scan short of what was asked.
         return leftOut.empty() ? exitcode::Ok : exitcode::Problems;
@@ -175,7 +178,7 @@ private:
     // nowhere or round in a loop, a FIFO, a socket, a device. Folders within
     // are looked into with --recursive; a link to one is not followed, so
     // that no folder is scanned twice and no loop of links goes on for ever.
-    void look(std::vector<std::string>& found, std::vector<LeftOut>& leftOut) const {
+    void look(std::vector<std::string>& found, std::vector<LeftOut>& leftOut, Progress& progress) const {
         std::error_code ec;
         if (!fs::is_directory(dir_, ec))
             throw Failure(exitcode::FileError, ec ? dir_ + ": " + ec.message() : tr("{0}: not a folder", dir_));
@@ -193,6 +196,7 @@ private:
             }
             for (; !ec && it != fs::directory_iterator(); it.increment(ec))
                 take(*it, found, leftOut, folders);
+            progress.advance(found.size());
             if (ec) {   // the listing broke off: what it did not list is not known
                 if (top)
                     throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", dir_, ec.message()));

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/TerminalText.h"
+
 namespace vrindel::cli {
 
 struct Converted {
@@ -24,9 +26,8 @@ void toRecordText(std::string_view utf8, const char* what, Converted& out);
 // it holds none. `bytes` are Windows-1250.
 std::string controlProblem(std::string_view bytes, const char* what);
 
-// A text as a message may print it to a terminal: control characters (C0,
-// DEL, C1) as \xNN, as `list` shows them, so that a record cannot move the
-// cursor or retitle the terminal.
-std::string printable(std::string_view utf8);
+// A text as a message prints it to a terminal: vrindel::printable
+// (TerminalText.h), as `list` shows records and the window shows paths.
+using vrindel::printable;
 
 }  // namespace vrindel::cli

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTest>
 
 #include <csignal>
@@ -21,6 +22,7 @@
 #include "store/format/FileLayer.h"
 #include "store/CatalogueStore.h"
 #include "MainUnit.h"
+#include "OpenWindow.h"
 #include "SessionEnd.h"
 
 using Call = vrindel::FileSystem::Call;
@@ -207,9 +209,10 @@ private slots:
         QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x00\x01\x00", 3));
     }
 
-    // A close with no edit leaves the file byte for byte; the first edit
-    // saves the whole records.
-    void damagedCatalogueKeepsWholeRecordsAndIsSavedAfterAnEdit() {
+    // The first close, even with no edit, saves the whole records, after
+    // keeping the damaged file's bytes beside it; the next start finds a
+    // sound catalogue.
+    void damagedCatalogueKeepsWholeRecordsAndIsMendedAtTheFirstClose() {
         QByteArray bytes = catalogueBytes({{"Jeden", "CD 1"}, {"Dva", "CD 2"}});
         bytes.chop(32);  // three records: the second name has no location
         writeFile(QStringLiteral("Zoznam.dat"), bytes);
@@ -227,13 +230,33 @@ private slots:
 
             QVERIFY(showWindow(form));
             QVERIFY(form.close());
-            QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), bytes);
+            QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{"Jeden", "CD 1"}}));
+            const QStringList kept = QDir().entryList({QStringLiteral("Zoznam.dat.damaged-*")}, QDir::Files);
+            QCOMPARE(kept.size(), 1);
+            QCOMPARE(readFile(kept[0]), bytes);
         }
         TMainForm again(boxes);
+        QCOMPARE(boxes.shown.size(), 1);
         QVERIFY(showWindow(again));
         addRecord(again, QStringLiteral("Tri"), QStringLiteral("CD 3"));
         QVERIFY(again.close());
         QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{"Jeden", "CD 1"}, {"Tri", "CD 3"}}));
+    }
+
+    // Switches whose file another program removed while the window was
+    // open come back at close, though none changed, as the catalogue does.
+    void filesRemovedWhileOpenAreWrittenAtClose() {
+        writeCatalogue({{"Jeden", "CD 1"}});
+        writeOptions(false, true, false);
+        RecordingBoxes boxes;
+        TMainForm form(boxes);
+        QVERIFY(showWindow(form));
+        QVERIFY(QFile::remove(QStringLiteral("Options.dat")));
+        QVERIFY(QFile::remove(QStringLiteral("Zoznam.dat")));
+        QVERIFY(form.close());
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(readFile(QStringLiteral("Options.dat")), QByteArray("\x00\x01\x00", 3));
+        QCOMPARE(readFile(QStringLiteral("Zoznam.dat")), catalogueBytes({{"Jeden", "CD 1"}}));
     }
 
     void unreadableCatalogueIsReportedAndNeverOverwritten() {
@@ -448,6 +471,7 @@ private slots:
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Stará", "1"}}));
         // One line says what was not saved, and why.
         QCOMPARE(err.text(), QStringLiteral("vrindel: not saved: Zoznam.dat (Disk full), Options.dat (Disk full)\n"));
+        QVERIFY(form.lastSaveFailed());
     }
 
     // A second window on the same folder says so and ends, touching neither
@@ -477,6 +501,31 @@ private slots:
         QVERIFY(boxes.shown.isEmpty());
         QVERIFY(first.close());
         QCOMPARE(parseCatalogue(readFile(QStringLiteral("Zoznam.dat"))), QList<Record>({{"Prvý", "1"}, {"Druhý", "2"}}));
+    }
+
+    // A second start calls the open window by the catalogue, not by the path
+    // that reached it: a linked folder and a hard link in another folder
+    // reach the same window's name, another folder's catalogue none of them.
+    void theOpenWindowIsCalledByTheCatalogue() {
+        writeCatalogue({{"Prvý", "1"}});
+        const QString here = QDir::currentPath();
+        const auto back = qScopeGuard([&] { QDir::setCurrent(here); });
+        QVERIFY(QDir().mkdir(QStringLiteral("other")) && QDir().mkdir(QStringLiteral("linked")));
+        QCOMPARE(::symlink(qPrintable(here), "link"), 0);
+        QCOMPARE(::link("Zoznam.dat", "linked/Zoznam.dat"), 0);
+        writeFile(QStringLiteral("other/Zoznam.dat"), catalogueBytes({{"Prvý", "1"}}));
+
+        const auto namesIn = [&](const QString& folder) {
+            QDir::setCurrent(here + QLatin1Char('/') + folder);
+            const QStringList names = openWindowNames(vrindel::systemFileSystem());
+            QDir::setCurrent(here);
+            return QSet<QString>(names.begin(), names.end());
+        };
+        const QSet<QString> names = namesIn(QStringLiteral("."));
+        QVERIFY(!names.isEmpty());
+        QCOMPARE(namesIn(QStringLiteral("link")), names);
+        QVERIFY(namesIn(QStringLiteral("linked")).intersects(names));
+        QVERIFY(!namesIn(QStringLiteral("other")).intersects(names));
     }
 
     // A save killed between naming its new file and renaming it leaves a
@@ -727,6 +776,8 @@ private slots:
         for (const ShownBox& box : boxes.shown)
             shown << box.text;
         QCOMPARE(shown, closeBoxes);
+        // A window let go without its save ends with a failure status.
+        QCOMPARE(form.lastSaveFailed(), closeBoxes.contains(SaveFailedQuestion) || closeBoxes.contains(OptionsFailedQuestion));
         // What could not be read or written is as it was.
         if (trap == "folder list")
             QVERIFY(QFileInfo(QStringLiteral("Zoznam.dat")).isDir());

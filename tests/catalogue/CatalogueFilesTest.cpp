@@ -20,11 +20,16 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <ctime>
 #include <regex>
+#include <thread>
+#include <csignal>
+#include <chrono>
 
 #include "store/format/CatalogueFiles.h"
 #include "store/CatalogueStore.h"
 #include "store/journal/RollbackJournal.h"
+#include "store/io/ContentHash.h"
 #include "store/io/ThisComputer.h"
 #include "store/lock/CatalogueLock.h"
 #include "store/merge/ConflictFile.h"
@@ -666,18 +671,19 @@ TEST_F(FailingSave, AJournalSegmentWhoseBytesNeverReachedTheDiskIsLeftOut) {
     ASSERT_EQ(left.size(), 1u);
     ASSERT_TRUE(left[0].ends_with(".journal"));
 
-    // Its one segment's bytes zeroed, its length kept (RollbackJournal.h
-    // lays it out).
+    // The old bytes of its segment zeroed, its length kept (RollbackJournal.h
+    // lays it out: the header, then the old bytes, then the new ones the
+    // failed write announced).
     std::string journal = readBytes(left[0]);
     std::uint32_t pathLength = 0;
     std::uint64_t length = 0;
     ASSERT_GT(journal.size(), 36u);
     std::memcpy(&pathLength, journal.data() + 32, 4);
-    const std::size_t segment = 36 + pathLength + 8;
-    ASSERT_GE(journal.size(), segment + 16);
-    std::memcpy(&length, journal.data() + segment + 8, 8);
-    ASSERT_EQ(journal.size(), segment + 16 + length + 8) << "not one segment";
-    std::fill_n(journal.begin() + std::ptrdiff_t(segment + 16), length, '\0');
+    const std::size_t segment = 36 + pathLength + 16;
+    ASSERT_GE(journal.size(), segment + 32);
+    std::memcpy(&length, journal.data() + segment + 16, 8);
+    ASSERT_GE(journal.size(), segment + 32 + length + 8) << "no old bytes";
+    std::fill_n(journal.begin() + std::ptrdiff_t(segment + 32), length, '\0');
     writeBytes(left[0], journal);
 
     FileSystem& opening = systemFileSystem();
@@ -1068,9 +1074,15 @@ TEST_F(CatalogueFiles, OptionsAreWrittenOnlyWhenReadAndChanged) {
         Started started = startSession(session, messages);
         ASSERT_FALSE(started.error);
         raised(session.saveChangedCatalogue(started.catalogue));
-        raised(session.saveOptions(Switches{true, true, true}));   // as read: every byte was not zero
-        EXPECT_EQ(readBytes("notes.txt"), "my notes line\n");
+        // As read (every byte was not zero), but no switches file: saved as
+        // one, its bytes kept beside it first.
+        const SaveReport report = raised(session.saveOptions(Switches{true, true, true}));
+        EXPECT_EQ(readBytes("notes.txt"), std::string("\x01\x01\x01", 3));
+        ASSERT_EQ(report.keptDamaged.size(), 1u);
+        EXPECT_EQ(readBytes(report.keptDamaged[0]), "my notes line\n");
         EXPECT_TRUE(readBytes(ListFileName) == record("a") + record("1"));
+        std::filesystem::remove(report.keptDamaged[0]);
+        writeBytes("notes.txt", "my notes line\n");
     }
     if (::geteuid() != 0)
         return;
@@ -1303,6 +1315,203 @@ TEST_F(CatalogueFiles, AConflictFileAndItsNameAreSyncedOnceWritten) {
     }
 }
 
+// A conflict file holds the catalogue's records: whoever may not read the
+// catalogue may not read it either. It has the catalogue's owner, group,
+// mode and access list as a save gives them; a user who may not give a
+// file away keeps it with the catalogue's group and access. And names
+// planted at every numbered name it could take (links to elsewhere) cannot
+// stop it or lead it: it takes a name of its own.
+TEST_F(CatalogueFiles, AConflictFileIsAsPrivateAsTheCatalogueAndTakesANameOfItsOwn) {
+    const bool root = ::geteuid() == 0;
+    const mode_t umaskWas = ::umask(022);
+    struct Row {
+        const char* what;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        const char* acl;        // set on the catalogue, expected on the conflict file
+        bool asNobody;          // written as uid 65534 in group `group`
+        uid_t expectedOwner;
+    };
+    const uid_t me = ::geteuid();
+    const gid_t myGroup = ::getegid();
+    const gid_t staff = 50;
+    std::vector<Row> rows = {
+        {"a private catalogue", me, myGroup, 0600, nullptr, false, me},
+        {"an access list", me, myGroup, 0640, "u::rw-,u:1235:r--,g::r--,m::r--,o::---", false, me},
+    };
+    if (root) {
+        rows.push_back({"root writes for nobody's private catalogue", 65534, 65534, 0600, nullptr, false, 65534});
+        rows.push_back({"a group member writes for root's group catalogue", 0, staff, 0660, nullptr, true, 65534});
+    }
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ScratchDir d;
+        ASSERT_EQ(::chmod(d.path().c_str(), 0777), 0);
+        const std::string list = d.file(ListFileName);
+        writeBytes(list, record("a") + record("1"));
+        ASSERT_EQ(::chown(list.c_str(), r.owner, r.group), 0);
+        ASSERT_EQ(::chmod(list.c_str(), r.mode), 0);
+        if (r.acl) {
+            acl_t acl = ::acl_from_text(r.acl);
+            ASSERT_NE(acl, nullptr);
+            const int set = ::acl_set_file(list.c_str(), ACL_TYPE_ACCESS, acl);
+            ::acl_free(acl);
+            if (set != 0)
+                continue;   // no access lists on this file system
+        }
+        std::string written;
+        const auto write = [&]() -> int {
+            try {
+                const HeldFile held = HeldFile::resolve(systemFileSystem(), list);
+                written = writeConflictFile(systemFileSystem(), held, {{RecordText("b"), RecordText("2")}});
+                // The child's answer: the file it wrote is beside the catalogue.
+                return std::filesystem::path(written).parent_path() == d.path() ? 0 : 1;
+            } catch (const IoError&) {
+                return 2;
+            }
+        };
+        ASSERT_EQ(r.asNobody ? asUnprivilegedUser(write, r.group) : write(), 0);
+        Names conflicts;
+        for (const std::string& name : d.entries())
+            if (name != ListFileName)
+                conflicts.push_back(name);
+        ASSERT_EQ(conflicts.size(), 1u);
+        const Stat file = lstatOf(d.file(conflicts[0]));
+        EXPECT_EQ(file.st.st_uid, r.expectedOwner);
+        EXPECT_EQ(file.st.st_gid, r.group);
+        EXPECT_EQ(file.st.st_mode & 07777, r.mode);
+        if (r.acl) {
+            acl_t acl = ::acl_get_file(d.file(conflicts[0]).c_str(), ACL_TYPE_ACCESS);
+            ASSERT_NE(acl, nullptr);
+            char* text = ::acl_to_any_text(acl, nullptr, ',', 0);
+            EXPECT_STREQ(text, "user::rw-,user:1235:r--,group::r--,mask::r--,other::---");
+            ::acl_free(text);
+            ::acl_free(acl);
+        }
+    }
+    ::umask(umaskWas);
+
+    // Links at every numbered name of this second and the next two.
+    writeBytes("elsewhere.txt", "theirs");
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t t = now; t < now + 3; ++t) {
+        std::tm local{};
+        ::localtime_r(&t, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+        const std::string stem = std::string(ListFileName) + "-conflicts-" + stamp;
+        for (int n = 1; n < 1000; ++n)
+            ASSERT_EQ(::symlink("elsewhere.txt", (stem + (n > 1 ? "-" + std::to_string(n) : "") + ".csv").c_str()), 0);
+    }
+    writeBytes(ListFileName, record("a") + record("1"));
+    const HeldFile here = HeldFile::resolve(systemFileSystem(), ListFileName);
+    const std::string written = writeConflictFile(systemFileSystem(), here, {{RecordText("b"), RecordText("2")}});
+    const Stat file = lstatOf(written);
+    ASSERT_TRUE(file.ok);
+    EXPECT_TRUE(S_ISREG(file.st.st_mode));
+    EXPECT_EQ(std::filesystem::path(written).parent_path(), std::filesystem::current_path());
+    EXPECT_EQ(readBytes(written), "name,location\r\nb,2\r\n");
+    EXPECT_EQ(readBytes("elsewhere.txt"), "theirs");
+}
+
+// A catalogue read whole but not as a save writes it (a name without its
+// location, a part of a record at its end), and switches that are not three
+// bytes of 0 and 1: the first close saves them as they are in memory, after
+// keeping their exact bytes beside them, with their access; and a file that
+// went while the session was open is brought back. Sound files and a
+// second close write nothing.
+TEST_F(CatalogueFiles, TheFirstCloseMendsAFileNotAsSavedAndBringsBackOneThatWent) {
+    const std::string sound = record("a") + record("1");
+    struct Row {
+        const char* what;
+        std::string list;
+        std::string options;
+        bool removeOptions;       // while the session is open
+        std::string listAfter;
+        std::string optionsAfter;
+    };
+    const std::vector<Row> rows = {
+        {"sound files", sound, std::string("\x00\x01\x00", 3), false, sound, std::string("\x00\x01\x00", 3)},
+        {"a name without its location", sound + record("b"), std::string("\x00\x01\x00", 3), false, sound,
+         std::string("\x00\x01\x00", 3)},
+        {"a part of a record at the end", sound + std::string(6, '\x05'), std::string("\x00\x01\x00", 3), false,
+         sound, std::string("\x00\x01\x00", 3)},
+        {"switches of five bytes", sound, std::string("\x02\x00\xFF\x00\x01", 5), false, sound,
+         std::string("\x01\x00\x01", 3)},
+        {"switches of one byte", sound, std::string("\x00", 1), false, sound, std::string("\x00\x01\x01", 3)},
+        {"switches removed while open", sound, std::string("\x00\x01\x00", 3), true, sound,
+         std::string("\x00\x01\x00", 3)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ScratchDir d;
+        const std::string list = d.file(ListFileName), options = d.file(OptionsFileName);
+        writeBytes(list, r.list);
+        writeBytes(options, r.options);
+        ASSERT_EQ(::chmod(list.c_str(), 0640), 0);
+        ASSERT_EQ(::chmod(options.c_str(), 0604), 0);
+        const Stat listBefore = lstatOf(list), optionsBefore = lstatOf(options);
+        for (int close = 1; close <= 2; ++close) {
+            SCOPED_TRACE(close == 1 ? "the first session" : "the next session");
+            CatalogueStore session(d.path().string());
+            RecordingMessages m;
+            Switches read{true, true, true};
+            Catalogue c;
+            session.ensureCatalogueFile(m);
+            session.ensureOptionsFile();
+            session.readOptions([&](Switch which, bool on) {
+                (which == Switch::Zoradit ? read.zoradit : which == Switch::DelPlaceBox ? read.delPlaceBox : read.delExt) = on;
+            });
+            session.readCatalogue(c, m);
+            if (close == 2) {
+                EXPECT_EQ(m.damaged, 0) << "the damaged message again";
+            }
+            if (r.removeOptions && close == 1)
+                std::filesystem::remove(options);
+            const SaveReport report = session.saveAll(c, read);
+            ASSERT_TRUE(report.ok());
+            const SaveReport again = session.saveAll(c, read);
+            EXPECT_TRUE(again.ok() && again.keptDamaged.empty());
+            EXPECT_TRUE(readBytes(list) == r.listAfter);
+            EXPECT_EQ(readBytes(options), r.optionsAfter);
+
+            // What was kept: the bytes as they were, once, beside the file,
+            // as private as it.
+            Names kept;
+            for (const std::string& name : d.entries())
+                if (name != ListFileName && name != OptionsFileName)
+                    kept.push_back(name);
+            if (close == 2) {
+                EXPECT_TRUE(report.keptDamaged.empty());
+                continue;
+            }
+            Names expectedKept;
+            if (r.list != r.listAfter)
+                expectedKept.push_back(ListFileName);
+            if (!r.removeOptions && r.options != r.optionsAfter)
+                expectedKept.push_back(OptionsFileName);
+            ASSERT_EQ(kept.size(), expectedKept.size());
+            ASSERT_EQ(report.keptDamaged.size(), expectedKept.size());
+            for (std::size_t k = 0; k < kept.size(); ++k) {
+                const bool ofList = expectedKept[k] == ListFileName;
+                EXPECT_TRUE(std::regex_match(kept[k], std::regex(expectedKept[k] + R"(\.damaged-\d{8}-\d{6})")))
+                    << kept[k];
+                EXPECT_EQ(std::filesystem::path(report.keptDamaged[k]).filename(), kept[k]);
+                EXPECT_TRUE(readBytes(d.file(kept[k])) == (ofList ? r.list : r.options));
+                EXPECT_EQ(lstatOf(d.file(kept[k])).st.st_mode & 07777, ofList ? 0640u : 0604u);
+            }
+            // Untouched unless written: the very file, not a copy.
+            if (r.list == r.listAfter) {
+                EXPECT_EQ(lstatOf(list).st.st_ino, listBefore.st.st_ino);
+            }
+            if (r.options == r.optionsAfter && !r.removeOptions) {
+                EXPECT_EQ(lstatOf(options).st.st_ino, optionsBefore.st.st_ino);
+            }
+        }
+    }
+}
+
 // A save in place killed at any of its steps: the next session that opens
 // the catalogue finds it whole, as it was or as saved, never a mix; it says
 // when it put the file back, and no journal is left. Through a second hard
@@ -1317,6 +1526,10 @@ TEST_F(CatalogueFiles, AnInPlaceSaveKilledAtAnyStepIsRolledBackAtTheNextOpening)
     const std::vector<Edit> edits = {
         {"two records added", [](Catalogue& c) { c.add("Nový", "CD 9"); c.add("Ďalší", "CD 10"); }},
         {"the first record deleted", [](Catalogue& c) { c.deleteAtDisplay(c.findInDisplay("N000")); }},
+        {"the last records deleted (the file only gets shorter)", [](Catalogue& c) {
+             c.deleteAtDisplay(c.findInDisplay("N099"));
+             c.deleteAtDisplay(c.findInDisplay("N098"));
+         }},
         {"a record in the middle renamed", [](Catalogue& c) { c.renameAtDisplay(c.findInDisplay("N050"), "Iný"); }},
     };
     std::string old;
@@ -1392,6 +1605,312 @@ TEST_F(CatalogueFiles, AnInPlaceSaveKilledAtAnyStepIsRolledBackAtTheNextOpening)
                       return problem.empty() ? 0 : 1;
                   }),
                   0);
+    }
+}
+
+// The parts of a journal's header, to forge one as anyone could
+// (RollbackJournal.h lays it out; its checksum is no secret).
+struct JournalHeader {
+    char version = '2';
+    std::uint64_t device = 0, inode = 0, length = 0, newLength = 0;
+    std::string path;
+    std::string rest;   // the segments
+
+    static JournalHeader parse(const std::string& bytes) {
+        JournalHeader h;
+        h.version = bytes.at(6);
+        std::uint32_t pathLength = 0;
+        std::memcpy(&h.device, bytes.data() + 8, 8);
+        std::memcpy(&h.inode, bytes.data() + 16, 8);
+        std::memcpy(&h.length, bytes.data() + 24, 8);
+        std::memcpy(&pathLength, bytes.data() + 32, 4);
+        h.path = bytes.substr(36, pathLength);
+        std::memcpy(&h.newLength, bytes.data() + 36 + pathLength, 8);
+        h.rest = bytes.substr(36 + pathLength + 16);
+        return h;
+    }
+    std::string bytes() const {
+        std::string out = "VRJRNL2\n";
+        out[6] = version;
+        auto put = [&](std::uint64_t v) { out.append(reinterpret_cast<const char*>(&v), 8); };
+        put(device);
+        put(inode);
+        put(length);
+        const auto pathLength = std::uint32_t(path.size());
+        out.append(reinterpret_cast<const char*>(&pathLength), 4);
+        out += path;
+        if (version == '2')
+            put(newLength);
+        put(ContentHash::of(out.data(), out.size()));
+        return out + rest;
+    }
+    // As the first version wrote it: no new length, and one segment of
+    // offset, length, old bytes and checksum.
+    std::string firstVersion() const {
+        JournalHeader h = *this;
+        h.version = '1';
+        std::uint64_t head[4];
+        std::memcpy(head, rest.data(), sizeof head);
+        const std::string old = rest.substr(32, head[2]);
+        h.rest.assign(reinterpret_cast<const char*>(head + 1), 16);
+        ContentHash sum;
+        sum.update(head + 1, 16);
+        sum.update(old.data(), old.size());
+        const std::uint64_t digest = sum.digest();
+        h.rest += old + std::string(reinterpret_cast<const char*>(&digest), 8);
+        return h.bytes();
+    }
+};
+
+// Files named like a journal of the catalogue that its own saves could not
+// have left: each is told of and left where it is, and the catalogue is not
+// touched; a journal a killed save left (of either version) puts the file
+// back. Every row starts from a save in place killed after the file
+// changed, and then plants, changes or replaces what is at the journal's
+// name, as another user, a sync engine or a restored backup would.
+TEST_F(CatalogueFiles, OnlyAJournalThisCataloguesSaveCouldHaveLeftIsApplied) {
+    std::string old;
+    for (int i = 0; i < 100; ++i) {
+        char name[8], location[8];
+        std::snprintf(name, sizeof name, "N%03d", 100 + i);
+        std::snprintf(location, sizeof location, "L%d", i);
+        old += record(name) + record(location);
+    }
+    const std::string backup = record("Záloha") + record("CD 1");
+    const bool root = ::geteuid() == 0;
+    struct Row {
+        const char* what;
+        std::function<void(const std::string& folder, const std::string& journal)> plant;
+        std::optional<JournalRefusal> refused;   // nothing: applied
+        bool asRoot = false;
+    };
+    auto rewriteHeader = [](const std::string& journal, const std::function<void(JournalHeader&)>& change) {
+        JournalHeader h = JournalHeader::parse(readBytes(journal));
+        change(h);
+        writeBytes(journal, h.bytes());
+    };
+    const std::vector<Row> rows = {
+        {"as the killed save left it", [](auto&, auto&) {}, std::nullopt},
+        {"of the first version", [](auto&, const std::string& j) { writeBytes(j, JournalHeader::parse(readBytes(j)).firstVersion()); },
+         std::nullopt},
+        {"owned by another user",
+         [](auto&, const std::string& j) { ASSERT_EQ(::chown(j.c_str(), 1234, 1234), 0); }, JournalRefusal::Foreign, true},
+        {"of the first version, owned by another user",
+         [](auto&, const std::string& j) {
+             writeBytes(j, JournalHeader::parse(readBytes(j)).firstVersion());
+             ASSERT_EQ(::chown(j.c_str(), 1234, 1234), 0);
+         },
+         JournalRefusal::Foreign, true},
+        {"a link to a journal elsewhere",
+         [](const std::string& folder, const std::string& j) {
+             std::filesystem::rename(j, folder + "/elsewhere");
+             std::filesystem::create_symlink(folder + "/elsewhere", j);
+         },
+         JournalRefusal::NotRegular},
+        {"a FIFO", [](auto&, const std::string& j) { std::filesystem::remove(j); ASSERT_EQ(::mkfifo(j.c_str(), 0600), 0); },
+         JournalRefusal::NotRegular},
+        {"writable by the group", [](auto&, const std::string& j) { ::chmod(j.c_str(), 0620); }, JournalRefusal::Writable},
+        {"naming another path",
+         [&](auto&, const std::string& j) { rewriteHeader(j, [](JournalHeader& h) { h.path = "/tmp/Zoznam.dat"; }); },
+         JournalRefusal::OtherFile},
+        {"naming another inode",
+         [&](auto&, const std::string& j) { rewriteHeader(j, [](JournalHeader& h) { h.inode += 1; }); },
+         JournalRefusal::OtherFile},
+        {"an old length of 16 GiB",
+         [&](auto&, const std::string& j) { rewriteHeader(j, [](JournalHeader& h) { h.length = std::uint64_t(1) << 34; }); },
+         JournalRefusal::Oversized},
+        {"the catalogue restored from a backup since (same inode)",
+         [&](const std::string& folder, auto&) { writeBytes(folder + "/" + ListFileName, backup); },
+         JournalRefusal::Changed},
+        {"the catalogue restored from a backup of the same length since",
+         [&](const std::string& folder, auto&) {
+             std::string same = old;
+             same.replace(same.size() - 64, 32, record("Iný"));
+             writeBytes(folder + "/" + ListFileName, same);
+         },
+         JournalRefusal::Changed},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.asRoot && !root)
+            continue;
+        ScratchDir scratch;
+        const std::string folder = scratch.path().string(), list = folder + "/" + ListFileName;
+        writeBytes(list, old);
+        ASSERT_EQ(::link(list.c_str(), (folder + "/other.dat").c_str()), 0);   // saved in place
+        // The first step that leaves the file changed and its journal there.
+        std::string journal;
+        for (int step = 1; journal.empty() && step < 200; ++step) {
+            writeBytes(list, old);
+            FaultyFileSystem fs;
+            FileVar file(fs);
+            file.assign(list);
+            Catalogue c;
+            RecordingMessages m;
+            readCatalogue(file, c, m);
+            ASSERT_EQ(c.storageCount(), 100);
+            c.deleteAtDisplay(50);
+            fs.dieAt(step);
+            try {
+                saveCatalogue(file, c);
+            } catch (const IoError&) {
+            }
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                if (entry.path().extension() == ".journal") {
+                    if (readBytes(list) != old)
+                        journal = entry.path().string();
+                    else
+                        std::filesystem::remove(entry.path());
+                }
+        }
+        ASSERT_FALSE(journal.empty()) << "no kill left a journal";
+        row.plant(folder, journal);
+        if (::testing::Test::HasFatalFailure())
+            return;
+        const std::string before = readBytes(list);
+
+        CatalogueStore store(folder);
+        const Opening& opening = store.open();
+        ASSERT_EQ(opening.lock, LockState::Held);
+        if (!row.refused) {
+            EXPECT_TRUE(opening.rolledBack);
+            EXPECT_TRUE(opening.refusedJournals.empty());
+            EXPECT_TRUE(readBytes(list) == old) << "not put back";
+            EXPECT_FALSE(std::filesystem::exists(journal));
+            continue;
+        }
+        EXPECT_FALSE(opening.rolledBack);
+        EXPECT_FALSE(opening.rollbackStuck);
+        ASSERT_EQ(opening.refusedJournals.size(), 1u);
+        EXPECT_EQ(opening.refusedJournals[0].journal, journal);
+        EXPECT_EQ(opening.refusedJournals[0].why, *row.refused);
+        EXPECT_TRUE(readBytes(list) == before) << "the catalogue was written";
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(journal))) << "the journal was removed";
+        // A save goes on beside it, and leaves it too.
+        Catalogue c;
+        RecordingMessages m;
+        if (store.readCatalogue(c, m)) {
+            c.add("Nový", "CD 2");
+            EXPECT_TRUE(store.saveCatalogue(c).ok());
+            EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(journal)));
+        }
+    }
+}
+
+// A reader never sees half a save: with a writer stopped between two
+// writes of an in-place rewrite, a reader waits for it, and reads the new
+// catalogue whole once it goes on.
+TEST_F(CatalogueFiles, AReaderWaitsForASaveInPlaceStoppedHalfway) {
+    std::string old;
+    for (int i = 0; i < 10000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "N%05d", i);
+        old += record(name) + record("L");
+    }
+    writeBytes(ListFileName, old);
+    ASSERT_EQ(::link(ListFileName, "other.dat"), 0);
+    const std::string catalogue = std::filesystem::canonical(ListFileName).string();
+
+    // Stops itself before its second write to the catalogue, the first done.
+    class Stopping : public FaultyFileSystem {
+    public:
+        explicit Stopping(std::string file) : file_(std::move(file)) {}
+        ssize_t pwrite(int fd, const void* b, std::size_t n, off_t at) override {
+            char link[64], target[4096];
+            std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+            const ssize_t len = ::readlink(link, target, sizeof target);
+            if (len > 0 && std::string(target, std::size_t(len)) == file_ && ++writes_ == 2)
+                ::raise(SIGSTOP);
+            return FaultyFileSystem::pwrite(fd, b, n, at);
+        }
+
+    private:
+        std::string file_;
+        int writes_ = 0;
+    };
+    ::fflush(nullptr);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        Stopping fs(catalogue);
+        CatalogueStore store("", fs);
+        RecordingMessages m;
+        Started started = startSession(store, m);
+        if (started.error)
+            ::_exit(1);
+        started.catalogue.deleteAtDisplay(0);
+        const SaveReport report = store.saveCatalogue(started.catalogue);
+        ::_exit(report.ok() && report.inPlace ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, WUNTRACED), writer);
+    ASSERT_TRUE(WIFSTOPPED(status)) << "the writer ended before it was half-way";
+    ASSERT_TRUE(readBytes(ListFileName) != old) << "nothing written yet";
+
+    std::thread goOn([writer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ::kill(writer, SIGCONT);
+    });
+    CatalogueStore reader;
+    const Opening& opening = reader.openForLooking();
+    Catalogue read;
+    RecordingMessages m;
+    const bool whole = !opening.saveInProgress && reader.readCatalogue(read, m);
+    goOn.join();
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(read.storageCount(), 9999) << "half a save was read";
+    EXPECT_TRUE(read.repeatedNames().empty()) << "half a save was read";
+    EXPECT_EQ(storageNames(read).front(), "N00001");
+}
+
+// A FIFO (or anything but a regular file) named like a journal in the state
+// folder is told of without being opened for long: nothing hangs. The state
+// folder is $XDG_STATE_HOME/vrindel, or ~/.local/state/vrindel when that is
+// not an absolute path.
+TEST_F(CatalogueFiles, AFifoInTheStateFolderIsRefusedWithoutWaiting) {
+    writeBytes(ListFileName, record("keep") + record("me"));
+    struct ::stat st{};
+    ASSERT_EQ(::stat(ListFileName, &st), 0);
+    char name[80];
+    std::snprintf(name, sizeof name, "%llu-%llu-0123456789abcdef.journal", (unsigned long long)st.st_dev,
+                  (unsigned long long)st.st_ino);
+    const char* wasState = std::getenv("XDG_STATE_HOME");
+    const char* wasHome = std::getenv("HOME");
+    const std::string savedState = wasState ? wasState : "", savedHome = wasHome ? wasHome : "";
+    ScratchDir scratch;
+    struct Place {
+        std::string state, home;
+        std::filesystem::path folder;
+    };
+    const Place places[] = {
+        {scratch.file("state"), "/nonexistent", scratch.path() / "state" / "vrindel"},
+        {"relative/state", scratch.file("home"), scratch.path() / "home" / ".local" / "state" / "vrindel"},
+    };
+    for (const Place& place : places) {
+        SCOPED_TRACE(place.state);
+        ASSERT_EQ(::setenv("XDG_STATE_HOME", place.state.c_str(), 1), 0);
+        ASSERT_EQ(::setenv("HOME", place.home.c_str(), 1), 0);
+        std::filesystem::create_directories(place.folder);
+        const std::string fifo = (place.folder / name).string();
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        for (bool looking : {false, true}) {
+            CatalogueStore store;
+            const Opening& opening = looking ? store.openForLooking() : store.open();
+            ASSERT_EQ(opening.refusedJournals.size(), 1u);
+            EXPECT_EQ(opening.refusedJournals[0].journal, fifo);
+            EXPECT_EQ(opening.refusedJournals[0].why, JournalRefusal::NotRegular);
+        }
+        EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+        std::filesystem::remove(fifo);
+    }
+    for (const auto& [variable, was, saved] : {std::tuple{"XDG_STATE_HOME", wasState, savedState},
+                                               std::tuple{"HOME", wasHome, savedHome}}) {
+        if (was)
+            ::setenv(variable, saved.c_str(), 1);
+        else
+            ::unsetenv(variable);
     }
 }
 

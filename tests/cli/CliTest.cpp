@@ -845,6 +845,61 @@ TEST_F(Cli, CheckNamesWhatAnotherComputersSavesLeft) {
     EXPECT_TRUE(readBytes(catalogue()) == before + record("Dom") + record("a"));
 }
 
+// Root's save of a user's catalogue (a hard link of it) killed half-way
+// leaves a journal only root may read: the user's changes are refused until
+// it is resolved, naming it and who can; reading goes on but says the
+// catalogue may be half-saved, and check lists it. Nothing is removed.
+TEST_F(Cli, AJournalTheUserCannotApplyKeepsTheCatalogueFromBeingChanged) {
+    if (::geteuid() != 0 || std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+        GTEST_SKIP() << "needs root, and setpriv to become another user";
+    makeCatalogue({{"Chata", "CD 1"}, {"Dom", "CD 2"}});
+    ASSERT_EQ(::chown(catalogue().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(catalogue().c_str(), &st), 0);
+    const std::string journal = "Zoznam.dat." + machineTag() + "." + std::to_string(std::uint64_t(st.st_dev)) + "-" +
+                                std::to_string(std::uint64_t(st.st_ino)) + ".journal";
+    writeBytes(dir.file(journal), "VRJRNL2\n and the rest of root's journal");
+    ASSERT_EQ(::chmod(dir.file(journal).c_str(), 0600), 0);
+    const std::string before = readBytes(catalogue());
+    as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+
+    Result r = run({"add", "Nový", "CD 3"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("its journal " + dir.file(journal)), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("half-saved until root opens it; nothing was changed"), std::string::npos) << r.err;
+    r = run({"list"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("Chata"), std::string::npos);
+    EXPECT_NE(r.err.find("the catalogue may be half-saved"), std::string::npos) << r.err;
+    r = run({"check"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("the catalogue may be half-saved"), std::string::npos) << r.out;
+    EXPECT_EQ(readBytes(catalogue()), before);
+    EXPECT_TRUE(std::filesystem::exists(dir.file(journal)));
+}
+
+// A save in place (a second hard link) by a user who may write neither the
+// catalogue's folder nor his home: the message says the journal could not be
+// written, and where, not that the file may not be written.
+TEST_F(Cli, NoPlaceForAJournalIsToldAsSuch) {
+    if (::geteuid() != 0 || std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+        GTEST_SKIP() << "needs root, and setpriv to become another user";
+    makeCatalogue({{"Chata", "CD 1"}});
+    writeBytes(dir.file("Options.dat"), std::string("\x01\x01\x01", 3));
+    ASSERT_EQ(::link(catalogue().c_str(), dir.file("other.dat").c_str()), 0);
+    ASSERT_EQ(::chown(catalogue().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    as = "env -u XDG_STATE_HOME HOME=/root setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    const Result r = run({"add", "Dom", "CD 2"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("cannot save: The rollback journal could not be written: " + dir.path().string() +
+                         "/ (Permission denied), /root/.local/state/vrindel (Permission denied); the file is as it was"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("File access denied"), std::string::npos) << r.err;
+}
+
 TEST_F(Cli, AChangeIsRefusedWhileAWindowHoldsTheCatalogueAndReadingStillWorks) {
     makeCatalogue({{"Chata", "CD 1"}});
     const std::string before = readBytes(catalogue());
@@ -947,6 +1002,9 @@ TEST_F(Cli, AnExportReplacesItsFileWholeAndNeverWritesIntoTheCatalogue) {
         {{"list"}, ">>other-name.dat", 2, "standard output is the catalogue itself"},
         {{"export", "-o", "other-name.dat"}, ">.out", 2, "that is the catalogue itself"},
         {{"export", "-o", "/dev/null"}, ">.out", 3, "/dev/null: not a regular file"},
+        // The switches file, there or not yet, by whatever path.
+        {{"export", "-o", "Options.dat"}, ">.out", 2, "that is the switches file (Options.dat); nothing was written"},
+        {{"export", "-o", dir.file("Options.dat")}, ">.out", 2, "that is the switches file"},
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.args[0] + " " + c.output);
@@ -1095,6 +1153,59 @@ TEST_F(Cli, ACopyWithACommonVersionBringsItsDeletesAndMoves) {
     EXPECT_FALSE(std::filesystem::exists(dir.file(copy)));
 }
 
+// The catalogue the desktop menu's window works on, from any folder: named
+// by --menu, by VRINDEL_DIR as a default, and in the message of a folder
+// without one. Only a command that makes a catalogue makes its folder.
+TEST_F(Cli, TheMenusCatalogueIsReachedFromTheShell) {
+    const std::string home = dir.file("home");
+    std::filesystem::create_directories(dir.file("work"));
+    std::filesystem::create_directories(home);
+    as = "HOME=" + quoted(home) + " XDG_DATA_HOME= VRINDEL_DIR= ";
+    const std::string menu = home + "/.local/share/vrindel";
+
+    Result r = run({"--menu", "list"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_FALSE(std::filesystem::exists(menu)) << "a look made the menu's folder";
+    r = run({"-C", "work", "list"});
+    EXPECT_EQ(r.err, "vrindel-cli: work/Zoznam.dat: no catalogue in this folder\n");
+    r = run({"--menu", "add", "Chata", "CD 1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(menu + "/Zoznam.dat"), record("Chata") + record("CD 1"));
+
+    r = run({"-C", "work", "list"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "vrindel-cli: work/Zoznam.dat: no catalogue in this folder; the desktop menu's catalogue is " +
+                         menu + "/Zoznam.dat (vrindel-cli --menu works on it)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("work/Zoznam.dat")));
+    EXPECT_EQ(run({"--menu", "list", "--format", "csv"}).out, "name,location\r\nChata,CD 1\r\n");
+
+    // VRINDEL_DIR is the default of both programs; -C and --menu win over it.
+    makeCatalogue({{"Dom", "Polica"}});
+    as = "HOME=" + quoted(home) + " XDG_DATA_HOME= VRINDEL_DIR=" + quoted(menu) + " ";
+    EXPECT_EQ(run({"find", "chata", "--format", "csv"}).out, "name,location\r\nChata,CD 1\r\n");
+    EXPECT_EQ(run({"-C", ".", "list", "--format", "csv"}).out, "name,location\r\nDom,Polica\r\n");
+    as = "HOME=" + quoted(home) + " XDG_DATA_HOME= VRINDEL_DIR=" + quoted(dir.file("work")) + " ";
+    EXPECT_EQ(run({"--menu", "list", "--format", "csv"}).out, "name,location\r\nChata,CD 1\r\n");
+    EXPECT_EQ(run({"list"}).code, 3);
+
+    // What export writes to a pipe, import reads from one, and check tells
+    // scripts in JSON.
+    as = "HOME=" + quoted(home) + " XDG_DATA_HOME= VRINDEL_DIR= ";
+    const Result exported = run({"--menu", "export"});
+    r = run({"-C", "work", "import", "-"}, exported.out);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readBytes(dir.file("work/Zoznam.dat")), record("Chata") + record("CD 1"));
+    r = run({"-q", "-C", "work", "import", "--update", "-"}, exported.out);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    makeCatalogue({{"Dom", "Polica"}, {"DOM", "CD 2"}});
+    r = run({"check", "--format", "json"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("\"records\": 2,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"problems\": 1,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the name \\\"DOM\\\" is listed twice"), std::string::npos) << r.out;
+}
+
 TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
     makeCatalogue({{"Chata", "CD 1"}});
     writeBytes(dir.file("records.txt"), "name,location\n");
@@ -1123,6 +1234,14 @@ TEST_F(Cli, WrongUsageExitsWithTwoAndSaysWhy) {
         {{"import", "absent.csv"}, 3, "absent.csv: cannot open: No such file or directory"},
         {{"--version"}, 0, "vrindel-cli 2.1"},
         {{"import", "--help"}, 0, "--skip-invalid"},
+        // Each kind of mistake the parser finds, the words in the order typed.
+        {{"list", "a", "b"}, 2, "The following arguments were not expected: a b"},
+        {{"check", "--format", "json", "x", "y"}, 2, "The following arguments were not expected: x y"},
+        {{"delete", "-weird"}, 2, "-weird is not an option of delete; a name that starts with - goes after --, as in: "
+                                  "vrindel-cli delete -- -weird"},
+        {{"list", "--format"}, 2, "--format needs a value"},
+        {{"--menu", "-C", ".", "list"}, 2, "cannot go together"},
+        {{"--bogus", "list"}, 2, "--bogus is not an option (vrindel-cli --help lists them)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args[0] + " " + c.args.back());
@@ -1161,6 +1280,15 @@ TEST_F(Cli, MessagesAreInTheUsersLanguageAndDataIsNot) {
         {{"lsit"}, 2, "„lsit“ nie je príkaz; mysleli ste „list“?"},
         {{"help", "add"}, 0, "Použitie: vrindel-cli add [VOĽBY] NAME LOCATION"},
         {{"add", "Dom"}, 2, "LOCATION je povinný údaj"},
+        // Each kind of the parser's mistakes, whatever the parser calls it.
+        {{"list", "--bogus"}, 2, "--bogus nie je voľba príkazu list (vypíše ich vrindel-cli help list)"},
+        {{"list", "--format"}, 2, "--format potrebuje hodnotu"},
+        {{"list", "a", "b"}, 2, "Tieto argumenty sú navyše: a b"},
+        {{"list", "--format", "xml"}, 2, "--format: xml nie je jedna z možností {csv,json,text,tsv}"},
+        {{"--menu", "-C", ".", "list"}, 2, "--directory a --menu sa nedajú použiť spolu"},
+        {{"-q"}, 2, "Chýba príkaz"},
+        {{"-C", "three", "check", "--format", "jsn"}, 2, "--format: jsn nie je jedna z možností {text,json}"},
+        {{"help", "scan"}, 0, "--location MENOVKA"},
         {{"-C", "sub", "delete", "x\x1b]0;t\x07"}, 1, "sub/Zoznam.dat: žiadny záznam s názvom „x\\x1b]0;t\\x07“"},
         // The three plural forms: 1, 2 to 4, 5 and more.
         {{"-C", "one", "check"}, 0, "one/Zoznam.dat: veľkosť 64 B, 1 záznam\n"},

@@ -48,6 +48,12 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   check_bash "csv json text tsv " vrindel-cli list --format ""
   check_bash "csv json tsv xlsx " vrindel-cli export --format ""
   check_bash "csv json ods tsv xlsx " vrindel-cli import --format ""
+  # Record names from the catalogue -C names, quoted for the shell.
+  names=$(mktemp -d)
+  "$cli" -C "$names" add "Chata pod lesom" "CD 1" && "$cli" -C "$names" add "Chalupa" "CD 2" && "$cli" -C "$names" add "Dom" "CD 3"
+  PATH=$(dirname "$cli"):$PATH check_bash 'Chalupa Chata\ pod\ lesom ' vrindel-cli -C "$names" delete ch
+  PATH=$(dirname "$cli"):$PATH check_bash " " vrindel-cli -C "$names" rename Dom ch   # the new name is the user's own
+  rm -rf "$names"
 else
   echo "bash-completion is not installed: bash completing left out"
 fi

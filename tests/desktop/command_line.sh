@@ -80,6 +80,7 @@ done <<'CASES'
 1 "$tmp/notes.txt" # vrindel: $tmp/notes.txt: neither a folder nor a Zoznam.dat
 1 "$tmp/missing/Zoznam.dat" # vrindel: $tmp/missing: No such file or directory
 1 -- --menu # vrindel: --menu: No such file or directory
+1 "$(printf '%s/dir/\033]0;PWNED\007x' "$tmp")" # vrindel: $tmp/dir/\x1b]0;PWNED\x07x: No such file or directory
 CASES
 
 # A usable folder, or none, without a display: the one line, no abort.
@@ -126,6 +127,39 @@ run Zoznam.dat run
 run "$tmp/box/Zoznam.dat" box
 run ../link/Zoznam.dat box
 CASES
+
+# A window whose save at the session's end fails says so on standard error
+# and ends with status 1: here the catalogue went while it was open, and
+# its folder no longer takes new files (as a user who is not root).
+mkdir -p "$tmp/gone"
+printf '\005Jeden\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000' >"$tmp/gone/Zoznam.dat"
+printf '\004CD 1\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000' >>"$tmp/gone/Zoznam.dat"
+printf '\001\000\001' >"$tmp/gone/Options.dat"
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R 65534:65534 "$tmp/gone"
+  chmod 755 "$tmp"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+(cd "$tmp/gone" && exec "${as_user[@]}" env QT_QPA_PLATFORM=offscreen HOME="$tmp/gone" XDG_RUNTIME_DIR= \
+   "$program" >/dev/null 2>"$tmp/gone.err") &
+pid=$!
+pids+=("$pid")
+for _ in $(seq 100); do
+  for fd in "/proc/$pid/fd/"*; do
+    [ "$(readlink "$fd" 2>/dev/null)" = "$tmp/gone/Zoznam.dat" ] && break 2
+  done
+  sleep 0.1
+done
+rm "$tmp/gone/Zoznam.dat"
+chmod 555 "$tmp/gone"
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+chmod 755 "$tmp/gone"
+[ "$status" -eq 1 ] || fail "a window whose save failed at SIGTERM ended with status $status, expected 1"
+grep -q "^vrindel: not saved: Zoznam.dat (File access denied)$" "$tmp/gone.err" ||
+  fail "a window whose save failed at SIGTERM said: $(cat "$tmp/gone.err")"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"; exit 1

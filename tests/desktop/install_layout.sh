@@ -5,14 +5,18 @@
 # the metainfo's launchable, the desktop entry and its icon at every size, a
 # manual page for every program that renders without a warning, and the
 # catalogue's file type: a desktop's databases made from the installed tree
-# give a Zoznam.dat that type and open it with the program.
+# give a Zoznam.dat that type and open it with the program. The manual pages
+# are there in each language they are translated to, and the README where a
+# distribution keeps a package's documentation.
 #
 # usage: install_layout.sh BUILD_DIR APP_ID APPSTREAMCLI "ICON_SIZES" "PROGRAMS" GIO UPDATE_MIME_DATABASE
+#                          "MAN_LANGUAGES"
 set -uo pipefail
 
 build=$1 id=$2 appstreamcli=$3 gio=$6 update_mime_database=$7
 read -r -a sizes <<<"$4"
 read -r -a programs <<<"$5"
+read -r -a man_languages <<<"${8:-}"
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
 failures=0
@@ -29,10 +33,17 @@ expected=(
   "usr/share/metainfo/$id.metainfo.xml"
   "usr/share/mime/packages/$id.xml"
   usr/share/icons/hicolor/scalable/apps/vrindel.svg
+  usr/share/doc/vrindel/README.md
 )
+pages=()
 for p in "${programs[@]}"; do
-  expected+=("usr/bin/$p" "usr/share/man/man1/$p.1")
+  expected+=("usr/bin/$p")
+  pages+=("usr/share/man/man1/$p.1")
+  for l in "${man_languages[@]}"; do
+    pages+=("usr/share/man/$l/man1/$p.1")
+  done
 done
+expected+=("${pages[@]}")
 # Shell completion where bash, zsh and fish look for a command's own, and
 # the command's Slovak messages where gettext looks for them.
 case " ${programs[*]} " in
@@ -68,17 +79,24 @@ for s in "${sizes[@]}"; do
   [ "$w $h" = "$s $s" ] || fail "the ${s}x$s icon is $w x $h pixels"
 done
 
-# Both in a plain terminal and in a UTF-8 one, as man-db shows them.
-for p in "${programs[@]}"; do
-  page=$dest/usr/share/man/man1/$p.1
+# Both in a plain terminal and in a UTF-8 one, as man-db shows them; a
+# translated page in its own language from its first heading on.
+for f in "${pages[@]}"; do
+  page=$dest/$f
   [ -f "$page" ] || continue
+  p=$(basename "$f" .1)
+  case $f in
+    usr/share/man/man1/*) heading=NAME ;;
+    usr/share/man/sk/man1/*) heading="N[AÁ]ZOV" ;;
+    *) heading="" ;;
+  esac
   for locale in C C.UTF-8; do
     if ! out=$(LC_ALL=$locale MANWIDTH=80 man --warnings -l "$page" 2>&1 >"$dest/page.txt"); then
-      fail "man $p ($locale) failed: $out"
+      fail "man -l $f ($locale) failed: $out"
     elif [ -n "$out" ]; then
-      fail "man $p ($locale) warns: $out"
-    elif ! grep -q "^NAME" "$dest/page.txt" || ! grep -q "$p" "$dest/page.txt"; then
-      fail "man $p ($locale) shows no page for $p"
+      fail "man -l $f ($locale) warns: $out"
+    elif ! grep -Eq "^$heading\$" "$dest/page.txt" || ! grep -q "$p" "$dest/page.txt"; then
+      fail "man -l $f ($locale) shows no page for $p headed $heading"
     fi
   done
   rm -f "$dest/page.txt"

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace vrindel {
@@ -31,21 +32,27 @@ Catalogue::Entry Catalogue::entry(std::uint32_t seq, TextId name) const {
 // --- Text pool -----------------------------------------------------------
 
 Catalogue::TextId Catalogue::newText(std::string_view text, std::uint8_t refs) {
-    if (!freeTexts_.empty()) {
-        TextId id = freeTexts_.back();
-        freeTexts_.pop_back();
-        texts_[id] = RecordText(text);
-        refs_[id] = refs;
-        return id;
+    text = text.substr(0, std::min(text.size(), MaxTextLength));
+    std::vector<TextId>& free = freeTexts_[text.size()];
+    TextId id;
+    if (!free.empty()) {
+        id = free.back();
+        free.pop_back();
+    } else {
+        if (pool_.size() + 2 + text.size() > std::numeric_limits<TextId>::max())
+            throw std::length_error("catalogue texts beyond 4 GB");
+        id = TextId(pool_.size());
+        pool_.resize(pool_.size() + 2 + text.size());
     }
-    texts_.emplace_back(text);
-    refs_.push_back(refs);
-    return TextId(texts_.size() - 1);
+    pool_[id] = char(refs);
+    pool_[id + 1] = char(text.size());
+    std::memcpy(pool_.data() + id + 2, text.data(), text.size());
+    return id;
 }
 
 void Catalogue::release(TextId id) {
-    if (--refs_[id] == 0)
-        freeTexts_.push_back(id);
+    if (--pool_[id] == 0)
+        freeTexts_[std::uint8_t(pool_[id + 1])].push_back(id);
 }
 
 // --- Display list --------------------------------------------------------------
@@ -59,7 +66,7 @@ RecordText Catalogue::displayAt(int i) const {
     settle();
     if (i < 0 || std::size_t(i) >= display_.size())
         throw ListError::outOfBounds(i);
-    return texts_[display_[std::size_t(i)].name];
+    return RecordText(text(display_[std::size_t(i)].name));
 }
 
 int Catalogue::findInDisplay(std::string_view name) const {
@@ -121,13 +128,13 @@ void Catalogue::setTopIndex(int i) {
 RecordText Catalogue::storageName(int j) const {
     if (j < 0 || std::size_t(j) >= storage_.size())
         throw ListError::outOfBounds(j);
-    return texts_[storage_[std::size_t(j)].name];
+    return RecordText(text(storage_[std::size_t(j)].name));
 }
 
 RecordText Catalogue::storageLocation(int j) const {
     if (j < 0 || std::size_t(j) >= storage_.size())
         throw ListError::outOfBounds(j);
-    return texts_[storage_[std::size_t(j)].location];
+    return RecordText(text(storage_[std::size_t(j)].location));
 }
 
 int Catalogue::findInStorage(std::string_view name) const {
@@ -166,8 +173,9 @@ void Catalogue::keepRoomInLists() const {
 
 void Catalogue::reserve(std::size_t records) {
     keepRoom(storage_, storage_.size() + records);
-    keepRoom(texts_, texts_.size() + 2 * records);
-    keepRoom(refs_, refs_.size() + 2 * records);
+    // Room for the longest texts costs address space only: what the
+    // texts leave of it is never touched.
+    keepRoom(pool_, pool_.size() + 2 * records * (2 + MaxTextLength));
 }
 
 void Catalogue::appendLoaded(std::string_view name, std::string_view location) {
@@ -389,9 +397,9 @@ void Catalogue::clear() {
     storageIndex_.clear();
     display_.clear();
     displayIndex_.clear();
-    texts_.clear();
-    refs_.clear();
-    freeTexts_.clear();
+    pool_.clear();
+    for (std::vector<TextId>& free : freeTexts_)
+        free.clear();
     pendingFrom_ = 0;
     misplaced_ = -1;
     irregular_ = false;
@@ -416,7 +424,7 @@ void Catalogue::showStorageOrder() {
         displayIndex_ = storageIndex_;
     }
     for (const Entry& e : display_)
-        ++refs_[e.name];
+        ++pool_[e.name];
     misplaced_ = -1;
     irregular_ = false;
     mirrorsStorage_ = true;

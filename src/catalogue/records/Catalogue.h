@@ -14,10 +14,11 @@
 // the two lists may hold different spellings. Every lookup from the display
 // to the storage goes by name, first match from the top.
 //
-// Built for a million records: texts live once in a pool, the lists hold
-// 4-byte references, and finding a name is a binary search over indexes kept
+// Built for a million records: texts live once in a pool, as long as they
+// are, the lists hold 4-byte references, and finding a name is a binary search over indexes kept
 // in collation order (ties in list order), never a walk over all names.
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 #include <utility>
@@ -152,7 +153,7 @@ private:
     TextId newText(std::string_view text, std::uint8_t refs);
     Entry entry(std::uint32_t seq, TextId name) const;
     void release(TextId id);
-    std::string_view text(TextId id) const { return texts_[id].view(); }
+    std::string_view text(TextId id) const { return {pool_.data() + id + 2, std::uint8_t(pool_[id + 1])}; }
     int compare(std::string_view a, TextId b) const { return collation_.compare(a, text(b)); }
     int compare(TextId a, TextId b) const { return collation_.compare(text(a), text(b)); }
 
@@ -186,9 +187,11 @@ private:
 
     const Collation& collation_;
 
-    std::vector<RecordText> texts_;
-    std::vector<std::uint8_t> refs_;
-    std::vector<TextId> freeTexts_;
+    // Each text once, as its count of references (one byte), its length
+    // (one byte) and its bytes; a TextId is where it starts. A text no
+    // longer referred to leaves its place to the next of its length.
+    std::vector<char> pool_;
+    std::array<std::vector<TextId>, MaxTextLength + 1> freeTexts_;
 
     std::vector<Stored> storage_;                 // HelpZoznam and HelpPoznamka
     mutable std::vector<Entry> storageIndex_;     // storage names by (collation, seq)

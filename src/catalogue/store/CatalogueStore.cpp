@@ -1,9 +1,15 @@
 #include "store/CatalogueStore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "store/format/CatalogueFiles.h"
 #include "store/io/ContentHash.h"
@@ -15,6 +21,7 @@
 #include "store/merge/ConflictFile.h"
 #include "store/merge/OtherWriters.h"
 #include "store/save/SaveWay.h"
+#include "store/save/SideFile.h"
 
 namespace vrindel {
 
@@ -63,15 +70,25 @@ public:
     void openForChange();
     void openForLooking();
     void takeRecovery(const JournalRecovery& recovery);
-    bool mayWrite() const { return lock.held(); }
+    bool mayWrite() const { return lock.held() && !opening.rollbackStuck; }
+    // Opened for looking: holds the catalogue for reading, after any save
+    // in place that is going on; let go once it is read.
+    bool holdForReading();
+    void letGoOfReading() {
+        if (readingFd >= 0)
+            fs.close(readingFd);
+        readingFd = -1;
+    }
+    ~Files() { letGoOfReading(); }
     bool savable();
     void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
-    MergedRecords saveMerging(const Catalogue& catalogue);
+    MergedRecords saveMerging(const Catalogue& catalogue, SaveReport& report);
     void saveOptions(const Switches& switches, SaveReport& report);
     void keepCommonVersions();
     const std::string& catalogueKey();
     bool carried();
     bool copiesBeside();
+    std::string keepBytesBeside(FileVar& file);
     CopyReader readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths);
     void removeCopies(const CopyReader& reader, CopyMerge& result);
 
@@ -84,6 +101,14 @@ public:
 
     bool listRead = false;
     bool optionsRead = false;
+    // Read whole, but not as a save writes them (a name without its
+    // location or a part of a record at the catalogue's end; switches of
+    // another size or with other bytes than 0 and 1): the first close saves
+    // them, once their bytes are kept beside them.
+    bool listOdd = false;
+    bool optionsOdd = false;
+    bool listKept = false;      // this session kept them already
+    bool optionsKept = false;
     Switches optionsSeen;   // as read: the common version of a merge
     OtherWriters others;
     bool tookOthers = false;   // the last save of the catalogue merged another program's changes
@@ -92,6 +117,9 @@ public:
     std::optional<std::uint64_t> readDigest;
     std::string key;   // the catalogue's full path, once asked
     std::optional<bool> carriedBySync;   // once asked
+    // A reading command's hold on the catalogue: a save in place waits
+    // until it has been read.
+    int readingFd = -1;
 };
 
 void CatalogueStore::Files::hold() {
@@ -109,6 +137,29 @@ void CatalogueStore::Files::takeRecovery(const JournalRecovery& recovery) {
     opening.rollbackStuck = recovery.stuck;
     opening.rollbackReason = recovery.reason;
     opening.journal = recovery.journal;
+    opening.journalOwner = recovery.owner;
+    opening.refusedJournals.insert(opening.refusedJournals.end(), recovery.refused.begin(), recovery.refused.end());
+}
+
+bool CatalogueStore::Files::holdForReading() {
+    letGoOfReading();
+    const HeldFile& at = list.place();
+    if (at.error())
+        return true;
+    readingFd = retryInterrupted([&] {
+        return fs.open(at.folder(), at.leaf(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
+    });
+    if (readingFd < 0)
+        return true;   // nothing there, or nothing this user can read: the read says so
+    struct ::stat st{};
+    if (retryInterrupted([&] { return fs.fstat(readingFd, &st); }) != 0 || !S_ISREG(st.st_mode)) {
+        letGoOfReading();
+        return true;
+    }
+    if (lockRange(readingFd, false))
+        return true;
+    letGoOfReading();
+    return false;
 }
 
 void CatalogueStore::Files::openForChange() {
@@ -121,7 +172,10 @@ void CatalogueStore::Files::openForChange() {
     // Before anything reads the catalogue: a save killed halfway left a
     // journal to put it back with. Three bytes of switches go back silently.
     takeRecovery(recoverFromJournal(fs, list.place()));
-    recoverFromJournal(fs, options.place());
+    // Three bytes of switches go back silently; a journal refused for them
+    // is told of as the catalogue's are.
+    const JournalRecovery switches = recoverFromJournal(fs, options.place());
+    opening.refusedJournals.insert(opening.refusedJournals.end(), switches.refused.begin(), switches.refused.end());
     for (FileVar* file : {&list, &options}) {
         const HeldFile& at = file->place();
         if (at.error() == 0)
@@ -133,13 +187,27 @@ void CatalogueStore::Files::openForLooking() {
     list.setReadingOnly(true);
     options.setReadingOnly(true);
     hold();
-    // Reading takes no lock, but putting a half-saved file back does; while
-    // a window or command holds it, the save may still be going on and is
-    // left alone.
+    // Reading takes no lock, but waits for a save in place that is going on
+    // (it holds the file for writing), and then holds the file so that no
+    // such save starts before the reading is done.
+    if (!holdForReading()) {
+        opening.saveInProgress = true;
+        return;
+    }
+    // Putting a half-saved file back takes the catalogue's lock. A journal
+    // left while a window or command holds it is one whose save was cut
+    // short and not taken back: the file may be half-saved.
     if (journalPending(fs, list.place())) {
+        letGoOfReading();
         const CatalogueLock looking = CatalogueLock::tryAcquire(list.place());
-        if (looking.held())
+        if (looking.held()) {
             takeRecovery(recoverFromJournal(fs, list.place()));
+        } else {
+            opening.rollbackStuck = true;
+            opening.rollbackReason = ioErrorText(io::JournalPending);
+        }
+        if (!holdForReading())
+            opening.saveInProgress = true;
     }
 }
 
@@ -158,6 +226,11 @@ bool CatalogueStore::Files::savable() {
 }
 
 void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport& report) {
+    if (lock.held() && opening.rollbackStuck) {
+        // Saved over, the half-written file would stay so for good.
+        report.failures.push_back({StoredFile::Catalogue, IoError::fromCode(io::JournalPending), false});
+        return;
+    }
     others.startSave();
     tookOthers = false;
     try {
@@ -172,7 +245,7 @@ void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport
         } else {
             if (!mayWrite())
                 return;
-            merged = saveMerging(catalogue);
+            merged = saveMerging(catalogue, report);
         }
         keepCommonVersions();
         others.wrote(list, catalogue, merged);
@@ -231,7 +304,51 @@ void CatalogueStore::Files::keepCommonVersions() {
     readDigest.reset();
 }
 
-MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
+// A file that is not as a save writes it is kept byte for byte beside
+// itself before a save rewrites it: whatever the damage hid (the rest of a
+// record cut short) stays for the user to look at. Returns where, or
+// nothing when no regular file is there.
+std::string CatalogueStore::Files::keepBytesBeside(FileVar& file) {
+    const HeldFile& at = file.place();
+    const int from = retryInterrupted([&] {
+        return fs.open(at.folder(), at.leaf(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0);
+    });
+    if (from < 0) {
+        if (errno == ENOENT)
+            return {};
+        throw IoError::fromErrno(errno);
+    }
+    struct ::stat st{};
+    if (retryInterrupted([&] { return fs.fstat(from, &st); }) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISREG(st.st_mode) ? errno : 0;
+        fs.close(from);
+        if (err)
+            throw IoError::fromErrno(err);
+        return {};   // the rewrite refuses it
+    }
+    const auto copy = [&](int to) {
+        std::vector<char> buffer(65536);
+        for (;;) {
+            const ssize_t n = retryInterrupted([&] { return fs.read(from, buffer.data(), buffer.size()); });
+            if (n < 0)
+                return errno;
+            if (n == 0)
+                return 0;
+            if (const int err = writeAll(fs, to, buffer.data(), std::size_t(n)))
+                return err;
+        }
+    };
+    try {
+        std::string path = writeSideFile(fs, at, at.leaf() + ".damaged-" + sideFileTimeStamp(), "", copy);
+        fs.close(from);
+        return path;
+    } catch (...) {
+        fs.close(from);
+        throw;
+    }
+}
+
+MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue, SaveReport& report) {
     // Each try costs a merge and a write; a program that writes faster than
     // that is told so rather than raced without end.
     constexpr int Tries = 5;
@@ -249,6 +366,11 @@ MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
         // The records that cannot be kept are safe in their own file before
         // the catalogue changes.
         others.writeConflicts(fs, list.place());
+        if (!listKept && expected.present && expected.size % off_t(2 * ListRecordSize) != 0) {
+            if (std::string kept = keepBytesBeside(list); !kept.empty())
+                report.keptDamaged.push_back(std::move(kept));
+            listKept = true;
+        }
         try {
             // Its rewrite checks that the name still leads to the held file.
             vrindel::saveCatalogue(list, catalogue, merged, &expected);
@@ -263,9 +385,14 @@ MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue) {
 }
 
 void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& report) {
-    if (!optionsRead || switches == optionsSeen)
+    if (!optionsRead)
         return;
     try {
+        // Unchanged switches are written back only to bring back a file
+        // that went, or to mend one that is not as a save writes it.
+        if (switches == optionsSeen && !optionsOdd &&
+            (options.place().error() || options.currentIdentity().present))
+            return;
         // Switch by switch, three ways: one changed here wins, any other
         // keeps what another program (or computer) set meanwhile.
         Switches theirs = optionsSeen;
@@ -273,17 +400,24 @@ void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& re
         // Read only where this store's file still is: a name that came to
         // lead elsewhere is neither read nor written.
         options.requireHeldPlace();
+        bool asSaved = false;
         if (options.exists()) {
-            vrindel::readOptions(options, [&](Switch which, bool on) { switchOf(theirs, which) = on; });
+            asSaved = vrindel::readOptions(options, [&](Switch which, bool on) { switchOf(theirs, which) = on; });
             bytes = options.sizeInRecords();
         }
         Switches merged = theirs;
         for (Switch which : {Switch::Zoradit, Switch::DelPlaceBox, Switch::DelExt})
             if (switchOf(switches, which) != switchOf(optionsSeen, which))
                 switchOf(merged, which) = switchOf(switches, which);
-        if (merged == theirs && bytes == 3)
+        if (merged == theirs && bytes == 3 && asSaved)
             return;
+        if (bytes != 0 && !asSaved && !optionsKept) {
+            if (std::string kept = keepBytesBeside(options); !kept.empty())
+                report.keptDamaged.push_back(std::move(kept));
+            optionsKept = true;
+        }
         vrindel::saveOptions(options, merged);   // its rewrite checks the held place
+        optionsOdd = false;
         if (!report.unsyncedFolder)
             report.unsyncedFolder = options.folderSyncError();
     } catch (const IoError& e) {
@@ -415,7 +549,7 @@ void CatalogueStore::readOptions(const std::function<void(Switch, bool)>& setSwi
     f.optionsRead = false;
     // Bytes the file lacks leave the switches as the window starts them.
     Switches seen{true, true, true};
-    vrindel::readOptions(f.options, [&](Switch which, bool on) {
+    f.optionsOdd = !vrindel::readOptions(f.options, [&](Switch which, bool on) {
         switchOf(seen, which) = on;
         setSwitch(which, on);
     });
@@ -428,9 +562,11 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
     Files& f = *files_;
     f.listRead = false;
     const bool whole = vrindel::readCatalogue(f.list, catalogue, messages);
+    f.letGoOfReading();
     // A catalogue read only in part is kept on disk like one that could not
     // be opened: writing the part back would lose the rest.
     f.listRead = whole;
+    f.listOdd = whole && f.list.identity().size % off_t(2 * ListRecordSize) != 0;
     f.others.startFrom(f.list, catalogue);
     f.readDigest.reset();
     if (whole)
@@ -441,6 +577,7 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
 void CatalogueStore::readRecords(const std::function<void(std::string_view, std::string_view)>& each) {
     open();
     vrindel::readRecords(files_->list, each);
+    files_->letGoOfReading();
 }
 
 std::string CatalogueStore::readRecordBytes(std::uint64_t& fileSize) {
@@ -453,6 +590,7 @@ std::string CatalogueStore::readRecordBytes(std::uint64_t& fileSize) {
     for (std::size_t at = 0; at < bytes.size(); at += ListRecordSize)
         list.readRecord(bytes.data() + at);
     list.close();
+    files_->letGoOfReading();
     return bytes;
 }
 
@@ -482,9 +620,14 @@ SaveReport CatalogueStore::saveChangedCatalogue(const Catalogue& catalogue) {
     open();
     Files& f = *files_;
     if (!catalogue.changed()) {
-        // Unchanged, it is written back only to bring back a file that went.
+        // Unchanged, it is written back only to bring back a file that went,
+        // or to mend one read whole that is not as a save writes it (and is
+        // still so).
         try {
-            if (!f.listRead || f.list.place().error() || f.list.currentIdentity().present)
+            if (!f.listRead || f.list.place().error())
+                return {};
+            const FileIdentity now = f.list.currentIdentity();
+            if (now.present && !(f.listOdd && now.size % off_t(2 * ListRecordSize) != 0))
                 return {};
         } catch (const IoError& e) {
             SaveReport report;

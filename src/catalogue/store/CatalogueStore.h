@@ -48,6 +48,7 @@
 #include "records/Catalogue.h"
 #include "store/format/Format.h"
 #include "store/io/FileSystem.h"
+#include "store/journal/RollbackJournal.h"
 
 namespace vrindel {
 
@@ -64,10 +65,22 @@ struct Opening {
     int catalogueError = 0;     // why the catalogue's name leads to no usable file (0: it does)
     // A save cut short in the middle of an in-place rewrite: put back, or
     // found but not put back (with why), and where its journal was.
+    // Stuck: a journal this catalogue's save could have left cannot be
+    // applied (by this user, or at all), so the catalogue may be half-saved;
+    // no save writes it until the journal's owner (or root) resolves it.
     bool rolledBack = false;
     bool rollbackStuck = false;
     std::string rollbackReason;
     std::string journal;
+    std::string journalOwner;
+    // Files named like a journal of either file that no save of this
+    // catalogue could have left (another user's, a link, a FIFO, one for
+    // another file or for the file as it was before it was written since):
+    // never applied, never removed, only told of.
+    std::vector<RefusedJournal> refusedJournals;
+    // Opened for looking: a save in place was still going on when waiting
+    // for it ran out; nothing was read.
+    bool saveInProgress = false;
 };
 
 enum class StoredFile { Catalogue, Options };
@@ -86,6 +99,10 @@ struct SaveReport {
     std::size_t conflicts = 0;       // records another program wrote that went to conflictFile
     std::string conflictFile;        // its full path
     int unsyncedFolder = 0;          // errno of a folder sync that failed after a save was in place
+    // Files that were not as a save writes them (a damaged catalogue,
+    // switches of another size), kept byte for byte beside them before this
+    // save rewrote them: their full paths.
+    std::vector<std::string> keptDamaged;
     // The catalogue was rewritten in place rather than replaced: it has other
     // names, or its folder or access would not let a new file take its place.
     bool inPlace = false;
@@ -211,10 +228,16 @@ public:
 
     // Saves the catalogue (merging what another program added meanwhile).
     SaveReport saveCatalogue(const Catalogue& catalogue);
-    // Only when it changed or its file has gone, so that a close with no
-    // edit leaves the file byte for byte.
+    // Only when it changed, its file has gone, or it was read whole from a
+    // file that is not as a save writes it (a name without its location, a
+    // part of a record), so that a close with no edit leaves a sound file
+    // byte for byte and mends a damaged one. A damaged file's bytes are kept
+    // beside it first ("Zoznam.dat.damaged-20261207-153000", with its access;
+    // SaveReport::keptDamaged), by every save that rewrites it.
     SaveReport saveChangedCatalogue(const Catalogue& catalogue);
-    // Switches that differ from those read; nothing when they could not be.
+    // Switches that differ from those read, or all of them when the file
+    // has gone or was not three bytes of 0 and 1 (its bytes kept beside it
+    // first, as a damaged catalogue's); nothing when they could not be read.
     SaveReport saveOptions(const Switches& switches);
     // A close: the changed catalogue, then the switches, each on its own, so
     // that a failure of one does not cost the other.

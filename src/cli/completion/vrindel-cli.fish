@@ -4,6 +4,9 @@ set -l commands list find add rename relocate delete export import scan merge ch
 
 complete -c vrindel-cli -f
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -s C -l directory -r -a '(__fish_complete_directories)' -d 'Work on the catalogue in DIR'
+complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -l menu -d "Work on the desktop menu's catalogue"
+complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -s q -l quiet -d 'Only errors and warnings'
+complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -l no-progress -d 'No progress bar'
 complete -c vrindel-cli -s h -l help -d 'Print help and exit'
 complete -c vrindel-cli -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the version and exit'
 
@@ -47,3 +50,21 @@ complete -c vrindel-cli -n "__fish_seen_subcommand_from merge" -F
 complete -c vrindel-cli -n "__fish_seen_subcommand_from merge" -l remove -d 'Remove each file once its records are saved'
 
 complete -c vrindel-cli -n "__fish_seen_subcommand_from help" -x -a "$commands"
+
+complete -c vrindel-cli -n "__fish_seen_subcommand_from check" -l format -x -a 'text json'
+
+# A record's name, from the catalogue of the folder the command works on.
+function __vrindel_cli_names
+    set -l tokens (commandline -opc)
+    set -l where
+    for i in (seq 2 (count $tokens))
+        switch $tokens[$i]
+            case -C --directory
+                set where -C $tokens[(math $i + 1)]
+            case --menu
+                set where --menu
+        end
+    end
+    vrindel-cli $where complete-names (commandline -ct) 2>/dev/null
+end
+complete -c vrindel-cli -n "__fish_seen_subcommand_from rename relocate delete" -x -a '(__vrindel_cli_names)'

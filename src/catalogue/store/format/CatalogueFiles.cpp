@@ -40,18 +40,21 @@ void ensureOptionsFile(FileVar& optionsFile) {
     saveOptions(optionsFile, Switches{}, &absent);
 }
 
-void readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& setSwitch) {
+bool readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& setSwitch) {
     optionsFile.reset(OptionsRecordSize);
+    bool asSaved = optionsFile.sizeInRecords() == 3;
     try {
         for (Switch s : {Switch::Zoradit, Switch::DelPlaceBox, Switch::DelExt}) {
             unsigned char byte = 0;
             optionsFile.readRecord(&byte);
+            asSaved = asSaved && byte <= 1;
             setSwitch(s, byte != 0);
         }
     } catch (...) {
         // Whatever is left keeps the value it had.
     }
     optionsFile.close();
+    return asSaved;
 }
 
 bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messages) {

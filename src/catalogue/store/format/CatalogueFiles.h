@@ -37,8 +37,10 @@ void ensureCatalogueFile(FileVar& listFile, FileMessages& messages);
 // If no "Options.dat" exists: the defaults 1, 0, 1, silently.
 void ensureOptionsFile(FileVar& optionsFile);
 // Sets the switches byte by byte, in order. A missing byte, or an error
-// raised while a switch reacts, ends the reading silently.
-void readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& setSwitch);
+// raised while a switch reacts, ends the reading silently. Returns whether
+// the file is as a save writes it: three bytes, each 0 or 1 (as far as it
+// was read).
+bool readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& setSwitch);
 // Appends every whole record; a damaged file shows its message and keeps
 // the records read before the damage. Returns false when the reading broke
 // off before the file's last whole record (a read error, not a short file):

@@ -7,8 +7,10 @@
 // RFC 4180 text in UTF-8: the header "name,location", then one row a record,
 // lines ended by CR LF. Its name tells what it is and when it was written,
 // "Zoznam.dat-conflicts-20261207-153000.csv", and never replaces an earlier
-// one. Where the catalogue's folder may not be written it goes to the user's
-// state folder (see RollbackJournal.h).
+// one (a random part follows the numbered names). Where the catalogue's
+// folder may not be written it goes to the user's state folder (see
+// RollbackJournal.h). It has the catalogue's owner, group, mode and access
+// list (SideFile.h).
 
 #include <cstdint>
 #include <set>

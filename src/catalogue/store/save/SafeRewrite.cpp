@@ -88,10 +88,17 @@ void SafeRewrite::requireExpected(const struct ::stat* now) {
 }
 
 void SafeRewrite::beginInPlace(int fd, const struct ::stat& old, std::uint64_t bytes) {
+    // Readers wait while the file is half rewritten; this waits for those
+    // reading it now.
+    if (!lockRange(fd, true)) {
+        const int err = errno;
+        fs_.close(fd);
+        throw IoError::fromErrno(err);
+    }
     // The journal first: from here on every change can be taken back.
     journal_ = std::make_unique<RollbackJournal>(fs_);
     try {
-        journal_->begin(place_, fd, old);
+        journal_->begin(place_, fd, old, bytes);
     } catch (...) {
         journal_.reset();
         fs_.close(fd);
@@ -142,6 +149,11 @@ void SafeRewrite::writeInPlace(const unsigned char* data, std::size_t size) {
         data += same;
         size -= same;
         at += same;
+    }
+    try {
+        journal_->willWrite(at, data, size);
+    } catch (const IoError& e) {
+        fail(e);
     }
     if (const int err = pwriteAll(fs_, fd_, data, size, at))
         fail(err);

@@ -178,6 +178,26 @@ SavePlan chooseSaveWay(FileSystem& fs, int folder, const std::string& leaf, int 
     return plan;
 }
 
+void shareAccess(FileSystem& fs, int fromFd, const struct ::stat& from, int fd) {
+    struct ::stat plain = from;
+    plain.st_mode &= ~mode_t(07000);
+    if (keepAccess(fs, fromFd, plain, fd))
+        return;
+    // Not to be given away: the group and the access list alone, or nothing
+    // (the file was made private, and stays so).
+    struct ::stat mine{};
+    if (retryInterrupted([&] { return fs.fstat(fd, &mine); }) != 0)
+        throw IoError::fromErrno(errno);
+    if (mine.st_gid != from.st_gid &&
+        retryInterrupted([&] { return fs.fchown(fd, uid_t(-1), from.st_gid); }) != 0) {
+        if (errno == EPERM || nothingToKeep(errno))
+            return;
+        throw IoError::fromErrno(errno);
+    }
+    if (retryInterrupted([&] { return fs.copyAccess(fromFd, fd); }) != 0 && !nothingToKeep(errno))
+        throw IoError::fromErrno(errno);
+}
+
 void nameTemporary(FileSystem& fs, int folder, const std::string& leaf, Temporary& temporary) {
     if (!temporary.unnamed)
         return;

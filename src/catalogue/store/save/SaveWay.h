@@ -56,6 +56,14 @@ SavePlan chooseSaveWay(FileSystem& fs, int folder, const std::string& leaf, int 
 // must have one before it can be renamed). Raises IoError.
 void nameTemporary(FileSystem& fs, int folder, const std::string& leaf, Temporary& temporary);
 
+// Gives a new file that keeps records or bytes of the file open as
+// `fromFd` (described by `from`) that file's access: its owner, group, mode,
+// access control list and extended attributes, as a save gives them, set-id
+// bits aside. Where this user may not give the file away it stays his (he
+// could read the file), with the file's group and access; where not even
+// the group can be given, it stays private to him. Raises IoError.
+void shareAccess(FileSystem& fs, int fromFd, const struct ::stat& from, int fd);
+
 // Removes the temporary files that saves of `leaf` left behind in a process
 // that is gone (killed in the middle of a save). Those of live processes are
 // left alone. Never fails.
