@@ -15,7 +15,12 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 # The copies are updated in the scratch folder; the tree is left alone.
-if ! out=$(po4a --no-translations --srcdir "$src" --destdir "$tmp" "$src/po/man/po4a.cfg" 2>&1); then
+# po4a reads the catalogues from there, and goes by the pages' contents, not
+# their times (--force): copies newer than the pages would be taken as up to
+# date.
+mkdir -p "$tmp/po/man"
+cp "$src"/po/man/*.po "$src"/po/man/*.pot "$tmp/po/man/"
+if ! out=$(po4a --force --no-translations --srcdir "$src" --destdir "$tmp" "$src/po/man/po4a.cfg" 2>&1); then
   echo "$out"; echo "FAIL: po4a"; exit 1
 fi
 failures=0
