@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "Workbook.h"
+#include "text/RecordText.h"
 
 namespace vrindel::cli {
 
@@ -27,19 +28,6 @@ bool escapeAt(std::string_view text, std::size_t at) {
         if (!isHex(text[k]))
             return false;
     return true;
-}
-
-void appendUtf8(std::string& out, unsigned c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
 }
 
 }  // namespace
@@ -73,7 +61,7 @@ std::string unescapedFromCell(std::string_view text) {
         if (escapeAt(text, i)) {
             unsigned c = 0;
             std::from_chars(text.data() + i + 2, text.data() + i + 6, c, 16);
-            appendUtf8(out, c);
+            appendUtf8(out, char32_t(c));
             i += 7;
         } else {
             out += text[i++];

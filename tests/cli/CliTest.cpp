@@ -696,8 +696,11 @@ TEST_F(Cli, ScanNamesEachPathItLeavesOutAndWhy) {
          record("a.zip") + record("CD 9")},
         {"within its folders", "", {"scan", "shelf", "--location", "CD 9", "-r", "--extensions", "zip"}, recursive, both},
     };
-    if (canTrace)   // the subfolder gone between its listing and its opening
+    // The subfolder gone between its listing and its opening. (A leak check
+    // cannot run under a tracer: in a sanitizer build it is left out there.)
+    if (canTrace)
         cases.push_back({"a folder gone meanwhile",
+                         "ASAN_OPTIONS=\"${ASAN_OPTIONS}:detect_leaks=0\" "
                          "strace -f -e quiet=all -o /dev/null -P shelf/sub -e trace=openat "
                          "-e inject=openat:error=ENOENT ",
                          {"scan", "shelf", "--location", "CD 9", "-r", "--extensions", "zip"}, vanished,

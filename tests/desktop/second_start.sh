@@ -13,38 +13,9 @@ for tool in Xvfb openbox xprop xmessage xdotool; do
 done
 
 tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# Waits up to twenty seconds for a command to succeed.
-await() {
-  for _ in $(seq 200); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-  return 1
-}
-
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
-pids+=($!)
-await test -s "$tmp/display" || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n1 "$tmp/display")
-openbox >"$tmp/openbox.log" 2>&1 &
-pids+=($!)
-# It is ready once it frames a window: a probe's (see first_position.sh).
-framedProbe() { xprop -name vrindel-probe -notype _NET_FRAME_EXTENTS 2>/dev/null | grep -q =; }
-ready=""
-for _ in 1 2 3 4 5 6; do
-  xmessage -name vrindel-probe -title vrindel-probe probe >/dev/null 2>&1 &
-  probe=$!
-  for _ in $(seq 50); do framedProbe && { ready=1; break; }; sleep 0.1; done
-  kill $probe 2>/dev/null; wait $probe 2>/dev/null
-  [ -n "$ready" ] && break
-done
-[ -n "$ready" ] || { echo "FAIL: openbox did not start"; cat "$tmp/openbox.log"; exit 1; }
+. "$(dirname "$0")/x_session.sh"
 
 mkdir -p "$tmp/one" "$tmp/two" "$tmp/run"
 chmod 700 "$tmp/run"

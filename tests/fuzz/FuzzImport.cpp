@@ -17,6 +17,7 @@
 
 #include "Formats.h"
 #include "FuzzSupport.h"
+#include "WrittenComesBack.h"
 #include "text/RecordText.h"
 #include "Texts.h"
 
@@ -73,43 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               std::equal(trickled.begin(), trickled.end(), read.rows.begin(), sameRow),
           "a file read a byte at a time gives other rows");
 
-    // What can be stored goes out and comes back.
-    std::vector<std::pair<std::string, std::string>> stored;
-    for (const ImportRow& row : read.rows) {
-        if (!row.problem.empty())
-            continue;
-        const Converted name = toRecordText(row.name, "name");
-        const Converted location = toRecordText(row.location, "location");
-        if (name.problem.empty() && location.problem.empty())
-            stored.emplace_back(name.bytes, location.bytes);
-    }
-    // The CSV for a spreadsheet too, whose apostrophes before a formula's
-    // first character come off again.
-    std::vector<CsvStyle> styles{CsvStyle{}};
+    // What can be stored goes out and comes back, in the CSV for a
+    // spreadsheet too, whose apostrophes before a formula's first character
+    // come off again.
+    const fuzz::StoredRows stored = fuzz::storableRows(read);
+    fuzz::checkWrittenComesBack(format, stored);
     if (format == Format::Csv)
-        styles.push_back(SpreadsheetCsv);
-    for (const CsvStyle& style : styles) {
-        char* buffer = nullptr;
-        std::size_t length = 0;
-        std::FILE* out = open_memstream(&buffer, &length);
-        check(out != nullptr, "cannot open a memory stream");
-        RecordWriter writer(format, out, style);
-        for (const auto& [name, location] : stored)
-            writer.record(name, location);
-        check(writer.finish(), "the writer failed");
-        std::fclose(out);
-        const std::string written(buffer, length);
-        std::free(buffer);
-
-        const ImportFile again = readRecords(format, written);
-        check(again.problem.empty(), "a written file has a problem");
-        check(again.rows.size() == stored.size(), "a written file has another number of rows");
-        for (std::size_t k = 0; k < stored.size(); ++k) {
-            check(again.rows[k].problem.empty(), "a written row has a problem");
-            check(again.rows[k].name == windows1250ToUtf8(stored[k].first), "a name changed through write and read");
-            check(again.rows[k].location == windows1250ToUtf8(stored[k].second),
-                  "a location changed through write and read");
-        }
-    }
+        fuzz::checkWrittenComesBack(format, stored, SpreadsheetCsv);
     return 0;
 }

@@ -20,6 +20,7 @@
 
 #include "Formats.h"
 #include "FuzzSupport.h"
+#include "WrittenComesBack.h"
 #include "Texts.h"
 #include "Workbook.h"
 #include "text/RecordText.h"
@@ -92,38 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!read.problem.empty())
         return 0;
 
-    std::vector<std::pair<std::string, std::string>> stored;
-    for (const ImportRow& row : read.rows) {
-        if (!row.problem.empty())
-            continue;
-        const Converted name = toRecordText(row.name, "name");
-        const Converted location = toRecordText(row.location, "location");
-        if (name.problem.empty() && location.problem.empty())
-            stored.emplace_back(name.bytes, location.bytes);
-    }
-    if (stored.empty())
-        return 0;
-    char* buffer = nullptr;
-    std::size_t length = 0;
-    std::FILE* out = open_memstream(&buffer, &length);
-    check(out != nullptr, "cannot open a memory stream");
-    {
-        RecordWriter writer(Format::Xlsx, out);
-        for (const auto& [name, location] : stored)
-            writer.record(name, location);
-        check(writer.finish(), "the writer failed");
-    }
-    std::fclose(out);
-    const std::string written(buffer, length);
-    std::free(buffer);
-    const ImportFile again = readRecords(Format::Xlsx, written);
-    check(again.problem.empty(), "a written workbook has a problem");
-    check(again.rows.size() == stored.size(), "a written workbook has another number of rows");
-    for (std::size_t k = 0; k < stored.size(); ++k) {
-        check(again.rows[k].problem.empty(), "a written row has a problem");
-        check(again.rows[k].name == windows1250ToUtf8(stored[k].first), "a name changed through write and read");
-        check(again.rows[k].location == windows1250ToUtf8(stored[k].second),
-              "a location changed through write and read");
-    }
+    const fuzz::StoredRows stored = fuzz::storableRows(read);
+    if (!stored.empty())
+        fuzz::checkWrittenComesBack(Format::Xlsx, stored);
     return 0;
 }

@@ -30,6 +30,8 @@ constexpr char16_t HighHalf[128] = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,  // F8
 };
 
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += char(c);
@@ -42,8 +44,6 @@ void appendUtf8(std::string& out, char32_t c) {
         out += char(0x80 | (c & 0x3F));
     }
 }
-
-}  // namespace
 
 RecordText::RecordText(std::string_view text) {
     length = std::uint8_t(std::min(text.size(), MaxTextLength));

@@ -44,6 +44,10 @@ std::optional<std::string> toWindows1250(std::u16string_view text);
 // simple case folding of each character, a character whose folded form has
 // no byte staying as it is. Two texts that differ only in letter case fold
 // to the same bytes.
+// A character of the Basic Multilingual Plane (all that Windows-1250 and
+// the texts here hold) appended to `out` in UTF-8.
+void appendUtf8(std::string& out, char32_t c);
+
 unsigned char foldCase(unsigned char byte);
 std::string foldCase(std::string_view text);
 // The same as a table of 256 bytes, for loops over many texts.
