@@ -12,6 +12,7 @@
 #include "Formats.h"
 #include "FuzzSupport.h"
 #include "Texts.h"
+#include "text/RecordText.h"
 
 namespace vrindel::fuzz {
 
@@ -53,8 +54,8 @@ inline void checkWrittenComesBack(cli::Format format, const StoredRows& stored, 
     check(again.rows.size() == stored.size(), "a written file has another number of rows");
     for (std::size_t k = 0; k < stored.size(); ++k) {
         check(again.rows[k].problem.empty(), "a written row has a problem");
-        check(again.rows[k].name == cli::windows1250ToUtf8(stored[k].first), "a name changed through write and read");
-        check(again.rows[k].location == cli::windows1250ToUtf8(stored[k].second),
+        check(again.rows[k].name == windows1250ToUtf8(stored[k].first), "a name changed through write and read");
+        check(again.rows[k].location == windows1250ToUtf8(stored[k].second),
               "a location changed through write and read");
     }
 }
