@@ -722,6 +722,18 @@ TEST(CatalogueSearch, FindsWhatTextSearchFindsAsTheTextChanges) {
     EXPECT_EQ(index.find("sa"), (std::vector<int>{8, 6, 1, 0}));
     EXPECT_EQ(index.find("cd 1"), (std::vector<int>{7, 3, 2, 0}));
     EXPECT_EQ(index.find("ø"), std::vector<int>{});
+
+    // A large catalogue is searched in two halves: a match at either end is
+    // found, in the list's order.
+    Catalogue large;
+    constexpr int Records = 70000;
+    for (int j = 0; j < Records; ++j)
+        large.appendLoaded(j == 0 || j == Records - 1 ? "ihla " + std::to_string(j) : "seno " + std::to_string(j), "CD");
+    std::vector<int> all(Records);
+    for (int j = 0; j < Records; ++j)
+        all[std::size_t(j)] = j;
+    SearchIndex inLarge(large, all);
+    EXPECT_EQ(inLarge.find("ihla"), (std::vector<int>{0, Records - 1}));
 }
 
 }  // namespace

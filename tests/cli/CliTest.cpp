@@ -465,11 +465,11 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
 
     // --update: a listed name gets the row's location, in place; a new one
     // is added; a second row for the same record is refused.
-    writeBytes(dir.file("update.csv"), "name,location\nDOM,b\nnew,c\nchata,CD 1\n");
+    writeBytes(dir.file("update.csv"), "name,location\nDOM,b\nnew,c\nchata,CD 1\nok,z\n");
     r = run({"import", "update.csv", "--update"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "Imported 1 record and changed the location of 1 record in Zoznam.dat.\n");
-    const std::string updated = before + record("Dom") + record("b") + record("ok") + record("b") +
+    EXPECT_EQ(r.out, "Imported 1 record and changed the location of 2 records in Zoznam.dat.\n");
+    const std::string updated = before + record("Dom") + record("b") + record("ok") + record("z") +
                                 record("new") + record("c");
     EXPECT_EQ(readBytes(catalogue()), updated);
     writeBytes(dir.file("update2.csv"), "name,location\nok,x\nOK,y\n");
@@ -1296,6 +1296,7 @@ TEST_F(Cli, MessagesAreInTheUsersLanguageAndDataIsNot) {
         // The three plural forms: 1, 2 to 4, 5 and more.
         {{"-C", "one", "check"}, 0, "one/Zoznam.dat: veľkosť 64 B, 1 záznam\n"},
         {{"-C", "three", "check"}, 0, "three/Zoznam.dat: veľkosť 192 B, 3 záznamy\n"},
+        {{"-C", "four", "check"}, 0, "four/Zoznam.dat: veľkosť 256 B, 4 záznamy\n"},
         {{"-C", "five", "check"}, 0, "five/Zoznam.dat: veľkosť 320 B, 5 záznamov\n"},
         {{"-C", "copies", "check"}, 1,
          "copies/Zoznam_conflict-20261207-153000.dat: kópia, ktorú zanechal ownCloud; sú v nej 2 záznamy, ktoré v "
@@ -1303,7 +1304,7 @@ TEST_F(Cli, MessagesAreInTheUsersLanguageAndDataIsNot) {
         {{"-C", "copies", "merge", "--dry-run", "Zoznam_conflict-20261207-153000.dat"}, 0,
          "Do copies/Zoznam.dat by sa zlúčili 2 záznamy."},
     };
-    for (const auto& [folder, count] : {std::pair{"sub", 0}, {"one", 1}, {"three", 3}, {"five", 5}}) {
+    for (const auto& [folder, count] : {std::pair{"sub", 0}, {"one", 1}, {"three", 3}, {"four", 4}, {"five", 5}}) {
         std::filesystem::create_directory(dir.file(folder));
         std::string bytes;
         for (char k = '0'; k < '0' + count; ++k)
