@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 
 #include "BenchData.h"
@@ -359,6 +360,31 @@ void find_letter(benchmark::State& state) {
     state.counters["found"] = double(found);
 }
 BENCHMARK(find_letter)->Name("find_first_letter")->Apply(sizes);
+
+// What the find dialog does when it opens: the records in the list's
+// order, every one of them listed; their texts are folded meanwhile, off
+// the window's thread (its end is left out of the time). And the whole
+// fold, which a search typed at once waits for.
+void find_dialog_open(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
+    for (auto _ : state) {
+        auto index = std::make_unique<SearchIndex>(catalogue, catalogue.storageInNameOrder());
+        benchmark::DoNotOptimize(index->matches("").size());
+        state.PauseTiming();
+        index.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(find_dialog_open)->Apply(sizes);
+
+void find_index_whole(benchmark::State& state) {
+    Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
+    for (auto _ : state) {
+        SearchIndex index(catalogue, catalogue.storageInNameOrder());
+        benchmark::DoNotOptimize(index.matches("a").size());
+    }
+}
+BENCHMARK(find_index_whole)->Apply(sizes);
 
 // A deleted record put back in the middle of storage and of the sorted list.
 void undo_delete(benchmark::State& state) {

@@ -1,6 +1,7 @@
 #include "search/SearchIndex.h"
 
 #include <algorithm>
+#include <array>
 
 #include <unicode/unistr.h>
 
@@ -24,20 +25,73 @@ SearchIndex::SearchIndex(const Catalogue& catalogue, const std::vector<int>& ord
             codes += char(std::min<std::size_t>(at + 1, 255));
         }
     }
-    starts_.reserve(order_.size() + 1);
-    text_.reserve(order_.size() * 20);
-    for (int j : order_) {
-        starts_.push_back(std::uint32_t(text_.size()));
-        for (const RecordText& t : {catalogue.storageName(j), catalogue.storageLocation(j)}) {
-            for (unsigned char b : t.view())
-                text_ += byteCodes_[b];
-            text_ += '\0';
-        }
+    // The records' texts are folded while the dialog opens and the user
+    // types: a search waits for them only when it comes first.
+    built_ = std::async(std::launch::async, [this] { foldTexts(); });
+}
+
+void SearchIndex::foldTexts() {
+    const Catalogue& catalogue = catalogue_;
+    // Each byte's codes in a table read without a call; a fold longer than
+    // the table's room (none Windows-1250 has) takes the string's way.
+    struct Codes {
+        char bytes[6];
+        unsigned char size;
+    };
+    std::array<Codes, 256> table{};
+    for (std::size_t b = 0; b < 256; ++b) {
+        const std::string& codes = byteCodes_[b];
+        table[b].size = codes.size() <= sizeof table[b].bytes ? static_cast<unsigned char>(codes.size()) : 0;
+        std::copy_n(codes.data(), table[b].size, table[b].bytes);
     }
+    // Two halves on two cores, each into its own text, joined after.
+    const std::size_t n = order_.size();
+    std::string texts[2];
+    std::vector<std::uint32_t> starts[2];
+    masks_.resize(n);
+    const auto build = [&](unsigned half, std::size_t from, std::size_t to) {
+        std::string& out = texts[half];
+        out.reserve((to - from) * 28);
+        starts[half].reserve(to - from);
+        for (std::size_t k = from; k < to; ++k) {
+            const std::size_t start = out.size();
+            starts[half].push_back(std::uint32_t(start));
+            const int j = order_[k];
+            for (const RecordText& t : {catalogue.storageName(j), catalogue.storageLocation(j)}) {
+                for (unsigned char b : t.view()) {
+                    const Codes& c = table[b];
+                    if (c.size != 0 || byteCodes_[b].empty())
+                        out.append(c.bytes, c.size);
+                    else
+                        out += byteCodes_[b];
+                }
+                out += '\0';
+            }
+            masks_[k] = maskOf(std::string_view(out.data() + start, out.size() - start));
+        }
+    };
+    if (n < 65536)
+        build(0, 0, n);
+    else
+        inTwoHalves(n, build);
+    text_ = std::move(texts[0]);
+    starts_ = std::move(starts[0]);
+    const auto offset = std::uint32_t(text_.size());
+    text_ += texts[1];
+    starts_.reserve(n + 1);
+    for (std::uint32_t start : starts[1])
+        starts_.push_back(offset + start);
     starts_.push_back(std::uint32_t(text_.size()));
-    masks_.resize(order_.size());
-    for (std::size_t k = 0; k < order_.size(); ++k)
-        masks_[k] = maskOf(std::string_view(text_.data() + starts_[k], starts_[k + 1] - starts_[k]));
+}
+
+void SearchIndex::waitForTexts() {
+    if (built_.valid())
+        built_.get();   // a failure of the folding is the search's
+}
+
+SearchIndex::~SearchIndex() {
+    if (built_.valid())
+        built_.wait();
 }
 
 // Code c (1 on) sets bit (c - 1) mod 128; the separator 0 sets none.
@@ -85,7 +139,12 @@ const std::vector<int>& SearchIndex::matches(std::string_view utf8) {
     const std::string wanted = encode(TextSearch::foldUtf8(utf8));
     const bool shared = alphabet_.size() >= 255;
     std::vector<int> found;
-    if (wanted.find('\0') != std::string::npos) {
+    if (wanted.empty()) {
+        // Every record, which needs none of their texts.
+        found.resize(order_.size());
+        for (std::size_t k = 0; k < found.size(); ++k)
+            found[k] = int(k);
+    } else if (waitForTexts(), wanted.find('\0') != std::string::npos) {
         // A unit that no record holds.
     } else if (searched_ && !shared && !lastWanted_.empty() && wanted.find(lastWanted_) != std::string::npos) {
         // Whatever holds the longer text holds the shorter one too.

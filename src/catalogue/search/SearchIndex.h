@@ -6,6 +6,7 @@
 // shorter one found.
 
 #include <cstdint>
+#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,9 @@ public:
     // The catalogue's records in the order of the given storage indexes. The
     // catalogue must not change while the index is in use.
     SearchIndex(const Catalogue& catalogue, const std::vector<int>& order);
+    ~SearchIndex();
+    SearchIndex(const SearchIndex&) = delete;
+    SearchIndex& operator=(const SearchIndex&) = delete;
 
     // The records whose name or location contains the text (UTF-8), as
     // positions in the index's order. An empty text finds them all.
@@ -38,6 +42,10 @@ private:
         std::uint64_t low = 0, high = 0;
     };
     static Mask maskOf(std::string_view codes);
+    // The records' texts folded into codes, off the caller's thread; and
+    // the wait for them.
+    void foldTexts();
+    void waitForTexts();
     bool bitShared(unsigned char code) const;
     bool contains(std::size_t record, std::string_view wanted) const;
 
@@ -49,6 +57,7 @@ private:
     std::string text_;                        // name 0 location 0, record after record
     std::vector<std::uint32_t> starts_;       // where each record begins, and the end
     std::vector<Mask> masks_;                 // per record
+    std::future<void> built_;                 // text_, starts_ and masks_
     std::string lastWanted_;
     bool searched_ = false;
     std::vector<int> found_;                  // positions in order_ of the last search
