@@ -83,6 +83,9 @@ private:
         const std::size_t added = records.missing.size();
         line(trn("Would merge {0} record into {1}.", "Would merge {0} records into {1}.", added, added,
                  shown(ListFileName)));
+        if (const std::size_t changes = records.deleted.size() + records.changed.size())
+            line(trn("Would take {0} change the copies made (a record deleted or moved).",
+                     "Would take {0} changes the copies made (records deleted or moved).", changes, changes));
         return records.differing.empty() && records.damaged.empty() ? exitcode::Ok : exitcode::Problems;
     }
 
@@ -123,6 +126,9 @@ private:
         }
         const std::size_t added = records.missing.size();
         line(trn("Merged {0} record into {1}.", "Merged {0} records into {1}.", added, added, shown(ListFileName)));
+        if (const std::size_t changes = records.deleted.size() + records.changed.size(); changes && merged.saved())
+            line(trn("Took {0} change the copies made (a record deleted or moved).",
+                     "Took {0} changes the copies made (records deleted or moved).", changes, changes));
         return records.differing.empty() && records.damaged.empty() && !kept ? exitcode::Ok : exitcode::Problems;
     }
 

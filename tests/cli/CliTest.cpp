@@ -1149,8 +1149,11 @@ TEST_F(Cli, ACopyWithACommonVersionBringsItsDeletesAndMoves) {
     r = run({"merge", "--dry-run", copy});
     EXPECT_NE(r.out.find("would delete \"Auto\" at \"Garáž\": the copy deleted it"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("would move \"Šachy\" from \"CD 2\" to \"CD 9\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Would take 2 changes the copies made (records deleted or moved)."), std::string::npos)
+        << r.out;
     r = run({"merge", "--remove", copy});
     EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Took 2 changes the copies made (records deleted or moved)."), std::string::npos) << r.out;
     EXPECT_TRUE(readBytes(catalogue()) == record("Chata") + record("CD 1") + record(cp("Šachy")) + record("CD 9") +
                                              record("Dom") + record("Polica"));
     EXPECT_FALSE(std::filesystem::exists(dir.file(copy)));
