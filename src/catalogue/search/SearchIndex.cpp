@@ -139,12 +139,14 @@ const std::vector<int>& SearchIndex::matches(std::string_view utf8) {
     const std::string wanted = encode(TextSearch::foldUtf8(utf8));
     const bool shared = alphabet_.size() >= 255;
     std::vector<int> found;
+    if (!wanted.empty())
+        waitForTexts();
     if (wanted.empty()) {
         // Every record, which needs none of their texts.
         found.resize(order_.size());
         for (std::size_t k = 0; k < found.size(); ++k)
             found[k] = int(k);
-    } else if (waitForTexts(), wanted.find('\0') != std::string::npos) {
+    } else if (wanted.find('\0') != std::string::npos) {
         // A unit that no record holds.
     } else if (searched_ && !shared && !lastWanted_.empty() && wanted.find(lastWanted_) != std::string::npos) {
         // Whatever holds the longer text holds the shorter one too.

@@ -90,6 +90,7 @@ public:
     bool copiesBeside();
     std::string keepBytesBeside(FileVar& file);
     CopyReader readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths);
+    CopyReader copyReader(const Catalogue& catalogue);
     void removeCopies(const CopyReader& reader, CopyMerge& result);
 
     FileSystem& fs;
@@ -426,6 +427,13 @@ void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& re
 }
 
 CopyReader CatalogueStore::Files::readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths) {
+    CopyReader reader = copyReader(catalogue);
+    for (const std::string& path : paths)
+        reader.read(path);
+    return reader;
+}
+
+CopyReader CatalogueStore::Files::copyReader(const Catalogue& catalogue) {
     FileIdentity catalogueFile;
     try {
         if (!list.place().error())
@@ -435,11 +443,8 @@ CopyReader CatalogueStore::Files::readCopies(const Catalogue& catalogue, const s
     }
     const std::set<std::uint64_t> known =
         list.place().error() ? std::set<std::uint64_t>() : recordsInConflictFiles(fs, list.place());
-    CopyReader reader(fs, catalogue, known, catalogueFile,
+    return CopyReader(fs, catalogue, known, catalogueFile,
                       carried() ? readReceivedVersion(fs, catalogueKey()) : std::nullopt);
-    for (const std::string& path : paths)
-        reader.read(path);
-    return reader;
 }
 
 void CatalogueStore::Files::removeCopies(const CopyReader& reader, CopyMerge& result) {
@@ -765,17 +770,22 @@ CopyMerge CatalogueStore::mergeCopies(Catalogue& catalogue, const std::vector<st
 CatalogueStore::CopyOffer CatalogueStore::offeredCopies(const Catalogue& catalogue) {
     CopyOffer offer;
     try {
+        // Each copy is read once, at start-up: one that cannot be read
+        // leaves the reader as it was and is not offered.
+        std::optional<CopyReader> reader;
         for (const ConflictCopy& copy : conflictCopies()) {
             if (copy.file != StoredFile::Catalogue)
                 continue;
+            if (!reader)
+                reader.emplace(files_->copyReader(catalogue));
             try {
-                compareCopies(catalogue, {copy.path});
+                reader->read(copy.path);
                 offer.paths.push_back(copy.path);
             } catch (const IoError&) {
             }
         }
-        if (!offer.paths.empty()) {
-            const CopyRecords records = compareCopies(catalogue, offer.paths);
+        if (reader) {
+            const CopyRecords& records = reader->records();
             offer.lacking = records.missing.size();
             offer.changing = records.deleted.size() + records.changed.size();
         }

@@ -153,14 +153,12 @@ void CopyReader::read(const std::string& path) {
         readAdding(copy);
         return;
     }
-    if (file.content().digest() != common_->digest) {
-        mergeThreeWays(copy, common_->records);
-        return;
-    }
-    // The very version received: everything changed here since stays, and
-    // nothing of the copy comes again. Its locations a conflict file keeps
-    // are still told of.
     mergeThreeWays(copy, common_->records);
+    if (file.content().digest() != common_->digest)
+        return;
+    // The very version received: everything changed here since stays, and
+    // nothing of the copy comes again; its locations a conflict file keeps
+    // are still told of.
     for (int j = 0; j < copy.storageCount(); ++j) {
         const RecordText name = copy.storageName(j), location = copy.storageLocation(j);
         const RecordText kept = keptLocation(name);
