@@ -21,7 +21,7 @@ DIST       ?= dist
 # libzip and expat, and a test takes one through LibreOffice Calc.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libicu-dev libcli11-dev nlohmann-json3-dev libfmt-dev gettext po4a \
                 libacl1-dev libattr1-dev libxcb1-dev fonts-dejavu-core qt6-translations-l10n \
-                libxlsxwriter-dev libzip-dev libexpat1-dev
+                libxlsxwriter-dev libzip-dev libexpat1-dev libblkid-dev
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils appstream \
                  libglib2.0-bin man-db shared-mime-info xvfb openbox x11-utils xdotool \
                  fusefat dosfstools exfat-fuse exfatprogs \

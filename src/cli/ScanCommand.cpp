@@ -1,7 +1,4 @@
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,43 +9,13 @@
 #include "Messages.h"
 #include "RecordBatch.h"
 #include "Texts.h"
+#include "VolumeLabel.h"
 
 namespace vrindel::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A label as udev writes it into a link's name: "\x20" for a space and
-// every byte that a file name should not hold.
-std::string unescapeLabel(const std::string& name) {
-    std::string out;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
-            std::isxdigit(static_cast<unsigned char>(name[i + 3]))) {
-            out += char(std::stoi(name.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            out += name[i];
-        }
-    }
-    return out;
-}
-
-// The label of the filesystem `dir` is on, where the system lists one:
-// the device of each /dev/disk/by-label link against the folder's own.
-std::string volumeLabel(const std::string& dir, const char* byLabel = "/dev/disk/by-label") {
-    struct stat folder {};
-    if (::stat(dir.c_str(), &folder) != 0)
-        return {};
-    std::error_code ec;
-    for (const auto& link : fs::directory_iterator(byLabel, ec)) {
-        struct stat device {};
-        if (::stat(link.path().c_str(), &device) == 0 && S_ISBLK(device.st_mode) && device.st_rdev == folder.st_dev)
-            return unescapeLabel(link.path().filename().string());
-    }
-    return {};
-}
 
 class ScanCommand : public Command {
 public:
