@@ -131,12 +131,28 @@ std::string homeFolder() {
     return QFile::encodeName(QDir::homePath()).toStdString();
 }
 
+// Where vrindel-cli finds the home folder and Qt does not: Qt takes "/" for
+// an unset or empty HOME, the library the user database's home. The window
+// then sees the home and the menu's folder that vrindel-cli sees.
+void homeAsTheLibrarySeesIt() {
+    if (const char* home = std::getenv("HOME"); !home || !*home)
+        ::setenv("HOME", vrindel::homeFolder().c_str(), 1);
+}
+
 // The XDG base directories' rule that relative values are to be ignored,
-// which not every Qt applies: the folders found for the window (the menu's
-// catalogue, the runtime folder of its sockets) are then absolute.
+// which Qt (6.4) does not apply: it hands a relative XDG_DATA_HOME back as
+// it is. The folders found for the window (the menu's catalogue, the runtime
+// folder of its sockets) are then absolute, and the menu's the one
+// vrindel-cli finds.
 void ignoreRelativeXdgFolders() {
     for (const char* name : {"XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
         if (const char* value = std::getenv(name); value && value[0] != '/') ::unsetenv(name);
+}
+
+// The menu's catalogue folder, the desktop's data folder as Qt finds it.
+vrindel::MenuFolder menuFolder() {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return vrindel::menuFolder(homeFolder(), QFile::encodeName(data).toStdString());
 }
 
 // Qt ends the program with a fatal message when the windowing system cannot
@@ -187,6 +203,7 @@ int main(int argc, char* argv[]) {
 
     // A folder named on the command line is checked before anything else, so
     // that a mistyped one is told even without a display.
+    homeAsTheLibrarySeesIt();
     ignoreRelativeXdgFolders();
     std::string problem;
     bool create = false;
@@ -199,7 +216,7 @@ int main(int argc, char* argv[]) {
     if (named) {
         folder = folderOf(*named, problem);
     } else if (request.menu) {
-        const vrindel::MenuFolder menu = vrindel::menuFolder(homeFolder());
+        const vrindel::MenuFolder menu = menuFolder();
         folder = menu.path;
         create = menu.create;
     }

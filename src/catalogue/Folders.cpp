@@ -10,15 +10,21 @@
 
 namespace vrindel {
 
-MenuFolder menuFolder(const std::string& home) {
+MenuFolder menuFolder(const std::string& home, const std::string& dataHome) {
     struct stat st {};
     if (::lstat((home + "/" + ListFileName).c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
         return {home, false};
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    return {dataHome + "/vrindel", true};
+}
+
+MenuFolder menuFolder(const std::string& home) { return menuFolder(home, dataHome(home)); }
+
+std::string dataHome(const std::string& home) {
+    const char* named = std::getenv("XDG_DATA_HOME");
     // The XDG rules: a relative value is to be ignored.
-    if (dataHome && dataHome[0] == '/')
-        return {std::string(dataHome) + "/vrindel", true};
-    return {home + "/.local/share/vrindel", true};
+    if (named && named[0] == '/')
+        return named;
+    return home + "/.local/share";
 }
 
 std::string homeFolder() {

@@ -16,7 +16,14 @@ struct MenuFolder {
     std::string path;
     bool create = false;
 };
+MenuFolder menuFolder(const std::string& home, const std::string& dataHome);
+// With the XDG data folder found by `dataHome`, as vrindel-cli finds it.
 MenuFolder menuFolder(const std::string& home);
+
+// The XDG data folder by the base directories' rules: $XDG_DATA_HOME when it
+// is absolute, a relative or empty one ignored, else ~/.local/share. The
+// window asks Qt instead, which must come to the same folder.
+std::string dataHome(const std::string& home);
 
 // The home folder as the environment gives it, else as the user database does.
 std::string homeFolder();

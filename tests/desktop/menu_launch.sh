@@ -4,11 +4,13 @@
 # folder, on Qt's offscreen platform, and checks the folder it works in: the
 # XDG data folder's "vrindel", created private when missing, unless the home
 # folder already holds a Zoznam.dat; the opened file's folder when there is one.
+# vrindel-cli --menu, in the same environment, works on the catalogue the
+# window started in.
 #
-# usage: menu_launch.sh DESKTOP_FILE GIO PROGRAM
+# usage: menu_launch.sh DESKTOP_FILE GIO PROGRAM VRINDEL-CLI
 set -uo pipefail
 
-entry=$(realpath "$1") gio=$2 program=$(realpath "$3")
+entry=$(realpath "$1") gio=$2 program=$(realpath "$3") cli=$(realpath "$4")
 tmp=$(mktemp -d)
 pids=()
 cleanup() {
@@ -58,7 +60,15 @@ launch() {
   cwd=$(readlink "/proc/$pid/cwd")
   [ "$cwd" = "$expected" ] || fail "HOME=$home XDG_DATA_HOME=$data $*: works in \"$cwd\", expected $expected"
   kill -KILL "$pid" 2>/dev/null
+  [ $# -eq 0 ] || return
+  # Each start adds a record of its own to the catalogue the window made.
+  local record="Menu $((++launches))" out
+  out=$(cd "$tmp/elsewhere" && env -i PATH=/usr/bin:/bin HOME="$home" ${data:+XDG_DATA_HOME="$data"} \
+          "$cli" --menu add "$record" "CD 1" 2>&1) || fail "vrindel-cli --menu add: $out"
+  grep -q "$record" "$expected/Zoznam.dat" 2>/dev/null ||
+    fail "HOME=$home XDG_DATA_HOME=$data: vrindel-cli --menu did not add to $expected/Zoznam.dat"
 }
+launches=0
 
 mkdir -p "$tmp/new"
 launch "$tmp/new" "" "$tmp/new/.local/share/vrindel"
