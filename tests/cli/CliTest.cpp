@@ -134,6 +134,13 @@ TEST_F(Cli, ExportThenImportIntoAnEmptyFolderGivesTheSameFileByteForByte) {
         EXPECT_TRUE(imported == original) << "the imported catalogue differs";
         std::filesystem::remove_all(dir.file("empty"));
     }
+
+    // JSON shown on a terminal sends it no control character: DEL and the C1
+    // controls (bytes Windows-1250 leaves undefined) are escaped too, and
+    // every escape is a \u one.
+    writeBytes(catalogue(), record("a\x08" "b\x0c" "c\x7f" "d\x81" "e") + record("\x83" "1m"));
+    const Result json = run({"list", "--format", "json"});
+    EXPECT_EQ(json.out, "[\n  {\"name\": \"a\\u0008b\\u000cc\\u007fd\\u0081e\", \"location\": \"\\u00831m\"}\n]\n");
 }
 
 // A zip archive of the parts given, as a spreadsheet's file is one.
