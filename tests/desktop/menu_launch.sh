@@ -91,6 +91,26 @@ mkdir -p "$tmp/box"
 : >"$tmp/box/Zoznam.dat"
 launch "$tmp/new" "" "$tmp/box" "$tmp/box/Zoznam.dat"
 
+# With no HOME both take the user database's home folder (Qt alone would take
+# "/"): as a user whose home does not exist, both name the same folder they
+# cannot make. Only where root can become such a user.
+nobody_home=$(getent passwd 65534 | cut -d: -f6)
+if [ "$(id -u)" -eq 0 ] && [ -n "$nobody_home" ] && [ ! -e "$nobody_home" ]; then
+  as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR=)
+  chmod 755 "$tmp"
+  # The window tells it on standard error, then waits on its message box.
+  (cd / && exec "${as_nobody[@]}" QT_QPA_PLATFORM=offscreen "$program" --menu >/dev/null 2>"$tmp/window.err") &
+  pid=$!
+  pids+=("$pid")
+  for _ in $(seq 100); do grep -q '^vrindel: ' "$tmp/window.err" && break; sleep 0.1; done
+  kill -KILL "$pid" 2>/dev/null
+  expected="$nobody_home/.local/share/vrindel: "
+  said=$(grep '^vrindel: ' "$tmp/window.err")
+  [ "$said" = "vrindel: ${expected}No such file or directory" ] || fail "the window with no HOME said: $said"
+  said=$(cd / && "${as_nobody[@]}" "$cli" --menu add Chata "CD 1" 2>&1)
+  [[ $said == "vrindel-cli: $expected"* ]] || fail "vrindel-cli with no HOME said: $said"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"; exit 1
 fi
