@@ -104,6 +104,12 @@ protected:
     // given is opened for looking and read through.
     static void readForLooking(Catalogue& catalogue);
     static void readForLooking(CatalogueStore& store, Catalogue& catalogue);
+    // The catalogue's records one at a time, in storage order, none of them
+    // kept; the same warnings, once the last is handed out.
+    static void readForLooking(const std::function<void(std::string_view name, std::string_view location)>& each);
+    // Opens a store for looking: a save going on, a journal put back, no
+    // catalogue at all each end the command or are told.
+    static void openForLooking(CatalogueStore& store);
     // One line on standard error when opening the catalogue put it back
     // from the journal of a save that was cut short, and one for each file
     // named like a journal that was left alone.
