@@ -217,19 +217,19 @@ void Command::openForLooking(CatalogueStore& store) {
         throw noCatalogueHere();
 }
 
-void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue) {
+void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue, bool indexed) {
     openForLooking(store);
     Messages messages;
     bool whole = true;
     try {
-        whole = store.readCatalogue(catalogue, messages);
+        whole = store.readCatalogue(catalogue, messages, indexed);
     } catch (const IoError& e) {
         throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
     }
     tellOfReading(messages, whole, unsigned(catalogue.storageCount()));
 }
 
-void Command::readForChanging(Change& change, bool mayCreate) {
+void Command::readForChanging(Change& change, bool mayCreate, bool indexed) {
     const Opening& opening = change.store.open();
     switch (opening.lock) {
     case LockState::Held:
@@ -259,7 +259,7 @@ void Command::readForChanging(Change& change, bool mayCreate) {
     Messages messages;
     bool whole = false;
     try {
-        whole = change.store.readCatalogue(change.catalogue, messages);
+        whole = change.store.readCatalogue(change.catalogue, messages, indexed);
     } catch (const IoError& e) {
         if (e.code() == io::AccessDenied && readableOnly())
             throw Failure(exitcode::FileError,
@@ -307,13 +307,13 @@ void Command::tellOfSave(const SaveReport& report) {
 
 void Command::readForAdding(Change& change, bool dryRun) {
     if (!dryRun) {
-        readForChanging(change, true);
+        readForChanging(change, true, false);
         return;
     }
     // A dry run looks only, and finds a missing catalogue empty.
     const Opening& opening = change.store.openForLooking();
     if (opening.saveInProgress || change.store.catalogueExists())
-        readForLooking(change.store, change.catalogue);
+        readForLooking(change.store, change.catalogue, false);
 }
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,
