@@ -1,5 +1,6 @@
 #include "TableReporter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -57,6 +58,7 @@ void TableReporter::ReportRuns(const std::vector<Run>& runs) {
 
 void TableReporter::Finalize() {
     printSizedTable();
+    printPeakTable();
     printStartupShare();
     printPerCallTable();
     std::fflush(stdout);
@@ -88,7 +90,7 @@ void TableReporter::printSizedTable() {
                     continue;
                 }
                 auto mb = it->second.counters.find("peak_MB");
-                if (mb != it->second.counters.end())
+                if (mb != it->second.counters.end() && it->second.counters.count("x_file"))
                     std::printf(" %.0f MB (%.2fx file) |", mb->second, it->second.counters.at("x_file"));
                 else
                     std::printf(" %s |", human(it->second.seconds).c_str());
@@ -103,12 +105,13 @@ void TableReporter::printSizedTable() {
     }
 }
 
-// The window's start-up as a share of GNU sort -f on the same names.
+// The window's start-up, and every command of vrindel-cli, as a share of
+// GNU sort -f on the same names.
 void TableReporter::printStartupShare() {
     auto sortF = rows_.find("baseline_sort_f");
     if (sortF == rows_.end())
         return;
-    std::printf("\nStart-up as a share of `sort -f` (C.UTF-8) on the same names, this run:\n\n"
+    std::printf("\nAs a share of `sort -f` (C.UTF-8) on the same names, this run:\n\n"
                 "| operation |");
     for (const auto& [size, cell] : sortF->second)
         std::printf(" %ld |", size);
@@ -116,17 +119,50 @@ void TableReporter::printStartupShare() {
     for (std::size_t i = 0; i < sortF->second.size(); ++i)
         std::printf("---|");
     std::printf("\n");
-    for (const char* op : {"window_startup_sorted", "window_startup_unsorted"}) {
-        auto row = rows_.find(op);
-        if (row == rows_.end())
+    for (const std::string& op : order_) {
+        if (op.rfind("window_startup_", 0) != 0 && op.rfind("cli_", 0) != 0)
             continue;
-        std::printf("| %s |", op);
+        const auto& row = rows_[op];
+        std::printf("| %s |", op.c_str());
         for (const auto& [size, cell] : sortF->second) {
-            auto it = row->second.find(size);
-            if (it != row->second.end() && cell.seconds > 0)
+            auto it = row.find(size);
+            if (it != row.end() && cell.seconds > 0)
                 std::printf(" %.2f |", it->second.seconds / cell.seconds);
             else
                 std::printf(" |");
+        }
+        std::printf("\n");
+    }
+}
+
+// The peak resident size of a program run, where a benchmark measured it
+// against the size of what the program read.
+void TableReporter::printPeakTable() {
+    std::set<long> sizes;
+    for (const auto& [op, cells] : rows_)
+        for (const auto& [size, cell] : cells)
+            if (cell.counters.count("x_input"))
+                sizes.insert(size);
+    if (sizes.empty())
+        return;
+    std::printf("\nPeak memory (VmHWM of the process), and as a multiple of the input's size:\n\n| operation |");
+    for (long s : sizes)
+        std::printf(" %ld |", s);
+    std::printf("\n|---|");
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        std::printf("---|");
+    std::printf("\n");
+    for (const std::string& op : order_) {
+        const auto& cells = rows_[op];
+        if (std::none_of(cells.begin(), cells.end(), [](const auto& c) { return c.second.counters.count("x_input"); }))
+            continue;
+        std::printf("| %s |", op.c_str());
+        for (long s : sizes) {
+            auto it = cells.find(s);
+            if (it == cells.end() || !it->second.counters.count("x_input"))
+                std::printf(" |");
+            else
+                std::printf(" %.0f MB (%.2fx) |", it->second.counters.at("peak_MB"), it->second.counters.at("x_input"));
         }
         std::printf("\n");
     }

@@ -25,6 +25,7 @@ private:
         std::map<std::string, double> counters;
     };
     void printSizedTable();
+    void printPeakTable();
     void printStartupShare();
     void printPerCallTable();
 

@@ -168,7 +168,41 @@ void Command::readForLooking(Catalogue& catalogue) {
     readForLooking(store, catalogue);
 }
 
-void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue) {
+namespace {
+
+// The warnings of a catalogue read for looking, `count` records read.
+void tellOfReading(const Messages& messages, bool whole, unsigned count) {
+    if (messages.damaged)
+        warn(trn("{0}: damaged: it ends in the middle of a record; the {1} record before the damage follows",
+                 "{0}: damaged: it ends in the middle of a record; the {1} records before the damage follow", count,
+                 shown(ListFileName), count));
+    else if (!whole)
+        warn(trn("{0}: could be read only in part; {1} record follows",
+                 "{0}: could be read only in part; {1} records follow", count, shown(ListFileName), count));
+}
+
+}  // namespace
+
+void Command::readForLooking(const std::function<void(std::string_view, std::string_view)>& each) {
+    CatalogueStore store;
+    openForLooking(store);
+    Messages messages;
+    bool whole = true;
+    unsigned count = 0;
+    try {
+        whole = store.readCatalogue(
+            [&](std::string_view name, std::string_view location) {
+                each(name, location);
+                ++count;
+            },
+            messages);
+    } catch (const IoError& e) {
+        throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
+    }
+    tellOfReading(messages, whole, count);
+}
+
+void Command::openForLooking(CatalogueStore& store) {
     // Looking needs no write access: a catalogue on a read-only mount or
     // disc, or one the user may only read, can be listed.
     const Opening& opening = store.openForLooking();
@@ -181,24 +215,21 @@ void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue) {
         warn(stuckJournalText(opening));
     if (!store.catalogueExists())
         throw noCatalogueHere();
+}
+
+void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue, bool indexed) {
+    openForLooking(store);
     Messages messages;
     bool whole = true;
     try {
-        whole = store.readCatalogue(catalogue, messages);
+        whole = store.readCatalogue(catalogue, messages, indexed);
     } catch (const IoError& e) {
         throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
     }
-    const auto count = unsigned(catalogue.storageCount());
-    if (messages.damaged)
-        warn(trn("{0}: damaged: it ends in the middle of a record; the {1} record before the damage follows",
-                 "{0}: damaged: it ends in the middle of a record; the {1} records before the damage follow", count,
-                 shown(ListFileName), count));
-    else if (!whole)
-        warn(trn("{0}: could be read only in part; {1} record follows",
-                 "{0}: could be read only in part; {1} records follow", count, shown(ListFileName), count));
+    tellOfReading(messages, whole, unsigned(catalogue.storageCount()));
 }
 
-void Command::readForChanging(Change& change, bool mayCreate) {
+void Command::readForChanging(Change& change, bool mayCreate, bool indexed) {
     const Opening& opening = change.store.open();
     switch (opening.lock) {
     case LockState::Held:
@@ -228,7 +259,7 @@ void Command::readForChanging(Change& change, bool mayCreate) {
     Messages messages;
     bool whole = false;
     try {
-        whole = change.store.readCatalogue(change.catalogue, messages);
+        whole = change.store.readCatalogue(change.catalogue, messages, indexed);
     } catch (const IoError& e) {
         if (e.code() == io::AccessDenied && readableOnly())
             throw Failure(exitcode::FileError,
@@ -276,13 +307,13 @@ void Command::tellOfSave(const SaveReport& report) {
 
 void Command::readForAdding(Change& change, bool dryRun) {
     if (!dryRun) {
-        readForChanging(change, true);
+        readForChanging(change, true, false);
         return;
     }
     // A dry run looks only, and finds a missing catalogue empty.
     const Opening& opening = change.store.openForLooking();
     if (opening.saveInProgress || change.store.catalogueExists())
-        readForLooking(change.store, change.catalogue);
+        readForLooking(change.store, change.catalogue, false);
 }
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,

@@ -103,7 +103,13 @@ protected:
     // a damaged file is read as far as it goes, with a warning. A store
     // given is opened for looking and read through.
     static void readForLooking(Catalogue& catalogue);
-    static void readForLooking(CatalogueStore& store, Catalogue& catalogue);
+    static void readForLooking(CatalogueStore& store, Catalogue& catalogue, bool indexed = true);
+    // The catalogue's records one at a time, in storage order, none of them
+    // kept; the same warnings, once the last is handed out.
+    static void readForLooking(const std::function<void(std::string_view name, std::string_view location)>& each);
+    // Opens a store for looking: a save going on, a journal put back, no
+    // catalogue at all each end the command or are told.
+    static void openForLooking(CatalogueStore& store);
     // One line on standard error when opening the catalogue put it back
     // from the journal of a save that was cut short, and one for each file
     // named like a journal that was left alone.
@@ -123,7 +129,7 @@ protected:
         CatalogueStore store;
         Catalogue catalogue;
     };
-    static void readForChanging(Change& change, bool mayCreate);
+    static void readForChanging(Change& change, bool mayCreate, bool indexed = true);
     // The store's save: only to the file that was read, keeping what
     // another program added meanwhile, a temporary file put in place whole
     // (or in place where it must), mode and owner kept.
@@ -133,7 +139,9 @@ protected:
     static void tellOfSave(const SaveReport& report);
     // For the commands that add many records at once (import, scan): the
     // catalogue locked for the change, or only read for a dry run, a
-    // missing one being empty then.
+    // missing one being empty then. Its indexes are left unbuilt: records
+    // appended and saved never need them, and they would cost more than
+    // the records themselves.
     static void readForAdding(Change& change, bool dryRun);
 
     // Writes the records that `keep` accepts (all when it is empty), in

@@ -59,6 +59,24 @@ public:
         if (toFile)
             file.emplace(output_);
         Progress progress("export");
+        std::FILE* const out = toFile ? file->stream() : stdout;
+        if (!sorted_ && !isWorkbook(format_)) {
+            // Record by record from the catalogue's file to the output: none
+            // is kept, so that ten million take the memory of a few.
+            progress.stage(_("writing"));
+            RecordWriter writer(format_, out, spreadsheet_ ? SpreadsheetCsv : CsvStyle{});
+            std::size_t written = 0;
+            readForLooking([&](std::string_view name, std::string_view location) {
+                writer.record(name, location);
+                if ((++written & 0xFFF) == 0)
+                    progress.advance(written);
+            });
+            if (!writer.finish())
+                failed(file);
+            if (toFile)
+                file->commit();
+            return exitcode::Ok;
+        }
         progress.stage(_("reading the catalogue"));
         Catalogue catalogue;
         readForLooking(catalogue);
@@ -69,13 +87,9 @@ public:
                              MaxSheetRecords, catalogue.storageCount()));
 
         try {
-            writeRecords(catalogue, format_, sorted_, toFile ? file->stream() : stdout, {}, &progress,
-                         spreadsheet_ ? SpreadsheetCsv : CsvStyle{});
+            writeRecords(catalogue, format_, sorted_, out, {}, &progress, spreadsheet_ ? SpreadsheetCsv : CsvStyle{});
         } catch (const Failure&) {
-            const int err = errno;
-            if (toFile)
-                file->fail(err);
-            throw Failure(exitcode::FileError, tr("standard output: cannot write: {0}", std::strerror(err)));
+            failed(file);
         }
         if (toFile)
             file->commit();
@@ -83,6 +97,15 @@ public:
     }
 
 private:
+    // The output could not be written (errno says why): a file keeps what
+    // it held before.
+    [[noreturn]] static void failed(std::optional<OutputFile>& file) {
+        const int err = errno;
+        if (file)
+            file->fail(err);
+        throw Failure(exitcode::FileError, tr("standard output: cannot write: {0}", std::strerror(err)));
+    }
+
     std::string output_;
     bool sorted_ = false;
     bool spreadsheet_ = false;

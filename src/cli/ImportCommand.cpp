@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -11,6 +12,32 @@
 namespace vrindel::cli {
 
 namespace {
+
+// The line each row starts on, kept only where it is not the line after the
+// last row's (a blank line, a field across lines): a file of ten million
+// rows, one a line, keeps nothing.
+class Lines {
+public:
+    void push_back(std::size_t line) {
+        if (line != last_ + 1)
+            jumps_.push_back({rows_, line});
+        last_ = line;
+        ++rows_;
+    }
+    std::size_t operator[](std::size_t row) const {
+        auto jump = std::upper_bound(jumps_.begin(), jumps_.end(), row,
+                                     [](std::size_t r, const std::pair<std::size_t, std::size_t>& j) { return r < j.first; });
+        if (jump == jumps_.begin())
+            return row + 1;
+        --jump;
+        return jump->second + (row - jump->first);
+    }
+
+private:
+    std::vector<std::pair<std::size_t, std::size_t>> jumps_;   // (row, its line) where the count jumps
+    std::size_t rows_ = 0;
+    std::size_t last_ = 0;
+};
 
 class ImportCommand : public Command {
 public:
@@ -61,9 +88,7 @@ public:
         // 1. The rows, each on its own.
         progress.stage(_("checking rows"), input.size(), Progress::Unit::Bytes);
         RecordBatch batch;
-        batch.reserve(input.size() / 16);
-        std::vector<std::size_t> lineOf;   // row -> line
-        lineOf.reserve(input.size() / 16);
+        Lines lineOf;
         if (lines_)
             readNames(input, batch, lineOf, progress);
         else
@@ -129,7 +154,7 @@ private:
     }
 
     // A CSV, TSV or JSON file. A problem of the whole file ends the command.
-    void readRows(InputFile& input, RecordBatch& batch, std::vector<std::size_t>& lineOf, Progress& progress) {
+    void readRows(InputFile& input, RecordBatch& batch, Lines& lineOf, Progress& progress) {
         const ImportFile file = readRecords(
             format_, input,
             [&](ImportRow& row) {
@@ -148,7 +173,7 @@ private:
 
     // One name a line, blank lines left out; a line without end is a
     // problem of its own and never held whole.
-    void readNames(InputFile& input, RecordBatch& batch, std::vector<std::size_t>& lineOf, Progress& progress) {
+    void readNames(InputFile& input, RecordBatch& batch, Lines& lineOf, Progress& progress) {
         std::string piece(1 << 16, '\0'), line;
         std::size_t number = 1;
         bool tooLong = false;
@@ -199,7 +224,7 @@ private:
 
     // 3. Every refused row told; the rest saved, unless a refused row
     // stops it all.
-    int finish(Change& change, const RecordBatch& batch, const std::vector<std::size_t>& lineOf, Progress& progress) {
+    int finish(Change& change, const RecordBatch& batch, const Lines& lineOf, Progress& progress) {
         const std::size_t rejected = batch.problems().size();
         for (const auto& [row, problem] : batch.problems())
             warn(at(lineOf[row]) + ": " + problem);
@@ -225,7 +250,7 @@ private:
     // A dry run's list: a line for each record it would add and each it
     // would move, so that a row read otherwise than meant ("007" as 7) is
     // seen before anything is written.
-    void listChanges(const Catalogue& catalogue, const RecordBatch& batch, const std::vector<std::size_t>& lineOf) const {
+    void listChanges(const Catalogue& catalogue, const RecordBatch& batch, const Lines& lineOf) const {
         std::string lines;
         auto shownText = [](std::string_view stored) { return printable(windows1250ToUtf8(stored)); };
         batch.eachChange(catalogue, [&](std::size_t row, std::string_view name, std::string_view location,

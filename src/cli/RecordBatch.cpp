@@ -1,8 +1,11 @@
 #include "RecordBatch.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 
 #include "Messages.h"
@@ -12,14 +15,74 @@ namespace vrindel::cli {
 namespace {
 
 // Large enough that a million rows take few pieces, small enough to waste
-// little of the last one.
+// little of the last one. Each is a mapping of its own, so that one let go
+// of goes back to the system at once and not to a heap that keeps it.
 constexpr std::size_t PieceSize = 1 << 20;
+
+// Names match when their case-folded bytes are equal (the collation's
+// promise): a hash of those bytes finds a match without a sort.
+std::uint32_t foldedHash(std::string_view name, const unsigned char* fold) {
+    std::uint32_t h = 2166136261u;   // FNV-1a
+    for (const char c : name)
+        h = (h ^ fold[static_cast<unsigned char>(c)]) * 16777619u;
+    return h;
+}
+
+bool sameFolded(std::string_view a, std::string_view b, const unsigned char* fold) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])])
+            return false;
+    return true;
+}
+
+// The names of the catalogue, its own and those appended, by their folded
+// hash: a slot holds the hash and the storage index + 1 of the first
+// record of that name. Eight bytes a slot, a quarter or more of them free.
+class NameTable {
+public:
+    NameTable(const Catalogue& catalogue, std::size_t names) : catalogue_(catalogue), fold_(caseFoldTable()) {
+        std::size_t slots = 16;
+        while (slots < names + names / 3)
+            slots <<= 1;
+        slots_.assign(slots, 0);
+        mask_ = slots - 1;
+    }
+
+    // The first record whose name matches, or -1; otherwise `name` is
+    // taken as the record at storage index `j`.
+    int findOrAdd(std::string_view name, int j) {
+        const std::uint32_t h = foldedHash(name, fold_);
+        for (std::size_t at = (h * 0x9E3779B1u) & mask_;; at = (at + 1) & mask_) {
+            const std::uint64_t slot = slots_[at];
+            if (slot == 0) {
+                slots_[at] = (std::uint64_t(h) << 32) | std::uint32_t(j + 1);
+                return -1;
+            }
+            if (std::uint32_t(slot >> 32) != h)
+                continue;
+            const int first = int(std::uint32_t(slot)) - 1;
+            if (sameFolded(catalogue_.storageName(first).view(), name, fold_))
+                return first;
+        }
+    }
+
+private:
+    const Catalogue& catalogue_;
+    const unsigned char* fold_;
+    std::vector<std::uint64_t> slots_;
+    std::size_t mask_ = 0;
+};
 
 }  // namespace
 
-void RecordBatch::reserve(std::size_t rows) {
-    rowOf_.reserve(rows);
-    names_.reserve(rows);
+RecordBatch::~RecordBatch() { letGoOfPieces(); }
+
+void RecordBatch::letGoOfPieces() {
+    for (char*& piece : pieces_)
+        if (piece)
+            ::munmap(std::exchange(piece, nullptr), PieceSize);
 }
 
 void RecordBatch::take(std::string_view utf8Name, std::string_view utf8Location) {
@@ -34,71 +97,102 @@ void RecordBatch::take(std::string_view utf8Name, std::string_view utf8Location)
     }
     const std::string& name = name_.bytes;
     const std::string& location = location_.bytes;
-    char* const at = roomFor(name.size() + 1 + location.size());
-    std::memcpy(at, name.data(), name.size());
-    at[name.size()] = char(location.size());
-    std::memcpy(at + name.size() + 1, location.data(), location.size());
-    names_.emplace_back(at, name.size());
-    rowOf_.push_back(r);
+    char* const at = roomFor(2 + name.size() + location.size());
+    at[0] = char(name.size());
+    std::memcpy(at + 1, name.data(), name.size());
+    at[1 + name.size()] = char(location.size());
+    std::memcpy(at + 2 + name.size(), location.data(), location.size());
+    ++stored_;
 }
 
 void RecordBatch::reject(std::string problem) { problems_.emplace_back(rows_++, std::move(problem)); }
 
 char* RecordBatch::roomFor(std::size_t bytes) {
-    if (pieces_.empty() || PieceSize - pieceUsed_ < bytes) {
-        pieces_.emplace_back(new char[PieceSize]);
-        pieceUsed_ = 0;
+    if (pieces_.empty() || PieceSize - pieceUsed_.back() < bytes) {
+        void* piece = ::mmap(nullptr, PieceSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (piece == MAP_FAILED)
+            throw std::bad_alloc();
+        pieces_.push_back(static_cast<char*>(piece));
+        pieceUsed_.push_back(0);
     }
-    char* const at = pieces_.back().get() + pieceUsed_;
-    pieceUsed_ += bytes;
+    char* const at = pieces_.back() + pieceUsed_.back();
+    pieceUsed_.back() += bytes;
     return at;
 }
 
-std::string_view RecordBatch::locationAfter(std::string_view name) {
-    const char* const at = name.data() + name.size();
-    return std::string_view(at + 1, std::uint8_t(*at));
+void RecordBatch::skip(std::size_t row) {
+    if (!skipped_.empty() && skipped_.back().first + skipped_.back().count == row)
+        ++skipped_.back().count;
+    else
+        skipped_.push_back({row, 1, row - skippedCount_});
+    ++skippedCount_;
+}
+
+std::size_t RecordBatch::rowOfAdded(std::size_t added) const {
+    // The last run with no more appended rows before it than `added`: the
+    // row comes after it, past every row skipped up to its end.
+    auto run = std::upper_bound(skipped_.begin(), skipped_.end(), added,
+                                [](std::size_t a, const Run& r) { return a < r.addedBefore; });
+    if (run == skipped_.begin())
+        return added;
+    --run;
+    return added + (run->first - run->addedBefore) + run->count;
 }
 
 void RecordBatch::compare(Catalogue& catalogue, bool update,
                           const std::function<std::string(std::size_t first)>& twice) {
-    const std::size_t badRows = problems_.size();
-    dropRepeats(catalogue, catalogue.storageCount(), update, twice);
-    if (problems_.size() > badRows)   // in the order of the rows
-        std::inplace_merge(problems_.begin(), problems_.begin() + std::ptrdiff_t(badRows), problems_.end(),
-                           [](const auto& a, const auto& b) { return a.first < b.first; });
-
-    added_ = std::size_t(std::count(drop_.begin(), drop_.end(), false));
-    catalogue.reserve(added_);
-    for (std::size_t k = 0; k < names_.size(); ++k)
-        if (!drop_[k])
-            catalogue.appendLoaded(names_[k], locationAfter(names_[k]));
-}
-
-void RecordBatch::dropRepeats(Catalogue& catalogue, int listed, bool update,
-                              const std::function<std::string(std::size_t first)>& twice) {
     // The first of equal names among the rows stays; so does the
     // catalogue's own record, which an update reaches by its name.
-    drop_.assign(rowOf_.size(), false);
+    const int listed = catalogue.storageCount();
+    listed_ = listed;
+    NameTable names(catalogue, std::size_t(listed) + stored_);
+    for (int j = 0; j < listed; ++j)
+        names.findOrAdd(catalogue.storageName(j).view(), j);
+    catalogue.reserve(stored_);
+
+    const std::size_t badRows = problems_.size();
     std::unordered_map<int, std::size_t> updatedBy;   // listed record -> row that moved it
-    for (const auto& [later, first] : catalogue.repeatedNames(names_)) {
-        if (later < listed)
-            continue;   // the catalogue's own, not these rows'
-        const std::size_t k = std::size_t(later - listed);
-        drop_[k] = true;
+    std::size_t bad = 0, piece = 0, at = 0;
+    for (std::size_t r = 0; r < rows_; ++r) {
+        if (bad < badRows && problems_[bad].first == r) {
+            ++bad;
+            skip(r);
+            continue;
+        }
+        if (at == pieceUsed_[piece]) {
+            ::munmap(std::exchange(pieces_[piece], nullptr), PieceSize);
+            ++piece;
+            at = 0;
+        }
+        const char* const text = pieces_[piece] + at;
+        const std::string_view name(text + 1, std::uint8_t(text[0]));
+        const std::string_view location(text + 2 + name.size(), std::uint8_t(text[1 + name.size()]));
+        at += 2 + name.size() + location.size();
+
+        const int first = names.findOrAdd(name, catalogue.storageCount());
+        if (first < 0) {
+            catalogue.appendLoaded(name, location);
+            ++added_;
+            continue;
+        }
+        skip(r);
         if (first >= listed) {
-            problems_.emplace_back(rowOf_[k], twice(rowOf_[std::size_t(first - listed)]));
+            problems_.emplace_back(r, twice(rowOfAdded(std::size_t(first - listed))));
         } else if (!update) {
-            problems_.emplace_back(rowOf_[k],
-                                   tr("the name is already listed (as \"{0}\"); --update changes its location",
-                                      printable(windows1250ToUtf8(catalogue.storageName(first).view()))));
-        } else if (const auto [it, isNew] = updatedBy.emplace(first, rowOf_[k]); !isNew) {
-            problems_.emplace_back(rowOf_[k], twice(it->second));
-        } else if (const RecordText location(locationAfter(names_[k])); !(catalogue.storageLocation(first) == location)) {
-            moves_.push_back({rowOf_[k], first, std::string(catalogue.storageLocation(first).view())});
-            catalogue.relocateAtStorage(first, location.view());
+            problems_.emplace_back(r, tr("the name is already listed (as \"{0}\"); --update changes its location",
+                                         printable(windows1250ToUtf8(catalogue.storageName(first).view()))));
+        } else if (const auto [it, isNew] = updatedBy.emplace(first, r); !isNew) {
+            problems_.emplace_back(r, twice(it->second));
+        } else if (!(catalogue.storageLocation(first) == RecordText(location))) {
+            moves_.push_back({r, first, std::string(catalogue.storageLocation(first).view())});
+            catalogue.relocateAtStorage(first, location);
             ++relocated_;
         }
     }
+    letGoOfPieces();
+    if (problems_.size() > badRows)   // in the order of the rows
+        std::inplace_merge(problems_.begin(), problems_.begin() + std::ptrdiff_t(badRows), problems_.end(),
+                           [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
 void RecordBatch::eachChange(const Catalogue& catalogue,
@@ -115,11 +209,12 @@ void RecordBatch::eachChange(const Catalogue& catalogue,
             each((*move)->row, catalogue.storageName((*move)->record).view(),
                  catalogue.storageLocation((*move)->record).view(), &(*move)->from);
     };
-    for (std::size_t k = 0; k < rowOf_.size(); ++k) {
-        if (drop_[k])
-            continue;
-        movesBefore(rowOf_[k]);
-        each(rowOf_[k], names_[k], locationAfter(names_[k]), nullptr);
+    for (std::size_t a = 0; a < added_; ++a) {
+        const std::size_t row = rowOfAdded(a);
+        movesBefore(row);
+        const RecordText name = catalogue.storageName(listed_ + int(a));
+        const RecordText location = catalogue.storageLocation(listed_ + int(a));
+        each(row, name.view(), location.view(), nullptr);
     }
     movesBefore(rows_);
 }
@@ -127,9 +222,8 @@ void RecordBatch::eachChange(const Catalogue& catalogue,
 std::vector<std::size_t> RecordBatch::addedRows() const {
     std::vector<std::size_t> rows;
     rows.reserve(added_);
-    for (std::size_t k = 0; k < rowOf_.size(); ++k)
-        if (!drop_[k])
-            rows.push_back(rowOf_[k]);
+    for (std::size_t a = 0; a < added_; ++a)
+        rows.push_back(rowOfAdded(a));
     return rows;
 }
 

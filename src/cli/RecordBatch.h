@@ -26,8 +26,14 @@ namespace vrindel::cli {
 
 class RecordBatch {
 public:
-    // Room for about `rows` rows, so that a million are not copied as they come.
-    void reserve(std::size_t rows);
+    RecordBatch() = default;
+    ~RecordBatch();
+    RecordBatch(const RecordBatch&) = delete;
+    RecordBatch& operator=(const RecordBatch&) = delete;
+
+    // Kept for callers that know the count; the texts' room grows a piece
+    // at a time, and nothing else is kept per row.
+    void reserve(std::size_t) {}
     // New texts, as the window takes them: no control characters. A file
     // of records keeps every byte, so that an export comes back whole.
     void refuseControlCharacters() { refuseControls_ = true; }
@@ -43,7 +49,8 @@ public:
     // `update`, a row naming a listed record gives that record its location
     // instead of being refused; a second row for the same record is
     // refused. `twice` words the problem of a row whose name an earlier row
-    // (given) already had.
+    // (given) already had. The rows' texts are let go of as they are
+    // appended, so that they and the catalogue never take the room twice.
     void compare(Catalogue& catalogue, bool update, const std::function<std::string(std::size_t first)>& twice);
 
     // Every row refused, with why, in the order of the rows.
@@ -63,26 +70,34 @@ public:
 private:
     // Room for `bytes` more bytes of texts, where they stay.
     char* roomFor(std::size_t bytes);
-    // A row's location is stored after its name, after a byte that holds
-    // its length.
-    static std::string_view locationAfter(std::string_view name);
-    // Refuses or relocates each storable row whose name matches an earlier
-    // one; `listed` is the catalogue's own count.
-    void dropRepeats(Catalogue& catalogue, int listed, bool update,
-                     const std::function<std::string(std::size_t first)>& twice);
+    void letGoOfPieces();
+    // A row that compare() does not append; rows come in order.
+    void skip(std::size_t row);
+    // The row that became the catalogue's `added`-th appended record.
+    std::size_t rowOfAdded(std::size_t added) const;
 
     std::size_t rows_ = 0;
-    std::vector<std::size_t> rowOf_;          // storable row k -> row
-    std::vector<std::string_view> names_;     // storable row k -> its name, in pieces_
-    // The storable rows' texts, in pieces that never move, so that a name
-    // is held as a view from the start.
-    std::vector<std::unique_ptr<char[]>> pieces_;
-    std::size_t pieceUsed_ = 0;
+    std::size_t stored_ = 0;   // rows whose texts are in the pieces
+    // The storable rows' texts, each as its name's length, the name, its
+    // location's length and the location, in Windows-1250, in pieces of
+    // their own mapping, which compare() gives back as it goes.
+    std::vector<char*> pieces_;
+    std::vector<std::size_t> pieceUsed_;
     std::vector<std::pair<std::size_t, std::string>> problems_;
     Converted name_, location_;        // room used again row after row
     bool refuseControls_ = false;
 
-    std::vector<bool> drop_;           // storable row k is not added
+    // The rows compare() did not append, as runs of consecutive rows, each
+    // with the count of rows appended before it: an appended record's row
+    // is found by a binary search, with nothing kept per row.
+    struct Run {
+        std::size_t first;
+        std::size_t count;
+        std::size_t addedBefore;
+    };
+    std::vector<Run> skipped_;
+    std::size_t skippedCount_ = 0;
+    int listed_ = 0;   // the catalogue's own records, before the appended ones
     std::size_t added_ = 0;
     std::size_t relocated_ = 0;
     struct Move {

@@ -418,6 +418,9 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         {"listed.csv", "name,location\nCHATA,b\n", "listed.csv:2: the name is already listed (as \"Chata\")"},
         {"twice.csv", "name,location\nDom,\"a\nb\"\nok,b\n\"DOM\",c\n", "twice.csv:5: the name is twice in the file (first on line 2)"},
         {"twice2.csv", "name,location\nDom,a\nok,b\nDOM,c\n", "twice2.csv:4: the name is twice in the file (first on line 2)"},
+        // The first after a refused row, blank lines and a field across two lines.
+        {"twice3.csv", "name,location\nbad,a,c\n\nok,b\nDom,c\n\nx,\"1\n2\"\nDOM,d\n",
+         "twice3.csv:9: the name is twice in the file (first on line 5)"},
         // A name found listed after the reading is told in the order of the lines all the same.
         {"order.csv", "name,location\nCHATA,b\na,b,c\n",
          "order.csv:2: the name is already listed (as \"Chata\"); --update changes its location\n"

@@ -562,7 +562,7 @@ void CatalogueStore::readOptions(const std::function<void(Switch, bool)>& setSwi
     f.optionsRead = true;
 }
 
-bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages) {
+bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages, bool indexed) {
     open();
     Files& f = *files_;
     f.listRead = false;
@@ -575,11 +575,28 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages)
     // The lists' indexes are built first (the count asks for them): the
     // sort's scratch memory is gone before the merge's common version takes
     // its own, so that the two never add up in the peak.
-    catalogue.displayCount();
+    if (indexed)
+        catalogue.displayCount();
     f.others.startFrom(f.list, catalogue);
     f.readDigest.reset();
     if (whole)
         f.readDigest = f.list.content().digest();
+    return whole;
+}
+
+bool CatalogueStore::readCatalogue(const std::function<void(std::string_view, std::string_view)>& each,
+                                   FileMessages& messages) {
+    open();
+    Files& f = *files_;
+    f.listRead = false;
+    bool whole = false;
+    try {
+        whole = vrindel::readCatalogue(f.list, each, messages);
+    } catch (...) {
+        f.letGoOfReading();
+        throw;
+    }
+    f.letGoOfReading();
     return whole;
 }
 

@@ -211,8 +211,14 @@ public:
     void ensureOptionsFile();
     void readOptions(const std::function<void(Switch, bool)>& setSwitch);
     // Returns whether the catalogue was read whole: one read only in part is
-    // kept on disk like one that could not be opened.
-    bool readCatalogue(Catalogue& catalogue, FileMessages& messages);
+    // kept on disk like one that could not be opened. Without `indexed`, the
+    // catalogue's indexes wait for their first use (a bulk change that only
+    // appends and saves never builds them).
+    bool readCatalogue(Catalogue& catalogue, FileMessages& messages, bool indexed = true);
+    // The catalogue's records one at a time, as readCatalogue reads them,
+    // for a store opened for looking that keeps none of them (an export).
+    bool readCatalogue(const std::function<void(std::string_view name, std::string_view location)>& each,
+                       FileMessages& messages);
     // Every record of the file as it is, without a model (see readRecords).
     void readRecords(const std::function<void(std::string_view name, std::string_view location)>& each);
     // The catalogue's bytes in whole records, with the file's size in bytes.

@@ -60,6 +60,16 @@ bool readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& 
 bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messages) {
     listFile.reset(ListRecordSize);
     catalogue.reserve(std::size_t(listFile.sizeInRecords() / 2));
+    return readCatalogue(
+        listFile, [&](std::string_view name, std::string_view location) { catalogue.appendLoaded(name, location); },
+        messages);
+}
+
+bool readCatalogue(FileVar& listFile, const std::function<void(std::string_view, std::string_view)>& each,
+                   FileMessages& messages) {
+    if (!listFile.isOpen())
+        listFile.reset(ListRecordSize);
+    const ClosingOnError closing(listFile);   // `each` may end the reading
     bool damaged = false;
     std::uint64_t loaded = 0;
     RecordBuffer name{}, location{};
@@ -73,7 +83,7 @@ bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messag
             damaged = true;
             break;
         }
-        catalogue.appendLoaded(recordText(name), recordText(location));
+        each(recordText(name), recordText(location));
         ++loaded;
     }
     // Only a file that ends in a name without its location may stop short

@@ -46,6 +46,10 @@ bool readOptions(FileVar& optionsFile, const std::function<void(Switch, bool)>& 
 // off before the file's last whole record (a read error, not a short file):
 // the catalogue in memory is then only part of the one on disk.
 bool readCatalogue(FileVar& listFile, Catalogue& catalogue, FileMessages& messages);
+// The same records handed out one at a time, by the same rules, for a
+// reader that keeps none of them (an export).
+bool readCatalogue(FileVar& listFile, const std::function<void(std::string_view name, std::string_view location)>& each,
+                   FileMessages& messages);
 // Every record of the file in order, without a model: a name whose location
 // is missing at the end comes with an empty location. Read errors are raised.
 void readRecords(FileVar& listFile, const std::function<void(std::string_view name, std::string_view location)>& each);
