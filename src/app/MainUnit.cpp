@@ -97,6 +97,10 @@ void TMainForm::wireSignals() {
     connect(&list_, &ZoznamSync::mouseMoved, this, [this] { run([this] { ZoznamMouseMove(); }); });
     connect(&list_, &ZoznamSync::mouseReleased, this, [this] { run([this] { ZoznamMouseUp(); }); });
     connect(&list_, &ZoznamSync::menuRequested, actions_.get(), &ZoznamActions::ZoznamContextMenu);
+    // A large catalogue's name order may still be worked out when the first
+    // rows are shown from the few names that come first: it is waited for
+    // once they are on the screen, before the user's first key is handled.
+    connect(Zoznam, &ZoznamView::firstPainted, this, [this] { catalogue_.prepare(); }, Qt::QueuedConnection);
 }
 
 // --- The guard and nesting ----------------------------------------------------------------

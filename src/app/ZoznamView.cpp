@@ -2,6 +2,8 @@
 // place from its number, and the list box's own keys, mouse and type-ahead.
 #include "ZoznamView.h"
 
+#include <utility>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
@@ -219,7 +221,8 @@ void ZoznamView::paintEvent(QPaintEvent* event) {
             frame.backgroundColor = colours.color(group, selected ? QPalette::Highlight : QPalette::Base);
             style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
         }
-    }
+    }    if (!std::exchange(painted_, true))
+        emit firstPainted();
 }
 
 QModelIndex ZoznamView::moveCursor(CursorAction action, Qt::KeyboardModifiers) {

@@ -54,6 +54,10 @@ public:
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     QModelIndex indexAt(const QPoint& point) const override;
 
+signals:
+    // Once, when the first rows are on the screen.
+    void firstPainted();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -99,6 +103,7 @@ private:
     void selectRow(int row);
 
     ZoznamHost& host_;
+    bool painted_ = false;
     bool dragging_ = false;
     std::optional<QPoint> rightPressedAt_;
     int dragY_ = 0;

@@ -144,6 +144,46 @@ TEST(CatalogueLoading, AThousandsOfNamesBatchSortsAsOneByOne) {
     }
 }
 
+// Start-up's order worked out off the window's thread: until it is there,
+// the first rows, their locations, the count and the selection are answered
+// from the few names that come first, and they must be the answers a
+// finished load gives, equal names (here many, in case only) included.
+TEST(CatalogueLoading, OrderedInTheBackgroundAnswersAsOrderedAtOnce) {
+    Names names;
+    const char* letters[] = {"a", "A", "b", "ch", "C", "h", "\xE8", "\xC8", "\xE1", "z"};
+    for (int k = 0; k < 60000; ++k)
+        names.push_back(std::string(letters[k % 10]) + letters[(k / 10) % 10] + letters[(k / 100) % 10] +
+                        (k % 7 ? "" : letters[(k / 1000) % 10]));
+    for (bool sorted : {true, false}) {
+        SCOPED_TRACE(sorted ? "sorted" : "unsorted");
+        Catalogue early, whole;
+        for (Catalogue* c : {&early, &whole}) {
+            c->setSorted(sorted);
+            for (std::size_t k = 0; k < names.size(); ++k)
+                c->appendLoaded(names[k], std::to_string(k));
+        }
+        early.orderInBackground();
+        // Moved while the order is worked out: the move keeps what it reads.
+        Catalogue moved(std::move(early));
+        EXPECT_EQ(moved.displayCount(), whole.displayCount());
+        moved.setSelection(0);
+        whole.setSelection(0);
+        EXPECT_EQ(moved.selection(), 0);
+        for (int i = 0; i < int(Catalogue::EarlyRows); ++i) {
+            ASSERT_EQ(moved.displayAt(i).str(), whole.displayAt(i).str()) << i;
+            ASSERT_EQ(moved.locationOfDisplay(i).str(), whole.locationOfDisplay(i).str()) << i;
+        }
+        // Past the early rows, and any change, wait for the order.
+        moved.deleteAtDisplay(3);
+        whole.deleteAtDisplay(3);
+        moved.add("aaa", "new");
+        whole.add("aaa", "new");
+        EXPECT_EQ(displayNames(moved), displayNames(whole));
+        EXPECT_EQ(storageNames(moved), storageNames(whole));
+        EXPECT_EQ(moved.findInStorage("ACH"), whole.findInStorage("ACH"));
+    }
+}
+
 // --- Finding --------------------------------------------------------------------------
 
 TEST(CatalogueFind, ReturnsTheFirstMatchFromTheTopInBothModes) {

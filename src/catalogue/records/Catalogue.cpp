@@ -58,11 +58,20 @@ void Catalogue::release(TextId id) {
 // --- Display list --------------------------------------------------------------
 
 int Catalogue::displayCount() const {
+    // A freshly loaded catalogue lists every record, whatever the order.
+    if (ordering())
+        return int(storage_.size());
     settle();
     return int(display_.size());
 }
 
 RecordText Catalogue::displayAt(int i) const {
+    if (ordering() && i >= 0) {
+        if (!sorted_ && std::size_t(i) < storage_.size())
+            return RecordText(text(storage_[std::size_t(i)].name));
+        if (sorted_ && std::size_t(i) < early_.size())
+            return RecordText(text(early_[std::size_t(i)].name));
+    }
     settle();
     if (i < 0 || std::size_t(i) >= display_.size())
         throw ListError::outOfBounds(i);
@@ -103,8 +112,8 @@ int Catalogue::findPrefixInDisplay(std::string_view prefix) const {
 }
 
 void Catalogue::setSelection(int i) {
-    settle();
-    selection_ = (i >= 0 && std::size_t(i) < display_.size()) ? i : -1;
+    const int count = displayCount();
+    selection_ = (i >= 0 && i < count) ? i : -1;
     keepSelectionVisible();
 }
 
@@ -118,8 +127,7 @@ void Catalogue::keepSelectionVisible() {
 }
 
 void Catalogue::setTopIndex(int i) {
-    settle();
-    int last = std::max(0, int(display_.size()) - 1);
+    int last = std::max(0, displayCount() - 1);
     topIndex_ = std::clamp(i, 0, last);
 }
 
@@ -144,6 +152,19 @@ int Catalogue::findInStorage(std::string_view name) const {
 }
 
 RecordText Catalogue::locationOfDisplay(int i) const {
+    if (ordering() && i >= 0) {
+        // The first record of a fresh load is the first in storage of its
+        // name; in name order an entry's first match is the first of its
+        // equals, all of them among the early rows before it.
+        if (!sorted_ && i == 0 && !storage_.empty())
+            return storageLocation(0);
+        if (sorted_ && std::size_t(i) < early_.size()) {
+            std::size_t first = std::size_t(i);
+            while (first > 0 && compare(early_[first - 1].name, early_[first].name) == 0)
+                --first;
+            return storageLocation(int(storagePositionOfSeq(early_[first].seq)));
+        }
+    }
     RecordText name = displayAt(i);
     return storageLocation(findInStorage(name.view()));
 }
@@ -172,6 +193,7 @@ void Catalogue::keepRoomInLists() const {
 }
 
 void Catalogue::reserve(std::size_t records) {
+    waitForOrder();
     keepRoom(storage_, storage_.size() + records);
     // Room for the longest texts costs address space only: what the
     // texts leave of it is never touched.
@@ -179,6 +201,7 @@ void Catalogue::reserve(std::size_t records) {
 }
 
 void Catalogue::appendLoaded(std::string_view name, std::string_view location) {
+    waitForOrder();
     renumberIfNeeded();
     TextId n = newText(name, 2);  // HelpZoznam and Zoznam
     TextId l = newText(location, 1);
@@ -313,6 +336,7 @@ void Catalogue::relocateAtDisplay(int i, std::string_view location) {
 void Catalogue::relocateAtStorage(int j, std::string_view location) {
     if (j < 0 || std::size_t(j) >= storage_.size())
         throw ListError::outOfBounds(j);
+    waitForOrder();
     Stored& s = storage_[std::size_t(j)];
     const TextId l = newText(location, 1);
     release(s.location);
@@ -408,6 +432,7 @@ void Catalogue::releaseDisplay() {
 }
 
 void Catalogue::clear() {
+    waitForOrder();
     storage_.clear();
     storageIndex_.clear();
     display_.clear();

@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -135,6 +136,17 @@ public:
     // selected. The bookmark ends as that rebuild leaves it.
     void resortAfterRename();
 
+    // Start-up: the name order of a freshly loaded catalogue is worked out
+    // off the caller's thread, while the first rows of the list, its count
+    // and its selection are answered at once from the few names that come
+    // first. Anything else waits for the order, so every answer is the one
+    // a finished load gives. Small catalogues are ordered when first asked.
+    void orderInBackground() const;
+    // The order finished and the lists built, whatever it waits for.
+    void prepare() const { settle(); }
+    // How many rows are answered before the order is there.
+    static constexpr std::size_t EarlyRows = 128;
+
 private:
     using TextId = std::uint32_t;
     struct Entry {
@@ -158,7 +170,20 @@ private:
     int compare(TextId a, TextId b) const { return collation_.compare(text(a), text(b)); }
 
     void settle() const;     // bring the indexes up to date after appendLoaded
-    void sortBatch(std::vector<Entry>& batch) const;
+    void sortBatch(std::vector<Entry>& batch, std::vector<std::uint32_t> order = {}) const;
+    // Whether the lists are still being ordered off the caller's thread:
+    // then only early_ may be read, and storage_ and pool_ must not change.
+    bool ordering() const { return ordering_.valid(); }
+    // The order worked out in the background, once, if it fits what is
+    // pending; empty otherwise.
+    std::vector<std::uint32_t> takeOrder() const;
+    // The first count pending names by (collation, seq), found in one pass.
+    std::vector<Entry> firstPending(std::size_t count) const;
+    // Whatever must not change under the background order waits for it.
+    void waitForOrder() const {
+        if (ordering())
+            settle();
+    }
     void mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch) const;
 
     // Position of the first entry of an index ordered by (collation, seq)
@@ -224,6 +249,12 @@ private:
 
     bool changed_ = false;
     std::uint32_t arrangement_ = 0;
+
+    // The first rows of the sorted list while ordering_ runs.
+    mutable std::vector<Entry> early_;
+    mutable std::size_t orderedCount_ = 0;
+    // Last, so that it is waited for before the texts it reads go.
+    mutable std::shared_future<std::vector<std::uint32_t>> ordering_;
 };
 
 }  // namespace vrindel

@@ -52,15 +52,15 @@ std::size_t Catalogue::storagePositionOfSeq(std::uint32_t seq) const {
 
 // Sorts a batch given in order of seq by collation, equal names keeping that
 // order.
-void Catalogue::sortBatch(std::vector<Entry>& batch) const {
+void Catalogue::sortBatch(std::vector<Entry>& batch, std::vector<std::uint32_t> order) const {
     const std::size_t n = batch.size();
-    if (n < 4096) {
+    if (order.size() != n && n < 4096) {
         std::stable_sort(batch.begin(), batch.end(),
                          [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
         return;
     }
-    const std::vector<std::uint32_t> order =
-        collationOrder(n, [&](std::size_t i) { return text(batch[i].name); }, collation_);
+    if (order.size() != n)
+        order = collationOrder(n, [&](std::size_t i) { return text(batch[i].name); }, collation_);
     std::vector<Entry> sorted(n);
     inTwoHalves(n, [&](unsigned, std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i)
@@ -84,6 +84,7 @@ void Catalogue::mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch)
 }
 
 void Catalogue::settle() const {
+    std::vector<std::uint32_t> order = takeOrder();
     if (pendingFrom_ == storage_.size())
         return;
     std::vector<Entry> batch(storage_.size() - pendingFrom_);
@@ -99,7 +100,7 @@ void Catalogue::settle() const {
 
     if (!sorted_)
         display_.insert(display_.end(), batch.begin(), batch.end());
-    sortBatch(batch);
+    sortBatch(batch, std::move(order));
 
     if (!sorted_) {
         mergeInto(displayIndex_, std::vector<Entry>(batch));

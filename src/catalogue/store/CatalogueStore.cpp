@@ -572,11 +572,11 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages,
     // be opened: writing the part back would lose the rest.
     f.listRead = whole;
     f.listOdd = whole && f.list.identity().size % off_t(2 * ListRecordSize) != 0;
-    // The lists' indexes are built first (the count asks for them): the
-    // sort's scratch memory is gone before the merge's common version takes
-    // its own, so that the two never add up in the peak.
+    // The name order is worked out beside whatever comes next (the merge's
+    // common version, the window's first rows); the first question it
+    // cannot answer without the order waits for it.
     if (indexed)
-        catalogue.displayCount();
+        catalogue.orderInBackground();
     f.others.startFrom(f.list, catalogue);
     f.readDigest.reset();
     if (whole)

@@ -1,0 +1,81 @@
+// Start-up's name order worked out beside the window: the sort of a million
+// names runs on the other threads while the window shows its first rows,
+// found by one pass that keeps only the smallest few names.
+#include "records/Catalogue.h"
+
+#include "text/CollationSort.h"
+
+#include <algorithm>
+
+namespace vrindel {
+
+namespace {
+
+// Below this the whole order costs about as much as finding the first rows.
+constexpr std::size_t BackgroundFrom = 50000;
+
+}  // namespace
+
+void Catalogue::orderInBackground() const {
+    const std::size_t n = storage_.size() - pendingFrom_;
+    // Only a freshly loaded catalogue: the early rows are then the first of
+    // all names, with nothing listed before them to merge with.
+    if (ordering() || n < BackgroundFrom || pendingFrom_ != 0 || !display_.empty() || !storageIndex_.empty())
+        return;
+    // The worker reads the buffers, not this object, so that moving the
+    // catalogue (which keeps the buffers) does not pull them from under it;
+    // nothing may change them until the order is taken (waitForOrder).
+    const char* pool = pool_.data();
+    const Stored* stored = storage_.data();
+    const Collation& collation = collation_;
+    ordering_ = std::async(std::launch::async, [n, pool, stored, &collation] {
+                    return collationOrder(
+                        n,
+                        [pool, stored](std::size_t i) {
+                            const char* at = pool + stored[i].name;
+                            return std::string_view(at + 2, std::uint8_t(at[1]));
+                        },
+                        collation);
+                }).share();
+    orderedCount_ = n;
+    if (sorted_)
+        early_ = firstPending(EarlyRows);
+}
+
+std::vector<std::uint32_t> Catalogue::takeOrder() const {
+    if (!ordering())
+        return {};
+    std::vector<std::uint32_t> order = ordering_.get();
+    ordering_ = {};
+    early_ = {};
+    if (pendingFrom_ != 0 || storage_.size() != orderedCount_)
+        return {};
+    return order;
+}
+
+std::vector<Catalogue::Entry> Catalogue::firstPending(std::size_t count) const {
+    // A heap whose top is the last of the first `count` so far; names come
+    // in seq order, so on equal names the one already kept stays first.
+    auto before = [&](const Entry& a, const Entry& b) {
+        const int c = compare(a.name, b.name);
+        return c < 0 || (c == 0 && a.seq < b.seq);
+    };
+    std::vector<Entry> first;
+    first.reserve(count + 1);
+    for (std::size_t k = pendingFrom_; k < storage_.size(); ++k) {
+        const Stored& s = storage_[k];
+        if (first.size() == count) {
+            const Entry& last = first.front();
+            if (compare(s.name, last.name) >= 0)
+                continue;
+            std::pop_heap(first.begin(), first.end(), before);
+            first.pop_back();
+        }
+        first.push_back(entry(s.seq, s.name));
+        std::push_heap(first.begin(), first.end(), before);
+    }
+    std::sort_heap(first.begin(), first.end(), before);
+    return first;
+}
+
+}  // namespace vrindel
