@@ -231,7 +231,7 @@ TEST_F(Cli, AWorkbookKeepsWhatCsvCannotTypeBothWays) {
     EXPECT_EQ(sheet.find("<f>"), std::string::npos) << sheet;
     std::size_t cells = 0, textCells = 0;
     for (std::size_t at = 0; (at = sheet.find("<c ", at)) != std::string::npos; ++at, ++cells)
-        textCells += sheet.compare(sheet.find('>', at) - 5, 5, "t=\"s\"") == 0;
+        textCells += sheet.compare(sheet.find('>', at) - 13, 13, "t=\"inlineStr\"") == 0;
     EXPECT_EQ(cells, 10u);
     EXPECT_EQ(textCells, cells) << sheet;
 
