@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <unordered_map>
 
 #include "Messages.h"
 
@@ -40,6 +39,7 @@ bool sameFolded(std::string_view a, std::string_view b, const unsigned char* fol
 // The names of the catalogue, its own and those appended, by their folded
 // hash: a slot holds the hash and the storage index + 1 of the first
 // record of that name. Eight bytes a slot, a quarter or more of them free.
+// Sized for the names it is told of, it doubles when more come.
 class NameTable {
 public:
     NameTable(const Catalogue& catalogue, std::size_t names) : catalogue_(catalogue), fold_(caseFoldTable()) {
@@ -54,10 +54,12 @@ public:
     // taken as the record at storage index `j`.
     int findOrAdd(std::string_view name, int j) {
         const std::uint32_t h = foldedHash(name, fold_);
-        for (std::size_t at = (h * 0x9E3779B1u) & mask_;; at = (at + 1) & mask_) {
+        for (std::size_t at = slotOf(h);; at = (at + 1) & mask_) {
             const std::uint64_t slot = slots_[at];
             if (slot == 0) {
                 slots_[at] = (std::uint64_t(h) << 32) | std::uint32_t(j + 1);
+                if (++used_ > slots_.size() - slots_.size() / 4)
+                    grow();
                 return -1;
             }
             if (std::uint32_t(slot >> 32) != h)
@@ -69,10 +71,56 @@ public:
     }
 
 private:
+    std::size_t slotOf(std::uint32_t h) const { return (h * 0x9E3779B1u) & mask_; }
+
+    // Each slot keeps its hash: moving it reads no name.
+    void grow() {
+        std::vector<std::uint64_t> old(slots_.size() * 2, 0);
+        old.swap(slots_);
+        mask_ = slots_.size() - 1;
+        for (const std::uint64_t slot : old) {
+            if (slot == 0)
+                continue;
+            std::size_t at = slotOf(std::uint32_t(slot >> 32));
+            while (slots_[at] != 0)
+                at = (at + 1) & mask_;
+            slots_[at] = slot;
+        }
+    }
+
     const Catalogue& catalogue_;
     const unsigned char* fold_;
     std::vector<std::uint64_t> slots_;
     std::size_t mask_ = 0;
+    std::size_t used_ = 0;
+};
+
+// The row that first named each listed record, for an update: four bytes a
+// record (eight where the rows outnumber what four bytes count), none for
+// an import that refuses listed names.
+class FirstRows {
+public:
+    FirstRows(std::size_t records, std::size_t rows) {
+        if (rows < UINT32_MAX)
+            small_.assign(records, 0);
+        else
+            large_.assign(records, 0);
+    }
+    // The row that named record `j` before `row`, or `row` itself, now
+    // the first.
+    std::size_t firstOr(int j, std::size_t row) { return large_.empty() ? firstOr(small_, j, row) : firstOr(large_, j, row); }
+
+private:
+    template <typename T>
+    static std::size_t firstOr(std::vector<T>& rows, int j, std::size_t row) {
+        T& first = rows[std::size_t(j)];
+        if (first == 0)
+            first = T(row + 1);
+        return std::size_t(first) - 1;
+    }
+
+    std::vector<std::uint32_t> small_;
+    std::vector<std::size_t> large_;
 };
 
 }  // namespace
@@ -145,13 +193,18 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
     // catalogue's own record, which an update reaches by its name.
     const int listed = catalogue.storageCount();
     listed_ = listed;
-    NameTable names(catalogue, std::size_t(listed) + stored_);
+    // The rows of an update name listed records, mostly: room for them all
+    // as new records would be made by copying the catalogue's, and would
+    // stay unused. The catalogue and the table grow if new ones come.
+    const bool fewNew = update && listed > 0;
+    NameTable names(catalogue, std::size_t(listed) + (fewNew ? 0 : stored_));
     for (int j = 0; j < listed; ++j)
         names.findOrAdd(catalogue.storageName(j).view(), j);
-    catalogue.reserve(stored_);
+    if (!fewNew)
+        catalogue.reserve(stored_);
 
     const std::size_t badRows = problems_.size();
-    std::unordered_map<int, std::size_t> updatedBy;   // listed record -> row that moved it
+    FirstRows updatedBy(update ? std::size_t(listed) : 0, rows_);
     std::size_t bad = 0, piece = 0, at = 0;
     for (std::size_t r = 0; r < rows_; ++r) {
         if (bad < badRows && problems_[bad].first == r) {
@@ -181,8 +234,8 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
         } else if (!update) {
             problems_.emplace_back(r, tr("the name is already listed (as \"{0}\"); --update changes its location",
                                          printable(windows1250ToUtf8(catalogue.storageName(first).view()))));
-        } else if (const auto [it, isNew] = updatedBy.emplace(first, r); !isNew) {
-            problems_.emplace_back(r, twice(it->second));
+        } else if (const std::size_t earlier = updatedBy.firstOr(first, r); earlier != r) {
+            problems_.emplace_back(r, twice(earlier));
         } else if (!(catalogue.storageLocation(first) == RecordText(location))) {
             moves_.push_back({r, first, std::string(catalogue.storageLocation(first).view())});
             catalogue.relocateAtStorage(first, location);

@@ -487,6 +487,22 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("update2.csv:3: the name is twice in the file (first on line 2)"), std::string::npos) << r.err;
     EXPECT_EQ(readBytes(catalogue()), updated);
+
+    // Many more new names than the catalogue has: each still found again
+    // after them, listed or new.
+    std::string many = "name,location\n", grown = before + record("Dom") + record("b") + record("ok") + record("w") +
+                                                   record("new") + record("c");
+    for (int k = 0; k < 100; ++k) {
+        many += numbered("n", k) + ",p\n";
+        grown += record(numbered("n", k)) + record("p");
+    }
+    writeBytes(dir.file("update3.csv"), many + "ok,w\n" + numbered("N", 42) + ",q\nOk,v\nNEW,c\n");
+    r = run({"import", "update3.csv", "--update", "--skip-invalid"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "vrindel-cli: update3.csv:103: the name is twice in the file (first on line 44)\n"
+                     "vrindel-cli: update3.csv:104: the name is twice in the file (first on line 102)\n");
+    EXPECT_EQ(r.out, "Imported 100 records and changed the location of 1 record in Zoznam.dat.\n");
+    EXPECT_EQ(readBytes(catalogue()), grown);
 }
 
 // The CSV a spreadsheet saves in a Slovak locale, and the one a script
