@@ -272,6 +272,15 @@ void RecordBatch::eachChange(const Catalogue& catalogue,
     movesBefore(rows_);
 }
 
+std::vector<std::pair<int, std::string_view>> RecordBatch::relocatedFrom() const {
+    std::vector<std::pair<int, std::string_view>> moved;
+    moved.reserve(moves_.size());
+    for (const Move& move : moves_)
+        moved.emplace_back(move.record, move.from);
+    std::sort(moved.begin(), moved.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return moved;
+}
+
 std::vector<std::size_t> RecordBatch::addedRows() const {
     std::vector<std::size_t> rows;
     rows.reserve(added_);
