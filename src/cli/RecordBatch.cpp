@@ -37,60 +37,92 @@ bool sameFolded(std::string_view a, std::string_view b, const unsigned char* fol
 }
 
 // The names of the catalogue, its own and those appended, by their folded
-// hash: a slot holds the hash and the storage index + 1 of the first
-// record of that name. Eight bytes a slot, a quarter or more of them free.
-// Sized for the names it is told of, it doubles when more come.
+// hash: a slot holds the storage index + 1 of the first record of that
+// name and what room is left of its hash, a quarter or more of the slots
+// free. Four bytes a slot (five bits of the hash) while the indexes fit in
+// 27 bits, eight (the whole hash) beyond. Sized for the names it is told
+// of, it doubles when more come.
 class NameTable {
 public:
-    NameTable(const Catalogue& catalogue, std::size_t names) : catalogue_(catalogue), fold_(caseFoldTable()) {
+    NameTable(const Catalogue& catalogue, std::size_t names, std::size_t most)
+        : catalogue_(catalogue), fold_(caseFoldTable()), narrow_(most < NarrowIndexes) {
         std::size_t slots = 16;
         while (slots < names + names / 3)
             slots <<= 1;
-        slots_.assign(slots, 0);
-        mask_ = slots - 1;
+        resize(slots);
     }
 
     // The first record whose name matches, or -1; otherwise `name` is
     // taken as the record at storage index `j`.
     int findOrAdd(std::string_view name, int j) {
+        if (used_ >= size_ - size_ / 4)
+            grow();
         const std::uint32_t h = foldedHash(name, fold_);
         for (std::size_t at = slotOf(h);; at = (at + 1) & mask_) {
-            const std::uint64_t slot = slots_[at];
+            const std::uint64_t slot = get(at);
             if (slot == 0) {
-                slots_[at] = (std::uint64_t(h) << 32) | std::uint32_t(j + 1);
-                if (++used_ > slots_.size() - slots_.size() / 4)
-                    grow();
+                put(at, narrow_ ? (std::uint64_t(h >> 27) << 27) | std::uint32_t(j + 1)
+                                : (std::uint64_t(h) << 32) | std::uint32_t(j + 1));
+                ++used_;
                 return -1;
             }
-            if (std::uint32_t(slot >> 32) != h)
+            if ((narrow_ ? slot >> 27 : slot >> 32) != (narrow_ ? h >> 27 : h))
                 continue;
-            const int first = int(std::uint32_t(slot)) - 1;
+            const int first = indexOf(slot);
             if (sameFolded(catalogue_.storageName(first).view(), name, fold_))
                 return first;
         }
     }
 
 private:
-    std::size_t slotOf(std::uint32_t h) const { return (h * 0x9E3779B1u) & mask_; }
+    static constexpr std::size_t NarrowIndexes = (std::size_t(1) << 27) - 1;
 
-    // Each slot keeps its hash: moving it reads no name.
+    std::size_t slotOf(std::uint32_t h) const { return (h * 0x9E3779B1u) & mask_; }
+    int indexOf(std::uint64_t slot) const { return int(narrow_ ? slot & NarrowIndexes : std::uint32_t(slot)) - 1; }
+    std::uint64_t get(std::size_t at) const { return narrow_ ? narrowSlots_[at] : wideSlots_[at]; }
+    void put(std::size_t at, std::uint64_t slot) {
+        if (narrow_)
+            narrowSlots_[at] = std::uint32_t(slot);
+        else
+            wideSlots_[at] = slot;
+    }
+    void resize(std::size_t slots) {
+        if (narrow_)
+            narrowSlots_.assign(slots, 0);
+        else
+            wideSlots_.assign(slots, 0);
+        size_ = slots;
+        mask_ = slots - 1;
+    }
+
+    // Every record in the table is in the catalogue by now: a narrow slot's
+    // hash is worked out again from its name.
     void grow() {
-        std::vector<std::uint64_t> old(slots_.size() * 2, 0);
-        old.swap(slots_);
-        mask_ = slots_.size() - 1;
-        for (const std::uint64_t slot : old) {
+        std::vector<std::uint32_t> narrow;
+        std::vector<std::uint64_t> wide;
+        narrow.swap(narrowSlots_);
+        wide.swap(wideSlots_);
+        const std::size_t old = size_;
+        resize(old * 2);
+        for (std::size_t k = 0; k < old; ++k) {
+            const std::uint64_t slot = narrow_ ? narrow[k] : wide[k];
             if (slot == 0)
                 continue;
-            std::size_t at = slotOf(std::uint32_t(slot >> 32));
-            while (slots_[at] != 0)
+            const std::uint32_t h = narrow_ ? foldedHash(catalogue_.storageName(indexOf(slot)).view(), fold_)
+                                            : std::uint32_t(slot >> 32);
+            std::size_t at = slotOf(h);
+            while (get(at) != 0)
                 at = (at + 1) & mask_;
-            slots_[at] = slot;
+            put(at, slot);
         }
     }
 
     const Catalogue& catalogue_;
     const unsigned char* fold_;
-    std::vector<std::uint64_t> slots_;
+    const bool narrow_;
+    std::vector<std::uint32_t> narrowSlots_;
+    std::vector<std::uint64_t> wideSlots_;
+    std::size_t size_ = 0;
     std::size_t mask_ = 0;
     std::size_t used_ = 0;
 };
@@ -197,7 +229,7 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
     // as new records would be made by copying the catalogue's, and would
     // stay unused. The catalogue and the table grow if new ones come.
     const bool fewNew = update && listed > 0;
-    NameTable names(catalogue, std::size_t(listed) + (fewNew ? 0 : stored_));
+    NameTable names(catalogue, std::size_t(listed) + (fewNew ? 0 : stored_), std::size_t(listed) + stored_);
     for (int j = 0; j < listed; ++j)
         names.findOrAdd(catalogue.storageName(j).view(), j);
     if (!fewNew)
