@@ -135,6 +135,17 @@ TEST_F(Cli, ExportThenImportIntoAnEmptyFolderGivesTheSameFileByteForByte) {
         std::filesystem::remove_all(dir.file("empty"));
     }
 
+    // A sheet holds 1,048,575 records and a header: a catalogue of one more
+    // is refused as a whole, found though the records are written as read.
+    writeBytes(catalogue(), millionRecords(std::size_t(1) << 20));
+    writeBytes(dir.file("export.xlsx"), "an older export\n");
+    const Result big = run({"export", "-o", "export.xlsx"});
+    EXPECT_EQ(big.code, 1);
+    EXPECT_NE(big.err.find("a sheet holds at most 1048575 records and the catalogue has 1048576; nothing was written"),
+              std::string::npos)
+        << big.err;
+    EXPECT_TRUE(readBytes(dir.file("export.xlsx")) == "an older export\n") << "the older export was replaced";
+
     // JSON shown on a terminal sends it no control character: DEL and the C1
     // controls (bytes Windows-1250 leaves undefined) are escaped too, and
     // every escape is a \u one.
