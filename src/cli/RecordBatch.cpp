@@ -140,7 +140,9 @@ public:
     }
     // The row that named record `j` before `row`, or `row` itself, now
     // the first.
-    std::size_t firstOr(int j, std::size_t row) { return large_.empty() ? firstOr(small_, j, row) : firstOr(large_, j, row); }
+    std::size_t firstOr(int j, std::size_t row) {
+        return large_.empty() ? firstOr(small_, j, row) : firstOr(large_, j, row);
+    }
 
 private:
     template <typename T>

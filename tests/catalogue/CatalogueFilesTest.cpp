@@ -1183,8 +1183,8 @@ TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
             continue;
         writeBytes("their.tmp", c.theirs);
         std::filesystem::rename("their.tmp", ListFileName);
-        const SaveReport report =
-            raised(commonAtSave ? store.saveAppended(started.catalogue, readWith) : store.saveCatalogue(started.catalogue));
+        const SaveReport report = raised(commonAtSave ? store.saveAppended(started.catalogue, readWith)
+                                                      : store.saveCatalogue(started.catalogue));
         EXPECT_TRUE(readBytes(ListFileName) == c.saved);
         EXPECT_EQ(report.conflicts, c.conflicts.empty() ? 0u : 1u);
         const Names conflictFiles = others();

@@ -17,7 +17,8 @@ void OtherWriters::startFromLater(const FileVar& listFile, int records) {
     merged_ = 0;
 }
 
-void OtherWriters::rebaseAsRead(const Catalogue& catalogue, const std::vector<std::pair<int, std::string_view>>& readWith) {
+void OtherWriters::rebaseAsRead(const Catalogue& catalogue,
+                                const std::vector<std::pair<int, std::string_view>>& readWith) {
     if (later_ < 0)
         return;
     base_.clear();
