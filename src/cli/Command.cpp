@@ -217,19 +217,19 @@ void Command::openForLooking(CatalogueStore& store) {
         throw noCatalogueHere();
 }
 
-void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue, bool indexed) {
+void Command::readForLooking(CatalogueStore& store, Catalogue& catalogue, bool indexed, bool commonAtSave) {
     openForLooking(store);
     Messages messages;
     bool whole = true;
     try {
-        whole = store.readCatalogue(catalogue, messages, indexed);
+        whole = store.readCatalogue(catalogue, messages, indexed, commonAtSave);
     } catch (const IoError& e) {
         throw Failure(exitcode::FileError, tr("{0}: cannot read: {1}", shown(ListFileName), reason(e)));
     }
     tellOfReading(messages, whole, unsigned(catalogue.storageCount()));
 }
 
-void Command::readForChanging(Change& change, bool mayCreate, bool indexed) {
+void Command::readForChanging(Change& change, bool mayCreate, bool indexed, bool commonAtSave) {
     const Opening& opening = change.store.open();
     switch (opening.lock) {
     case LockState::Held:
@@ -259,7 +259,7 @@ void Command::readForChanging(Change& change, bool mayCreate, bool indexed) {
     Messages messages;
     bool whole = false;
     try {
-        whole = change.store.readCatalogue(change.catalogue, messages, indexed);
+        whole = change.store.readCatalogue(change.catalogue, messages, indexed, commonAtSave);
     } catch (const IoError& e) {
         if (e.code() == io::AccessDenied && readableOnly())
             throw Failure(exitcode::FileError,
@@ -278,6 +278,10 @@ void Command::readForChanging(Change& change, bool mayCreate, bool indexed) {
 }
 
 void Command::save(Change& change) { tellOfSave(change.store.saveCatalogue(change.catalogue)); }
+
+void Command::saveAppended(Change& change, const std::vector<std::pair<int, std::string_view>>& readWith) {
+    tellOfSave(change.store.saveAppended(change.catalogue, readWith));
+}
 
 void Command::tellOfSave(const SaveReport& report) {
     if (const SaveReport::Failure* failed = report.failure(StoredFile::Catalogue))
@@ -307,13 +311,13 @@ void Command::tellOfSave(const SaveReport& report) {
 
 void Command::readForAdding(Change& change, bool dryRun) {
     if (!dryRun) {
-        readForChanging(change, true, false);
+        readForChanging(change, true, false, true);
         return;
     }
     // A dry run looks only, and finds a missing catalogue empty.
     const Opening& opening = change.store.openForLooking();
     if (opening.saveInProgress || change.store.catalogueExists())
-        readForLooking(change.store, change.catalogue, false);
+        readForLooking(change.store, change.catalogue, false, true);
 }
 
 std::size_t Command::writeRecords(const Catalogue& catalogue, Format format, bool sorted, std::FILE* out,

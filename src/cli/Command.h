@@ -103,7 +103,8 @@ protected:
     // a damaged file is read as far as it goes, with a warning. A store
     // given is opened for looking and read through.
     static void readForLooking(Catalogue& catalogue);
-    static void readForLooking(CatalogueStore& store, Catalogue& catalogue, bool indexed = true);
+    static void readForLooking(CatalogueStore& store, Catalogue& catalogue, bool indexed = true,
+                               bool commonAtSave = false);
     // The catalogue's records one at a time, in storage order, none of them
     // kept; the same warnings, once the last is handed out.
     static void readForLooking(const std::function<void(std::string_view name, std::string_view location)>& each);
@@ -129,11 +130,15 @@ protected:
         CatalogueStore store;
         Catalogue catalogue;
     };
-    static void readForChanging(Change& change, bool mayCreate, bool indexed = true);
+    static void readForChanging(Change& change, bool mayCreate, bool indexed = true, bool commonAtSave = false);
     // The store's save: only to the file that was read, keeping what
     // another program added meanwhile, a temporary file put in place whole
     // (or in place where it must), mode and owner kept.
     static void save(Change& change);
+    // The save of a catalogue read by readForAdding: records appended, and
+    // those of `readWith` (storage index, ascending) given other locations
+    // than the ones they were read with.
+    static void saveAppended(Change& change, const std::vector<std::pair<int, std::string_view>>& readWith);
     // What a save of the catalogue did: a failure ends the command (exit 3),
     // anything else worth knowing is a warning.
     static void tellOfSave(const SaveReport& report);
@@ -141,7 +146,9 @@ protected:
     // catalogue locked for the change, or only read for a dry run, a
     // missing one being empty then. Its indexes are left unbuilt: records
     // appended and saved never need them, and they would cost more than
-    // the records themselves.
+    // the records themselves; nor is the catalogue as read kept beside it
+    // for the merge of another program's changes (saveAppended works it
+    // out).
     static void readForAdding(Change& change, bool dryRun);
 
     // Writes the records that `keep` accepts (all when it is empty), in

@@ -60,17 +60,23 @@ public:
             file.emplace(output_);
         Progress progress("export");
         std::FILE* const out = toFile ? file->stream() : stdout;
-        if (!sorted_ && !isWorkbook(format_)) {
+        if (!sorted_) {
             // Record by record from the catalogue's file to the output: none
-            // is kept, so that ten million take the memory of a few.
+            // is kept, so that ten million take the memory of a few. A sheet
+            // too small for the catalogue is found at its end: its rows are
+            // counted on, and nothing is written.
             progress.stage(_("writing"));
             RecordWriter writer(format_, out, spreadsheet_ ? SpreadsheetCsv : CsvStyle{});
+            const std::size_t most = isWorkbook(format_) ? MaxSheetRecords : std::size_t(-1);
             std::size_t written = 0;
             readForLooking([&](std::string_view name, std::string_view location) {
-                writer.record(name, location);
-                if ((++written & 0xFFF) == 0)
+                if (++written <= most)
+                    writer.record(name, location);
+                if ((written & 0xFFF) == 0)
                     progress.advance(written);
             });
+            if (written > most)
+                tooManyForASheet(written);
             if (!writer.finish())
                 failed(file);
             if (toFile)
@@ -81,10 +87,7 @@ public:
         Catalogue catalogue;
         readForLooking(catalogue);
         if (isWorkbook(format_) && std::size_t(catalogue.storageCount()) > MaxSheetRecords)
-            throw Failure(exitcode::Problems,
-                          tr("a sheet holds at most {0} records and the catalogue has {1}; nothing was written "
-                             "(CSV holds them all)",
-                             MaxSheetRecords, catalogue.storageCount()));
+            tooManyForASheet(std::size_t(catalogue.storageCount()));
 
         try {
             writeRecords(catalogue, format_, sorted_, out, {}, &progress, spreadsheet_ ? SpreadsheetCsv : CsvStyle{});
@@ -97,6 +100,13 @@ public:
     }
 
 private:
+    [[noreturn]] static void tooManyForASheet(std::size_t records) {
+        throw Failure(exitcode::Problems,
+                      tr("a sheet holds at most {0} records and the catalogue has {1}; nothing was written "
+                         "(CSV holds them all)",
+                         MaxSheetRecords, records));
+    }
+
     // The output could not be written (errno says why): a file keeps what
     // it held before.
     [[noreturn]] static void failed(std::optional<OutputFile>& file) {

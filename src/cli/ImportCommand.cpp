@@ -236,7 +236,7 @@ private:
         }
         if (!dryRun_) {
             progress.stage(_("saving"));
-            save(change);
+            saveAppended(change, batch.relocatedFrom());
         } else {
             listChanges(change.catalogue, batch, lineOf);
         }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <unordered_map>
 
 #include "Messages.h"
 
@@ -38,41 +37,124 @@ bool sameFolded(std::string_view a, std::string_view b, const unsigned char* fol
 }
 
 // The names of the catalogue, its own and those appended, by their folded
-// hash: a slot holds the hash and the storage index + 1 of the first
-// record of that name. Eight bytes a slot, a quarter or more of them free.
+// hash: a slot holds the storage index + 1 of the first record of that
+// name and what room is left of its hash, a quarter or more of the slots
+// free. Four bytes a slot (five bits of the hash) while the indexes fit in
+// 27 bits, eight (the whole hash) beyond. Sized for the names it is told
+// of, it doubles when more come.
 class NameTable {
 public:
-    NameTable(const Catalogue& catalogue, std::size_t names) : catalogue_(catalogue), fold_(caseFoldTable()) {
+    NameTable(const Catalogue& catalogue, std::size_t names, std::size_t most)
+        : catalogue_(catalogue), fold_(caseFoldTable()), narrow_(most < NarrowIndexes) {
         std::size_t slots = 16;
         while (slots < names + names / 3)
             slots <<= 1;
-        slots_.assign(slots, 0);
-        mask_ = slots - 1;
+        resize(slots);
     }
 
     // The first record whose name matches, or -1; otherwise `name` is
     // taken as the record at storage index `j`.
     int findOrAdd(std::string_view name, int j) {
+        if (used_ >= size_ - size_ / 4)
+            grow();
         const std::uint32_t h = foldedHash(name, fold_);
-        for (std::size_t at = (h * 0x9E3779B1u) & mask_;; at = (at + 1) & mask_) {
-            const std::uint64_t slot = slots_[at];
+        for (std::size_t at = slotOf(h);; at = (at + 1) & mask_) {
+            const std::uint64_t slot = get(at);
             if (slot == 0) {
-                slots_[at] = (std::uint64_t(h) << 32) | std::uint32_t(j + 1);
+                put(at, narrow_ ? (std::uint64_t(h >> 27) << 27) | std::uint32_t(j + 1)
+                                : (std::uint64_t(h) << 32) | std::uint32_t(j + 1));
+                ++used_;
                 return -1;
             }
-            if (std::uint32_t(slot >> 32) != h)
+            if ((narrow_ ? slot >> 27 : slot >> 32) != (narrow_ ? h >> 27 : h))
                 continue;
-            const int first = int(std::uint32_t(slot)) - 1;
+            const int first = indexOf(slot);
             if (sameFolded(catalogue_.storageName(first).view(), name, fold_))
                 return first;
         }
     }
 
 private:
+    static constexpr std::size_t NarrowIndexes = (std::size_t(1) << 27) - 1;
+
+    std::size_t slotOf(std::uint32_t h) const { return (h * 0x9E3779B1u) & mask_; }
+    int indexOf(std::uint64_t slot) const { return int(narrow_ ? slot & NarrowIndexes : std::uint32_t(slot)) - 1; }
+    std::uint64_t get(std::size_t at) const { return narrow_ ? narrowSlots_[at] : wideSlots_[at]; }
+    void put(std::size_t at, std::uint64_t slot) {
+        if (narrow_)
+            narrowSlots_[at] = std::uint32_t(slot);
+        else
+            wideSlots_[at] = slot;
+    }
+    void resize(std::size_t slots) {
+        if (narrow_)
+            narrowSlots_.assign(slots, 0);
+        else
+            wideSlots_.assign(slots, 0);
+        size_ = slots;
+        mask_ = slots - 1;
+    }
+
+    // Every record in the table is in the catalogue by now: a narrow slot's
+    // hash is worked out again from its name.
+    void grow() {
+        std::vector<std::uint32_t> narrow;
+        std::vector<std::uint64_t> wide;
+        narrow.swap(narrowSlots_);
+        wide.swap(wideSlots_);
+        const std::size_t old = size_;
+        resize(old * 2);
+        for (std::size_t k = 0; k < old; ++k) {
+            const std::uint64_t slot = narrow_ ? narrow[k] : wide[k];
+            if (slot == 0)
+                continue;
+            const std::uint32_t h = narrow_ ? foldedHash(catalogue_.storageName(indexOf(slot)).view(), fold_)
+                                            : std::uint32_t(slot >> 32);
+            std::size_t at = slotOf(h);
+            while (get(at) != 0)
+                at = (at + 1) & mask_;
+            put(at, slot);
+        }
+    }
+
     const Catalogue& catalogue_;
     const unsigned char* fold_;
-    std::vector<std::uint64_t> slots_;
+    const bool narrow_;
+    std::vector<std::uint32_t> narrowSlots_;
+    std::vector<std::uint64_t> wideSlots_;
+    std::size_t size_ = 0;
     std::size_t mask_ = 0;
+    std::size_t used_ = 0;
+};
+
+// The row that first named each listed record, for an update: four bytes a
+// record (eight where the rows outnumber what four bytes count), none for
+// an import that refuses listed names.
+class FirstRows {
+public:
+    FirstRows(std::size_t records, std::size_t rows) {
+        if (rows < UINT32_MAX)
+            small_.assign(records, 0);
+        else
+            large_.assign(records, 0);
+    }
+    // The row that named record `j` before `row`, or `row` itself, now
+    // the first.
+    std::size_t firstOr(int j, std::size_t row) {
+        return large_.empty() ? firstOr(small_, j, row) : firstOr(large_, j, row);
+    }
+
+private:
+    template <typename T>
+    static std::size_t firstOr(std::vector<T>& rows, int j, std::size_t row) {
+        T& first = rows[std::size_t(j)];
+        if (first == 0)
+            first = T(row + 1);
+        return std::size_t(first) - 1;
+    }
+
+    std::vector<std::uint32_t> small_;
+    std::vector<std::size_t> large_;
 };
 
 }  // namespace
@@ -145,13 +227,18 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
     // catalogue's own record, which an update reaches by its name.
     const int listed = catalogue.storageCount();
     listed_ = listed;
-    NameTable names(catalogue, std::size_t(listed) + stored_);
+    // The rows of an update name listed records, mostly: room for them all
+    // as new records would be made by copying the catalogue's, and would
+    // stay unused. The catalogue and the table grow if new ones come.
+    const bool fewNew = update && listed > 0;
+    NameTable names(catalogue, std::size_t(listed) + (fewNew ? 0 : stored_), std::size_t(listed) + stored_);
     for (int j = 0; j < listed; ++j)
         names.findOrAdd(catalogue.storageName(j).view(), j);
-    catalogue.reserve(stored_);
+    if (!fewNew)
+        catalogue.reserve(stored_);
 
     const std::size_t badRows = problems_.size();
-    std::unordered_map<int, std::size_t> updatedBy;   // listed record -> row that moved it
+    FirstRows updatedBy(update ? std::size_t(listed) : 0, rows_);
     std::size_t bad = 0, piece = 0, at = 0;
     for (std::size_t r = 0; r < rows_; ++r) {
         if (bad < badRows && problems_[bad].first == r) {
@@ -181,8 +268,8 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
         } else if (!update) {
             problems_.emplace_back(r, tr("the name is already listed (as \"{0}\"); --update changes its location",
                                          printable(windows1250ToUtf8(catalogue.storageName(first).view()))));
-        } else if (const auto [it, isNew] = updatedBy.emplace(first, r); !isNew) {
-            problems_.emplace_back(r, twice(it->second));
+        } else if (const std::size_t earlier = updatedBy.firstOr(first, r); earlier != r) {
+            problems_.emplace_back(r, twice(earlier));
         } else if (!(catalogue.storageLocation(first) == RecordText(location))) {
             moves_.push_back({r, first, std::string(catalogue.storageLocation(first).view())});
             catalogue.relocateAtStorage(first, location);
@@ -217,6 +304,15 @@ void RecordBatch::eachChange(const Catalogue& catalogue,
         each(row, name.view(), location.view(), nullptr);
     }
     movesBefore(rows_);
+}
+
+std::vector<std::pair<int, std::string_view>> RecordBatch::relocatedFrom() const {
+    std::vector<std::pair<int, std::string_view>> moved;
+    moved.reserve(moves_.size());
+    for (const Move& move : moves_)
+        moved.emplace_back(move.record, move.from);
+    std::sort(moved.begin(), moved.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return moved;
 }
 
 std::vector<std::size_t> RecordBatch::addedRows() const {

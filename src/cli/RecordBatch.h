@@ -59,6 +59,10 @@ public:
     // The rows that are added, in their order.
     std::vector<std::size_t> addedRows() const;
     std::size_t relocated() const { return relocated_; }
+    // The listed records compare() gave other locations, by storage index
+    // (ascending), each with the location it had: what the store needs
+    // besides the catalogue to tell this change from another program's.
+    std::vector<std::pair<int, std::string_view>> relocatedFrom() const;
     // What compare() changed, in the order of the rows, for a person to
     // look over before it is saved: each row added (`from` null) and each
     // listed record given the row's location (`from` its old one). Texts

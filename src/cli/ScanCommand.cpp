@@ -87,7 +87,7 @@ public:
                 std::printf("%s\n", printable(paths[row]).c_str());
         } else {
             progress.stage(_("saving"));
-            save(change);
+            saveAppended(change, batch.relocatedFrom());
         }
         if (!quiet())
             std::printf("%s\n", summary(batch, stored).c_str());

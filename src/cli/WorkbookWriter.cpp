@@ -89,6 +89,7 @@ std::string numberText(std::string_view value) {
 
 struct WorkbookWriter::Book {
     std::string path;
+    std::string tmpdir;   // the library's own temporary files, beside ours
     lxw_workbook* workbook = nullptr;
     lxw_worksheet* sheet = nullptr;
     lxw_row_t row = 0;
@@ -107,7 +108,8 @@ struct WorkbookWriter::Book {
 
 WorkbookWriter::WorkbookWriter() : book_(std::make_unique<Book>()) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/vrindel-export-XXXXXX";
+    book_->tmpdir = tmp && *tmp ? tmp : "/tmp";
+    std::string path = book_->tmpdir + "/vrindel-export-XXXXXX";
     const int fd = ::mkstemp(path.data());
     if (fd < 0) {
         book_->failed = true;
@@ -117,7 +119,11 @@ WorkbookWriter::WorkbookWriter() : book_(std::make_unique<Book>()) {
     ::close(fd);
     book_->path = path;
     lxw_workbook_options options{};
-    options.constant_memory = LXW_FALSE;   // the shared texts: a location held by many records is stored once
+    // Each row goes to a temporary file as it is written, its texts inline:
+    // a sheet held whole took eight times the catalogue, and a table of
+    // shared texts would grow with every name, each of them its own.
+    options.constant_memory = LXW_TRUE;
+    options.tmpdir = book_->tmpdir.data();
     options.use_zip64 = LXW_FALSE;
     book_->workbook = workbook_new_opt(path.c_str(), &options);
     book_->sheet = book_->workbook ? workbook_add_worksheet(book_->workbook, nullptr) : nullptr;

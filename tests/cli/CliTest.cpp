@@ -135,6 +135,17 @@ TEST_F(Cli, ExportThenImportIntoAnEmptyFolderGivesTheSameFileByteForByte) {
         std::filesystem::remove_all(dir.file("empty"));
     }
 
+    // A sheet holds 1,048,575 records and a header: a catalogue of one more
+    // is refused as a whole, found though the records are written as read.
+    writeBytes(catalogue(), millionRecords(std::size_t(1) << 20));
+    writeBytes(dir.file("export.xlsx"), "an older export\n");
+    const Result big = run({"export", "-o", "export.xlsx"});
+    EXPECT_EQ(big.code, 1);
+    EXPECT_NE(big.err.find("a sheet holds at most 1048575 records and the catalogue has 1048576; nothing was written"),
+              std::string::npos)
+        << big.err;
+    EXPECT_TRUE(readBytes(dir.file("export.xlsx")) == "an older export\n") << "the older export was replaced";
+
     // JSON shown on a terminal sends it no control character: DEL and the C1
     // controls (bytes Windows-1250 leaves undefined) are escaped too, and
     // every escape is a \u one.
@@ -231,7 +242,7 @@ TEST_F(Cli, AWorkbookKeepsWhatCsvCannotTypeBothWays) {
     EXPECT_EQ(sheet.find("<f>"), std::string::npos) << sheet;
     std::size_t cells = 0, textCells = 0;
     for (std::size_t at = 0; (at = sheet.find("<c ", at)) != std::string::npos; ++at, ++cells)
-        textCells += sheet.compare(sheet.find('>', at) - 5, 5, "t=\"s\"") == 0;
+        textCells += sheet.compare(sheet.find('>', at) - 13, 13, "t=\"inlineStr\"") == 0;
     EXPECT_EQ(cells, 10u);
     EXPECT_EQ(textCells, cells) << sheet;
 
@@ -487,6 +498,22 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("update2.csv:3: the name is twice in the file (first on line 2)"), std::string::npos) << r.err;
     EXPECT_EQ(readBytes(catalogue()), updated);
+
+    // Many more new names than the catalogue has: each still found again
+    // after them, listed or new.
+    std::string many = "name,location\n", grown = before + record("Dom") + record("b") + record("ok") + record("w") +
+                                                   record("new") + record("c");
+    for (int k = 0; k < 100; ++k) {
+        many += numbered("n", k) + ",p\n";
+        grown += record(numbered("n", k)) + record("p");
+    }
+    writeBytes(dir.file("update3.csv"), many + "ok,w\n" + numbered("N", 42) + ",q\nOk,v\nNEW,c\n");
+    r = run({"import", "update3.csv", "--update", "--skip-invalid"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "vrindel-cli: update3.csv:103: the name is twice in the file (first on line 44)\n"
+                     "vrindel-cli: update3.csv:104: the name is twice in the file (first on line 102)\n");
+    EXPECT_EQ(r.out, "Imported 100 records and changed the location of 1 record in Zoznam.dat.\n");
+    EXPECT_EQ(readBytes(catalogue()), grown);
 }
 
 // The CSV a spreadsheet saves in a Slovak locale, and the one a script

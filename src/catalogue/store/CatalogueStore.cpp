@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -227,6 +228,10 @@ bool CatalogueStore::Files::savable() {
 }
 
 void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport& report) {
+    // Without its common version a merge would take every record as another
+    // program's.
+    if (others.baseLater())
+        throw std::logic_error("a catalogue read with its common version for the save is saved by saveAppended");
     if (lock.held() && opening.rollbackStuck) {
         // Saved over, the half-written file would stay so for good.
         report.failures.push_back({StoredFile::Catalogue, IoError::fromCode(io::JournalPending), false});
@@ -562,7 +567,7 @@ void CatalogueStore::readOptions(const std::function<void(Switch, bool)>& setSwi
     f.optionsRead = true;
 }
 
-bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages, bool indexed) {
+bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages, bool indexed, bool commonAtSave) {
     open();
     Files& f = *files_;
     f.listRead = false;
@@ -577,7 +582,10 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages,
     // cannot answer without the order waits for it.
     if (indexed)
         catalogue.orderInBackground();
-    f.others.startFrom(f.list, catalogue);
+    if (commonAtSave)
+        f.others.startFromLater(f.list, catalogue.storageCount());
+    else
+        f.others.startFrom(f.list, catalogue);
     f.readDigest.reset();
     if (whole)
         f.readDigest = f.list.content().digest();
@@ -633,6 +641,12 @@ bool CatalogueStore::catalogueRead() const { return files_->listRead; }
 bool CatalogueStore::catalogueSavable() {
     open();
     return files_->savable();
+}
+
+SaveReport CatalogueStore::saveAppended(const Catalogue& catalogue,
+                                        const std::vector<std::pair<int, std::string_view>>& readWith) {
+    files_->others.rebaseAsRead(catalogue, readWith);
+    return saveCatalogue(catalogue);
 }
 
 SaveReport CatalogueStore::saveCatalogue(const Catalogue& catalogue) {

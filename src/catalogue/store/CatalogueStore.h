@@ -42,6 +42,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Errors.h"
@@ -213,8 +215,11 @@ public:
     // Returns whether the catalogue was read whole: one read only in part is
     // kept on disk like one that could not be opened. Without `indexed`, the
     // catalogue's indexes wait for their first use (a bulk change that only
-    // appends and saves never builds them).
-    bool readCatalogue(Catalogue& catalogue, FileMessages& messages, bool indexed = true);
+    // appends and saves never builds them). With `commonAtSave`, the
+    // catalogue as read (what a merge of another program's changes starts
+    // from) is not kept beside it: the caller promises to change it only as
+    // saveAppended() tells, and saves it only so.
+    bool readCatalogue(Catalogue& catalogue, FileMessages& messages, bool indexed = true, bool commonAtSave = false);
     // The catalogue's records one at a time, as readCatalogue reads them,
     // for a store opened for looking that keeps none of them (an export).
     bool readCatalogue(const std::function<void(std::string_view name, std::string_view location)>& each,
@@ -234,6 +239,11 @@ public:
 
     // Saves the catalogue (merging what another program added meanwhile).
     SaveReport saveCatalogue(const Catalogue& catalogue);
+    // Saves a catalogue read with `commonAtSave` and changed since only by
+    // records appended and records read given other locations: each of
+    // those in `readWith` (its storage index, ascending, and the location
+    // it was read with).
+    SaveReport saveAppended(const Catalogue& catalogue, const std::vector<std::pair<int, std::string_view>>& readWith);
     // Only when it changed, its file has gone, or it was read whole from a
     // file that is not as a save writes it (a name without its location, a
     // part of a record), so that a close with no edit leaves a sound file

@@ -5,13 +5,38 @@
 namespace vrindel {
 
 void OtherWriters::startFrom(const FileVar& listFile, const Catalogue& catalogue) {
-    seen_ = {listFile.identity(), listFile.content().bytes(), listFile.content().digest()};
+    startFromLater(listFile, catalogue.storageCount());
     rebase(catalogue);
+}
+
+void OtherWriters::startFromLater(const FileVar& listFile, int records) {
+    seen_ = {listFile.identity(), listFile.content().bytes(), listFile.content().digest()};
+    base_ = BaseRecords();
+    later_ = records;
     pending_.clear();
     merged_ = 0;
 }
 
+void OtherWriters::rebaseAsRead(const Catalogue& catalogue,
+                                const std::vector<std::pair<int, std::string_view>>& readWith) {
+    if (later_ < 0)
+        return;
+    base_.clear();
+    base_.reserve(std::size_t(later_));
+    auto moved = readWith.begin();
+    for (int j = 0; j < later_; ++j) {
+        if (moved != readWith.end() && moved->first == j) {
+            base_.add(catalogue.storageName(j).view(), moved->second);
+            ++moved;
+        } else {
+            base_.add(catalogue.storageName(j), catalogue.storageLocation(j));
+        }
+    }
+    later_ = -1;
+}
+
 void OtherWriters::rebase(const Catalogue& catalogue) {
+    later_ = -1;
     base_.clear();
     base_.reserve(std::size_t(catalogue.storageCount()));
     for (int j = 0; j < catalogue.storageCount(); ++j)
@@ -19,6 +44,7 @@ void OtherWriters::rebase(const Catalogue& catalogue) {
 }
 
 void OtherWriters::startFromNothing() {
+    later_ = -1;
     seen_ = {};
     base_.clear();
     pending_.clear();

@@ -34,6 +34,16 @@ public:
 
     // The catalogue just read whole from the file: the common version.
     void startFrom(const FileVar& listFile, const Catalogue& catalogue);
+    // As startFrom, for a caller that will only append records to the
+    // `records` read and give some of them other locations: the common
+    // version is worked out at the save (rebaseAsRead), so that it is not
+    // held beside the change while it is made.
+    void startFromLater(const FileVar& listFile, int records);
+    bool baseLater() const { return later_ >= 0; }
+    // The common version as startFromLater left it: the first records of
+    // `catalogue`, each of `readWith` (storage index, ascending) with the
+    // location it was read with.
+    void rebaseAsRead(const Catalogue& catalogue, const std::vector<std::pair<int, std::string_view>>& readWith);
     // No file yet: the save creates it, and everything another program
     // puts there meanwhile is its own.
     void startFromNothing();
@@ -82,6 +92,7 @@ private:
     bool readAppended(FileVar& listFile, ThreeWayMerge& merge) const;
 
     BaseRecords base_;
+    int later_ = -1;   // the records read whose common version waits for the save
     Seen seen_;
     FileIdentity read_;
     Records pending_;                  // conflicts of the last merge
