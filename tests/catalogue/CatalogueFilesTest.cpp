@@ -1153,19 +1153,25 @@ TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
         {"added and taken back here, added there", addedAndTakenBack, a + b + g + record("Delta") + record("5"),
          a + b + g + record("Delta") + record("5"), ""},
     };
+    // Behind the three, as many records again as a large catalogue has, whose
+    // common version is taken beside the start-up's name order.
+    std::string large;
+    for (int k = 0; k < 60000; ++k)
+        large += record(std::to_string(k).insert(0, 1, 'F')) + record("x");
+    for (const std::string& before : {std::string(), large})
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.what + std::string(before.empty() ? "" : ", in a large catalogue"));
         for (const std::string& f : others())
             std::filesystem::remove(f);
-        writeBytes(ListFileName, a + b + g);
+        writeBytes(ListFileName, before + a + b + g);
         CatalogueStore store;
         Started started = startSession(store, messages);
         ASSERT_FALSE(started.error);
         c.here(started.catalogue);
-        writeBytes("their.tmp", c.theirs);
+        writeBytes("their.tmp", before + c.theirs);
         std::filesystem::rename("their.tmp", ListFileName);
         const SaveReport report = raised(store.saveCatalogue(started.catalogue));
-        EXPECT_TRUE(readBytes(ListFileName) == c.saved);
+        EXPECT_TRUE(readBytes(ListFileName) == before + c.saved);
         EXPECT_EQ(report.conflicts, c.conflicts.empty() ? 0u : 1u);
         const Names conflictFiles = others();
         EXPECT_EQ(conflictFiles.empty() ? std::string() : readBytes(conflictFiles.front()), c.conflicts);
@@ -1176,7 +1182,7 @@ TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
         // A second save of the same catalogue, its file now this save's,
         // keeps what the first one merged.
         raised(store.saveCatalogue(started.catalogue));
-        EXPECT_TRUE(readBytes(ListFileName) == c.saved);
+        EXPECT_TRUE(readBytes(ListFileName) == before + c.saved);
     }
 }
 

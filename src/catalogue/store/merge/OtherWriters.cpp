@@ -5,10 +5,21 @@
 namespace vrindel {
 
 void OtherWriters::startFrom(const FileVar& listFile, const Catalogue& catalogue) {
-    seen_ = {listFile.identity(), listFile.content().bytes(), listFile.content().digest()};
+    startFrom(listFile);
     rebase(catalogue);
+}
+
+void OtherWriters::startFrom(const FileVar& listFile) {
+    seen_ = {listFile.identity(), listFile.content().bytes(), listFile.content().digest()};
     pending_.clear();
     merged_ = 0;
+}
+
+void OtherWriters::rebase(const Catalogue::LoadedTexts& records) {
+    base_.clear();
+    base_.reserve(records.size());
+    for (std::size_t j = 0; j < records.size(); ++j)
+        base_.add(records.name(j), records.location(j));
 }
 
 void OtherWriters::rebase(const Catalogue& catalogue) {

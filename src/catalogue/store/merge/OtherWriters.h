@@ -34,6 +34,10 @@ public:
 
     // The catalogue just read whole from the file: the common version.
     void startFrom(const FileVar& listFile, const Catalogue& catalogue);
+    // The same, the common version taken by rebase(records) later, off the
+    // caller's thread (nothing else here is used until it is done).
+    void startFrom(const FileVar& listFile);
+    void rebase(const Catalogue::LoadedTexts& records);
     // No file yet: the save creates it, and everything another program
     // puts there meanwhile is its own.
     void startFromNothing();
