@@ -120,7 +120,7 @@ void TableReporter::printStartupShare() {
         std::printf("---|");
     std::printf("\n");
     for (const std::string& op : order_) {
-        if (op.rfind("window_startup_", 0) != 0 && op.rfind("cli_", 0) != 0)
+        if (op.rfind("window_startup_", 0) != 0 && op.rfind("window_first_rows_", 0) != 0 && op.rfind("cli_", 0) != 0)
             continue;
         const auto& row = rows_[op];
         std::printf("| %s |", op.c_str());

@@ -1156,18 +1156,24 @@ TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
     // A change that only appends and relocates (an import) may leave the
     // catalogue as read to be worked out at the save from what it relocated.
     const std::pair<const char*, const char*> asRead[] = {{"Alfa", "1"}, {"Beta", "2"}, {"Gama", "3"}};
-    for (const auto& [c, commonAtSave] : [&] {
-             std::vector<std::pair<Case, bool>> runs;
-             for (const Case& c : cases)
-                 for (const bool atSave : {false, true})
-                     runs.emplace_back(c, atSave);
-             return runs;
-         }()) {
-        SCOPED_TRACE(c.what);
+    std::vector<std::pair<Case, bool>> runs;
+    for (const Case& c : cases)
+        for (const bool atSave : {false, true})
+            runs.emplace_back(c, atSave);
+    // Behind the three, as many records again as a large catalogue has, whose
+    // common version is taken beside the start-up's name order.
+    std::string large;
+    for (int k = 0; k < 60000; ++k)
+        large += record(std::to_string(k).insert(0, 1, 'F')) + record("x");
+    for (const std::string& before : {std::string(), large})
+    for (const auto& [c, commonAtSave] : runs) {
+        if (!before.empty() && commonAtSave)
+            continue;
+        SCOPED_TRACE(c.what + std::string(before.empty() ? "" : ", in a large catalogue"));
         SCOPED_TRACE(commonAtSave ? "the catalogue as read worked out at the save" : "the catalogue as read kept");
         for (const std::string& f : others())
             std::filesystem::remove(f);
-        writeBytes(ListFileName, a + b + g);
+        writeBytes(ListFileName, before + a + b + g);
         CatalogueStore store;
         Started started = startSession(store, messages, commonAtSave);
         ASSERT_FALSE(started.error);
@@ -1181,11 +1187,11 @@ TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
         }
         if (commonAtSave && !readWith.empty() && readWith.front().first < 0)
             continue;
-        writeBytes("their.tmp", c.theirs);
+        writeBytes("their.tmp", before + c.theirs);
         std::filesystem::rename("their.tmp", ListFileName);
         const SaveReport report = raised(commonAtSave ? store.saveAppended(started.catalogue, readWith)
                                                       : store.saveCatalogue(started.catalogue));
-        EXPECT_TRUE(readBytes(ListFileName) == c.saved);
+        EXPECT_TRUE(readBytes(ListFileName) == before + c.saved);
         EXPECT_EQ(report.conflicts, c.conflicts.empty() ? 0u : 1u);
         const Names conflictFiles = others();
         EXPECT_EQ(conflictFiles.empty() ? std::string() : readBytes(conflictFiles.front()), c.conflicts);
@@ -1196,7 +1202,7 @@ TEST_F(CatalogueFiles, ASaveMergesThreeWaysWithTheCatalogueAsRead) {
         // A second save of the same catalogue, its file now this save's,
         // keeps what the first one merged.
         raised(store.saveCatalogue(started.catalogue));
-        EXPECT_TRUE(readBytes(ListFileName) == c.saved);
+        EXPECT_TRUE(readBytes(ListFileName) == before + c.saved);
     }
 }
 

@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <string_view>
 #include <utility>
@@ -141,7 +142,15 @@ public:
     // and its selection are answered at once from the few names that come
     // first. Anything else waits for the order, so every answer is the one
     // a finished load gives. Small catalogues are ordered when first asked.
-    void orderInBackground() const;
+    //
+    // `alongside` is given the records as loaded, to read beside the order
+    // (off the caller's thread too when the order is), or at once when the
+    // catalogue is ordered when asked. The handle is ready when both are
+    // done; it is empty when everything was done at once.
+    class LoadedTexts;
+    using Alongside = std::function<void(const LoadedTexts&)>;
+    using Ordering = std::shared_future<std::vector<std::uint32_t>>;
+    Ordering orderInBackground(const Alongside& alongside = {}) const;
     // The order finished and the lists built, whatever it waits for.
     void prepare() const { settle(); }
     // How many rows are answered before the order is there.
@@ -254,7 +263,26 @@ private:
     mutable std::vector<Entry> early_;
     mutable std::size_t orderedCount_ = 0;
     // Last, so that it is waited for before the texts it reads go.
-    mutable std::shared_future<std::vector<std::uint32_t>> ordering_;
+    mutable Ordering ordering_;
+
+public:
+    // The records' texts where the catalogue keeps them; valid while
+    // nothing changes the catalogue, which waits for the background work.
+    class LoadedTexts {
+    public:
+        std::size_t size() const { return count_; }
+        std::string_view name(std::size_t j) const { return at(stored_[j].name); }
+        std::string_view location(std::size_t j) const { return at(stored_[j].location); }
+
+    private:
+        friend class Catalogue;
+        LoadedTexts(const char* pool, const Stored* stored, std::size_t count)
+            : pool_(pool), stored_(stored), count_(count) {}
+        std::string_view at(TextId id) const { return {pool_ + id + 2, std::uint8_t(pool_[id + 1])}; }
+        const char* pool_;
+        const Stored* stored_;
+        std::size_t count_;
+    };
 };
 
 }  // namespace vrindel

@@ -16,30 +16,38 @@ constexpr std::size_t BackgroundFrom = 50000;
 
 }  // namespace
 
-void Catalogue::orderInBackground() const {
+Catalogue::Ordering Catalogue::orderInBackground(const Alongside& alongside) const {
     const std::size_t n = storage_.size() - pendingFrom_;
     // Only a freshly loaded catalogue: the early rows are then the first of
     // all names, with nothing listed before them to merge with.
-    if (ordering() || n < BackgroundFrom || pendingFrom_ != 0 || !display_.empty() || !storageIndex_.empty())
-        return;
+    if (ordering() || n < BackgroundFrom || pendingFrom_ != 0 || !display_.empty() || !storageIndex_.empty()) {
+        waitForOrder();
+        if (alongside)
+            alongside(LoadedTexts(pool_.data(), storage_.data(), storage_.size()));
+        return {};
+    }
     // The worker reads the buffers, not this object, so that moving the
     // catalogue (which keeps the buffers) does not pull them from under it;
     // nothing may change them until the order is taken (waitForOrder).
     const char* pool = pool_.data();
     const Stored* stored = storage_.data();
     const Collation& collation = collation_;
-    ordering_ = std::async(std::launch::async, [n, pool, stored, &collation] {
-                    return collationOrder(
+    ordering_ = std::async(std::launch::async, [n, pool, stored, &collation, alongside] {
+                    std::vector<std::uint32_t> order = collationOrder(
                         n,
                         [pool, stored](std::size_t i) {
                             const char* at = pool + stored[i].name;
                             return std::string_view(at + 2, std::uint8_t(at[1]));
                         },
                         collation);
+                    if (alongside)
+                        alongside(LoadedTexts(pool, stored, n));
+                    return order;
                 }).share();
     orderedCount_ = n;
     if (sorted_)
         early_ = firstPending(EarlyRows);
+    return ordering_;
 }
 
 std::vector<std::uint32_t> Catalogue::takeOrder() const {

@@ -80,7 +80,18 @@ public:
             fs.close(readingFd);
         readingFd = -1;
     }
-    ~Files() { letGoOfReading(); }
+    ~Files() {
+        waitForCommonVersion();
+        letGoOfReading();
+    }
+    // The merge's common version of a catalogue just read may be taken
+    // beside its name order, off this thread: `others` is not touched until
+    // it is there.
+    void waitForCommonVersion() {
+        if (commonVersion.valid())
+            commonVersion.wait();
+        commonVersion = {};
+    }
     bool savable();
     void saveCatalogue(const Catalogue& catalogue, SaveReport& report);
     MergedRecords saveMerging(const Catalogue& catalogue, SaveReport& report);
@@ -113,6 +124,7 @@ public:
     bool optionsKept = false;
     Switches optionsSeen;   // as read: the common version of a merge
     OtherWriters others;
+    Catalogue::Ordering commonVersion;   // see waitForCommonVersion
     bool tookOthers = false;   // the last save of the catalogue merged another program's changes
     // For the common versions of copies (CommonVersions.h): a digest of the
     // catalogue as this session read it, until its first save.
@@ -228,6 +240,7 @@ bool CatalogueStore::Files::savable() {
 }
 
 void CatalogueStore::Files::saveCatalogue(const Catalogue& catalogue, SaveReport& report) {
+    waitForCommonVersion();
     // Without its common version a merge would take every record as another
     // program's.
     if (others.baseLater())
@@ -291,6 +304,7 @@ bool CatalogueStore::Files::copiesBeside() {
 }
 
 void CatalogueStore::Files::keepCommonVersions() {
+    waitForCommonVersion();
     // Called with the save just in place: the file holds what was written,
     // and the merge's common version is still the catalogue as read. Only
     // a folder a sync engine carries has another computer to have a common
@@ -355,6 +369,7 @@ std::string CatalogueStore::Files::keepBytesBeside(FileVar& file) {
 }
 
 MergedRecords CatalogueStore::Files::saveMerging(const Catalogue& catalogue, SaveReport& report) {
+    waitForCommonVersion();
     // Each try costs a merge and a write; a program that writes faster than
     // that is told so rather than raced without end.
     constexpr int Tries = 5;
@@ -432,6 +447,7 @@ void CatalogueStore::Files::saveOptions(const Switches& switches, SaveReport& re
 }
 
 CopyReader CatalogueStore::Files::readCopies(const Catalogue& catalogue, const std::vector<std::string>& paths) {
+    waitForCommonVersion();
     CopyReader reader = copyReader(catalogue);
     for (const std::string& path : paths)
         reader.read(path);
@@ -439,6 +455,7 @@ CopyReader CatalogueStore::Files::readCopies(const Catalogue& catalogue, const s
 }
 
 CopyReader CatalogueStore::Files::copyReader(const Catalogue& catalogue) {
+    waitForCommonVersion();
     FileIdentity catalogueFile;
     try {
         if (!list.place().error())
@@ -570,6 +587,7 @@ void CatalogueStore::readOptions(const std::function<void(Switch, bool)>& setSwi
 bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages, bool indexed, bool commonAtSave) {
     open();
     Files& f = *files_;
+    f.waitForCommonVersion();
     f.listRead = false;
     const bool whole = vrindel::readCatalogue(f.list, catalogue, messages);
     f.letGoOfReading();
@@ -580,12 +598,17 @@ bool CatalogueStore::readCatalogue(Catalogue& catalogue, FileMessages& messages,
     // The name order is worked out beside whatever comes next (the merge's
     // common version, the window's first rows); the first question it
     // cannot answer without the order waits for it.
-    if (indexed)
-        catalogue.orderInBackground();
-    if (commonAtSave)
+    if (commonAtSave) {
+        if (indexed)
+            catalogue.orderInBackground();
         f.others.startFromLater(f.list, catalogue.storageCount());
-    else
+    } else if (indexed) {
+        f.others.startFrom(f.list);
+        f.commonVersion = catalogue.orderInBackground(
+            [&others = f.others](const Catalogue::LoadedTexts& records) { others.rebase(records); });
+    } else {
         f.others.startFrom(f.list, catalogue);
+    }
     f.readDigest.reset();
     if (whole)
         f.readDigest = f.list.content().digest();
@@ -630,6 +653,7 @@ std::string CatalogueStore::readRecordBytes(std::uint64_t& fileSize) {
 
 void CatalogueStore::startEmpty() {
     open();
+    files_->waitForCommonVersion();
     files_->listRead = true;
     files_->others.startFromNothing();
     // Nothing was there: the catalogue grows from nothing here.

@@ -5,8 +5,12 @@
 namespace vrindel {
 
 void OtherWriters::startFrom(const FileVar& listFile, const Catalogue& catalogue) {
-    startFromLater(listFile, catalogue.storageCount());
+    startFrom(listFile);
     rebase(catalogue);
+}
+
+void OtherWriters::startFrom(const FileVar& listFile) {
+    startFromLater(listFile, -1);
 }
 
 void OtherWriters::startFromLater(const FileVar& listFile, int records) {
@@ -33,6 +37,14 @@ void OtherWriters::rebaseAsRead(const Catalogue& catalogue,
         }
     }
     later_ = -1;
+}
+
+void OtherWriters::rebase(const Catalogue::LoadedTexts& records) {
+    later_ = -1;
+    base_.clear();
+    base_.reserve(records.size());
+    for (std::size_t j = 0; j < records.size(); ++j)
+        base_.add(records.name(j), records.location(j));
 }
 
 void OtherWriters::rebase(const Catalogue& catalogue) {

@@ -44,6 +44,10 @@ public:
     // `catalogue`, each of `readWith` (storage index, ascending) with the
     // location it was read with.
     void rebaseAsRead(const Catalogue& catalogue, const std::vector<std::pair<int, std::string_view>>& readWith);
+    // The same, the common version taken by rebase(records) later, off the
+    // caller's thread (nothing else here is used until it is done).
+    void startFrom(const FileVar& listFile);
+    void rebase(const Catalogue::LoadedTexts& records);
     // No file yet: the save creates it, and everything another program
     // puts there meanwhile is its own.
     void startFromNothing();
