@@ -59,6 +59,13 @@ public:
     RecordText storageName(int j) const;                // ListError outside the list
     RecordText storageLocation(int j) const;            // ListError outside the list
     int findInStorage(std::string_view name) const;     // first match from the top, or -1
+    // The stored name and location of record j (in range) as they lie in
+    // the catalogue, valid until it changes: a search over every record
+    // reads them in place rather than copying each.
+    std::pair<std::string_view, std::string_view> storedTexts(int j) const {
+        const Stored& s = storage_[std::size_t(j)];
+        return {text(s.name), text(s.location)};
+    }
     // HelpZoznam's own selection, never shown: a storage index held while
     // the display list is rebuilt.
     int bookmark() const { return bookmark_; }

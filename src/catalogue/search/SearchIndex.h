@@ -1,12 +1,14 @@
 #pragma once
-// Searching a whole catalogue as the user types: every name and location is
-// folded once (TextSearch's folding, so that it finds exactly what
-// vrindel-cli find finds), into one block read front to back, and a text
-// that grows by what is typed is looked for only among the records the
-// shorter one found.
+// Searching a whole catalogue as the user types, with TextSearch's folding
+// (so that it finds exactly what vrindel-cli find finds). The records' texts
+// are read where the catalogue keeps them, folded a byte at a time from a
+// table as they are read: a folded copy of every text would cost more than
+// the texts themselves. They are read in storage order, the order they lie
+// in, and a text that grows by what is typed is looked for only among the
+// records the shorter one found.
 
+#include <array>
 #include <cstdint>
-#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,8 +22,7 @@ class SearchIndex {
 public:
     // The catalogue's records in the order of the given storage indexes. The
     // catalogue must not change while the index is in use.
-    SearchIndex(const Catalogue& catalogue, const std::vector<int>& order);
-    ~SearchIndex();
+    SearchIndex(const Catalogue& catalogue, std::vector<int> order);
     SearchIndex(const SearchIndex&) = delete;
     SearchIndex& operator=(const SearchIndex&) = delete;
 
@@ -34,33 +35,29 @@ public:
     std::size_t size() const { return order_.size(); }
 
 private:
+    static constexpr std::uint32_t Unlisted = ~std::uint32_t(0);
     // Folded units as one byte each; 0 separates texts and stands for no
     // unit of any record, so a text holding such a unit finds nothing.
     std::string encode(const std::u16string& folded) const;
-    // Which codes a record holds, one bit a code (codes past 128 share).
-    struct Mask {
-        std::uint64_t low = 0, high = 0;
-    };
-    static Mask maskOf(std::string_view codes);
-    // The records' texts folded into codes, off the caller's thread; and
-    // the wait for them.
-    void foldTexts();
-    void waitForTexts();
-    bool bitShared(unsigned char code) const;
-    bool contains(std::size_t record, std::string_view wanted) const;
+    // Whether a record's text holds the encoded text.
+    bool holds(std::string_view text, std::string_view wanted) const;
+    // The storage indexes among [from, to) that hold the text: every one,
+    // or those of the last search's.
+    void scan(std::string_view wanted, bool narrow, std::size_t from, std::size_t to, std::vector<int>& out) const;
 
     const Catalogue& catalogue_;
     TextSearch folds_;
     std::vector<int> order_;
-    std::u16string alphabet_;                 // unit of each code, code 1 on
-    std::vector<std::string> byteCodes_;      // each byte's fold, encoded
-    std::string text_;                        // name 0 location 0, record after record
-    std::vector<std::uint32_t> starts_;       // where each record begins, and the end
-    std::vector<Mask> masks_;                 // per record
-    std::future<void> built_;                 // text_, starts_ and masks_
+    std::vector<std::uint32_t> positions_;   // storage index to position in order_, or Unlisted
+    std::u16string alphabet_;                // unit of each code, code 1 on
+    std::vector<std::string> byteCodes_;     // each byte's fold, encoded
+    // The same as a table read without a call: one code where the fold is
+    // one unit (all but a few bytes), else 0 and byteCodes_ is read.
+    std::array<unsigned char, 256> singleCode_{};
     std::string lastWanted_;
     bool searched_ = false;
-    std::vector<int> found_;                  // positions in order_ of the last search
+    std::vector<std::uint64_t> lastFound_;   // one bit a storage index, of the last search
+    std::vector<int> found_;                 // positions in order_ of the last search
 };
 
 }  // namespace vrindel
