@@ -164,6 +164,20 @@ private:
     int compare(std::string_view a, TextId b) const { return collation_.compare(a, text(b)); }
     int compare(TextId a, TextId b) const { return collation_.compare(text(a), text(b)); }
 
+    // The display list's entries, wherever they are kept (see shared_).
+    const Entry& shownAt(std::size_t k) const;
+    std::size_t shownCount() const { return shared_ ? storageIndex_.size() : display_.size(); }
+    struct Shown {
+        const Catalogue* catalogue;
+        const Entry& operator[](std::size_t k) const { return catalogue->shownAt(k); }
+        std::size_t size() const { return catalogue->shownCount(); }
+    };
+    Shown shown() const { return Shown{this}; }
+    // The display list in a list of its own, before a change the storage
+    // index does not make alike; and back to none when it matches the index.
+    void unshare() const;
+    void shareIfEqual();
+
     void settle() const;     // bring the indexes up to date after appendLoaded
     void sortBatch(std::vector<Entry>& batch) const;
     void mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch) const;
@@ -172,7 +186,7 @@ private:
     // that matches the name, or npos.
     std::size_t findInIndex(const std::vector<Entry>& index, std::string_view name) const;
     void eraseFromIndex(std::vector<Entry>& index, Entry e);
-    void insertIntoIndex(std::vector<Entry>& index, Entry e);
+    std::size_t insertIntoIndex(std::vector<Entry>& index, Entry e);   // where it went
     static std::size_t positionOfSeq(const std::vector<Entry>& list, std::uint32_t seq);
     std::size_t storagePositionOfSeq(std::uint32_t seq) const;
 
@@ -205,6 +219,18 @@ private:
     mutable std::vector<Entry> display_;          // Zoznam
     mutable std::vector<Entry> displayIndex_;     // unsorted mode: display by (collation, seq)
     mutable std::size_t pendingFrom_ = 0;         // storage_ entries not yet indexed
+    // Sorted mode: while the display list holds the storage index's entries
+    // in its order, it is that index and display_ stays empty, so that a
+    // million records cost one such list, not two. A rename in place keeps
+    // its entry where it was in the display while the index files it
+    // elsewhere: the display is then the index with that entry moved from
+    // displacedFrom_ back to displacedAt_, until the re-sort puts it back.
+    // Any other change the two would not make alike gives the display its
+    // own list first.
+    mutable bool shared_ = false;
+    static constexpr std::size_t NotDisplaced = ~std::size_t(0);
+    mutable std::size_t displacedAt_ = NotDisplaced;
+    mutable std::size_t displacedFrom_ = 0;
 
     // Order keys for storage_ and, in unsorted mode, display_. One counter
     // serves both, so a copy of the storage list keeps its keys.

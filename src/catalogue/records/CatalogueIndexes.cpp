@@ -19,12 +19,12 @@ std::size_t Catalogue::findInIndex(const std::vector<Entry>& index, std::string_
     return std::string_view::npos;
 }
 
-void Catalogue::insertIntoIndex(std::vector<Entry>& index, Entry e) {
+std::size_t Catalogue::insertIntoIndex(std::vector<Entry>& index, Entry e) {
     auto it = std::partition_point(index.begin(), index.end(), [&](const Entry& x) {
         int c = compare(text(e.name), x.name);
         return c > 0 || (c == 0 && x.seq < e.seq);
     });
-    index.insert(it, e);
+    return std::size_t(index.insert(it, e) - index.begin());
 }
 
 void Catalogue::eraseFromIndex(std::vector<Entry>& index, Entry e) {
@@ -101,20 +101,27 @@ void Catalogue::settle() const {
         display_.insert(display_.end(), batch.begin(), batch.end());
     sortBatch(batch);
 
+    if (shared_ && displacedAt_ != NotDisplaced)
+        unshare();
     if (!sorted_) {
         mergeInto(displayIndex_, std::vector<Entry>(batch));
-    } else if (display_.empty()) {
+    } else if (!shared_ && display_.empty() && storageIndex_.empty()) {
+        // The first load: the index below is the list.
+        shared_ = true;
+    } else if (!shared_ && display_.empty()) {
         display_ = batch;
     } else if (!irregular_ && misplaced_ < 0) {
         // The selected entry stays selected: it moves down by the names
         // filed before it, which come after their equals.
         if (selection_ >= 0) {
-            const TextId selected = display_[std::size_t(selection_)].name;
+            const TextId selected = shownAt(std::size_t(selection_)).name;
             selection_ += int(std::partition_point(batch.begin(), batch.end(), [&](const Entry& e) {
                                         return compare(e.name, selected) < 0;
                                     }) - batch.begin());
         }
-        mergeInto(display_, std::vector<Entry>(batch));
+        // A shared list takes the batch with the index below.
+        if (!shared_)
+            mergeInto(display_, std::vector<Entry>(batch));
     } else {
         for (const Entry& e : batch) {
             std::size_t p = sortedInsertPosition(text(e.name));
