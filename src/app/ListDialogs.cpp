@@ -17,14 +17,14 @@
 FoundModel::FoundModel(const vrindel::Catalogue& catalogue, const vrindel::SearchIndex& index, QObject* parent)
     : QAbstractTableModel(parent), catalogue_(catalogue), index_(index) {}
 
-void FoundModel::setFound(const std::vector<int>& positions) {
+void FoundModel::setFound(std::size_t count) {
     beginResetModel();
-    found_ = &positions;
+    found_ = count;
     endResetModel();
 }
 
 int FoundModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() || !found_ ? 0 : int(found_->size());
+    return parent.isValid() ? 0 : int(found_);
 }
 
 int FoundModel::columnCount(const QModelIndex& parent) const {

@@ -10,7 +10,7 @@ SearchIndex::SearchIndex(const Catalogue& catalogue, std::vector<int> order)
     : catalogue_(catalogue),
       folds_(std::string_view()),
       order_(std::move(order)),
-      positions_(std::size_t(catalogue.storageCount()), Unlisted),
+      listed_((std::size_t(catalogue.storageCount()) + 63) / 64, 0),
       byteCodes_(256) {
     // Windows-1250 folds to far fewer than 255 distinct units; should a
     // unit not get a code of its own it shares the last, and a match is
@@ -27,8 +27,8 @@ SearchIndex::SearchIndex(const Catalogue& catalogue, std::vector<int> order)
         }
         singleCode_[std::size_t(b)] = codes.size() == 1 ? static_cast<unsigned char>(codes[0]) : 0;
     }
-    for (std::size_t k = 0; k < order_.size(); ++k)
-        positions_[std::size_t(order_[k])] = std::uint32_t(k);
+    for (int j : order_)
+        listed_[std::size_t(j) / 64] |= std::uint64_t(1) << (std::size_t(j) % 64);
 }
 
 std::string SearchIndex::encode(const std::u16string& folded) const {
@@ -90,7 +90,7 @@ void SearchIndex::scan(std::string_view wanted, bool narrow, std::size_t from, s
     };
     if (!narrow) {
         for (std::size_t j = from; j < to; ++j)
-            if (positions_[j] != Unlisted)
+            if (listed_[j / 64] >> (j % 64) & 1)
                 visit(j);
         return;
     }
@@ -104,23 +104,24 @@ void SearchIndex::scan(std::string_view wanted, bool narrow, std::size_t from, s
 }
 
 std::vector<int> SearchIndex::find(std::string_view utf8) {
-    std::vector<int> storage;
-    for (int k : matches(utf8))
-        storage.push_back(storageIndexAt(k));
+    std::vector<int> storage(matches(utf8));
+    for (std::size_t k = 0; k < storage.size(); ++k)
+        storage[k] = storageIndexAt(foundAt(k));
     return storage;
 }
 
-const std::vector<int>& SearchIndex::matches(std::string_view utf8) {
+std::size_t SearchIndex::matches(std::string_view utf8) {
     // Only the text sought is folded here; the records are folded as read.
     const std::string wanted = encode(TextSearch::foldUtf8(utf8));
     const bool shared = alphabet_.size() >= 255;
-    const std::size_t n = positions_.size();
+    const std::size_t n = std::size_t(catalogue_.storageCount());
+    // The last search's list goes first: two at once would cost a list of
+    // every record more at the peak.
+    std::vector<int>().swap(found_);
     std::vector<int> found;
-    if (wanted.empty()) {
+    all_ = wanted.empty();
+    if (all_) {
         // Every record, which needs none of their texts.
-        found.resize(order_.size());
-        for (std::size_t k = 0; k < found.size(); ++k)
-            found[k] = int(k);
         lastFound_.clear();
     } else {
         // Storage order, in two halves: the records lie in that order. A
@@ -149,27 +150,26 @@ const std::vector<int>& SearchIndex::matches(std::string_view utf8) {
                                           }),
                            hits.end());
         }
-        // The hits in the list's order: a bit a position, read in order.
+        // The hits in the list's order: a bit a record, read in that order
+        // (a table from record to place would cost a number a record).
         lastFound_.assign((n + 63) / 64, 0);
-        std::vector<std::uint64_t> byPosition((order_.size() + 63) / 64, 0);
-        for (const std::vector<int>& hits : parts) {
-            for (int j : hits) {
+        for (const std::vector<int>& hits : parts)
+            for (int j : hits)
                 lastFound_[std::size_t(j) / 64] |= std::uint64_t(1) << (std::size_t(j) % 64);
-                const std::uint32_t k = positions_[std::size_t(j)];
-                byPosition[k / 64] |= std::uint64_t(1) << (k % 64);
-            }
-        }
-        found.reserve(parts[0].size() + parts[1].size());
+        const std::size_t count = parts[0].size() + parts[1].size();
         for (auto& hits : parts)
             std::vector<int>().swap(hits);
-        for (std::size_t w = 0; w < byPosition.size(); ++w)
-            for (std::uint64_t bits = byPosition[w]; bits != 0; bits &= bits - 1)
-                found.push_back(int(w * 64 + std::size_t(__builtin_ctzll(bits))));
+        found.reserve(count);
+        for (std::size_t k = 0; k < order_.size(); ++k) {
+            const auto j = std::size_t(order_[k]);
+            if (lastFound_[j / 64] >> (j % 64) & 1)
+                found.push_back(int(k));
+        }
     }
     found_ = std::move(found);
     lastWanted_ = wanted;
     searched_ = true;
-    return found_;
+    return all_ ? order_.size() : found_.size();
 }
 
 }  // namespace vrindel

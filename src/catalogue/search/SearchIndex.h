@@ -26,16 +26,18 @@ public:
     SearchIndex(const SearchIndex&) = delete;
     SearchIndex& operator=(const SearchIndex&) = delete;
 
-    // The records whose name or location contains the text (UTF-8), as
-    // positions in the index's order. An empty text finds them all.
-    const std::vector<int>& matches(std::string_view utf8);
+    // Looks for the records whose name or location contains the text
+    // (UTF-8); returns how many there are. An empty text finds them all.
+    std::size_t matches(std::string_view utf8);
+    // The last search's k-th find, in the index's order, as a position in
+    // it: every record after an empty text, which needs no list of them.
+    int foundAt(std::size_t k) const { return all_ ? int(k) : found_[k]; }
     int storageIndexAt(int position) const { return order_[std::size_t(position)]; }
     // The same as storage indexes.
     std::vector<int> find(std::string_view utf8);
     std::size_t size() const { return order_.size(); }
 
 private:
-    static constexpr std::uint32_t Unlisted = ~std::uint32_t(0);
     // Folded units as one byte each; 0 separates texts and stands for no
     // unit of any record, so a text holding such a unit finds nothing.
     std::string encode(const std::u16string& folded) const;
@@ -48,7 +50,7 @@ private:
     const Catalogue& catalogue_;
     TextSearch folds_;
     std::vector<int> order_;
-    std::vector<std::uint32_t> positions_;   // storage index to position in order_, or Unlisted
+    std::vector<std::uint64_t> listed_;      // one bit a storage index, set for those in order_
     std::u16string alphabet_;                // unit of each code, code 1 on
     std::vector<std::string> byteCodes_;     // each byte's fold, encoded
     // The same as a table read without a call: one code where the fold is
@@ -57,7 +59,8 @@ private:
     std::string lastWanted_;
     bool searched_ = false;
     std::vector<std::uint64_t> lastFound_;   // one bit a storage index, of the last search
-    std::vector<int> found_;                 // positions in order_ of the last search
+    bool all_ = false;                       // the last search found every record
+    std::vector<int> found_;                 // else its finds, positions in order_
 };
 
 }  // namespace vrindel
