@@ -373,7 +373,7 @@ BENCHMARK(type_ahead<false>)->Name("type_ahead_unsorted")->Apply(sizes);
 // the text before them found.
 void find_letter(benchmark::State& state) {
     Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
-    SearchIndex index(catalogue, catalogue.storageInNameOrder());
+    SearchIndex index(catalogue, SearchIndex::Order::Name);
     const std::string texts[] = {"a", "k", "m", "\xc5\xa1" /* š */, "e"};
     std::size_t i = 0, found = 0;
     for (auto _ : state) {
@@ -393,7 +393,7 @@ BENCHMARK(find_letter)->Name("find_first_letter")->Apply(sizes);
 void find_dialog_open(benchmark::State& state) {
     Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
     for (auto _ : state) {
-        auto index = std::make_unique<SearchIndex>(catalogue, catalogue.storageInNameOrder());
+        auto index = std::make_unique<SearchIndex>(catalogue, SearchIndex::Order::Name);
         benchmark::DoNotOptimize(index->matches(""));
         state.PauseTiming();
         index.reset();
@@ -405,7 +405,7 @@ BENCHMARK(find_dialog_open)->Apply(sizes);
 void find_index_whole(benchmark::State& state) {
     Catalogue& catalogue = loaded(std::size_t(state.range(0)), true);
     for (auto _ : state) {
-        SearchIndex index(catalogue, catalogue.storageInNameOrder());
+        SearchIndex index(catalogue, SearchIndex::Order::Name);
         benchmark::DoNotOptimize(index.matches("a"));
     }
 }

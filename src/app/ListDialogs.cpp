@@ -48,13 +48,8 @@ QVariant FoundModel::headerData(int section, Qt::Orientation orientation, int ro
 
 namespace {
 
-std::vector<int> listOrder(const vrindel::Catalogue& catalogue) {
-    if (catalogue.sorted())
-        return catalogue.storageInNameOrder();
-    std::vector<int> order(std::size_t(catalogue.storageCount()));
-    for (std::size_t j = 0; j < order.size(); ++j)
-        order[j] = int(j);
-    return order;
+vrindel::SearchIndex::Order listOrder(const vrindel::Catalogue& catalogue) {
+    return catalogue.sorted() ? vrindel::SearchIndex::Order::Name : vrindel::SearchIndex::Order::Storage;
 }
 
 }  // namespace

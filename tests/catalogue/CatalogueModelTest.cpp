@@ -736,5 +736,36 @@ TEST(CatalogueSearch, FindsWhatTextSearchFindsAsTheTextChanges) {
     EXPECT_EQ(inLarge.find("ihla"), (std::vector<int>{0, Records - 1}));
 }
 
+// The window's two orders need no list of the records: name order and
+// storage order find what the lists of them find, in their order, also
+// after a record put back between two whose keys are adjacent has spread
+// the keys apart.
+TEST(CatalogueSearch, TheListsOwnOrdersFindWhatListsOfRecordsFind) {
+    for (const bool spread : {false, true}) {
+        SCOPED_TRACE(spread ? "keys spread" : "keys as loaded");
+        Catalogue c;
+        c.setSorted(true);
+        for (const char* name : {"Šachy", "kniha", "sadza", "Film", "Cudzie", "Straße", "Garáž", "SACHY 2"})
+            c.appendLoaded(cp(name), "CD 1");
+        if (spread) {
+            Catalogue::Removal r = c.removalAt(2);
+            c.deleteAtDisplay(2);
+            r.storage += 1;   // between two adjacent keys
+            c.restore(r);
+        }
+        std::vector<int> storage(std::size_t(c.storageCount()));
+        for (int j = 0; j < c.storageCount(); ++j)
+            storage[std::size_t(j)] = j;
+        SearchIndex byName(c, SearchIndex::Order::Name), listedByName(c, c.storageInNameOrder());
+        SearchIndex byStorage(c, SearchIndex::Order::Storage), listed(c, storage);
+        for (const char* text : {"", "s", "sa", "a", "cd", "x"}) {
+            EXPECT_EQ(byName.find(text), listedByName.find(text)) << "text [" << text << "]";
+            EXPECT_EQ(byStorage.find(text), listed.find(text)) << "text [" << text << "]";
+        }
+        EXPECT_EQ(byName.find("sa"), (std::vector<int>{c.findInStorage("sadza"), c.findInStorage(cp("SACHY 2")),
+                                                       c.findInStorage(cp("Šachy"))}));
+    }
+}
+
 }  // namespace
 }  // namespace vrindel

@@ -428,6 +428,11 @@ std::vector<int> Catalogue::storageInNameOrder() const {
     return order;
 }
 
+int Catalogue::storageInNameOrderAt(int k) const {
+    settle();
+    return int(storagePositionOfSeq(storageIndex_[std::size_t(k)].seq));
+}
+
 void Catalogue::releaseDisplay() {
     for (std::size_t k = 0; k < shownCount(); ++k)
         release(shownAt(k).name);

@@ -131,6 +131,16 @@ public:
     // Storage indexes in the sorted view's order: by name, equal names in
     // storage order.
     std::vector<int> storageInNameOrder() const;
+    // Its k-th (in range), without the list.
+    int storageInNameOrderAt(int k) const;
+    // A key a record that grows with storage order, and the keys in name
+    // order: a reader marks records by key as it reads them in storage order
+    // and reads the marks back in name order, without a list of either.
+    std::uint32_t storageKey(int j) const { return storage_[std::size_t(j)].seq; }
+    std::uint32_t nameOrderKey(int k) const {
+        settle();
+        return storageIndex_[std::size_t(k)].seq;
+    }
     void clear();                                       // RecordCount is left alone
 
     // Whether anything was added, deleted or renamed since the last clear().

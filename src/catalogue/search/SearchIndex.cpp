@@ -6,10 +6,18 @@
 
 namespace vrindel {
 
+SearchIndex::SearchIndex(const Catalogue& catalogue, Order order)
+    : SearchIndex(catalogue, order == Order::Name ? Kind::Name : Kind::Storage, {}) {}
+
 SearchIndex::SearchIndex(const Catalogue& catalogue, std::vector<int> order)
+    : SearchIndex(catalogue, Kind::Given, std::move(order)) {}
+
+SearchIndex::SearchIndex(const Catalogue& catalogue, Kind kind, std::vector<int> order)
     : catalogue_(catalogue),
       folds_(std::string_view()),
+      kind_(kind),
       order_(std::move(order)),
+      size_(kind == Kind::Given ? order_.size() : std::size_t(catalogue.storageCount())),
       listed_((std::size_t(catalogue.storageCount()) + 63) / 64, 0),
       byteCodes_(256) {
     // Windows-1250 folds to far fewer than 255 distinct units; should a
@@ -27,8 +35,64 @@ SearchIndex::SearchIndex(const Catalogue& catalogue, std::vector<int> order)
         }
         singleCode_[std::size_t(b)] = codes.size() == 1 ? static_cast<unsigned char>(codes[0]) : 0;
     }
-    for (int j : order_)
-        listed_[std::size_t(j) / 64] |= std::uint64_t(1) << (std::size_t(j) % 64);
+    if (kind_ == Kind::Given) {
+        for (int j : order_)
+            listed_[std::size_t(j) / 64] |= std::uint64_t(1) << (std::size_t(j) % 64);
+    } else {
+        for (std::size_t j = 0; j < size_; ++j)
+            listed_[j / 64] |= std::uint64_t(1) << (j % 64);
+    }
+}
+
+int SearchIndex::storageIndexAt(int position) const {
+    switch (kind_) {
+    case Kind::Given:
+        return order_[std::size_t(position)];
+    case Kind::Storage:
+        return position;
+    case Kind::Name:
+        break;
+    }
+    return catalogue_.storageInNameOrderAt(position);
+}
+
+void SearchIndex::inListOrder(std::vector<int>& found) const {
+    const auto marked = [&](std::size_t j) { return (lastFound_[j / 64] >> (j % 64) & 1) != 0; };
+    const auto walk = [&](const std::vector<int>& order) {
+        for (std::size_t k = 0; k < order.size(); ++k)
+            if (marked(std::size_t(order[k])))
+                found.push_back(int(k));
+    };
+    if (kind_ == Kind::Given)
+        return walk(order_);
+    if (kind_ == Kind::Storage) {
+        for (std::size_t w = 0; w < lastFound_.size(); ++w)
+            for (std::uint64_t bits = lastFound_[w]; bits != 0; bits &= bits - 1)
+                found.push_back(int(w * 64 + std::size_t(__builtin_ctzll(bits))));
+        return;
+    }
+    // Name order: the records' keys marked, read back in name order. Keys
+    // run nearly without gaps; spread far apart (after records put back
+    // between two), the list of records in name order is made instead.
+    const std::size_t n = size_;
+    if (n == 0)
+        return;
+    const std::uint32_t first = catalogue_.storageKey(0);
+    const std::size_t range = std::size_t(catalogue_.storageKey(int(n - 1)) - first) + 1;
+    if (range > 4 * n)
+        return walk(catalogue_.storageInNameOrder());
+    std::vector<std::uint64_t> keys((range + 63) / 64, 0);
+    for (std::size_t w = 0; w < lastFound_.size(); ++w) {
+        for (std::uint64_t bits = lastFound_[w]; bits != 0; bits &= bits - 1) {
+            const std::size_t key = catalogue_.storageKey(int(w * 64 + std::size_t(__builtin_ctzll(bits)))) - first;
+            keys[key / 64] |= std::uint64_t(1) << (key % 64);
+        }
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t key = catalogue_.nameOrderKey(int(k)) - first;
+        if (keys[key / 64] >> (key % 64) & 1)
+            found.push_back(int(k));
+    }
 }
 
 std::string SearchIndex::encode(const std::u16string& folded) const {
@@ -160,16 +224,12 @@ std::size_t SearchIndex::matches(std::string_view utf8) {
         for (auto& hits : parts)
             std::vector<int>().swap(hits);
         found.reserve(count);
-        for (std::size_t k = 0; k < order_.size(); ++k) {
-            const auto j = std::size_t(order_[k]);
-            if (lastFound_[j / 64] >> (j % 64) & 1)
-                found.push_back(int(k));
-        }
+        inListOrder(found);
     }
     found_ = std::move(found);
     lastWanted_ = wanted;
     searched_ = true;
-    return all_ ? order_.size() : found_.size();
+    return all_ ? size_ : found_.size();
 }
 
 }  // namespace vrindel

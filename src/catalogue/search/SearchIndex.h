@@ -20,8 +20,12 @@ namespace vrindel {
 
 class SearchIndex {
 public:
-    // The catalogue's records in the order of the given storage indexes. The
-    // catalogue must not change while the index is in use.
+    // The catalogue's records in storage order or in name order (the
+    // window's two orders), which cost no list of the records; or in the
+    // order of the given storage indexes. The catalogue must not change
+    // while the index is in use.
+    enum class Order { Storage, Name };
+    SearchIndex(const Catalogue& catalogue, Order order);
     SearchIndex(const Catalogue& catalogue, std::vector<int> order);
     SearchIndex(const SearchIndex&) = delete;
     SearchIndex& operator=(const SearchIndex&) = delete;
@@ -32,10 +36,10 @@ public:
     // The last search's k-th find, in the index's order, as a position in
     // it: every record after an empty text, which needs no list of them.
     int foundAt(std::size_t k) const { return all_ ? int(k) : found_[k]; }
-    int storageIndexAt(int position) const { return order_[std::size_t(position)]; }
+    int storageIndexAt(int position) const;
     // The same as storage indexes.
     std::vector<int> find(std::string_view utf8);
-    std::size_t size() const { return order_.size(); }
+    std::size_t size() const { return size_; }
 
 private:
     // Folded units as one byte each; 0 separates texts and stands for no
@@ -43,13 +47,20 @@ private:
     std::string encode(const std::u16string& folded) const;
     // Whether a record's text holds the encoded text.
     bool holds(std::string_view text, std::string_view wanted) const;
+    // The last search's records (lastFound_) as positions in the list.
+    void inListOrder(std::vector<int>& found) const;
     // The storage indexes among [from, to) that hold the text: every one,
     // or those of the last search's.
     void scan(std::string_view wanted, bool narrow, std::size_t from, std::size_t to, std::vector<int>& out) const;
 
     const Catalogue& catalogue_;
     TextSearch folds_;
-    std::vector<int> order_;
+    enum class Kind { Given, Storage, Name };
+    SearchIndex(const Catalogue& catalogue, Kind kind, std::vector<int> order);
+
+    Kind kind_;
+    std::vector<int> order_;                 // given, else empty
+    std::size_t size_ = 0;
     std::vector<std::uint64_t> listed_;      // one bit a storage index, set for those in order_
     std::u16string alphabet_;                // unit of each code, code 1 on
     std::vector<std::string> byteCodes_;     // each byte's fold, encoded
