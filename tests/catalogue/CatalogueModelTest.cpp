@@ -765,6 +765,16 @@ TEST(CatalogueSearch, TheListsOwnOrdersFindWhatListsOfRecordsFind) {
         EXPECT_EQ(byName.find("sa"), (std::vector<int>{c.findInStorage("sadza"), c.findInStorage(cp("SACHY 2")),
                                                        c.findInStorage(cp("Šachy"))}));
     }
+    // A few finds among many records are each placed in name order on
+    // their own.
+    Catalogue large;
+    large.setSorted(true);
+    constexpr int Records = 70000;
+    for (int j = 0; j < Records; ++j)
+        large.appendLoaded((j % 3 == 0 ? "ihla " : "seno ") + std::to_string(Records - j), "CD");
+    SearchIndex byName(large, SearchIndex::Order::Name), listedByName(large, large.storageInNameOrder());
+    for (const char* text : {"ihla 1", "ihla 69", "ihla 6999", "seno 12"})
+        EXPECT_EQ(byName.find(text), listedByName.find(text)) << "text [" << text << "]";
 }
 
 }  // namespace

@@ -433,6 +433,16 @@ int Catalogue::storageInNameOrderAt(int k) const {
     return int(storagePositionOfSeq(storageIndex_[std::size_t(k)].seq));
 }
 
+int Catalogue::nameOrderPosition(int j) const {
+    settle();
+    const Stored& s = storage_[std::size_t(j)];
+    const auto it = std::partition_point(storageIndex_.begin(), storageIndex_.end(), [&](const Entry& x) {
+        const int c = compare(s.name, x.name);
+        return c > 0 || (c == 0 && x.seq < s.seq);
+    });
+    return int(it - storageIndex_.begin());
+}
+
 void Catalogue::releaseDisplay() {
     for (std::size_t k = 0; k < shownCount(); ++k)
         release(shownAt(k).name);

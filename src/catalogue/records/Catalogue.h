@@ -131,8 +131,9 @@ public:
     // Storage indexes in the sorted view's order: by name, equal names in
     // storage order.
     std::vector<int> storageInNameOrder() const;
-    // Its k-th (in range), without the list.
+    // Its k-th (in range), without the list; and where record j is in it.
     int storageInNameOrderAt(int k) const;
+    int nameOrderPosition(int j) const;
     // A key a record that grows with storage order, and the keys in name
     // order: a reader marks records by key as it reads them in storage order
     // and reads the marks back in name order, without a list of either.
@@ -189,7 +190,9 @@ private:
     void shareIfEqual();
 
     void settle() const;     // bring the indexes up to date after appendLoaded
-    void sortBatch(std::vector<Entry>& batch) const;
+    // The entries of storage_[from, from + count) by collation, equal names
+    // in storage order.
+    std::vector<Entry> sortedBatch(std::size_t from, std::size_t count) const;
     void mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch) const;
 
     // Position of the first entry of an index ordered by (collation, seq)

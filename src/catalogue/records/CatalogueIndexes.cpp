@@ -50,23 +50,27 @@ std::size_t Catalogue::storagePositionOfSeq(std::uint32_t seq) const {
     return std::size_t(it - storage_.begin());
 }
 
-// Sorts a batch given in order of seq by collation, equal names keeping that
-// order.
-void Catalogue::sortBatch(std::vector<Entry>& batch) const {
-    const std::size_t n = batch.size();
-    if (n < 4096) {
+// The order is found from the stored names and the entries made in it: a
+// list of them in storage order besides would cost the load's peak an
+// entry a record more.
+std::vector<Catalogue::Entry> Catalogue::sortedBatch(std::size_t from, std::size_t count) const {
+    const auto make = [&](std::size_t k) { return entry(storage_[from + k].seq, storage_[from + k].name); };
+    if (count < 4096) {
+        std::vector<Entry> batch(count);
+        for (std::size_t k = 0; k < count; ++k)
+            batch[k] = make(k);
         std::stable_sort(batch.begin(), batch.end(),
                          [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
-        return;
+        return batch;
     }
     const std::vector<std::uint32_t> order =
-        collationOrder(n, [&](std::size_t i) { return text(batch[i].name); }, collation_);
-    std::vector<Entry> sorted(n);
-    inTwoHalves(n, [&](unsigned, std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to; ++i)
-            sorted[i] = batch[order[i]];
+        collationOrder(count, [&](std::size_t k) { return text(storage_[from + k].name); }, collation_);
+    std::vector<Entry> batch(count);
+    inTwoHalves(count, [&](unsigned, std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            batch[i] = make(order[i]);
     });
-    batch = std::move(sorted);
+    return batch;
 }
 
 // Merges a sorted batch into a sorted index; on equal names what was there
@@ -86,20 +90,22 @@ void Catalogue::mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch)
 void Catalogue::settle() const {
     if (pendingFrom_ == storage_.size())
         return;
-    std::vector<Entry> batch(storage_.size() - pendingFrom_);
-    auto fill = [&](unsigned, std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to; ++k)
-            batch[k] = entry(storage_[pendingFrom_ + k].seq, storage_[pendingFrom_ + k].name);
-    };
-    if (batch.size() < 4096)
-        fill(0, 0, batch.size());
-    else
-        inTwoHalves(batch.size(), fill);
+    const std::size_t first = pendingFrom_, count = storage_.size() - pendingFrom_;
     pendingFrom_ = storage_.size();
-
-    if (!sorted_)
-        display_.insert(display_.end(), batch.begin(), batch.end());
-    sortBatch(batch);
+    if (!sorted_) {
+        // Unsorted, the display list takes the records in storage order.
+        const std::size_t at = display_.size();
+        display_.resize(at + count);
+        auto fill = [&](unsigned, std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; ++k)
+                display_[at + k] = entry(storage_[first + k].seq, storage_[first + k].name);
+        };
+        if (count < 4096)
+            fill(0, 0, count);
+        else
+            inTwoHalves(count, fill);
+    }
+    std::vector<Entry> batch = sortedBatch(first, count);
 
     if (shared_ && displacedAt_ != NotDisplaced)
         unshare();

@@ -56,7 +56,7 @@ int SearchIndex::storageIndexAt(int position) const {
     return catalogue_.storageInNameOrderAt(position);
 }
 
-void SearchIndex::inListOrder(std::vector<int>& found) const {
+void SearchIndex::inListOrder(std::vector<int>& found, std::size_t count) const {
     const auto marked = [&](std::size_t j) { return (lastFound_[j / 64] >> (j % 64) & 1) != 0; };
     const auto walk = [&](const std::vector<int>& order) {
         for (std::size_t k = 0; k < order.size(); ++k)
@@ -71,12 +71,21 @@ void SearchIndex::inListOrder(std::vector<int>& found) const {
                 found.push_back(int(w * 64 + std::size_t(__builtin_ctzll(bits))));
         return;
     }
-    // Name order: the records' keys marked, read back in name order. Keys
-    // run nearly without gaps; spread far apart (after records put back
-    // between two), the list of records in name order is made instead.
+    // Name order. A few records are each looked for in it, a search each,
+    // as a longer text typed finds them.
     const std::size_t n = size_;
     if (n == 0)
         return;
+    if (count < n / 256) {
+        for (std::size_t w = 0; w < lastFound_.size(); ++w)
+            for (std::uint64_t bits = lastFound_[w]; bits != 0; bits &= bits - 1)
+                found.push_back(catalogue_.nameOrderPosition(int(w * 64 + std::size_t(__builtin_ctzll(bits)))));
+        std::sort(found.begin(), found.end());
+        return;
+    }
+    // Many: the records' keys marked, read back in name order. Keys run
+    // nearly without gaps; spread far apart (after records put back between
+    // two), the list of records in name order is made instead.
     const std::uint32_t first = catalogue_.storageKey(0);
     const std::size_t range = std::size_t(catalogue_.storageKey(int(n - 1)) - first) + 1;
     if (range > 4 * n)
@@ -224,7 +233,7 @@ std::size_t SearchIndex::matches(std::string_view utf8) {
         for (auto& hits : parts)
             std::vector<int>().swap(hits);
         found.reserve(count);
-        inListOrder(found);
+        inListOrder(found, count);
     }
     found_ = std::move(found);
     lastWanted_ = wanted;

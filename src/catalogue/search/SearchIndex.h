@@ -47,8 +47,9 @@ private:
     std::string encode(const std::u16string& folded) const;
     // Whether a record's text holds the encoded text.
     bool holds(std::string_view text, std::string_view wanted) const;
-    // The last search's records (lastFound_) as positions in the list.
-    void inListOrder(std::vector<int>& found) const;
+    // The last search's records (lastFound_, `count` of them) as positions
+    // in the list.
+    void inListOrder(std::vector<int>& found, std::size_t count) const;
     // The storage indexes among [from, to) that hold the text: every one,
     // or those of the last search's.
     void scan(std::string_view wanted, bool narrow, std::size_t from, std::size_t to, std::vector<int>& out) const;
