@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 
 #include "records/Catalogue.h"
 #include "search/SearchIndex.h"
@@ -453,6 +454,67 @@ TEST(CatalogueSortMode, EqualNamesKeepTheirDisplayOrder) {
     EXPECT_EQ(displayNames(c), (Names{"A", "a", "b", "B", "c"}));
     EXPECT_NE(displayNames(c), fullySorted(storageNames(c)));
     expectAligned(c);
+}
+
+// A sorted list that is the storage name index (the two agree after a load)
+// comes through adds, deletes, renames held in place, re-sorts and deletes
+// taken back, and through a switch off and on after each: off keeps the
+// entries where they are, on sorts them.
+TEST(CatalogueSortMode, TheSortedListStaysRightThroughEditsAndASwitch) {
+    struct Row {
+        const char* what;
+        std::function<void(Catalogue&)> edit;
+        Names shown, off, on;
+    };
+    const Row rows[] = {
+        {"add", [](Catalogue& c) { c.add("bb", "5"); }, {"a", "b", "bb", "c", "d"}, {"a", "b", "bb", "c", "d"},
+         {"a", "b", "bb", "c", "d"}},
+        {"delete", [](Catalogue& c) { c.deleteAtDisplay(1); }, {"a", "c", "d"}, {"a", "c", "d"}, {"a", "c", "d"}},
+        {"rename held in place", [](Catalogue& c) { c.renameAtDisplay(0, "e"); }, {"e", "b", "c", "d"},
+         {"e", "b", "c", "d"}, {"b", "c", "d", "e"}},
+        {"rename and re-sort",
+         [](Catalogue& c) {
+             c.setSelection(0);
+             c.renameAtDisplay(0, "e");
+             c.resortAfterRename();
+         },
+         {"b", "c", "d", "e"}, {"b", "c", "d", "e"}, {"b", "c", "d", "e"}},
+        {"add beside a rename held in place",
+         [](Catalogue& c) {
+             c.renameAtDisplay(0, "e");
+             c.add("aa", "5");
+         },
+         {"e", "aa", "b", "c", "d"}, {"e", "aa", "b", "c", "d"}, {"aa", "b", "c", "d", "e"}},
+        {"delete beside a rename held in place",
+         [](Catalogue& c) {
+             c.renameAtDisplay(0, "e");
+             c.deleteAtDisplay(1);
+         },
+         {"e", "c", "d"}, {"e", "c", "d"}, {"c", "d", "e"}},
+        {"delete taken back",
+         [](Catalogue& c) {
+             const Catalogue::Removal r = c.removalAt(1);
+             c.deleteAtDisplay(1);
+             c.restore(r);
+         },
+         {"a", "b", "c", "d"}, {"a", "b", "c", "d"}, {"a", "b", "c", "d"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Catalogue c;
+        c.setSorted(true);
+        load(c, {{"d", "4"}, {"b", "2"}, {"a", "1"}, {"c", "3"}});
+        row.edit(c);
+        EXPECT_EQ(displayNames(c), row.shown);
+        expectAligned(c);
+        c.setSorted(false);
+        EXPECT_EQ(displayNames(c), row.off);
+        c.setSorted(true);
+        EXPECT_EQ(displayNames(c), row.on);
+        expectAligned(c);
+        for (int i = 0; i < c.displayCount(); ++i)
+            EXPECT_EQ(c.storageName(c.findInStorage(c.displayAt(i).view())).str(), c.displayAt(i).str());
+    }
 }
 
 TEST(CatalogueSortMode, SwitchingAnEmptyListOnlySetsTheMode) {
