@@ -35,6 +35,8 @@ SearchIndex::SearchIndex(const Catalogue& catalogue, Kind kind, std::vector<int>
         }
         singleCode_[std::size_t(b)] = codes.size() == 1 ? static_cast<unsigned char>(codes[0]) : 0;
     }
+    for (std::size_t b = 0; b < 256; ++b)
+        byteBits_[b] = maskOf(byteCodes_[b]);
     if (kind_ == Kind::Given) {
         for (int j : order_)
             listed_[std::size_t(j) / 64] |= std::uint64_t(1) << (std::size_t(j) % 64);
@@ -42,6 +44,60 @@ SearchIndex::SearchIndex(const Catalogue& catalogue, Kind kind, std::vector<int>
         for (std::size_t j = 0; j < size_; ++j)
             listed_[j / 64] |= std::uint64_t(1) << (j % 64);
     }
+    // The masks are made while the dialog opens and the user types: a
+    // search waits for them only when it comes first.
+    built_ = std::async(std::launch::async, [this] { buildMasks(); });
+}
+
+SearchIndex::~SearchIndex() {
+    if (built_.valid())
+        built_.wait();
+}
+
+std::uint32_t SearchIndex::bitOf(unsigned char code) const {
+    const char16_t unit = code >= 1 && code <= alphabet_.size() ? alphabet_[code - 1u] : u'\0';
+    if (unit >= u'a' && unit <= u'z')
+        return std::uint32_t(1) << (unit - u'a');
+    return std::uint32_t(1) << (26 + code % 6);
+}
+
+bool SearchIndex::ownBit(unsigned char code) const {
+    // Codes are given out below 255 only when the alphabet is small enough
+    // for each unit to have its own (else a code is shared, see matches()).
+    const char16_t unit = code >= 1 && code <= alphabet_.size() ? alphabet_[code - 1u] : u'\0';
+    return unit >= u'a' && unit <= u'z' && alphabet_.size() < 255;
+}
+
+std::uint32_t SearchIndex::maskOf(std::string_view codes) const {
+    std::uint32_t mask = 0;
+    for (const unsigned char code : codes)
+        mask |= bitOf(code);
+    return mask;
+}
+
+void SearchIndex::buildMasks() {
+    const std::size_t n = std::size_t(catalogue_.storageCount());
+    masks_.resize(n);
+    const auto build = [&](unsigned, std::size_t from, std::size_t to) {
+        for (std::size_t j = from; j < to; ++j) {
+            const auto [name, location] = catalogue_.storedTexts(int(j));
+            std::uint32_t mask = 0;
+            for (const unsigned char b : name)
+                mask |= byteBits_[b];
+            for (const unsigned char b : location)
+                mask |= byteBits_[b];
+            masks_[j] = mask;
+        }
+    };
+    if (n < 65536)
+        build(0, 0, n);
+    else
+        inTwoHalves(n, build);
+}
+
+void SearchIndex::waitForMasks() {
+    if (built_.valid())
+        built_.get();   // a failure of the build is the search's
 }
 
 int SearchIndex::storageIndexAt(int position) const {
@@ -136,7 +192,8 @@ bool SearchIndex::holds(std::string_view text, std::string_view wanted) const {
 }
 
 void SearchIndex::scan(std::string_view wanted, bool narrow, std::size_t from, std::size_t to,
-                       std::vector<int>& out) const {
+                       std::vector<std::uint64_t>& hits) const {
+    const auto found = [&](std::size_t j) { hits[j / 64] |= std::uint64_t(1) << (j % 64); };
     // Nothing before the first byte whose fold holds the text's first unit
     // can start a match: most records are settled by that look alone.
     std::array<bool, 256> starts{};
@@ -150,16 +207,24 @@ void SearchIndex::scan(std::string_view wanted, bool narrow, std::size_t from, s
         return at;
     };
     const bool single = wanted.size() == 1;
+    const std::uint32_t want = maskOf(wanted);
+    const bool byMask = single && ownBit(static_cast<unsigned char>(wanted[0]));
     const auto visit = [&](std::size_t j) {
+        if ((masks_[j] & want) != want)
+            return;
+        if (byMask) {
+            found(j);
+            return;
+        }
         const auto [name, location] = catalogue_.storedTexts(int(j));
         const std::size_t inName = first(name);
-        bool found = inName < name.size() && (single || holds(name.substr(inName), wanted));
-        if (!found) {
+        bool holding = inName < name.size() && (single || holds(name.substr(inName), wanted));
+        if (!holding) {
             const std::size_t inLocation = first(location);
-            found = inLocation < location.size() && (single || holds(location.substr(inLocation), wanted));
+            holding = inLocation < location.size() && (single || holds(location.substr(inLocation), wanted));
         }
-        if (found)
-            out.push_back(int(j));
+        if (holding)
+            found(j);
     };
     if (!narrow) {
         for (std::size_t j = from; j < to; ++j)
@@ -193,6 +258,8 @@ std::size_t SearchIndex::matches(std::string_view utf8) {
     std::vector<int>().swap(found_);
     std::vector<int> found;
     all_ = wanted.empty();
+    if (!all_)
+        waitForMasks();
     if (all_) {
         // Every record, which needs none of their texts.
         lastFound_.clear();
@@ -202,36 +269,35 @@ std::size_t SearchIndex::matches(std::string_view utf8) {
         // only among what that one found: whatever holds the longer text
         // holds the shorter one too.
         const bool narrow = searched_ && !shared && !lastWanted_.empty() && wanted.find(lastWanted_) != std::string::npos;
-        std::vector<int> parts[2];
+        // The finds as a bit a record, each half writing its own words.
+        std::vector<std::uint64_t> hits((n + 63) / 64, 0);
         if (wanted.find('\0') == std::string::npos) {   // else a unit that no record holds
-            const auto part = [&](unsigned half, std::size_t from, std::size_t to) {
-                scan(wanted, narrow, from, to, parts[half]);
+            const auto part = [&](unsigned, std::size_t fromWord, std::size_t toWord) {
+                scan(wanted, narrow, fromWord * 64, std::min(toWord * 64, n), hits);
             };
             if (n < 65536)
-                part(0, 0, n);
+                part(0, 0, hits.size());
             else
-                inTwoHalves(n, part);
+                inTwoHalves(hits.size(), part);
         }
         if (shared) {
             // Codes shared by several units may match more than the text.
             const TextSearch search(utf8);
-            for (std::vector<int>& hits : parts)
-                hits.erase(std::remove_if(hits.begin(), hits.end(),
-                                          [&](int j) {
-                                              const auto [name, location] = catalogue_.storedTexts(j);
-                                              return !search.foundIn(name) && !search.foundIn(location);
-                                          }),
-                           hits.end());
+            for (std::size_t w = 0; w < hits.size(); ++w) {
+                for (std::uint64_t bits = hits[w]; bits != 0; bits &= bits - 1) {
+                    const int j = int(w * 64 + std::size_t(__builtin_ctzll(bits)));
+                    const auto [name, location] = catalogue_.storedTexts(j);
+                    if (!search.foundIn(name) && !search.foundIn(location))
+                        hits[w] &= ~(std::uint64_t(1) << (j % 64));
+                }
+            }
         }
         // The hits in the list's order: a bit a record, read in that order
         // (a table from record to place would cost a number a record).
-        lastFound_.assign((n + 63) / 64, 0);
-        for (const std::vector<int>& hits : parts)
-            for (int j : hits)
-                lastFound_[std::size_t(j) / 64] |= std::uint64_t(1) << (std::size_t(j) % 64);
-        const std::size_t count = parts[0].size() + parts[1].size();
-        for (auto& hits : parts)
-            std::vector<int>().swap(hits);
+        lastFound_ = std::move(hits);
+        std::size_t count = 0;
+        for (const std::uint64_t word : lastFound_)
+            count += std::size_t(__builtin_popcountll(word));
         found.reserve(count);
         inListOrder(found, count);
     }

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,7 @@ public:
     enum class Order { Storage, Name };
     SearchIndex(const Catalogue& catalogue, Order order);
     SearchIndex(const Catalogue& catalogue, std::vector<int> order);
+    ~SearchIndex();
     SearchIndex(const SearchIndex&) = delete;
     SearchIndex& operator=(const SearchIndex&) = delete;
 
@@ -47,12 +49,21 @@ private:
     std::string encode(const std::u16string& folded) const;
     // Whether a record's text holds the encoded text.
     bool holds(std::string_view text, std::string_view wanted) const;
+    // Bit of a code in a record's mask: a letter a to z one of its own, any
+    // other code one of six shared bits.
+    std::uint32_t bitOf(unsigned char code) const;
+    bool ownBit(unsigned char code) const;
+    std::uint32_t maskOf(std::string_view codes) const;
+    // The records' masks, off the caller's thread; and the wait for them.
+    void buildMasks();
+    void waitForMasks();
     // The last search's records (lastFound_, `count` of them) as positions
     // in the list.
     void inListOrder(std::vector<int>& found, std::size_t count) const;
-    // The storage indexes among [from, to) that hold the text: every one,
-    // or those of the last search's.
-    void scan(std::string_view wanted, bool narrow, std::size_t from, std::size_t to, std::vector<int>& out) const;
+    // Marks in `hits` the records among [from, to) that hold the text: of
+    // every one, or of those the last search found.
+    void scan(std::string_view wanted, bool narrow, std::size_t from, std::size_t to,
+              std::vector<std::uint64_t>& hits) const;
 
     const Catalogue& catalogue_;
     TextSearch folds_;
@@ -68,6 +79,12 @@ private:
     // The same as a table read without a call: one code where the fold is
     // one unit (all but a few bytes), else 0 and byteCodes_ is read.
     std::array<unsigned char, 256> singleCode_{};
+    std::array<std::uint32_t, 256> byteBits_{};   // the bits of each byte's fold
+    // Which codes a record holds, 4 bytes a record in storage order: a
+    // letter is found by the masks alone, anything else is looked for only
+    // in the records whose mask holds all its codes.
+    std::vector<std::uint32_t> masks_;
+    std::future<void> built_;
     std::string lastWanted_;
     bool searched_ = false;
     std::vector<std::uint64_t> lastFound_;   // one bit a storage index, of the last search
