@@ -3,9 +3,10 @@
 // (so that it finds exactly what vrindel-cli find finds). The records' texts
 // are read where the catalogue keeps them, folded a byte at a time from a
 // table as they are read: a folded copy of every text would cost more than
-// the texts themselves. They are read in storage order, the order they lie
-// in, and a text that grows by what is typed is looked for only among the
-// records the shorter one found.
+// the texts themselves. A 4-byte mask a record of the codes it holds finds a
+// letter alone and keeps anything longer to the records that may hold it.
+// Records are read in storage order, the order they lie in, and a text that
+// grows by what is typed is looked for only among those the shorter found.
 
 #include <array>
 #include <cstdint>
