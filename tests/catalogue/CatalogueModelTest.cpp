@@ -772,7 +772,9 @@ TEST(CatalogueSearch, FindsWhatTextSearchFindsAsTheTextChanges) {
         order[std::size_t(j)] = c.storageCount() - 1 - j;   // any order is kept
     SearchIndex index(c, order);
     for (const char* text : {"", "s", "sa", "sac", "sach", "sa", "cd 1", "cd 10", "cd 1", "ss", "strasse", "fil",
-                             "ra", "rá", "e...", "ø", "SA", "šá", "x", "cist", "1 / 3", " "}) {
+                             "ra", "rá", "e...", "ø", "SA", "šá", "x", "cist", "1 / 3", " ",
+                             // Single codes that share a bit of the records' masks with others.
+                             "0", "6", "7", "8", "9", ".", "/"}) {
         const TextSearch search(text);
         std::vector<int> expected;
         for (int j : order)
