@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     file.assign(argv[1]);
     vrindel::readCatalogue(file, catalogue, messages);
     catalogue.setSelection(0);
-    if (catalogue.displayCount() == 0)
+    // An empty file gives the yardstick the others are set against.
+    if (catalogue.displayCount() != catalogue.recordCount())
         return 1;
     std::printf("%ld\n", vrindel::bench::peakKilobytes());
     return 0;

@@ -90,7 +90,13 @@ void TableReporter::printSizedTable() {
                     continue;
                 }
                 auto mb = it->second.counters.find("peak_MB");
-                if (mb != it->second.counters.end() && it->second.counters.count("x_file"))
+                if (mb != it->second.counters.end() && it->second.counters.count("x_empty"))
+                    // The peak, that of an empty catalogue's times, and what
+                    // it holds beyond that as a share of the file.
+                    std::printf(" %.0f MB (%.2fx empty; +%.0f MB, %.2fx file) |", mb->second,
+                                it->second.counters.at("x_empty"), it->second.counters.at("over_empty_MB"),
+                                it->second.counters.at("over_x_file"));
+                else if (mb != it->second.counters.end() && it->second.counters.count("x_file"))
                     std::printf(" %.0f MB (%.2fx file) |", mb->second, it->second.counters.at("x_file"));
                 else
                     std::printf(" %s |", human(it->second.seconds).c_str());

@@ -6,8 +6,11 @@
 // The window reads and writes "Zoznam.dat" and "Options.dat" in the current
 // directory; each size runs in a folder of its own under bench-data/.
 //
-// Run with --startup-memory <folder> it starts the window there, prints its
-// peak resident size in kB and exits: the peak-memory row runs it so.
+// Run with --startup-memory <folder> built|shown|find it starts the window
+// there (built offscreen, shown, or shown with the find dialog open), prints
+// its peak resident size in kB and exits: the peak-memory rows run it so.
+// With VRINDEL_BENCH_10M=1 the peak-memory rows run at 10,000,000 records
+// too (the catalogue, 640 MB, is generated on first use).
 
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
@@ -29,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -193,6 +197,8 @@ void selectRow(TMainForm& form, int row) {
     handleEvents();
 }
 
+FindDialog* openFind(TMainForm& form);
+
 // --- Start-up --------------------------------------------------------------------
 
 // GNU sort -f (C.UTF-8) on the same names, one a line: the yardstick for start-up.
@@ -255,35 +261,71 @@ void firstRows(State& state, bool sorted) {
     }
 }
 
-// Peak resident size of a fresh process that starts the window sorted.
-void peakMemory(State& state) {
-    const long records = state.range(0);
-    dropWindow();
-    double peakMb = 0;
-    for (auto _ : state) {
-        prepareFolder(records, true);
-        const QString command = QStringLiteral("'%1' --startup-memory '%2'")
-                                    .arg(QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
-                                         QString::fromStdString(folderFor(records).string()));
-        std::FILE* pipe = popen(command.toLocal8Bit().constData(), "r");
-        long kb = -1;
-        if (!pipe || std::fscanf(pipe, "%ld", &kb) != 1 || kb <= 0)
-            state.SkipWithError("the window's process failed");
-        if (pipe)
-            pclose(pipe);
-        peakMb = double(kb) / 1024.0;
-    }
-    state.counters["peak_MB"] = peakMb;
-    state.counters["x_file"] = peakMb * 1024 * 1024 / double(records * 64);
+// Peak resident size of a fresh process that starts the window sorted, in
+// one of three stages: built offscreen, shown, and shown with the find
+// dialog open and its index built. Each is set against the same stage of
+// an empty catalogue (measured once a run), and what it holds beyond that
+// against the file's size.
+enum class Stage { Built, Shown, FindOpen };
+
+const char* stageName(Stage stage) {
+    return stage == Stage::Built ? "built" : stage == Stage::Shown ? "shown" : "find";
 }
 
-int startupMemory(const char* folder) {
+long peakKilobytesOf(long records, Stage stage) {
+    prepareFolder(records, true);
+    const QString command = QStringLiteral("'%1' --startup-memory '%2' %3")
+                                .arg(QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
+                                     QString::fromStdString(folderFor(records).string()),
+                                     QString::fromLatin1(stageName(stage)));
+    std::FILE* pipe = popen(command.toLocal8Bit().constData(), "r");
+    long kb = -1;
+    if (!pipe || std::fscanf(pipe, "%ld", &kb) != 1)
+        kb = -1;
+    if (pipe && pclose(pipe) != 0)
+        kb = -1;
+    return kb;
+}
+
+void peakMemory(State& state, Stage stage) {
+    const long records = state.range(0);
+    dropWindow();
+    static std::map<Stage, long> empty;
+    if (!empty.count(stage))
+        empty[stage] = peakKilobytesOf(0, stage);
+    long kb = -1;
+    for (auto _ : state)
+        kb = peakKilobytesOf(records, stage);
+    if (kb <= 0 || empty[stage] <= 0) {
+        state.SkipWithError("the window's process failed");
+        return;
+    }
+    const double over = double(kb - empty[stage]) * 1024;
+    state.counters["peak_MB"] = double(kb) / 1024;
+    state.counters["over_empty_MB"] = over / (1024 * 1024);
+    state.counters["x_empty"] = double(kb) / double(empty[stage]);
+    state.counters["over_x_file"] = over / double(records * 64);
+}
+
+int startupMemory(const char* folder, Stage stage) {
     fs::current_path(folder);
     CountingBoxes boxes;
     TMainForm form(boxes);
-    form.show();
-    settle(form);
-    if (boxes.shown || form.catalogue().displayCount() == 0)
+    if (stage != Stage::Built) {
+        form.show();
+        settle(form);
+    } else {
+        QCoreApplication::processEvents();
+    }
+    if (stage == Stage::FindOpen) {
+        FindDialog* dialog = openFind(form);
+        if (!dialog)
+            return 1;
+        // A letter waits for the records' texts: the index is whole.
+        typeChar(dialog->text(), u'a');
+        handleEvents();
+    }
+    if (boxes.shown)
         return 1;
     const long kb = vrindel::bench::peakKilobytes();
     std::printf("%ld\n", kb);
@@ -650,7 +692,9 @@ void registerAll() {
         reg("window_startup_unsorted", [](State& s) { startup(s, false); }, large ? 3 : 10);
         reg("window_first_rows_sorted", [](State& s) { firstRows(s, true); }, large ? 3 : 10);
         reg("window_first_rows_unsorted", [](State& s) { firstRows(s, false); }, large ? 3 : 10);
-        reg("window_peak_memory", peakMemory, 1);
+        reg("window_peak_memory_built", [](State& s) { peakMemory(s, Stage::Built); }, 1);
+        reg("window_peak_memory", [](State& s) { peakMemory(s, Stage::Shown); }, 1);
+        reg("window_peak_memory_find", [](State& s) { peakMemory(s, Stage::FindOpen); }, 1);
         reg("window_keystroke_sorted", [](State& s) { keystroke(s, true); });
         reg("window_add_sorted", [](State& s) { add(s, true); });
         reg("window_delete_sorted", [](State& s) { deleteMiddle(s, true); });
@@ -671,6 +715,18 @@ void registerAll() {
         reg("window_undo_delete_sorted", [](State& s) { undoDelete(s, true); }, large ? 50 : 0);
         reg("window_undo_delete_unsorted", [](State& s) { undoDelete(s, false); }, large ? 50 : 0);
     }
+    if (qEnvironmentVariable("VRINDEL_BENCH_10M") == QStringLiteral("1")) {
+        for (Stage stage : {Stage::Built, Stage::Shown, Stage::FindOpen}) {
+            const std::string name = stage == Stage::Built   ? "window_peak_memory_built"
+                                     : stage == Stage::Shown ? "window_peak_memory"
+                                                             : "window_peak_memory_find";
+            benchmark::RegisterBenchmark(name.c_str(), [stage](State& s) { peakMemory(s, stage); })
+                ->Arg(10000000)
+                ->Unit(benchmark::kMicrosecond)
+                ->UseRealTime()
+                ->Iterations(1);
+        }
+    }
 }
 
 }  // namespace
@@ -687,8 +743,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     root = fs::current_path();
-    if (argc == 3 && std::string(argv[1]) == "--startup-memory")
-        return startupMemory(argv[2]);
+    if (argc == 4 && std::string(argv[1]) == "--startup-memory") {
+        const std::string stage = argv[3];
+        return startupMemory(argv[2], stage == "built" ? Stage::Built : stage == "find" ? Stage::FindOpen : Stage::Shown);
+    }
 
     benchmark::Initialize(&argc, argv);
     registerAll();

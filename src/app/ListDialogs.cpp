@@ -17,14 +17,14 @@
 FoundModel::FoundModel(const vrindel::Catalogue& catalogue, const vrindel::SearchIndex& index, QObject* parent)
     : QAbstractTableModel(parent), catalogue_(catalogue), index_(index) {}
 
-void FoundModel::setFound(const std::vector<int>& positions) {
+void FoundModel::setFound(std::size_t count) {
     beginResetModel();
-    found_ = &positions;
+    found_ = count;
     endResetModel();
 }
 
 int FoundModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() || !found_ ? 0 : int(found_->size());
+    return parent.isValid() ? 0 : int(found_);
 }
 
 int FoundModel::columnCount(const QModelIndex& parent) const {
@@ -48,13 +48,8 @@ QVariant FoundModel::headerData(int section, Qt::Orientation orientation, int ro
 
 namespace {
 
-std::vector<int> listOrder(const vrindel::Catalogue& catalogue) {
-    if (catalogue.sorted())
-        return catalogue.storageInNameOrder();
-    std::vector<int> order(std::size_t(catalogue.storageCount()));
-    for (std::size_t j = 0; j < order.size(); ++j)
-        order[j] = int(j);
-    return order;
+vrindel::SearchIndex::Order listOrder(const vrindel::Catalogue& catalogue) {
+    return catalogue.sorted() ? vrindel::SearchIndex::Order::Name : vrindel::SearchIndex::Order::Storage;
 }
 
 }  // namespace

@@ -18,15 +18,15 @@ class QPushButton;
 class QTableView;
 
 // The records found, one row each, read from the catalogue when shown: a
-// million matches cost a vector of indexes, not a million rows of text.
+// million matches cost the index's list of them, not a million rows of text.
 class FoundModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     FoundModel(const vrindel::Catalogue& catalogue, const vrindel::SearchIndex& index, QObject* parent = nullptr);
-    // The index's positions found; the list is read, not copied, and must
-    // stay as it is until the next call.
-    void setFound(const std::vector<int>& positions);
-    int storageIndex(int row) const { return index_.storageIndexAt((*found_)[std::size_t(row)]); }
+    // How many the index's last search found; they are read from the index
+    // and must stay as they are until the next call.
+    void setFound(std::size_t count);
+    int storageIndex(int row) const { return index_.storageIndexAt(index_.foundAt(std::size_t(row))); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -36,7 +36,7 @@ public:
 private:
     const vrindel::Catalogue& catalogue_;
     const vrindel::SearchIndex& index_;
-    const std::vector<int>* found_ = nullptr;
+    std::size_t found_ = 0;
 };
 
 class FindDialog : public QDialog {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 
 #include "records/Catalogue.h"
 #include "search/SearchIndex.h"
@@ -495,6 +496,67 @@ TEST(CatalogueSortMode, EqualNamesKeepTheirDisplayOrder) {
     expectAligned(c);
 }
 
+// A sorted list that is the storage name index (the two agree after a load)
+// comes through adds, deletes, renames held in place, re-sorts and deletes
+// taken back, and through a switch off and on after each: off keeps the
+// entries where they are, on sorts them.
+TEST(CatalogueSortMode, TheSortedListStaysRightThroughEditsAndASwitch) {
+    struct Row {
+        const char* what;
+        std::function<void(Catalogue&)> edit;
+        Names shown, off, on;
+    };
+    const Row rows[] = {
+        {"add", [](Catalogue& c) { c.add("bb", "5"); }, {"a", "b", "bb", "c", "d"}, {"a", "b", "bb", "c", "d"},
+         {"a", "b", "bb", "c", "d"}},
+        {"delete", [](Catalogue& c) { c.deleteAtDisplay(1); }, {"a", "c", "d"}, {"a", "c", "d"}, {"a", "c", "d"}},
+        {"rename held in place", [](Catalogue& c) { c.renameAtDisplay(0, "e"); }, {"e", "b", "c", "d"},
+         {"e", "b", "c", "d"}, {"b", "c", "d", "e"}},
+        {"rename and re-sort",
+         [](Catalogue& c) {
+             c.setSelection(0);
+             c.renameAtDisplay(0, "e");
+             c.resortAfterRename();
+         },
+         {"b", "c", "d", "e"}, {"b", "c", "d", "e"}, {"b", "c", "d", "e"}},
+        {"add beside a rename held in place",
+         [](Catalogue& c) {
+             c.renameAtDisplay(0, "e");
+             c.add("aa", "5");
+         },
+         {"e", "aa", "b", "c", "d"}, {"e", "aa", "b", "c", "d"}, {"aa", "b", "c", "d", "e"}},
+        {"delete beside a rename held in place",
+         [](Catalogue& c) {
+             c.renameAtDisplay(0, "e");
+             c.deleteAtDisplay(1);
+         },
+         {"e", "c", "d"}, {"e", "c", "d"}, {"c", "d", "e"}},
+        {"delete taken back",
+         [](Catalogue& c) {
+             const Catalogue::Removal r = c.removalAt(1);
+             c.deleteAtDisplay(1);
+             c.restore(r);
+         },
+         {"a", "b", "c", "d"}, {"a", "b", "c", "d"}, {"a", "b", "c", "d"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Catalogue c;
+        c.setSorted(true);
+        load(c, {{"d", "4"}, {"b", "2"}, {"a", "1"}, {"c", "3"}});
+        row.edit(c);
+        EXPECT_EQ(displayNames(c), row.shown);
+        expectAligned(c);
+        c.setSorted(false);
+        EXPECT_EQ(displayNames(c), row.off);
+        c.setSorted(true);
+        EXPECT_EQ(displayNames(c), row.on);
+        expectAligned(c);
+        for (int i = 0; i < c.displayCount(); ++i)
+            EXPECT_EQ(c.storageName(c.findInStorage(c.displayAt(i).view())).str(), c.displayAt(i).str());
+    }
+}
+
 TEST(CatalogueSortMode, SwitchingAnEmptyListOnlySetsTheMode) {
     Catalogue c;
     c.setSorted(true);
@@ -750,7 +812,9 @@ TEST(CatalogueSearch, FindsWhatTextSearchFindsAsTheTextChanges) {
         order[std::size_t(j)] = c.storageCount() - 1 - j;   // any order is kept
     SearchIndex index(c, order);
     for (const char* text : {"", "s", "sa", "sac", "sach", "sa", "cd 1", "cd 10", "cd 1", "ss", "strasse", "fil",
-                             "ra", "rá", "e...", "ø", "SA", "šá", "x", "cist", "1 / 3", " "}) {
+                             "ra", "rá", "e...", "ø", "SA", "šá", "x", "cist", "1 / 3", " ",
+                             // Single codes that share a bit of the records' masks with others.
+                             "0", "6", "7", "8", "9", ".", "/"}) {
         const TextSearch search(text);
         std::vector<int> expected;
         for (int j : order)
@@ -774,6 +838,47 @@ TEST(CatalogueSearch, FindsWhatTextSearchFindsAsTheTextChanges) {
         all[std::size_t(j)] = j;
     SearchIndex inLarge(large, all);
     EXPECT_EQ(inLarge.find("ihla"), (std::vector<int>{0, Records - 1}));
+}
+
+// The window's two orders need no list of the records: name order and
+// storage order find what the lists of them find, in their order, also
+// after a record put back between two whose keys are adjacent has spread
+// the keys apart.
+TEST(CatalogueSearch, TheListsOwnOrdersFindWhatListsOfRecordsFind) {
+    for (const bool spread : {false, true}) {
+        SCOPED_TRACE(spread ? "keys spread" : "keys as loaded");
+        Catalogue c;
+        c.setSorted(true);
+        for (const char* name : {"Šachy", "kniha", "sadza", "Film", "Cudzie", "Straße", "Garáž", "SACHY 2"})
+            c.appendLoaded(cp(name), "CD 1");
+        if (spread) {
+            Catalogue::Removal r = c.removalAt(2);
+            c.deleteAtDisplay(2);
+            r.storage += 1;   // between two adjacent keys
+            c.restore(r);
+        }
+        std::vector<int> storage(std::size_t(c.storageCount()));
+        for (int j = 0; j < c.storageCount(); ++j)
+            storage[std::size_t(j)] = j;
+        SearchIndex byName(c, SearchIndex::Order::Name), listedByName(c, c.storageInNameOrder());
+        SearchIndex byStorage(c, SearchIndex::Order::Storage), listed(c, storage);
+        for (const char* text : {"", "s", "sa", "a", "cd", "x"}) {
+            EXPECT_EQ(byName.find(text), listedByName.find(text)) << "text [" << text << "]";
+            EXPECT_EQ(byStorage.find(text), listed.find(text)) << "text [" << text << "]";
+        }
+        EXPECT_EQ(byName.find("sa"), (std::vector<int>{c.findInStorage("sadza"), c.findInStorage(cp("SACHY 2")),
+                                                       c.findInStorage(cp("Šachy"))}));
+    }
+    // A few finds among many records are each placed in name order on
+    // their own.
+    Catalogue large;
+    large.setSorted(true);
+    constexpr int Records = 70000;
+    for (int j = 0; j < Records; ++j)
+        large.appendLoaded((j % 3 == 0 ? "ihla " : "seno ") + std::to_string(Records - j), "CD");
+    SearchIndex byName(large, SearchIndex::Order::Name), listedByName(large, large.storageInNameOrder());
+    for (const char* text : {"ihla 1", "ihla 69", "ihla 6999", "seno 12"})
+        EXPECT_EQ(byName.find(text), listedByName.find(text)) << "text [" << text << "]";
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ TEST_F(ConflictCopies, AMergeAddsWhatTheCatalogueLacksAndChangesNothingTheSecond
             if (c.versionsDamaged) {
                 ASSERT_FALSE(std::filesystem::is_empty(caseState.path() / "vrindel"));
                 for (const auto& kept : std::filesystem::directory_iterator(caseState.path() / "vrindel"))
-                    writeBytes(kept.path().string(), "VRRECV2\n" + std::string(40, '\x07'));
+                    writeBytes(kept.path().string(), "VRRECV3\n" + std::string(40, '\x07'));
             }
         }
 

@@ -62,7 +62,7 @@ int Catalogue::displayCount() const {
     if (ordering())
         return int(storage_.size());
     settle();
-    return int(display_.size());
+    return int(shownCount());
 }
 
 RecordText Catalogue::displayAt(int i) const {
@@ -73,9 +73,9 @@ RecordText Catalogue::displayAt(int i) const {
             return RecordText(text(early_[std::size_t(i)].name));
     }
     settle();
-    if (i < 0 || std::size_t(i) >= display_.size())
+    if (i < 0 || std::size_t(i) >= shownCount())
         throw ListError::outOfBounds(i);
-    return RecordText(text(display_[std::size_t(i)].name));
+    return RecordText(text(shownAt(std::size_t(i)).name));
 }
 
 int Catalogue::findInDisplay(std::string_view name) const {
@@ -89,17 +89,21 @@ int Catalogue::findInDisplay(std::string_view name) const {
 
 int Catalogue::findPrefixInDisplay(std::string_view prefix) const {
     settle();
-    if (display_.empty())
+    if (shownCount() == 0)
         return -1;
     const std::string folded = foldCase(prefix);
     // Compare the heads on the first up to four bytes, then the rest.
     const std::size_t headLength = std::min<std::size_t>(folded.size(), 4);
     const std::uint32_t mask = headLength == 0 ? 0 : ~std::uint32_t(0) << (8 * (4 - headLength));
     const std::uint32_t want = foldedHead(folded) & mask;
-    for (std::size_t i = 0; i < display_.size(); ++i) {
-        if ((display_[i].head & mask) != want)
+    // One array front to back, but for an entry held back by a rename.
+    const std::vector<Entry>& list = shared_ ? storageIndex_ : display_;
+    const bool direct = !shared_ || displacedAt_ == NotDisplaced;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const Entry& e = direct ? list[i] : shownAt(i);
+        if ((e.head & mask) != want)
             continue;
-        std::string_view t = text(display_[i].name);
+        std::string_view t = text(e.name);
         if (t.size() < folded.size())
             continue;
         bool match = true;
@@ -187,7 +191,8 @@ void keepRoom(std::vector<T>& list, std::size_t size) {
 
 void Catalogue::keepRoomInLists() const {
     keepRoom(storageIndex_, storageIndex_.size());
-    keepRoom(display_, display_.size());
+    if (!shared_)
+        keepRoom(display_, display_.size());
     if (!sorted_)
         keepRoom(displayIndex_, displayIndex_.size());
 }
@@ -218,10 +223,16 @@ void Catalogue::add(std::string_view name, std::string_view location) {
     const std::uint32_t seq = nextSeq_++;
     storage_.push_back({seq, n, l});
     pendingFrom_ = storage_.size();
+    // The newest key files a name after its equals, in the index as in the
+    // sorted list: a shared list takes it once.
+    if (shared_ && displacedAt_ != NotDisplaced)
+        unshare();
+    const std::size_t place = sorted_ ? sortedInsertPosition(text(n)) : 0;
     insertIntoIndex(storageIndex_, entry(seq, n));
     if (sorted_) {
-        std::size_t p = sortedInsertPosition(text(n));
-        display_.insert(display_.begin() + std::ptrdiff_t(p), entry(0, n));
+        const std::size_t p = place;
+        if (!shared_)
+            display_.insert(display_.begin() + std::ptrdiff_t(p), entry(0, n));
         if (misplaced_ >= 0 && std::size_t(misplaced_) >= p)
             ++misplaced_;
         if (selection_ >= 0 && std::size_t(selection_) >= p)
@@ -245,8 +256,12 @@ void Catalogue::deleteAtDisplay(int i) {
     const int j = findInStorage(name.view());
     if (j < 0)
         throw ListError::outOfBounds(j);
+    // A shared list loses one entry for both when the record deleted from
+    // storage is the display entry itself.
+    if (shared_ && (displacedAt_ != NotDisplaced || findInIndex(storageIndex_, name.view()) != std::size_t(i)))
+        unshare();
     const Stored s = storage_[std::size_t(j)];
-    const Entry d = display_[std::size_t(i)];
+    const Entry d = shownAt(std::size_t(i));
     if (s.name != d.name)
         mirrorsStorage_ = false;
 
@@ -259,7 +274,8 @@ void Catalogue::deleteAtDisplay(int i) {
 
     if (!sorted_)
         eraseFromIndex(displayIndex_, d);
-    display_.erase(display_.begin() + i);
+    if (!shared_)
+        display_.erase(display_.begin() + i);
     release(d.name);
 
     if (misplaced_ == i)
@@ -278,7 +294,7 @@ void Catalogue::deleteAtDisplay(int i) {
         bookmark_ = -1;
     else if (bookmark_ > j)
         --bookmark_;
-    topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+    topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(shownCount()) - 1));
     --recordCount_;
 }
 
@@ -291,14 +307,20 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName, std::string_vie
     const int j = findInStorage(old.view());
     if (j < 0)
         throw ListError::outOfBounds(j);
+    const RecordText shown(newName), stored(storedName);
+    const bool same = shown.view() == stored.view();
+    // A shared list renames its entry once: the index files it at its
+    // place, the display holds it back where it was.
+    const bool keepShared = shared_ && displacedAt_ == NotDisplaced && same &&
+                            findInIndex(storageIndex_, old.view()) == std::size_t(i);
+    if (!keepShared)
+        unshare();
     Stored& s = storage_[std::size_t(j)];
-    Entry& d = display_[std::size_t(i)];
+    const Entry d = shownAt(std::size_t(i));
     if (s.name != d.name)
         mirrorsStorage_ = false;
 
     changed_ = true;
-    const RecordText shown(newName), stored(storedName);
-    const bool same = shown.view() == stored.view();
     const TextId n = newText(shown.view(), same ? 2 : 1);
     const TextId sn = same ? n : newText(stored.view(), 1);
     if (!same)
@@ -306,14 +328,20 @@ void Catalogue::renameAtDisplay(int i, std::string_view newName, std::string_vie
     eraseFromIndex(storageIndex_, entry(s.seq, s.name));
     release(s.name);
     s.name = sn;
-    insertIntoIndex(storageIndex_, entry(s.seq, sn));
+    const std::size_t filed = insertIntoIndex(storageIndex_, entry(s.seq, sn));
 
     if (!sorted_)
         eraseFromIndex(displayIndex_, d);
     release(d.name);
-    d = entry(d.seq, n);
+    const Entry renamed = entry(d.seq, n);
+    if (keepShared) {
+        displacedAt_ = filed == std::size_t(i) ? NotDisplaced : std::size_t(i);
+        displacedFrom_ = filed;
+    } else {
+        display_[std::size_t(i)] = renamed;
+    }
     if (!sorted_) {
-        insertIntoIndex(displayIndex_, d);
+        insertIntoIndex(displayIndex_, renamed);
         return;
     }
 
@@ -424,11 +452,28 @@ std::vector<int> Catalogue::storageInNameOrder() const {
     return order;
 }
 
+int Catalogue::storageInNameOrderAt(int k) const {
+    settle();
+    return int(storagePositionOfSeq(storageIndex_[std::size_t(k)].seq));
+}
+
+int Catalogue::nameOrderPosition(int j) const {
+    settle();
+    const Stored& s = storage_[std::size_t(j)];
+    const auto it = std::partition_point(storageIndex_.begin(), storageIndex_.end(), [&](const Entry& x) {
+        const int c = compare(s.name, x.name);
+        return c > 0 || (c == 0 && x.seq < s.seq);
+    });
+    return int(it - storageIndex_.begin());
+}
+
 void Catalogue::releaseDisplay() {
-    for (const Entry& e : display_)
-        release(e.name);
+    for (std::size_t k = 0; k < shownCount(); ++k)
+        release(shownAt(k).name);
     display_.clear();
     displayIndex_.clear();
+    shared_ = false;
+    displacedAt_ = NotDisplaced;
 }
 
 void Catalogue::clear() {
@@ -441,6 +486,8 @@ void Catalogue::clear() {
     for (std::vector<TextId>& free : freeTexts_)
         free.clear();
     pendingFrom_ = 0;
+    shared_ = sorted_;
+    displacedAt_ = NotDisplaced;
     misplaced_ = -1;
     irregular_ = false;
     mirrorsStorage_ = true;
@@ -455,21 +502,24 @@ void Catalogue::showStorageOrder() {
     settle();
     releaseDisplay();
     if (sorted_) {
-        // A sorted list files every copied name at its sorted place.
-        display_ = storageIndex_;
+        // A sorted list files every copied name at its sorted place: it is
+        // the storage index.
+        shared_ = true;
+        for (const Entry& e : storageIndex_)
+            ++pool_[e.name];
     } else {
         display_.reserve(storage_.size());
         for (const Stored& s : storage_)
             display_.push_back(entry(s.seq, s.name));
         displayIndex_ = storageIndex_;
+        for (const Entry& e : display_)
+            ++pool_[e.name];
     }
-    for (const Entry& e : display_)
-        ++pool_[e.name];
     misplaced_ = -1;
     irregular_ = false;
     mirrorsStorage_ = true;
     selection_ = -1;
-    topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(display_.size()) - 1));
+    topIndex_ = std::clamp(topIndex_, 0, std::max(0, int(shownCount()) - 1));
     ++arrangement_;
     keepRoomInLists();
 }

@@ -61,6 +61,13 @@ public:
     RecordText storageName(int j) const;                // ListError outside the list
     RecordText storageLocation(int j) const;            // ListError outside the list
     int findInStorage(std::string_view name) const;     // first match from the top, or -1
+    // The stored name and location of record j (in range) as they lie in
+    // the catalogue, valid until it changes: a search over every record
+    // reads them in place rather than copying each.
+    std::pair<std::string_view, std::string_view> storedTexts(int j) const {
+        const Stored& s = storage_[std::size_t(j)];
+        return {text(s.name), text(s.location)};
+    }
     // HelpZoznam's own selection, never shown: a storage index held while
     // the display list is rebuilt.
     int bookmark() const { return bookmark_; }
@@ -126,6 +133,17 @@ public:
     // Storage indexes in the sorted view's order: by name, equal names in
     // storage order.
     std::vector<int> storageInNameOrder() const;
+    // Its k-th (in range), without the list; and where record j is in it.
+    int storageInNameOrderAt(int k) const;
+    int nameOrderPosition(int j) const;
+    // A key a record that grows with storage order, and the keys in name
+    // order: a reader marks records by key as it reads them in storage order
+    // and reads the marks back in name order, without a list of either.
+    std::uint32_t storageKey(int j) const { return storage_[std::size_t(j)].seq; }
+    std::uint32_t nameOrderKey(int k) const {
+        settle();
+        return storageIndex_[std::size_t(k)].seq;
+    }
     void clear();                                       // RecordCount is left alone
 
     // Whether anything was added, deleted or renamed since the last clear().
@@ -178,8 +196,25 @@ private:
     int compare(std::string_view a, TextId b) const { return collation_.compare(a, text(b)); }
     int compare(TextId a, TextId b) const { return collation_.compare(text(a), text(b)); }
 
+    // The display list's entries, wherever they are kept (see shared_).
+    const Entry& shownAt(std::size_t k) const;
+    std::size_t shownCount() const { return shared_ ? storageIndex_.size() : display_.size(); }
+    struct Shown {
+        const Catalogue* catalogue;
+        const Entry& operator[](std::size_t k) const { return catalogue->shownAt(k); }
+        std::size_t size() const { return catalogue->shownCount(); }
+    };
+    Shown shown() const { return Shown{this}; }
+    // The display list in a list of its own, before a change the storage
+    // index does not make alike; and back to none when it matches the index.
+    void unshare() const;
+    void shareIfEqual();
+
     void settle() const;     // bring the indexes up to date after appendLoaded
-    void sortBatch(std::vector<Entry>& batch, std::vector<std::uint32_t> order = {}) const;
+    // The entries of storage_[from, from + count) by collation, equal names
+    // in storage order.
+    // `order` is that order where it was worked out already.
+    std::vector<Entry> sortedBatch(std::size_t from, std::size_t count, std::vector<std::uint32_t> order = {}) const;
     // Whether the lists are still being ordered off the caller's thread:
     // then only early_ may be read, and storage_ and pool_ must not change.
     bool ordering() const { return ordering_.valid(); }
@@ -199,7 +234,7 @@ private:
     // that matches the name, or npos.
     std::size_t findInIndex(const std::vector<Entry>& index, std::string_view name) const;
     void eraseFromIndex(std::vector<Entry>& index, Entry e);
-    void insertIntoIndex(std::vector<Entry>& index, Entry e);
+    std::size_t insertIntoIndex(std::vector<Entry>& index, Entry e);   // where it went
     static std::size_t positionOfSeq(const std::vector<Entry>& list, std::uint32_t seq);
     std::size_t storagePositionOfSeq(std::uint32_t seq) const;
 
@@ -232,6 +267,18 @@ private:
     mutable std::vector<Entry> display_;          // Zoznam
     mutable std::vector<Entry> displayIndex_;     // unsorted mode: display by (collation, seq)
     mutable std::size_t pendingFrom_ = 0;         // storage_ entries not yet indexed
+    // Sorted mode: while the display list holds the storage index's entries
+    // in its order, it is that index and display_ stays empty, so that a
+    // million records cost one such list, not two. A rename in place keeps
+    // its entry where it was in the display while the index files it
+    // elsewhere: the display is then the index with that entry moved from
+    // displacedFrom_ back to displacedAt_, until the re-sort puts it back.
+    // Any other change the two would not make alike gives the display its
+    // own list first.
+    mutable bool shared_ = false;
+    static constexpr std::size_t NotDisplaced = ~std::size_t(0);
+    mutable std::size_t displacedAt_ = NotDisplaced;
+    mutable std::size_t displacedFrom_ = 0;
 
     // Order keys for storage_ and, in unsorted mode, display_. One counter
     // serves both, so a copy of the storage list keeps its keys.

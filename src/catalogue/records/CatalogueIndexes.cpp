@@ -19,12 +19,12 @@ std::size_t Catalogue::findInIndex(const std::vector<Entry>& index, std::string_
     return std::string_view::npos;
 }
 
-void Catalogue::insertIntoIndex(std::vector<Entry>& index, Entry e) {
+std::size_t Catalogue::insertIntoIndex(std::vector<Entry>& index, Entry e) {
     auto it = std::partition_point(index.begin(), index.end(), [&](const Entry& x) {
         int c = compare(text(e.name), x.name);
         return c > 0 || (c == 0 && x.seq < e.seq);
     });
-    index.insert(it, e);
+    return std::size_t(index.insert(it, e) - index.begin());
 }
 
 void Catalogue::eraseFromIndex(std::vector<Entry>& index, Entry e) {
@@ -50,23 +50,28 @@ std::size_t Catalogue::storagePositionOfSeq(std::uint32_t seq) const {
     return std::size_t(it - storage_.begin());
 }
 
-// Sorts a batch given in order of seq by collation, equal names keeping that
-// order.
-void Catalogue::sortBatch(std::vector<Entry>& batch, std::vector<std::uint32_t> order) const {
-    const std::size_t n = batch.size();
-    if (order.size() != n && n < 4096) {
+// The order is found from the stored names and the entries made in it: a
+// list of them in storage order besides would cost the load's peak an
+// entry a record more.
+std::vector<Catalogue::Entry> Catalogue::sortedBatch(std::size_t from, std::size_t count,
+                                                    std::vector<std::uint32_t> order) const {
+    const auto make = [&](std::size_t k) { return entry(storage_[from + k].seq, storage_[from + k].name); };
+    if (order.size() != count && count < 4096) {
+        std::vector<Entry> batch(count);
+        for (std::size_t k = 0; k < count; ++k)
+            batch[k] = make(k);
         std::stable_sort(batch.begin(), batch.end(),
                          [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
-        return;
+        return batch;
     }
-    if (order.size() != n)
-        order = collationOrder(n, [&](std::size_t i) { return text(batch[i].name); }, collation_);
-    std::vector<Entry> sorted(n);
-    inTwoHalves(n, [&](unsigned, std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to; ++i)
-            sorted[i] = batch[order[i]];
+    if (order.size() != count)
+        order = collationOrder(count, [&](std::size_t k) { return text(storage_[from + k].name); }, collation_);
+    std::vector<Entry> batch(count);
+    inTwoHalves(count, [&](unsigned, std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            batch[i] = make(order[i]);
     });
-    batch = std::move(sorted);
+    return batch;
 }
 
 // Merges a sorted batch into a sorted index; on equal names what was there
@@ -87,35 +92,44 @@ void Catalogue::settle() const {
     std::vector<std::uint32_t> order = takeOrder();
     if (pendingFrom_ == storage_.size())
         return;
-    std::vector<Entry> batch(storage_.size() - pendingFrom_);
-    auto fill = [&](unsigned, std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to; ++k)
-            batch[k] = entry(storage_[pendingFrom_ + k].seq, storage_[pendingFrom_ + k].name);
-    };
-    if (batch.size() < 4096)
-        fill(0, 0, batch.size());
-    else
-        inTwoHalves(batch.size(), fill);
+    const std::size_t first = pendingFrom_, count = storage_.size() - pendingFrom_;
     pendingFrom_ = storage_.size();
+    if (!sorted_) {
+        // Unsorted, the display list takes the records in storage order.
+        const std::size_t at = display_.size();
+        display_.resize(at + count);
+        auto fill = [&](unsigned, std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; ++k)
+                display_[at + k] = entry(storage_[first + k].seq, storage_[first + k].name);
+        };
+        if (count < 4096)
+            fill(0, 0, count);
+        else
+            inTwoHalves(count, fill);
+    }
+    std::vector<Entry> batch = sortedBatch(first, count, std::move(order));
 
-    if (!sorted_)
-        display_.insert(display_.end(), batch.begin(), batch.end());
-    sortBatch(batch, std::move(order));
-
+    if (shared_ && displacedAt_ != NotDisplaced)
+        unshare();
     if (!sorted_) {
         mergeInto(displayIndex_, std::vector<Entry>(batch));
-    } else if (display_.empty()) {
+    } else if (!shared_ && display_.empty() && storageIndex_.empty()) {
+        // The first load: the index below is the list.
+        shared_ = true;
+    } else if (!shared_ && display_.empty()) {
         display_ = batch;
     } else if (!irregular_ && misplaced_ < 0) {
         // The selected entry stays selected: it moves down by the names
         // filed before it, which come after their equals.
         if (selection_ >= 0) {
-            const TextId selected = display_[std::size_t(selection_)].name;
+            const TextId selected = shownAt(std::size_t(selection_)).name;
             selection_ += int(std::partition_point(batch.begin(), batch.end(), [&](const Entry& e) {
                                         return compare(e.name, selected) < 0;
                                     }) - batch.begin());
         }
-        mergeInto(display_, std::vector<Entry>(batch));
+        // A shared list takes the batch with the index below.
+        if (!shared_)
+            mergeInto(display_, std::vector<Entry>(batch));
     } else {
         for (const Entry& e : batch) {
             std::size_t p = sortedInsertPosition(text(e.name));

@@ -94,7 +94,10 @@ int Catalogue::restore(const Removal& r) {
         throw ListError::outOfBounds(r.storage);
     renumberIfNeeded();
     const std::size_t j = std::size_t(r.storage);
-    const std::size_t n = display_.size();
+    if (shared_ && displacedAt_ != NotDisplaced)
+        unshare();
+    const Shown list = shown();
+    const std::size_t n = list.size();
     const std::string_view shown = r.shown.view();
 
     // The display entry goes back to its old place while the list still has
@@ -105,8 +108,8 @@ int Catalogue::restore(const Removal& r) {
         // The same arrangement: the old place, in order or not.
     } else if (sorted_) {
         const bool ordered = !irregular_ && misplaced_ < 0;
-        const bool fits = (p == 0 || compare(shown, display_[p - 1].name) >= 0) &&
-                          (p == n || compare(shown, display_[p].name) <= 0);
+        const bool fits = (p == 0 || compare(shown, list[p - 1].name) >= 0) &&
+                          (p == n || compare(shown, list[p].name) <= 0);
         if (ordered && !fits)
             p = sortedInsertPosition(shown);
     } else if (mirrorsStorage_) {
@@ -120,10 +123,28 @@ int Catalogue::restore(const Removal& r) {
     const std::uint32_t seq = seqBefore(storage_, j);
     storage_.insert(storage_.begin() + std::ptrdiff_t(j), Stored{seq, stored, location});
     pendingFrom_ = storage_.size();
-    insertIntoIndex(storageIndex_, entry(seq, stored));
+    // A shared list takes the record back once where the index files it
+    // where the display puts it, between names that are not its equals;
+    // anything else gives the display its own list first.
+    const Entry back = entry(seq, stored);
+    if (shared_) {
+        const std::size_t filed = std::size_t(
+            std::partition_point(storageIndex_.begin(), storageIndex_.end(),
+                                 [&](const Entry& x) {
+                                     const int c = compare(stored, x.name);
+                                     return c > 0 || (c == 0 && x.seq < seq);
+                                 }) -
+            storageIndex_.begin());
+        const bool equals = (p > 0 && compare(storageIndex_[p - 1].name, stored) == 0) ||
+                            (p < n && compare(stored, storageIndex_[p].name) == 0);
+        if (!same || filed != p || equals)
+            unshare();
+    }
+    insertIntoIndex(storageIndex_, back);
 
     if (sorted_) {
-        display_.insert(display_.begin() + std::ptrdiff_t(p), entry(0, listed));
+        if (!shared_)
+            display_.insert(display_.begin() + std::ptrdiff_t(p), entry(0, listed));
         if (misplaced_ >= 0 && std::size_t(misplaced_) >= p)
             ++misplaced_;
         // Put back out of name order (it had been renamed in place), it is
@@ -137,8 +158,8 @@ int Catalogue::restore(const Removal& r) {
             }
         }
         // Among equal names the list's order is storage order only by chance.
-        const bool equals = (p > 0 && compare(display_[p - 1].name, listed) == 0) ||
-                            (p + 1 < display_.size() && compare(listed, display_[p + 1].name) == 0);
+        const bool equals = (p > 0 && compare(shownAt(p - 1).name, listed) == 0) ||
+                            (p + 1 < shownCount() && compare(listed, shownAt(p + 1).name) == 0);
         if (!same || equals)
             mirrorsStorage_ = false;
     } else {

@@ -35,9 +35,46 @@ std::size_t withSkipped(std::size_t k, std::size_t skip) {
 
 }  // namespace
 
+// --- The list shared with the storage index ----------------------------------------
+
+const Catalogue::Entry& Catalogue::shownAt(std::size_t k) const {
+    if (!shared_)
+        return display_[k];
+    const std::size_t at = displacedAt_, from = displacedFrom_;
+    if (at == NotDisplaced || k < std::min(at, from) || k > std::max(at, from))
+        return storageIndex_[k];
+    if (k == at)
+        return storageIndex_[from];
+    return storageIndex_[at < from ? k - 1 : k + 1];
+}
+
+void Catalogue::unshare() const {
+    if (!shared_)
+        return;
+    std::vector<Entry> own;
+    own.reserve(storageIndex_.size() + storageIndex_.size() / 4 + 1024);
+    for (std::size_t k = 0; k < storageIndex_.size(); ++k)
+        own.push_back(shownAt(k));
+    display_ = std::move(own);
+    shared_ = false;
+    displacedAt_ = NotDisplaced;
+}
+
+void Catalogue::shareIfEqual() {
+    if (!sorted_ || shared_ || display_.size() != storageIndex_.size())
+        return;
+    for (std::size_t k = 0; k < display_.size(); ++k)
+        if (display_[k].name != storageIndex_[k].name)
+            return;
+    display_ = {};
+    shared_ = true;
+    displacedAt_ = NotDisplaced;
+}
+
 // --- Searching ---------------------------------------------------------------------
 
 int Catalogue::findInSortedDisplay(std::string_view name) const {
+    const Shown display_ = shown();
     const std::size_t n = display_.size();
     if (irregular_) {
         for (std::size_t i = 0; i < n; ++i)
@@ -61,6 +98,7 @@ int Catalogue::findInSortedDisplay(std::string_view name) const {
 // Where a sorted list puts a new name: after its equals. A list that is no
 // longer in order is searched as if it were, as a list control would.
 std::size_t Catalogue::sortedInsertPosition(std::string_view name) const {
+    const Shown display_ = shown();
     const std::size_t n = display_.size();
     const std::size_t m = !irregular_ && misplaced_ >= 0 ? std::size_t(misplaced_) : n;
     const std::size_t count = m < n ? n - 1 : n;
@@ -69,6 +107,7 @@ std::size_t Catalogue::sortedInsertPosition(std::string_view name) const {
 }
 
 bool Catalogue::fitsAt(std::size_t at) const {
+    const Shown display_ = shown();
     const TextId n = display_[at].name;
     return (at == 0 || compare(display_[at - 1].name, n) <= 0) &&
            (at + 1 == display_.size() || compare(n, display_[at + 1].name) <= 0);
@@ -86,6 +125,7 @@ void Catalogue::setSorted(bool on) {
         display_ = std::move(displayIndex_);
         displayIndex_ = {};
     } else {
+        unshare();
         for (std::size_t k = 0; k < display_.size(); ++k)
             display_[k].seq = std::uint32_t(k);
         displayIndex_ = display_;
@@ -98,6 +138,7 @@ void Catalogue::setSorted(bool on) {
     misplaced_ = -1;
     irregular_ = false;
     sorted_ = on;
+    shareIfEqual();
     ++arrangement_;
     keepRoomInLists();
 }
@@ -123,23 +164,32 @@ void Catalogue::resortAfterRename() {
     // The display list is the storage list in name order but for the one
     // entry renamed in place: move that entry to its place. A name with
     // equals would need their storage order to place it; rebuild then.
-    const std::size_t n = display_.size();
+    const Shown list = shown();
+    const std::size_t n = list.size();
     const std::size_t at = std::size_t(m);
-    const TextId id = display_[at].name;
+    const TextId id = list[at].name;
     const std::size_t count = n - 1;
-    const std::size_t lo = boundLeavingOut(display_, at, [&](const Entry& e) { return compare(id, e.name) > 0; });
-    if ((lo < count && compare(id, display_[withSkipped(lo, at)].name) == 0) ||
-        (lo > 0 && compare(display_[withSkipped(lo - 1, at)].name, id) == 0))
+    const std::size_t lo = boundLeavingOut(list, at, [&](const Entry& e) { return compare(id, e.name) > 0; });
+    if ((lo < count && compare(id, list[withSkipped(lo, at)].name) == 0) ||
+        (lo > 0 && compare(list[withSkipped(lo - 1, at)].name, id) == 0))
         return resortLiterally();
 
-    const Entry moving = display_[at];
-    if (lo < at)
+    // Shared with the storage index, which has the entry at its place
+    // already: the display only stops holding it back.
+    const bool movedInIndex = shared_ && (displacedAt_ == NotDisplaced ? lo == at : displacedAt_ == at && displacedFrom_ == lo);
+    if (!movedInIndex)
+        unshare();
+    const Entry moving = shownAt(at);
+    if (movedInIndex)
+        displacedAt_ = NotDisplaced;
+    else if (lo < at)
         std::move_backward(display_.begin() + std::ptrdiff_t(lo), display_.begin() + std::ptrdiff_t(at),
                            display_.begin() + std::ptrdiff_t(at + 1));
     else
         std::move(display_.begin() + std::ptrdiff_t(at + 1), display_.begin() + std::ptrdiff_t(lo + 1),
                   display_.begin() + std::ptrdiff_t(at));
-    display_[lo] = moving;
+    if (!movedInIndex)
+        display_[lo] = moving;
     misplaced_ = -1;
     ++arrangement_;
 

@@ -1,19 +1,28 @@
 #include "search/SearchIndex.h"
 
 #include <algorithm>
-#include <array>
-
-#include <unicode/unistr.h>
 
 #include "text/CollationSort.h"
 
 namespace vrindel {
 
-SearchIndex::SearchIndex(const Catalogue& catalogue, const std::vector<int>& order)
-    : catalogue_(catalogue), folds_(std::string_view()), order_(order), byteCodes_(256) {
+SearchIndex::SearchIndex(const Catalogue& catalogue, Order order)
+    : SearchIndex(catalogue, order == Order::Name ? Kind::Name : Kind::Storage, {}) {}
+
+SearchIndex::SearchIndex(const Catalogue& catalogue, std::vector<int> order)
+    : SearchIndex(catalogue, Kind::Given, std::move(order)) {}
+
+SearchIndex::SearchIndex(const Catalogue& catalogue, Kind kind, std::vector<int> order)
+    : catalogue_(catalogue),
+      folds_(std::string_view()),
+      kind_(kind),
+      order_(std::move(order)),
+      size_(kind == Kind::Given ? order_.size() : std::size_t(catalogue.storageCount())),
+      listed_((std::size_t(catalogue.storageCount()) + 63) / 64, 0),
+      byteCodes_(256) {
     // Windows-1250 folds to far fewer than 255 distinct units; should a
     // unit not get a code of its own it shares the last, and a match is
-    // then checked the long way (contains()).
+    // then checked the long way (TextSearch).
     for (int b = 0; b < 256; ++b) {
         std::string& codes = byteCodes_[std::size_t(b)];
         for (char16_t unit : folds_.byteFold(static_cast<unsigned char>(b))) {
@@ -24,69 +33,20 @@ SearchIndex::SearchIndex(const Catalogue& catalogue, const std::vector<int>& ord
             }
             codes += char(std::min<std::size_t>(at + 1, 255));
         }
+        singleCode_[std::size_t(b)] = codes.size() == 1 ? static_cast<unsigned char>(codes[0]) : 0;
     }
-    // The records' texts are folded while the dialog opens and the user
-    // types: a search waits for them only when it comes first.
-    built_ = std::async(std::launch::async, [this] { foldTexts(); });
-}
-
-void SearchIndex::foldTexts() {
-    const Catalogue& catalogue = catalogue_;
-    // Each byte's codes in a table read without a call; a fold longer than
-    // the table's room (none Windows-1250 has) takes the string's way.
-    struct Codes {
-        char bytes[6];
-        unsigned char size;
-    };
-    std::array<Codes, 256> table{};
-    for (std::size_t b = 0; b < 256; ++b) {
-        const std::string& codes = byteCodes_[b];
-        table[b].size = codes.size() <= sizeof table[b].bytes ? static_cast<unsigned char>(codes.size()) : 0;
-        std::copy_n(codes.data(), table[b].size, table[b].bytes);
+    for (std::size_t b = 0; b < 256; ++b)
+        byteBits_[b] = maskOf(byteCodes_[b]);
+    if (kind_ == Kind::Given) {
+        for (int j : order_)
+            listed_[std::size_t(j) / 64] |= std::uint64_t(1) << (std::size_t(j) % 64);
+    } else {
+        for (std::size_t j = 0; j < size_; ++j)
+            listed_[j / 64] |= std::uint64_t(1) << (j % 64);
     }
-    // Two halves on two cores, each into its own text, joined after.
-    const std::size_t n = order_.size();
-    std::string texts[2];
-    std::vector<std::uint32_t> starts[2];
-    masks_.resize(n);
-    const auto build = [&](unsigned half, std::size_t from, std::size_t to) {
-        std::string& out = texts[half];
-        out.reserve((to - from) * 28);
-        starts[half].reserve(to - from);
-        for (std::size_t k = from; k < to; ++k) {
-            const std::size_t start = out.size();
-            starts[half].push_back(std::uint32_t(start));
-            const int j = order_[k];
-            for (const RecordText& t : {catalogue.storageName(j), catalogue.storageLocation(j)}) {
-                for (unsigned char b : t.view()) {
-                    const Codes& c = table[b];
-                    if (c.size != 0 || byteCodes_[b].empty())
-                        out.append(c.bytes, c.size);
-                    else
-                        out += byteCodes_[b];
-                }
-                out += '\0';
-            }
-            masks_[k] = maskOf(std::string_view(out.data() + start, out.size() - start));
-        }
-    };
-    if (n < 65536)
-        build(0, 0, n);
-    else
-        inTwoHalves(n, build);
-    text_ = std::move(texts[0]);
-    starts_ = std::move(starts[0]);
-    const auto offset = std::uint32_t(text_.size());
-    text_ += texts[1];
-    starts_.reserve(n + 1);
-    for (std::uint32_t start : starts[1])
-        starts_.push_back(offset + start);
-    starts_.push_back(std::uint32_t(text_.size()));
-}
-
-void SearchIndex::waitForTexts() {
-    if (built_.valid())
-        built_.get();   // a failure of the folding is the search's
+    // The masks are made while the dialog opens and the user types: a
+    // search waits for them only when it comes first.
+    built_ = std::async(std::launch::async, [this] { buildMasks(); });
 }
 
 SearchIndex::~SearchIndex() {
@@ -94,23 +54,110 @@ SearchIndex::~SearchIndex() {
         built_.wait();
 }
 
-// Code c (1 on) sets bit (c - 1) mod 128; the separator 0 sets none.
-SearchIndex::Mask SearchIndex::maskOf(std::string_view codes) {
-    Mask m;
-    for (unsigned char c : codes) {
-        if (c == 0)
-            continue;
-        const unsigned bit = (c - 1u) % 128u;
-        (bit < 64 ? m.low : m.high) |= std::uint64_t(1) << (bit % 64);
-    }
-    return m;
+std::uint32_t SearchIndex::bitOf(unsigned char code) const {
+    const char16_t unit = code >= 1 && code <= alphabet_.size() ? alphabet_[code - 1u] : u'\0';
+    if (unit >= u'a' && unit <= u'z')
+        return std::uint32_t(1) << (unit - u'a');
+    return std::uint32_t(1) << (26 + code % 6);
 }
 
-bool SearchIndex::bitShared(unsigned char code) const {
-    // Codes 1 to alphabet size are in use.
-    const std::size_t used = std::min<std::size_t>(alphabet_.size(), 255);
-    const unsigned bit = (code - 1u) % 128u;
-    return used > 128 && (bit + 129u <= used || code > 128);
+bool SearchIndex::ownBit(unsigned char code) const {
+    // Codes are given out below 255 only when the alphabet is small enough
+    // for each unit to have its own (else a code is shared, see matches()).
+    const char16_t unit = code >= 1 && code <= alphabet_.size() ? alphabet_[code - 1u] : u'\0';
+    return unit >= u'a' && unit <= u'z' && alphabet_.size() < 255;
+}
+
+std::uint32_t SearchIndex::maskOf(std::string_view codes) const {
+    std::uint32_t mask = 0;
+    for (const unsigned char code : codes)
+        mask |= bitOf(code);
+    return mask;
+}
+
+void SearchIndex::buildMasks() {
+    const std::size_t n = std::size_t(catalogue_.storageCount());
+    masks_.resize(n);
+    const auto build = [&](unsigned, std::size_t from, std::size_t to) {
+        for (std::size_t j = from; j < to; ++j) {
+            const auto [name, location] = catalogue_.storedTexts(int(j));
+            std::uint32_t mask = 0;
+            for (const unsigned char b : name)
+                mask |= byteBits_[b];
+            for (const unsigned char b : location)
+                mask |= byteBits_[b];
+            masks_[j] = mask;
+        }
+    };
+    if (n < 65536)
+        build(0, 0, n);
+    else
+        inTwoHalves(n, build);
+}
+
+void SearchIndex::waitForMasks() {
+    if (built_.valid())
+        built_.get();   // a failure of the build is the search's
+}
+
+int SearchIndex::storageIndexAt(int position) const {
+    switch (kind_) {
+    case Kind::Given:
+        return order_[std::size_t(position)];
+    case Kind::Storage:
+        return position;
+    case Kind::Name:
+        break;
+    }
+    return catalogue_.storageInNameOrderAt(position);
+}
+
+void SearchIndex::inListOrder(std::vector<int>& found, std::size_t count) const {
+    const auto marked = [&](std::size_t j) { return (lastFound_[j / 64] >> (j % 64) & 1) != 0; };
+    const auto walk = [&](const std::vector<int>& order) {
+        for (std::size_t k = 0; k < order.size(); ++k)
+            if (marked(std::size_t(order[k])))
+                found.push_back(int(k));
+    };
+    if (kind_ == Kind::Given)
+        return walk(order_);
+    if (kind_ == Kind::Storage) {
+        for (std::size_t w = 0; w < lastFound_.size(); ++w)
+            for (std::uint64_t bits = lastFound_[w]; bits != 0; bits &= bits - 1)
+                found.push_back(int(w * 64 + std::size_t(__builtin_ctzll(bits))));
+        return;
+    }
+    // Name order. A few records are each looked for in it, a search each,
+    // as a longer text typed finds them.
+    const std::size_t n = size_;
+    if (n == 0)
+        return;
+    if (count < n / 256) {
+        for (std::size_t w = 0; w < lastFound_.size(); ++w)
+            for (std::uint64_t bits = lastFound_[w]; bits != 0; bits &= bits - 1)
+                found.push_back(catalogue_.nameOrderPosition(int(w * 64 + std::size_t(__builtin_ctzll(bits)))));
+        std::sort(found.begin(), found.end());
+        return;
+    }
+    // Many: the records' keys marked, read back in name order. Keys run
+    // nearly without gaps; spread far apart (after records put back between
+    // two), the list of records in name order is made instead.
+    const std::uint32_t first = catalogue_.storageKey(0);
+    const std::size_t range = std::size_t(catalogue_.storageKey(int(n - 1)) - first) + 1;
+    if (range > 4 * n)
+        return walk(catalogue_.storageInNameOrder());
+    std::vector<std::uint64_t> keys((range + 63) / 64, 0);
+    for (std::size_t w = 0; w < lastFound_.size(); ++w) {
+        for (std::uint64_t bits = lastFound_[w]; bits != 0; bits &= bits - 1) {
+            const std::size_t key = catalogue_.storageKey(int(w * 64 + std::size_t(__builtin_ctzll(bits)))) - first;
+            keys[key / 64] |= std::uint64_t(1) << (key % 64);
+        }
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t key = catalogue_.nameOrderKey(int(k)) - first;
+        if (keys[key / 64] >> (key % 64) & 1)
+            found.push_back(int(k));
+    }
 }
 
 std::string SearchIndex::encode(const std::u16string& folded) const {
@@ -122,96 +169,142 @@ std::string SearchIndex::encode(const std::u16string& folded) const {
     return out;
 }
 
-bool SearchIndex::contains(std::size_t record, std::string_view wanted) const {
-    const std::string_view texts(text_.data() + starts_[record], starts_[record + 1] - starts_[record]);
-    return texts.find(wanted) != std::string_view::npos;
+bool SearchIndex::holds(std::string_view text, std::string_view wanted) const {
+    // Folded into room for three units a byte; a text that needs more
+    // (none in Windows-1250) takes a string.
+    char room[3 * MaxTextLength];
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        if (singleCode_[b] != 0 && size < sizeof room) {
+            room[size++] = char(singleCode_[b]);
+        } else if (size + byteCodes_[b].size() <= sizeof room) {
+            std::copy(byteCodes_[b].begin(), byteCodes_[b].end(), room + size);
+            size += byteCodes_[b].size();
+        } else {
+            std::string folded(room, size);
+            for (; i < text.size(); ++i)
+                folded += byteCodes_[static_cast<unsigned char>(text[i])];
+            return folded.find(wanted) != std::string::npos;
+        }
+    }
+    return std::string_view(room, size).find(wanted) != std::string_view::npos;
+}
+
+void SearchIndex::scan(std::string_view wanted, bool narrow, std::size_t from, std::size_t to,
+                       std::vector<std::uint64_t>& hits) const {
+    const auto found = [&](std::size_t j) { hits[j / 64] |= std::uint64_t(1) << (j % 64); };
+    // Nothing before the first byte whose fold holds the text's first unit
+    // can start a match: most records are settled by that look alone.
+    std::array<bool, 256> starts{};
+    for (std::size_t b = 0; b < 256; ++b)
+        starts[b] = byteCodes_[b].find(wanted[0]) != std::string::npos;
+    const auto first = [&](std::string_view text) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        std::size_t at = 0;
+        while (at < text.size() && !starts[bytes[at]])
+            ++at;
+        return at;
+    };
+    const bool single = wanted.size() == 1;
+    const std::uint32_t want = maskOf(wanted);
+    const bool byMask = single && ownBit(static_cast<unsigned char>(wanted[0]));
+    const auto visit = [&](std::size_t j) {
+        if ((masks_[j] & want) != want)
+            return;
+        if (byMask) {
+            found(j);
+            return;
+        }
+        const auto [name, location] = catalogue_.storedTexts(int(j));
+        const std::size_t inName = first(name);
+        bool holding = inName < name.size() && (single || holds(name.substr(inName), wanted));
+        if (!holding) {
+            const std::size_t inLocation = first(location);
+            holding = inLocation < location.size() && (single || holds(location.substr(inLocation), wanted));
+        }
+        if (holding)
+            found(j);
+    };
+    if (!narrow) {
+        for (std::size_t j = from; j < to; ++j)
+            if (listed_[j / 64] >> (j % 64) & 1)
+                visit(j);
+        return;
+    }
+    for (std::size_t w = from / 64; w * 64 < to; ++w) {
+        for (std::uint64_t bits = lastFound_[w]; bits != 0; bits &= bits - 1) {
+            const std::size_t j = w * 64 + std::size_t(__builtin_ctzll(bits));
+            if (j >= from && j < to)
+                visit(j);
+        }
+    }
 }
 
 std::vector<int> SearchIndex::find(std::string_view utf8) {
-    std::vector<int> storage;
-    for (int k : matches(utf8))
-        storage.push_back(storageIndexAt(k));
+    std::vector<int> storage(matches(utf8));
+    for (std::size_t k = 0; k < storage.size(); ++k)
+        storage[k] = storageIndexAt(foundAt(k));
     return storage;
 }
 
-const std::vector<int>& SearchIndex::matches(std::string_view utf8) {
-    // Only the text sought is folded here; the records were folded once.
+std::size_t SearchIndex::matches(std::string_view utf8) {
+    // Only the text sought is folded here; the records are folded as read.
     const std::string wanted = encode(TextSearch::foldUtf8(utf8));
     const bool shared = alphabet_.size() >= 255;
+    const std::size_t n = std::size_t(catalogue_.storageCount());
+    // The last search's list goes first: two at once would cost a list of
+    // every record more at the peak.
+    std::vector<int>().swap(found_);
     std::vector<int> found;
-    if (!wanted.empty())
-        waitForTexts();
-    if (wanted.empty()) {
+    all_ = wanted.empty();
+    if (!all_)
+        waitForMasks();
+    if (all_) {
         // Every record, which needs none of their texts.
-        found.resize(order_.size());
-        for (std::size_t k = 0; k < found.size(); ++k)
-            found[k] = int(k);
-    } else if (wanted.find('\0') != std::string::npos) {
-        // A unit that no record holds.
-    } else if (searched_ && !shared && !lastWanted_.empty() && wanted.find(lastWanted_) != std::string::npos) {
-        // Whatever holds the longer text holds the shorter one too.
-        const Mask want = maskOf(wanted);
-        for (int k : found_) {
-            const Mask& has = masks_[std::size_t(k)];
-            if ((has.low & want.low) == want.low && (has.high & want.high) == want.high &&
-                contains(std::size_t(k), wanted))
-                found.push_back(k);
-        }
+        lastFound_.clear();
     } else {
-        // One pass in two halves. A single unit with a bit of its own is
-        // found by the records' masks alone; a longer text is looked for in
-        // the block of texts, going on at the next record after each find.
-        const bool byMask = wanted.size() == 1 && !bitShared(static_cast<unsigned char>(wanted[0]));
-        const Mask want = maskOf(wanted);
-        std::vector<int> parts[2];
-        const std::size_t n = order_.size();
-        auto scan = [&](unsigned part, std::size_t from, std::size_t to) {
-            std::vector<int>& out = parts[part];
-            if (byMask) {
-                for (std::size_t record = from; record < to; ++record) {
-                    const Mask& has = masks_[record];
-                    if ((has.low & want.low) | (has.high & want.high))
-                        out.push_back(int(record));
+        // Storage order, in two halves: the records lie in that order. A
+        // text that grows what the last search looked for is looked for
+        // only among what that one found: whatever holds the longer text
+        // holds the shorter one too.
+        const bool narrow = searched_ && !shared && !lastWanted_.empty() && wanted.find(lastWanted_) != std::string::npos;
+        // The finds as a bit a record, each half writing its own words.
+        std::vector<std::uint64_t> hits((n + 63) / 64, 0);
+        if (wanted.find('\0') == std::string::npos) {   // else a unit that no record holds
+            const auto part = [&](unsigned, std::size_t fromWord, std::size_t toWord) {
+                scan(wanted, narrow, fromWord * 64, std::min(toWord * 64, n), hits);
+            };
+            if (n < 65536)
+                part(0, 0, hits.size());
+            else
+                inTwoHalves(hits.size(), part);
+        }
+        if (shared) {
+            // Codes shared by several units may match more than the text.
+            const TextSearch search(utf8);
+            for (std::size_t w = 0; w < hits.size(); ++w) {
+                for (std::uint64_t bits = hits[w]; bits != 0; bits &= bits - 1) {
+                    const int j = int(w * 64 + std::size_t(__builtin_ctzll(bits)));
+                    const auto [name, location] = catalogue_.storedTexts(j);
+                    if (!search.foundIn(name) && !search.foundIn(location))
+                        hits[w] &= ~(std::uint64_t(1) << (j % 64));
                 }
-                return;
             }
-            const std::string_view block(text_.data(), starts_[to]);
-            std::size_t record = from;
-            std::size_t at = starts_[from];
-            while (record < to) {
-                const std::size_t hit = block.find(wanted, at);
-                if (hit == std::string_view::npos)
-                    break;
-                // Hits come in order: walk to the hit's record.
-                while (starts_[record + 1] <= hit)
-                    ++record;
-                out.push_back(int(record));
-                ++record;
-                at = starts_[record];
-            }
-        };
-        if (n < 65536)
-            scan(0, 0, n);
-        else
-            inTwoHalves(n, scan);
-        found = std::move(parts[0]);
-        found.insert(found.end(), parts[1].begin(), parts[1].end());
-    }
-    if (shared) {
-        // Codes shared by several units may match more than the text.
-        const TextSearch search(utf8);
-        found.erase(std::remove_if(found.begin(), found.end(),
-                                   [&](int k) {
-                                       const int j = order_[std::size_t(k)];
-                                       return !search.foundIn(catalogue_.storageName(j).view()) &&
-                                              !search.foundIn(catalogue_.storageLocation(j).view());
-                                   }),
-                    found.end());
+        }
+        // The hits in the list's order: a bit a record, read in that order
+        // (a table from record to place would cost a number a record).
+        lastFound_ = std::move(hits);
+        std::size_t count = 0;
+        for (const std::uint64_t word : lastFound_)
+            count += std::size_t(__builtin_popcountll(word));
+        found.reserve(count);
+        inListOrder(found, count);
     }
     found_ = std::move(found);
     lastWanted_ = wanted;
     searched_ = true;
-    return found_;
+    return all_ ? size_ : found_.size();
 }
 
 }  // namespace vrindel

@@ -74,20 +74,22 @@ std::uint32_t BaseRecords::nameHash(const RecordText& name) {
 
 std::uint32_t BaseRecords::nameHash(std::string_view name) { return nameHash(RecordText(name)); }
 
+std::uint64_t BaseRecords::keyOf(const RecordText& name, const RecordText& location) {
+    const std::uint64_t record = recordHash(name, location);
+    return std::uint64_t(nameHash(name)) << 32 | std::uint32_t(record ^ (record >> 32));
+}
+
 void BaseRecords::clear() {
-    records_.clear();
-    names_.clear();
+    keys_.clear();
     sorted_ = true;
 }
 
 void BaseRecords::reserve(std::size_t records) {
-    records_.reserve(records);
-    names_.reserve(records);
+    keys_.reserve(records);
 }
 
 void BaseRecords::add(const RecordText& name, const RecordText& location) {
-    records_.push_back(recordHash(name, location));
-    names_.push_back(nameHash(name));
+    keys_.push_back(keyOf(name, location));
     sorted_ = false;
 }
 
@@ -96,20 +98,18 @@ void BaseRecords::add(std::string_view name, std::string_view location) { add(Re
 void BaseRecords::sortOnce() const {
     if (sorted_)
         return;
-    radixSort(records_);
-    radixSort(names_);
+    radixSort(keys_);
     sorted_ = true;
 }
 
 void BaseRecords::writeTo(std::string& out) const {
-    const std::uint64_t count = records_.size();
+    const std::uint64_t count = keys_.size();
     out.append(reinterpret_cast<const char*>(&count), sizeof count);
-    out.append(reinterpret_cast<const char*>(records_.data()), records_.size() * sizeof(std::uint64_t));
-    out.append(reinterpret_cast<const char*>(names_.data()), names_.size() * sizeof(std::uint32_t));
+    out.append(reinterpret_cast<const char*>(keys_.data()), keys_.size() * sizeof(std::uint64_t));
 }
 
 bool BaseRecords::readFrom(std::string_view& in) {
-    constexpr std::size_t PerRecord = sizeof(std::uint64_t) + sizeof(std::uint32_t);
+    constexpr std::size_t PerRecord = sizeof(std::uint64_t);
     std::uint64_t count;
     if (in.size() < sizeof count)
         return false;
@@ -118,12 +118,9 @@ bool BaseRecords::readFrom(std::string_view& in) {
         return false;
     const std::size_t n = std::size_t(count);
     const char* at = in.data() + sizeof count;
-    records_.resize(n);
-    names_.resize(n);
-    if (n) {
-        std::memcpy(records_.data(), at, n * sizeof(std::uint64_t));
-        std::memcpy(names_.data(), at + n * sizeof(std::uint64_t), n * sizeof(std::uint32_t));
-    }
+    keys_.resize(n);
+    if (n)
+        std::memcpy(keys_.data(), at, n * sizeof(std::uint64_t));
     sorted_ = false;
     in.remove_prefix(sizeof count + n * PerRecord);
     return true;
@@ -131,12 +128,14 @@ bool BaseRecords::readFrom(std::string_view& in) {
 
 bool BaseRecords::hasRecord(std::string_view name, std::string_view location) const {
     sortOnce();
-    return std::binary_search(records_.begin(), records_.end(), recordHash(name, location));
+    return std::binary_search(keys_.begin(), keys_.end(), keyOf(RecordText(name), RecordText(location)));
 }
 
 bool BaseRecords::hasName(std::string_view name) const {
     sortOnce();
-    return std::binary_search(names_.begin(), names_.end(), nameHash(name));
+    const std::uint64_t first = std::uint64_t(nameHash(name)) << 32;
+    const auto it = std::lower_bound(keys_.begin(), keys_.end(), first);
+    return it != keys_.end() && (*it >> 32) == (first >> 32);
 }
 
 }  // namespace vrindel

@@ -1,14 +1,16 @@
 #pragma once
 // The common version of a three-way merge: the catalogue as this program
-// last read or wrote it, kept as a hash of each record and of each name
-// (letter case folded, as names match), so that a million records cost
-// twelve bytes each rather than a second copy. A record is found by its
-// exact bytes; a name as the window's name match finds it.
+// last read or wrote it, kept as eight bytes a record rather than a second
+// copy: a hash of its name (letter case folded, as names match) above one of
+// the whole record. A record is found by its exact bytes; a name as the
+// window's name match finds it.
 //
-// A 64-bit record hash makes a false "this record was there" (which could
-// drop a record) vanishingly rare; a 32-bit name hash errs, rarely, only
-// towards "this name was there", which sends a record to the conflict file
-// instead of merging it: announced, never lost.
+// A false "this record was there" (which could drop a record) needs both
+// hashes to match another record's: for a name the base never had, about
+// one in 2^64 a record held; for a record whose name it had under another
+// location, one in 2^32 a record of that name. The 32-bit name hash errs,
+// rarely, only towards "this name was there", which sends a record to the
+// conflict file instead of merging it: announced, never lost.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,9 +32,9 @@ public:
 
     bool hasRecord(std::string_view name, std::string_view location) const;
     bool hasName(std::string_view name) const;
-    std::size_t size() const { return records_.size(); }
+    std::size_t size() const { return keys_.size(); }
 
-    // Its hashes appended to `out`, twelve bytes a record, to be read back
+    // Its hashes appended to `out`, eight bytes a record, to be read back
     // by readFrom(), on this computer (in its byte order) only.
     void writeTo(std::string& out) const;
     // Takes the place of every record with the ones `in` begins with and
@@ -50,8 +52,9 @@ private:
     // a catalogue that nobody else touched never pays for the sort.
     void sortOnce() const;
 
-    mutable std::vector<std::uint64_t> records_;
-    mutable std::vector<std::uint32_t> names_;
+    static std::uint64_t keyOf(const RecordText& name, const RecordText& location);
+
+    mutable std::vector<std::uint64_t> keys_;   // name hash above record hash
     mutable bool sorted_ = true;
 };
 

@@ -17,9 +17,9 @@ namespace vrindel {
 namespace {
 
 constexpr char SavedMagic[8] = {'V', 'R', 'S', 'A', 'V', 'E', '2', '\n'};
-constexpr char ReceivedMagic[8] = {'V', 'R', 'R', 'E', 'C', 'V', '2', '\n'};
+constexpr char ReceivedMagic[8] = {'V', 'R', 'R', 'E', 'C', 'V', '3', '\n'};
 constexpr std::size_t Header = 8 + 8 + 8;   // magic, digest, count
-constexpr std::size_t PerRecord = 12;
+constexpr std::size_t PerRecord = 8;
 // Far beyond any catalogue (its record count is a 32-bit number).
 constexpr std::uint64_t MaxRecords = std::uint64_t(1) << 31;
 

@@ -17,14 +17,14 @@
 // made the catalogue, until the other first saves) has no common version:
 // its copies are merged by adding only.
 //
-// The received version is twelve bytes a record (BaseRecords.h), written
+// The received version is eight bytes a record (BaseRecords.h), written
 // whole beside and then renamed into place. Both are hints: one that cannot
 // be written leaves the save as it is, and one that does not parse is not
 // there.
 //
 //   "VRSAVE2\n", digest (u64), checksum of all before it (u64)
-//   "VRRECV2\n", digest (u64), record count (u64), record hashes (u64 each),
-//   name hashes (u32 each), checksum of all before it (u64)
+//   "VRRECV3\n", digest (u64), record count (u64), record keys (u64 each),
+//   checksum of all before it (u64)
 
 #include <cstdint>
 #include <optional>
