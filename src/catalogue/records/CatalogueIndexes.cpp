@@ -113,8 +113,9 @@ void Catalogue::settle() const {
         unshare();
     if (!sorted_) {
         mergeInto(displayIndex_, std::vector<Entry>(batch));
-    } else if (!shared_ && display_.empty() && storageIndex_.empty()) {
-        // The first load: the index below is the list.
+    } else if (display_.empty() && storageIndex_.empty()) {
+        // The first load: the index below is the list (a selection made
+        // before it, from the early rows, already means its place there).
         shared_ = true;
     } else if (!shared_ && display_.empty()) {
         display_ = batch;
