@@ -42,6 +42,7 @@
 #include "store/format/CatalogueFiles.h"
 #include "MainUnit.h"
 #include "MessageBoxes.h"
+#include "ProcessMemory.h"
 #include "text/RecordText.h"
 #include "TableReporter.h"
 #include "ZoznamModel.h"
@@ -308,6 +309,8 @@ void peakMemory(State& state, Stage stage) {
 }
 
 int startupMemory(const char* folder, Stage stage) {
+    // As the window's own process does.
+    vrindel::giveLargeBlocksBack();
     fs::current_path(folder);
     CountingBoxes boxes;
     TMainForm form(boxes);
@@ -716,6 +719,15 @@ void registerAll() {
         reg("window_undo_delete_unsorted", [](State& s) { undoDelete(s, false); }, large ? 50 : 0);
     }
     if (qEnvironmentVariable("VRINDEL_BENCH_10M") == QStringLiteral("1")) {
+        for (const auto& [name, fn] : std::initializer_list<std::pair<const char*, void (*)(State&)>>{
+                 {"baseline_sort_f", sortF},
+                 {"window_startup_sorted", [](State& s) { startup(s, true); }},
+                 {"window_first_rows_sorted", [](State& s) { firstRows(s, true); }}})
+            benchmark::RegisterBenchmark(name, fn)
+                ->Arg(10000000)
+                ->Unit(benchmark::kMicrosecond)
+                ->UseRealTime()
+                ->Iterations(1);
         for (Stage stage : {Stage::Built, Stage::Shown, Stage::FindOpen}) {
             const std::string name = stage == Stage::Built   ? "window_peak_memory_built"
                                      : stage == Stage::Shown ? "window_peak_memory"

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessMemory.h"
 #include "Folders.h"
 #include "MainUnit.h"
 #include "MessageBoxes.h"
@@ -198,6 +199,7 @@ QIcon programIcon() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    vrindel::giveLargeBlocksBack();
     Request request;
     if (const auto exit = parseCommandLine(argc, argv, request)) return *exit;
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ProcessMemory.h"
 #include "Command.h"
 #include "Errors.h"
 #include "Folders.h"
@@ -169,6 +170,7 @@ int commandWordAt(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vrindel::giveLargeBlocksBack();
     startMessages();
     CLI::App app{_("The Vrindel catalogue (Zoznam.dat in the current folder) from the command line."), "vrindel-cli"};
     // CLI11's own messages as every other of the program's: named, on one line.

@@ -26,7 +26,11 @@ std::uint32_t foldedHead(std::string_view text) {
 Catalogue::Catalogue(const Collation& collation) : collation_(collation) {}
 
 Catalogue::Entry Catalogue::entry(std::uint32_t seq, TextId name) const {
-    return Entry{seq, name, foldedHead(text(name))};
+    return entryIn(pool_.data(), seq, name);
+}
+
+Catalogue::Entry Catalogue::entryIn(const char* pool, std::uint32_t seq, TextId name) {
+    return Entry{seq, name, foldedHead(std::string_view(pool + name + 2, std::uint8_t(pool[name + 1])))};
 }
 
 // --- Text pool -----------------------------------------------------------

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -167,7 +168,7 @@ public:
     // done; it is empty when everything was done at once.
     class LoadedTexts;
     using Alongside = std::function<void(const LoadedTexts&)>;
-    using Ordering = std::shared_future<std::vector<std::uint32_t>>;
+    using Ordering = std::shared_future<void>;
     Ordering orderInBackground(const Alongside& alongside = {}) const;
     // The order finished and the lists built, whatever it waits for.
     void prepare() const { settle(); }
@@ -213,14 +214,15 @@ private:
     void settle() const;     // bring the indexes up to date after appendLoaded
     // The entries of storage_[from, from + count) by collation, equal names
     // in storage order.
-    // `order` is that order where it was worked out already.
-    std::vector<Entry> sortedBatch(std::size_t from, std::size_t count, std::vector<std::uint32_t> order = {}) const;
+    std::vector<Entry> sortedBatch(std::size_t from, std::size_t count) const;
     // Whether the lists are still being ordered off the caller's thread:
     // then only early_ may be read, and storage_ and pool_ must not change.
     bool ordering() const { return ordering_.valid(); }
-    // The order worked out in the background, once, if it fits what is
-    // pending; empty otherwise.
-    std::vector<std::uint32_t> takeOrder() const;
+    // The pending entries in name order as the background made them, once,
+    // if they are still what is pending; empty otherwise.
+    std::vector<Entry> takeOrdered() const;
+    // An entry made from the texts alone, as entry() makes it.
+    static Entry entryIn(const char* pool, std::uint32_t seq, TextId name);
     // The first count pending names by (collation, seq), found in one pass.
     std::vector<Entry> firstPending(std::size_t count) const;
     // Whatever must not change under the background order waits for it.
@@ -309,6 +311,9 @@ private:
     // The first rows of the sorted list while ordering_ runs.
     mutable std::vector<Entry> early_;
     mutable std::size_t orderedCount_ = 0;
+    // Where the background puts the entries it orders; shared with it, so
+    // that a move of the catalogue leaves it in place.
+    mutable std::shared_ptr<std::vector<Entry>> ordered_;
     // Last, so that it is waited for before the texts it reads go.
     mutable Ordering ordering_;
 

@@ -53,10 +53,9 @@ std::size_t Catalogue::storagePositionOfSeq(std::uint32_t seq) const {
 // The order is found from the stored names and the entries made in it: a
 // list of them in storage order besides would cost the load's peak an
 // entry a record more.
-std::vector<Catalogue::Entry> Catalogue::sortedBatch(std::size_t from, std::size_t count,
-                                                    std::vector<std::uint32_t> order) const {
+std::vector<Catalogue::Entry> Catalogue::sortedBatch(std::size_t from, std::size_t count) const {
     const auto make = [&](std::size_t k) { return entry(storage_[from + k].seq, storage_[from + k].name); };
-    if (order.size() != count && count < 4096) {
+    if (count < 4096) {
         std::vector<Entry> batch(count);
         for (std::size_t k = 0; k < count; ++k)
             batch[k] = make(k);
@@ -64,8 +63,7 @@ std::vector<Catalogue::Entry> Catalogue::sortedBatch(std::size_t from, std::size
                          [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
         return batch;
     }
-    if (order.size() != count)
-        order = collationOrder(count, [&](std::size_t k) { return text(storage_[from + k].name); }, collation_);
+    const std::vector<std::uint32_t> order = collationOrder(count, [&](std::size_t k) { return text(storage_[from + k].name); }, collation_);
     std::vector<Entry> batch(count);
     inTwoHalves(count, [&](unsigned, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i)
@@ -89,7 +87,7 @@ void Catalogue::mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch)
 }
 
 void Catalogue::settle() const {
-    std::vector<std::uint32_t> order = takeOrder();
+    std::vector<Entry> ordered = takeOrdered();
     if (pendingFrom_ == storage_.size())
         return;
     const std::size_t first = pendingFrom_, count = storage_.size() - pendingFrom_;
@@ -107,7 +105,7 @@ void Catalogue::settle() const {
         else
             inTwoHalves(count, fill);
     }
-    std::vector<Entry> batch = sortedBatch(first, count, std::move(order));
+    std::vector<Entry> batch = ordered.size() == count ? std::move(ordered) : sortedBatch(first, count);
 
     if (shared_ && displacedAt_ != NotDisplaced)
         unshare();

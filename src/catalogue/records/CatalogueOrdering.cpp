@@ -32,17 +32,27 @@ Catalogue::Ordering Catalogue::orderInBackground(const Alongside& alongside) con
     const char* pool = pool_.data();
     const Stored* stored = storage_.data();
     const Collation& collation = collation_;
-    ordering_ = std::async(std::launch::async, [n, pool, stored, &collation, alongside] {
-                    std::vector<std::uint32_t> order = collationOrder(
-                        n,
-                        [pool, stored](std::size_t i) {
-                            const char* at = pool + stored[i].name;
-                            return std::string_view(at + 2, std::uint8_t(at[1]));
-                        },
-                        collation);
+    // The entries are made there too, and the order let go before the
+    // alongside work takes its own memory: the load's peak holds one of
+    // them at a time beside the entries.
+    ordered_ = std::make_shared<std::vector<Entry>>();
+    ordering_ = std::async(std::launch::async, [n, pool, stored, &collation, alongside, made = ordered_] {
+                    {
+                        const std::vector<std::uint32_t> order = collationOrder(
+                            n,
+                            [pool, stored](std::size_t i) {
+                                const char* at = pool + stored[i].name;
+                                return std::string_view(at + 2, std::uint8_t(at[1]));
+                            },
+                            collation);
+                        made->resize(n);
+                        inTwoHalves(n, [&](unsigned, std::size_t from, std::size_t to) {
+                            for (std::size_t i = from; i < to; ++i)
+                                (*made)[i] = entryIn(pool, stored[order[i]].seq, stored[order[i]].name);
+                        });
+                    }
                     if (alongside)
                         alongside(LoadedTexts(pool, stored, n));
-                    return order;
                 }).share();
     orderedCount_ = n;
     if (sorted_)
@@ -50,15 +60,17 @@ Catalogue::Ordering Catalogue::orderInBackground(const Alongside& alongside) con
     return ordering_;
 }
 
-std::vector<std::uint32_t> Catalogue::takeOrder() const {
+std::vector<Catalogue::Entry> Catalogue::takeOrdered() const {
     if (!ordering())
         return {};
-    std::vector<std::uint32_t> order = ordering_.get();
+    ordering_.get();
     ordering_ = {};
     early_ = {};
+    std::vector<Entry> made = std::move(*ordered_);
+    ordered_.reset();
     if (pendingFrom_ != 0 || storage_.size() != orderedCount_)
         return {};
-    return order;
+    return made;
 }
 
 std::vector<Catalogue::Entry> Catalogue::firstPending(std::size_t count) const {
