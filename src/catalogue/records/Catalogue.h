@@ -211,7 +211,13 @@ private:
     void unshare() const;
     void shareIfEqual();
 
-    void settle() const;     // bring the indexes up to date after appendLoaded
+    // Brings the indexes up to date after appendLoaded; inline, as every
+    // read of the lists asks it first (a million times, reading a list).
+    void settle() const {
+        if (ordering() || pendingFrom_ != storage_.size())
+            settleNow();
+    }
+    void settleNow() const;
     // The entries of storage_[from, from + count) by collation, equal names
     // in storage order.
     std::vector<Entry> sortedBatch(std::size_t from, std::size_t count) const;

@@ -86,7 +86,7 @@ void Catalogue::mergeInto(std::vector<Entry>& index, std::vector<Entry>&& batch)
     index = std::move(merged);
 }
 
-void Catalogue::settle() const {
+void Catalogue::settleNow() const {
     std::vector<Entry> ordered = takeOrdered();
     if (pendingFrom_ == storage_.size())
         return;
