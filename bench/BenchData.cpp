@@ -145,4 +145,14 @@ long peakKilobytes() {
     return kb;
 }
 
+long reportedPeakKilobytes(const std::string& command) {
+    std::FILE* pipe = popen(command.c_str(), "r");
+    long kb = -1;
+    if (!pipe || std::fscanf(pipe, "%ld", &kb) != 1)
+        kb = -1;
+    if (pipe && pclose(pipe) != 0)
+        kb = -1;
+    return kb;
+}
+
 }  // namespace vrindel::bench

@@ -33,5 +33,9 @@ bool runSortF(const std::string& path);
 
 // Peak resident size of this process image in kB (VmHWM), or -1.
 long peakKilobytes();
+// The peak a fresh process reports on its output (a shell command that
+// prints it in kB and succeeds), or -1: the rusage of a child would carry
+// this process's own peak across the exec.
+long reportedPeakKilobytes(const std::string& command);
 
 }  // namespace vrindel::bench

@@ -230,16 +230,7 @@ BENCHMARK(close_after<Meanwhile::Received>)->Name("close_synced_received")->Appl
 // against one that loads an empty catalogue, and what it holds beyond that
 // against the file's size.
 long loadPeakKilobytes(const std::string& path) {
-    // A fresh process, which reports its own peak: the rusage of a child
-    // would carry this process's peak across the exec.
-    std::string command = std::string(LOAD_MEMORY_PROGRAM) + " '" + path + "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    long kb = -1;
-    if (!pipe || std::fscanf(pipe, "%ld", &kb) != 1)
-        kb = -1;
-    if (pipe && pclose(pipe) != 0)
-        kb = -1;
-    return kb;
+    return vrindel::bench::reportedPeakKilobytes(std::string(LOAD_MEMORY_PROGRAM) + " '" + path + "'");
 }
 
 void peak_memory_after_load(benchmark::State& state) {

@@ -279,13 +279,7 @@ long peakKilobytesOf(long records, Stage stage) {
                                 .arg(QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
                                      QString::fromStdString(folderFor(records).string()),
                                      QString::fromLatin1(stageName(stage)));
-    std::FILE* pipe = popen(command.toLocal8Bit().constData(), "r");
-    long kb = -1;
-    if (!pipe || std::fscanf(pipe, "%ld", &kb) != 1)
-        kb = -1;
-    if (pipe && pclose(pipe) != 0)
-        kb = -1;
-    return kb;
+    return vrindel::bench::reportedPeakKilobytes(command.toStdString());
 }
 
 void peakMemory(State& state, Stage stage) {
