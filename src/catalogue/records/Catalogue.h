@@ -36,6 +36,14 @@ namespace vrindel {
 class Catalogue {
 public:
     explicit Catalogue(const Collation& collation = Collation::instance());
+    // Gone only once its background work is done: that reads its texts,
+    // and a handle to it held elsewhere (the store's) would not wait.
+    ~Catalogue() {
+        if (ordering_.valid())
+            ordering_.wait();
+    }
+    Catalogue(const Catalogue&) = default;
+    Catalogue(Catalogue&&) = default;
 
     // --- Zoznam, the display list -------------------------------------
     int displayCount() const;
