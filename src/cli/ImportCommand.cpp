@@ -84,24 +84,37 @@ public:
         checkOptions();
         Progress progress("import");
         InputFile input(input_, inputName());
-
-        // 1. The rows, each on its own.
-        progress.stage(_("checking rows"), input.size(), Progress::Unit::Bytes);
         RecordBatch batch;
         Lines lineOf;
-        if (lines_)
-            readNames(input, batch, lineOf, progress);
-        else
-            readRows(input, batch, lineOf, progress);
+        const auto twice = [&](std::size_t first) {
+            return tr("the name is twice in the file (first on line {0})", lineOf[first]);
+        };
+        Change change;
+        // An update of a catalogue that has records names them mostly: its
+        // rows are compared as they are read, so that none is kept beyond
+        // what changes the catalogue. The catalogue comes first, locked
+        // while the input is read. A plain import keeps its rows instead (a
+        // third of a record each) and locks the catalogue only once they
+        // are all well formed.
+        if (update_) {
+            openCatalogue(change, progress);
+            if (change.catalogue.storageCount() > 0) {
+                batch.startComparing(change.catalogue, true, twice);
+                readInput(input, batch, lineOf, progress);
+                batch.endComparing();
+                return finish(change, batch, lineOf, progress);
+            }
+        }
+
+        // 1. The rows, each on its own.
+        readInput(input, batch, lineOf, progress);
 
         // 2. The rows against the catalogue: locked for the write, or only
         // read for a dry run.
-        Change change;
-        openCatalogue(change, progress);
+        if (!update_)
+            openCatalogue(change, progress);
         progress.stage(_("comparing names"));
-        batch.compare(change.catalogue, update_, [&](std::size_t first) {
-            return tr("the name is twice in the file (first on line {0})", lineOf[first]);
-        });
+        batch.compare(change.catalogue, update_, twice);
         return finish(change, batch, lineOf, progress);
     }
 
@@ -151,6 +164,14 @@ private:
             dialect.encoding = CLI::detail::to_lower(encoding_) == "utf-8" ? Encoding::Utf8 : Encoding::Windows1250;
         }
         return dialect;
+    }
+
+    void readInput(InputFile& input, RecordBatch& batch, Lines& lineOf, Progress& progress) {
+        progress.stage(_("checking rows"), input.size(), Progress::Unit::Bytes);
+        if (lines_)
+            readNames(input, batch, lineOf, progress);
+        else
+            readRows(input, batch, lineOf, progress);
     }
 
     // A CSV, TSV or JSON file. A problem of the whole file ends the command.

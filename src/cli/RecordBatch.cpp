@@ -36,12 +36,18 @@ bool sameFolded(std::string_view a, std::string_view b, const unsigned char* fol
     return true;
 }
 
+}  // namespace
+
+// Named, not anonymous: what a comparison holds is a member of the batch.
+namespace comparing {
+
 // The names of the catalogue, its own and those appended, by their folded
 // hash: a slot holds the storage index + 1 of the first record of that
 // name and what room is left of its hash, a quarter or more of the slots
 // free. Four bytes a slot (five bits of the hash) while the indexes fit in
-// 27 bits, eight (the whole hash) beyond. Sized for the names it is told
-// of, it doubles when more come.
+// 27 bits, eight (the whole hash) beyond: told the most there may be, or
+// widened when an index comes that needs it. Sized for the names it is
+// told of, it doubles when more come.
 class NameTable {
 public:
     NameTable(const Catalogue& catalogue, std::size_t names, std::size_t most)
@@ -55,6 +61,8 @@ public:
     // The first record whose name matches, or -1; otherwise `name` is
     // taken as the record at storage index `j`.
     int findOrAdd(std::string_view name, int j) {
+        if (narrow_ && std::size_t(j) + 1 > NarrowIndexes)
+            widen();
         if (used_ >= size_ - size_ / 4)
             grow();
         const std::uint32_t h = foldedHash(name, fold_);
@@ -117,9 +125,26 @@ private:
         }
     }
 
+    void widen() {
+        std::vector<std::uint32_t> narrow;
+        narrow.swap(narrowSlots_);
+        narrow_ = false;
+        resize(size_);
+        for (const std::uint32_t slot : narrow) {
+            if (slot == 0)
+                continue;
+            const std::uint32_t index = slot & NarrowIndexes;
+            const std::uint32_t h = foldedHash(catalogue_.storageName(int(index) - 1).view(), fold_);
+            std::size_t at = slotOf(h);
+            while (get(at) != 0)
+                at = (at + 1) & mask_;
+            put(at, (std::uint64_t(h) << 32) | index);
+        }
+    }
+
     const Catalogue& catalogue_;
     const unsigned char* fold_;
-    const bool narrow_;
+    bool narrow_;
     std::vector<std::uint32_t> narrowSlots_;
     std::vector<std::uint64_t> wideSlots_;
     std::size_t size_ = 0;
@@ -128,8 +153,8 @@ private:
 };
 
 // The row that first named each listed record, for an update: four bytes a
-// record (eight where the rows outnumber what four bytes count), none for
-// an import that refuses listed names.
+// record (eight once the rows outnumber what four bytes count, told or
+// found on the way), none for an import that refuses listed names.
 class FirstRows {
 public:
     FirstRows(std::size_t records, std::size_t rows) {
@@ -141,6 +166,10 @@ public:
     // The row that named record `j` before `row`, or `row` itself, now
     // the first.
     std::size_t firstOr(int j, std::size_t row) {
+        if (large_.empty() && row + 1 >= UINT32_MAX) {
+            large_.assign(small_.begin(), small_.end());
+            std::vector<std::uint32_t>().swap(small_);
+        }
         return large_.empty() ? firstOr(small_, j, row) : firstOr(large_, j, row);
     }
 
@@ -157,7 +186,25 @@ private:
     std::vector<std::size_t> large_;
 };
 
-}  // namespace
+}  // namespace comparing
+
+struct RecordBatch::Comparing {
+    Comparing(Catalogue& catalogue, bool update, std::function<std::string(std::size_t first)> twice,
+              std::size_t names, std::size_t most, std::size_t rows)
+        : catalogue(catalogue),
+          update(update),
+          twice(std::move(twice)),
+          listed(catalogue.storageCount()),
+          names(catalogue, names, most),
+          updatedBy(update ? std::size_t(listed) : 0, rows) {}
+
+    Catalogue& catalogue;
+    const bool update;
+    const std::function<std::string(std::size_t first)> twice;
+    const int listed;
+    comparing::NameTable names;
+    comparing::FirstRows updatedBy;
+};
 
 RecordBatch::~RecordBatch() { letGoOfPieces(); }
 
@@ -175,10 +222,16 @@ void RecordBatch::take(std::string_view utf8Name, std::string_view utf8Location)
         name_.problem = controlProblem(name_.bytes, "name");
     if (!name_.problem.empty() || !location_.problem.empty()) {
         problems_.emplace_back(r, !name_.problem.empty() ? name_.problem : location_.problem);
+        if (comparing_)
+            skip(r);
         return;
     }
     const std::string& name = name_.bytes;
     const std::string& location = location_.bytes;
+    if (comparing_) {
+        decide(r, name, location);
+        return;
+    }
     char* const at = roomFor(2 + name.size() + location.size());
     at[0] = char(name.size());
     std::memcpy(at + 1, name.data(), name.size());
@@ -187,7 +240,12 @@ void RecordBatch::take(std::string_view utf8Name, std::string_view utf8Location)
     ++stored_;
 }
 
-void RecordBatch::reject(std::string problem) { problems_.emplace_back(rows_++, std::move(problem)); }
+void RecordBatch::reject(std::string problem) {
+    const std::size_t r = rows_++;
+    problems_.emplace_back(r, std::move(problem));
+    if (comparing_)
+        skip(r);
+}
 
 char* RecordBatch::roomFor(std::size_t bytes) {
     if (pieces_.empty() || PieceSize - pieceUsed_.back() < bytes) {
@@ -221,8 +279,13 @@ std::size_t RecordBatch::rowOfAdded(std::size_t added) const {
     return added + (run->first - run->addedBefore) + run->count;
 }
 
-void RecordBatch::compare(Catalogue& catalogue, bool update,
-                          const std::function<std::string(std::size_t first)>& twice) {
+void RecordBatch::startComparing(Catalogue& catalogue, bool update,
+                                 std::function<std::string(std::size_t first)> twice) {
+    startComparing(catalogue, update, std::move(twice), 0);
+}
+
+void RecordBatch::startComparing(Catalogue& catalogue, bool update,
+                                 std::function<std::string(std::size_t first)> twice, std::size_t rows) {
     // The first of equal names among the rows stays; so does the
     // catalogue's own record, which an update reaches by its name.
     const int listed = catalogue.storageCount();
@@ -231,14 +294,45 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
     // as new records would be made by copying the catalogue's, and would
     // stay unused. The catalogue and the table grow if new ones come.
     const bool fewNew = update && listed > 0;
-    NameTable names(catalogue, std::size_t(listed) + (fewNew ? 0 : stored_), std::size_t(listed) + stored_);
+    comparing_ = std::make_unique<Comparing>(catalogue, update, std::move(twice),
+                                             std::size_t(listed) + (fewNew ? 0 : stored_),
+                                             std::size_t(listed) + stored_, rows);
     for (int j = 0; j < listed; ++j)
-        names.findOrAdd(catalogue.storageName(j).view(), j);
+        comparing_->names.findOrAdd(catalogue.storageName(j).view(), j);
     if (!fewNew)
         catalogue.reserve(stored_);
+}
 
+void RecordBatch::endComparing() { comparing_.reset(); }
+
+void RecordBatch::decide(std::size_t r, std::string_view name, std::string_view location) {
+    Comparing& c = *comparing_;
+    Catalogue& catalogue = c.catalogue;
+    const int first = c.names.findOrAdd(name, catalogue.storageCount());
+    if (first < 0) {
+        catalogue.appendLoaded(name, location);
+        ++added_;
+        return;
+    }
+    skip(r);
+    if (first >= c.listed) {
+        problems_.emplace_back(r, c.twice(rowOfAdded(std::size_t(first - c.listed))));
+    } else if (!c.update) {
+        problems_.emplace_back(r, tr("the name is already listed (as \"{0}\"); --update changes its location",
+                                     printable(windows1250ToUtf8(catalogue.storageName(first).view()))));
+    } else if (const std::size_t earlier = c.updatedBy.firstOr(first, r); earlier != r) {
+        problems_.emplace_back(r, c.twice(earlier));
+    } else if (!(catalogue.storageLocation(first) == RecordText(location))) {
+        moves_.push_back({r, first, std::string(catalogue.storageLocation(first).view())});
+        catalogue.relocateAtStorage(first, location);
+        ++relocated_;
+    }
+}
+
+void RecordBatch::compare(Catalogue& catalogue, bool update,
+                          const std::function<std::string(std::size_t first)>& twice) {
+    startComparing(catalogue, update, twice, rows_);
     const std::size_t badRows = problems_.size();
-    FirstRows updatedBy(update ? std::size_t(listed) : 0, rows_);
     std::size_t bad = 0, piece = 0, at = 0;
     for (std::size_t r = 0; r < rows_; ++r) {
         if (bad < badRows && problems_[bad].first == r) {
@@ -255,28 +349,10 @@ void RecordBatch::compare(Catalogue& catalogue, bool update,
         const std::string_view name(text + 1, std::uint8_t(text[0]));
         const std::string_view location(text + 2 + name.size(), std::uint8_t(text[1 + name.size()]));
         at += 2 + name.size() + location.size();
-
-        const int first = names.findOrAdd(name, catalogue.storageCount());
-        if (first < 0) {
-            catalogue.appendLoaded(name, location);
-            ++added_;
-            continue;
-        }
-        skip(r);
-        if (first >= listed) {
-            problems_.emplace_back(r, twice(rowOfAdded(std::size_t(first - listed))));
-        } else if (!update) {
-            problems_.emplace_back(r, tr("the name is already listed (as \"{0}\"); --update changes its location",
-                                         printable(windows1250ToUtf8(catalogue.storageName(first).view()))));
-        } else if (const std::size_t earlier = updatedBy.firstOr(first, r); earlier != r) {
-            problems_.emplace_back(r, twice(earlier));
-        } else if (!(catalogue.storageLocation(first) == RecordText(location))) {
-            moves_.push_back({r, first, std::string(catalogue.storageLocation(first).view())});
-            catalogue.relocateAtStorage(first, location);
-            ++relocated_;
-        }
+        decide(r, name, location);
     }
     letGoOfPieces();
+    endComparing();
     if (problems_.size() > badRows)   // in the order of the rows
         std::inplace_merge(problems_.begin(), problems_.begin() + std::ptrdiff_t(badRows), problems_.end(),
                            [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -52,6 +52,12 @@ public:
     // (given) already had. The rows' texts are let go of as they are
     // appended, so that they and the catalogue never take the room twice.
     void compare(Catalogue& catalogue, bool update, const std::function<std::string(std::size_t first)>& twice);
+    // Step 2 with step 1, for rows read after the catalogue: from here on
+    // each row is compared as it is taken, and nothing of it is kept unless
+    // it changes the catalogue or is refused. endComparing() lets go of the
+    // names' table.
+    void startComparing(Catalogue& catalogue, bool update, std::function<std::string(std::size_t first)> twice);
+    void endComparing();
 
     // Every row refused, with why, in the order of the rows.
     const std::vector<std::pair<std::size_t, std::string>>& problems() const { return problems_; }
@@ -72,6 +78,11 @@ public:
                                              const std::string* from)>& each) const;
 
 private:
+    struct Comparing;
+    void startComparing(Catalogue& catalogue, bool update, std::function<std::string(std::size_t first)> twice,
+                        std::size_t rows);
+    // Row `r` against the catalogue and the rows before it.
+    void decide(std::size_t r, std::string_view name, std::string_view location);
     // Room for `bytes` more bytes of texts, where they stay.
     char* roomFor(std::size_t bytes);
     void letGoOfPieces();
@@ -110,6 +121,7 @@ private:
         std::string from;    // its location before
     };
     std::vector<Move> moves_;   // in the order of the rows
+    std::unique_ptr<Comparing> comparing_;
 };
 
 }  // namespace vrindel::cli
