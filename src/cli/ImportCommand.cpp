@@ -90,9 +90,9 @@ public:
             return tr("the name is twice in the file (first on line {0})", lineOf[first]);
         };
         Change change;
-        // An update of a catalogue that has records names them mostly: its
-        // rows are compared as they are read, so that none is kept beyond
-        // what changes the catalogue. The catalogue comes first, locked
+        // The rows of an update mostly name records the catalogue has: with
+        // records there, each row is compared as it is read, so that none is
+        // kept beyond what changes the catalogue. The catalogue comes first, locked
         // while the input is read. A plain import keeps its rows instead (a
         // third of a record each) and locks the catalogue only once they
         // are all well formed.
