@@ -698,7 +698,9 @@ ImportFile readRecords(Format format, ByteSource& source, const std::function<vo
     }
     Input in(source);
     in.fill(4);
-    if (isWorkbook(format) || startsAsZip(std::string_view(in.data(), in.size())))
+    // A zip archive begins with its own signature: after a byte order mark
+    // the same bytes are text that happens to begin so.
+    if (isWorkbook(format) || (!in.byteOrderMark() && startsAsZip(std::string_view(in.data(), in.size()))))
         return reading::readWorkbook(in, each);
     switch (format) {
     case Format::Csv: {
