@@ -30,10 +30,6 @@ public:
     ~RecordBatch();
     RecordBatch(const RecordBatch&) = delete;
     RecordBatch& operator=(const RecordBatch&) = delete;
-
-    // Kept for callers that know the count; the texts' room grows a piece
-    // at a time, and nothing else is kept per row.
-    void reserve(std::size_t) {}
     // New texts, as the window takes them: no control characters. A file
     // of records keeps every byte, so that an export comes back whole.
     void refuseControlCharacters() { refuseControls_ = true; }

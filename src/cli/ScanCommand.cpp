@@ -67,7 +67,6 @@ public:
                   [&](const LeftOut& a, const LeftOut& b) { return inOrder(a.path, b.path); });
 
         RecordBatch batch;
-        batch.reserve(paths.size());
         batch.refuseControlCharacters();
         for (const std::string& path : paths)
             batch.take(fs::path(path).filename().string(), location);

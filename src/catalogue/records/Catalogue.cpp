@@ -30,7 +30,7 @@ Catalogue::Entry Catalogue::entry(std::uint32_t seq, TextId name) const {
 }
 
 Catalogue::Entry Catalogue::entryIn(const char* pool, std::uint32_t seq, TextId name) {
-    return Entry{seq, name, foldedHead(std::string_view(pool + name + 2, std::uint8_t(pool[name + 1])))};
+    return Entry{seq, name, foldedHead(textIn(pool, name))};
 }
 
 // --- Text pool -----------------------------------------------------------
@@ -464,11 +464,7 @@ int Catalogue::storageInNameOrderAt(int k) const {
 int Catalogue::nameOrderPosition(int j) const {
     settle();
     const Stored& s = storage_[std::size_t(j)];
-    const auto it = std::partition_point(storageIndex_.begin(), storageIndex_.end(), [&](const Entry& x) {
-        const int c = compare(s.name, x.name);
-        return c > 0 || (c == 0 && x.seq < s.seq);
-    });
-    return int(it - storageIndex_.begin());
+    return int(placeInIndex(storageIndex_, s.name, s.seq));
 }
 
 void Catalogue::releaseDisplay() {

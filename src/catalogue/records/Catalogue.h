@@ -201,7 +201,9 @@ private:
     TextId newText(std::string_view text, std::uint8_t refs);
     Entry entry(std::uint32_t seq, TextId name) const;
     void release(TextId id);
-    std::string_view text(TextId id) const { return {pool_.data() + id + 2, std::uint8_t(pool_[id + 1])}; }
+    // A text where a pool keeps it, after its count of references and length.
+    static std::string_view textIn(const char* pool, TextId id) { return {pool + id + 2, std::uint8_t(pool[id + 1])}; }
+    std::string_view text(TextId id) const { return textIn(pool_.data(), id); }
     int compare(std::string_view a, TextId b) const { return collation_.compare(a, text(b)); }
     int compare(TextId a, TextId b) const { return collation_.compare(text(a), text(b)); }
 
@@ -229,6 +231,10 @@ private:
     // The entries of storage_[from, from + count) by collation, equal names
     // in storage order.
     std::vector<Entry> sortedBatch(std::size_t from, std::size_t count) const;
+    // The same for `count` stored records of a pool, from any thread: the
+    // texts alone, so that the background can make them too.
+    static std::vector<Entry> orderedEntries(const char* pool, const Stored* stored, std::size_t count,
+                                             const Collation& collation);
     // Whether the lists are still being ordered off the caller's thread:
     // then only early_ may be read, and storage_ and pool_ must not change.
     bool ordering() const { return ordering_.valid(); }
@@ -251,6 +257,8 @@ private:
     std::size_t findInIndex(const std::vector<Entry>& index, std::string_view name) const;
     void eraseFromIndex(std::vector<Entry>& index, Entry e);
     std::size_t insertIntoIndex(std::vector<Entry>& index, Entry e);   // where it went
+    // Where an index ordered by (collation, seq) files the name with the key.
+    std::size_t placeInIndex(const std::vector<Entry>& index, TextId name, std::uint32_t seq) const;
     static std::size_t positionOfSeq(const std::vector<Entry>& list, std::uint32_t seq);
     std::size_t storagePositionOfSeq(std::uint32_t seq) const;
 
@@ -344,7 +352,7 @@ public:
         friend class Catalogue;
         LoadedTexts(const char* pool, const Stored* stored, std::size_t count)
             : pool_(pool), stored_(stored), count_(count) {}
-        std::string_view at(TextId id) const { return {pool_ + id + 2, std::uint8_t(pool_[id + 1])}; }
+        std::string_view at(TextId id) const { return textIn(pool_, id); }
         const char* pool_;
         const Stored* stored_;
         std::size_t count_;

@@ -19,19 +19,23 @@ std::size_t Catalogue::findInIndex(const std::vector<Entry>& index, std::string_
     return std::string_view::npos;
 }
 
-std::size_t Catalogue::insertIntoIndex(std::vector<Entry>& index, Entry e) {
+std::size_t Catalogue::placeInIndex(const std::vector<Entry>& index, TextId name, std::uint32_t seq) const {
+    const std::string_view wanted = text(name);
     auto it = std::partition_point(index.begin(), index.end(), [&](const Entry& x) {
-        int c = compare(text(e.name), x.name);
-        return c > 0 || (c == 0 && x.seq < e.seq);
+        const int c = compare(wanted, x.name);
+        return c > 0 || (c == 0 && x.seq < seq);
     });
-    return std::size_t(index.insert(it, e) - index.begin());
+    return std::size_t(it - index.begin());
+}
+
+std::size_t Catalogue::insertIntoIndex(std::vector<Entry>& index, Entry e) {
+    const std::size_t at = placeInIndex(index, e.name, e.seq);
+    index.insert(index.begin() + std::ptrdiff_t(at), e);
+    return at;
 }
 
 void Catalogue::eraseFromIndex(std::vector<Entry>& index, Entry e) {
-    auto it = std::partition_point(index.begin(), index.end(), [&](const Entry& x) {
-        int c = compare(text(e.name), x.name);
-        return c > 0 || (c == 0 && x.seq < e.seq);
-    });
+    auto it = index.begin() + std::ptrdiff_t(placeInIndex(index, e.name, e.seq));
     if (it == index.end() || it->seq != e.seq || it->name != e.name)
         it = std::find_if(index.begin(), index.end(),
                           [&](const Entry& x) { return x.seq == e.seq && x.name == e.name; });
@@ -54,22 +58,30 @@ std::size_t Catalogue::storagePositionOfSeq(std::uint32_t seq) const {
 // list of them in storage order besides would cost the load's peak an
 // entry a record more.
 std::vector<Catalogue::Entry> Catalogue::sortedBatch(std::size_t from, std::size_t count) const {
-    const auto make = [&](std::size_t k) { return entry(storage_[from + k].seq, storage_[from + k].name); };
     if (count < 4096) {
         std::vector<Entry> batch(count);
         for (std::size_t k = 0; k < count; ++k)
-            batch[k] = make(k);
+            batch[k] = entry(storage_[from + k].seq, storage_[from + k].name);
         std::stable_sort(batch.begin(), batch.end(),
                          [&](const Entry& a, const Entry& b) { return compare(a.name, b.name) < 0; });
         return batch;
     }
-    const std::vector<std::uint32_t> order = collationOrder(count, [&](std::size_t k) { return text(storage_[from + k].name); }, collation_);
-    std::vector<Entry> batch(count);
-    inTwoHalves(count, [&](unsigned, std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i)
-            batch[i] = make(order[i]);
-    });
-    return batch;
+    return orderedEntries(pool_.data(), storage_.data() + from, count, collation_);
+}
+
+std::vector<Catalogue::Entry> Catalogue::orderedEntries(const char* pool, const Stored* stored, std::size_t count,
+                                                        const Collation& collation) {
+    std::vector<Entry> entries;
+    {
+        const std::vector<std::uint32_t> order =
+            collationOrder(count, [pool, stored](std::size_t k) { return textIn(pool, stored[k].name); }, collation);
+        entries.resize(count);
+        inTwoHalves(count, [&](unsigned, std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                entries[i] = entryIn(pool, stored[order[i]].seq, stored[order[i]].name);
+        });
+    }   // the order let go before the caller takes memory of its own
+    return entries;
 }
 
 // Merges a sorted batch into a sorted index; on equal names what was there

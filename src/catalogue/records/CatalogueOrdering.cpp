@@ -3,8 +3,6 @@
 // found by one pass that keeps only the smallest few names.
 #include "records/Catalogue.h"
 
-#include "text/CollationSort.h"
-
 #include <algorithm>
 
 namespace vrindel {
@@ -37,20 +35,7 @@ Catalogue::Ordering Catalogue::orderInBackground(const Alongside& alongside) con
     // them at a time beside the entries.
     ordered_ = std::make_shared<std::vector<Entry>>();
     ordering_ = std::async(std::launch::async, [n, pool, stored, &collation, alongside, made = ordered_] {
-                    {
-                        const std::vector<std::uint32_t> order = collationOrder(
-                            n,
-                            [pool, stored](std::size_t i) {
-                                const char* at = pool + stored[i].name;
-                                return std::string_view(at + 2, std::uint8_t(at[1]));
-                            },
-                            collation);
-                        made->resize(n);
-                        inTwoHalves(n, [&](unsigned, std::size_t from, std::size_t to) {
-                            for (std::size_t i = from; i < to; ++i)
-                                (*made)[i] = entryIn(pool, stored[order[i]].seq, stored[order[i]].name);
-                        });
-                    }
+                    *made = orderedEntries(pool, stored, n, collation);
                     if (alongside)
                         alongside(LoadedTexts(pool, stored, n));
                 }).share();

@@ -128,13 +128,7 @@ int Catalogue::restore(const Removal& r) {
     // anything else gives the display its own list first.
     const Entry back = entry(seq, stored);
     if (shared_) {
-        const std::size_t filed = std::size_t(
-            std::partition_point(storageIndex_.begin(), storageIndex_.end(),
-                                 [&](const Entry& x) {
-                                     const int c = compare(stored, x.name);
-                                     return c > 0 || (c == 0 && x.seq < seq);
-                                 }) -
-            storageIndex_.begin());
+        const std::size_t filed = placeInIndex(storageIndex_, stored, seq);
         const bool equals = (p > 0 && compare(storageIndex_[p - 1].name, stored) == 0) ||
                             (p < n && compare(stored, storageIndex_[p].name) == 0);
         if (!same || filed != p || equals)

@@ -74,11 +74,11 @@ void Catalogue::shareIfEqual() {
 // --- Searching ---------------------------------------------------------------------
 
 int Catalogue::findInSortedDisplay(std::string_view name) const {
-    const Shown display_ = shown();
-    const std::size_t n = display_.size();
+    const Shown list = shown();
+    const std::size_t n = list.size();
     if (irregular_) {
         for (std::size_t i = 0; i < n; ++i)
-            if (compare(name, display_[i].name) == 0)
+            if (compare(name, list[i].name) == 0)
                 return int(i);
         return -1;
     }
@@ -86,11 +86,11 @@ int Catalogue::findInSortedDisplay(std::string_view name) const {
     // place; that one is checked on its own.
     const std::size_t m = misplaced_ < 0 ? n : std::size_t(misplaced_);
     const std::size_t count = m < n ? n - 1 : n;
-    const std::size_t lo = boundLeavingOut(display_, m, [&](const Entry& e) { return compare(name, e.name) > 0; });
+    const std::size_t lo = boundLeavingOut(list, m, [&](const Entry& e) { return compare(name, e.name) > 0; });
     int found = -1;
-    if (lo < count && compare(name, display_[withSkipped(lo, m)].name) == 0)
+    if (lo < count && compare(name, list[withSkipped(lo, m)].name) == 0)
         found = int(withSkipped(lo, m));
-    if (m < n && compare(name, display_[m].name) == 0 && (found < 0 || int(m) < found))
+    if (m < n && compare(name, list[m].name) == 0 && (found < 0 || int(m) < found))
         found = int(m);
     return found;
 }
@@ -98,19 +98,19 @@ int Catalogue::findInSortedDisplay(std::string_view name) const {
 // Where a sorted list puts a new name: after its equals. A list that is no
 // longer in order is searched as if it were, as a list control would.
 std::size_t Catalogue::sortedInsertPosition(std::string_view name) const {
-    const Shown display_ = shown();
-    const std::size_t n = display_.size();
+    const Shown list = shown();
+    const std::size_t n = list.size();
     const std::size_t m = !irregular_ && misplaced_ >= 0 ? std::size_t(misplaced_) : n;
     const std::size_t count = m < n ? n - 1 : n;
-    const std::size_t lo = boundLeavingOut(display_, m, [&](const Entry& e) { return compare(name, e.name) >= 0; });
+    const std::size_t lo = boundLeavingOut(list, m, [&](const Entry& e) { return compare(name, e.name) >= 0; });
     return lo < count ? withSkipped(lo, m) : n;
 }
 
 bool Catalogue::fitsAt(std::size_t at) const {
-    const Shown display_ = shown();
-    const TextId n = display_[at].name;
-    return (at == 0 || compare(display_[at - 1].name, n) <= 0) &&
-           (at + 1 == display_.size() || compare(n, display_[at + 1].name) <= 0);
+    const Shown list = shown();
+    const TextId n = list[at].name;
+    return (at == 0 || compare(list[at - 1].name, n) <= 0) &&
+           (at + 1 == list.size() || compare(n, list[at + 1].name) <= 0);
 }
 
 // --- The mode ----------------------------------------------------------------------
