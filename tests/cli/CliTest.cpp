@@ -455,6 +455,8 @@ TEST_F(Cli, ImportReportsEachRowThatCannotBeStoredWithItsLineAndWritesNothing) {
         {"mixed3.csv", "name,location\nStr\xE8ny,X\n" + plain + "\xC5\xA0,c\n",
          "mixed3.csv:40003: mixed encodings: line 2 is Windows-1250"},
         {"header.csv", "meno,miesto\nok,a\n", "header.csv:1: the first line must be a header"},
+        // Text that begins with a byte order mark is text, whatever follows it: no zip archive does.
+        {"bomzip.csv", "\xEF\xBB\xBFPK\x03\x04,b\n", "bomzip.csv:1: the first line must be a header"},
         {"escape.tsv", "name\tlocation\nok\ta\nb\\x\tc\n", "escape.tsv:3: an unknown escape \"\\x\""},
         {"control.tsv", "name\tlocation\nok\ta\nb\\\x1b\tc\n", "control.tsv:3: an unknown escape \"\\\\x1b\""},
         {"number.json", "[\n {\"name\": \"ok\", \"location\": \"a\"},\n {\"name\": 5, \"location\": \"b\"}\n]", "number.json:3: \"name\" is a number, not a string"},
