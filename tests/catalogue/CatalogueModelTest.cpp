@@ -150,11 +150,13 @@ TEST(CatalogueLoading, AThousandsOfNamesBatchSortsAsOneByOne) {
 // from the few names that come first, and they must be the answers a
 // finished load gives, equal names (here many, in case only) included.
 TEST(CatalogueLoading, OrderedInTheBackgroundAnswersAsOrderedAtOnce) {
+    // The first two records equal but for case ("aaa", "Aaa"): the second's
+    // location is the first's, in storage order as in name order.
     Names names;
     const char* letters[] = {"a", "A", "b", "ch", "C", "h", "\xE8", "\xC8", "\xE1", "z"};
     for (int k = 0; k < 60000; ++k)
         names.push_back(std::string(letters[k % 10]) + letters[(k / 10) % 10] + letters[(k / 100) % 10] +
-                        (k % 7 ? "" : letters[(k / 1000) % 10]));
+                        (k % 7 != 3 ? "" : letters[(k / 1000) % 10]));
     for (bool sorted : {true, false}) {
         SCOPED_TRACE(sorted ? "sorted" : "unsorted");
         Catalogue early, whole;
